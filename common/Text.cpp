@@ -1,0 +1,73 @@
+#include "common/Text.h"
+
+#include "common/AppError.h"
+
+#include <cstring>
+
+QString RecText(const char* field, std::size_t size)
+{
+    const void* nul = std::memchr(field, 0, size);
+    const std::size_t len = nul ? std::size_t(static_cast<const char*>(nul) - field) : size;
+    return QString::fromLatin1(field, qsizetype(len));
+}
+
+void SetRecText(char* field, std::size_t size, const QString& text)
+{
+    if (size == 0)
+        return;
+    const QByteArray bytes = ToBytes(text);
+    const std::size_t len = std::min<std::size_t>(std::size_t(bytes.size()), size - 1);
+    std::memcpy(field, bytes.constData(), len);
+    field[len] = '\0';
+}
+
+QByteArray ToBytes(const QString& text) { return text.toLatin1(); }
+
+QString FromBytes(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
+
+QString TrimControls(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 32)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 32)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+bool TryStrToInt(const QString& text, int& value)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t.at(i) == u'+' || t.at(i) == u'-')) {
+        negative = t.at(i) == u'-';
+        ++i;
+    }
+    if (i >= t.size())
+        return false;
+    long long v = 0;
+    for (; i < t.size(); ++i) {
+        const char16_t c = t.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        v = v * 10 + (c - u'0');
+        if (v > 2147483648LL)
+            return false;
+    }
+    if (negative)
+        v = -v;
+    if (v > 2147483647LL || v < -2147483648LL)
+        return false;
+    value = int(v);
+    return true;
+}
+
+int StrToInt(const QString& text)
+{
+    int value = 0;
+    if (!TryStrToInt(text, value))
+        throw ConversionError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return value;
+}

@@ -1,0 +1,33 @@
+// 8-bit record text <-> QString (one fixed Latin-1 table both ways, so a text
+// shown and stored again keeps its bytes), bounded copies into fixed fields,
+// and the integer conversion whose failure ends a command.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+
+// Text of a fixed field: up to its NUL, or the whole field when it has none.
+QString RecText(const char* field, std::size_t size);
+template <std::size_t N> QString RecText(const char (&field)[N]) { return RecText(field, N); }
+
+// NUL-terminated copy cut to size-1 bytes; bytes after the NUL are left as they were.
+void SetRecText(char* field, std::size_t size, const QString& text);
+template <std::size_t N> void SetRecText(char (&field)[N], const QString& text)
+{
+    SetRecText(field, N, text);
+}
+
+QByteArray ToBytes(const QString& text);  // Latin-1
+QString FromBytes(const QByteArray& bytes);
+
+// Removes leading and trailing characters of code 32 or less.
+QString TrimControls(const QString& text);
+
+// Decimal text to a signed 32-bit value: surrounding blanks allowed, an
+// optional sign. Anything else, or a value beyond the 32-bit range, throws
+// ConversionError "'<text>' is not a valid integer value".
+int StrToInt(const QString& text);
+// The same conversion without the exception.
+bool TryStrToInt(const QString& text, int& value);

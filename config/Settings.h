@@ -1,0 +1,19 @@
+// Process-wide settings, alive for the whole run.
+#pragma once
+
+#include <QString>
+
+// Folder of the program (or the per-user folder when that one cannot be
+// written), with a trailing '/': where vuru.cfg and Temp/ live.
+extern QString ProgramFolder;
+// The BBS's home folder; file names are appended to it directly.
+extern QString HomeDirSetting;
+// The zip viewer program.
+extern QString ZipViewerSetting;
+
+// The initial home folder and the zip viewer default of this platform.
+QString DefaultHomeDir();
+QString DefaultZipViewer();
+// The folder of the executable, or $XDG_CONFIG_HOME/vtfile/ when that
+// folder cannot be written; always ends in '/'.
+QString DetermineProgramFolder();

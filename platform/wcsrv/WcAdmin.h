@@ -1,0 +1,46 @@
+// Administration of a BBS without the BBS software: creating a BBS, its
+// areas and users, importing files, building demo data. Used by the
+// wcsrv-admin tool, and by tests and benchmarks to build their data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wcadmin {
+
+// Empty on success, else a message for the user.
+using Result = std::string;
+
+// The home folder WCSRV_HOME names, else $XDG_DATA_HOME/wcsrv
+// (~/.local/share/wcsrv).
+std::string DefaultHome();
+
+Result CreateBbs(const std::string& home, const std::string& sysopName);
+// folder empty: "<home>/areas/<number>".
+Result AddArea(const std::string& home, int number, const std::string& name,
+               const std::string& folder = std::string());
+Result AddUser(const std::string& home, const std::string& name);
+// Copies the file into the area's folder and adds its record (name upper-
+// cased, size and local date from the file, descriptions from a FILE_ID.DIZ
+// when the file is a zip archive holding one).
+Result ImportFile(const std::string& home, int area, const std::string& path);
+
+struct AreaInfo {
+    int number = 0;
+    std::string name;
+    std::string folder;
+};
+Result ListAreas(const std::string& home, std::vector<AreaInfo>& out);
+// The folder that holds the files of an area.
+std::string AreaFolder(const std::string& home, int area);
+
+struct DemoOptions {
+    int areas = 12;
+    long files = 600;
+    uint32_t seed = 1;
+    bool noFiles = false;
+};
+Result MakeDemo(const std::string& home, const DemoOptions& options);
+
+} // namespace wcadmin

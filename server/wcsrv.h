@@ -1,0 +1,102 @@
+// Contract of the BBS server's access library: declarations only, so any
+// library that keeps these signatures and the record layouts can replace ours.
+#pragma once
+
+#include "server/Records.h"
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// A server file handle: valid only when greater than 0.
+typedef intptr_t WcHandle;
+
+enum WcErrorCode {
+    WC_UNSUPPORTED_VERSION = 0x20000001,
+    WC_CONTEXT_NOT_INITIALIZED = 0x20000002,
+    WC_INVALID_NODE_NUMBER = 0x20000003,
+    WC_USER_NOT_FOUND = 0x20000004,
+    WC_INCORRECT_PASSWORD = 0x20000005,
+    WC_USER_NOT_LOGGED_IN = 0x20000006,
+    WC_INVALID_INDEX = 0x20000007,
+    WC_INVALID_OBJECT_ID = 0x20000008,
+    WC_GROUP_ALREADY_EXISTS = 0x20000009,
+    WC_GROUP_NOT_FOUND = 0x2000000A,
+    WC_OBJECTID_ALREADY_EXISTS = 0x2000000C,
+    WC_NAME_NOT_FOUND = 0x2000000D,
+    WC_NAME_ALREADY_EXISTS = 0x2000000E,
+    WC_ALREADY_LOGGED_IN = 0x2000000F,
+    WC_ITEM_NOT_FOUND = 0x20000010,
+    WC_ITEM_REQUIRES_NAME = 0x20000011,
+    WC_ITEM_ALREADY_EXISTS = 0x20000012,
+    WC_ITEM_NAME_DIFFERENT = 0x20000013,
+    WC_RECORD_NOT_FOUND = 0x20000014,
+    WC_ACCESS_DENIED = 0x20000015,
+    WC_NODE_ALREADY_IN_USE = 0x20000016,
+    WC_USER_ALREADY_LOGGED_IN = 0x20000017,
+    WC_INVALID_CONNECTION_ID = 0x20000018,
+    WC_INVALID_CONFERENCE = 0x20000019,
+    WC_INVALID_CONFERENCEGROUP = 0x2000001A,
+    WC_INVALID_FILEAREA = 0x2000001B,
+    WC_INVALID_FILEGROUP = 0x2000001C,
+    WC_DUPLICATE_RECORD = 0x2000001D,
+    WC_NO_ACTION_TAKEN = 0x2000001E,
+    WC_ACCOUNT_LOCKED_OUT = 0x2000001F,
+    WC_FILE_SEARCH_SYNTAX = 0x20000020,
+    WC_REQUEST_NOT_ADDED = 0x20000021,
+    WC_CONTEXT_MULTI_REFS = 0x20000022,
+    WC_CONTEXT_ALREADY_INITIALIZED = 0x20000023,
+};
+
+// Access, share and disposition values of WcCreateFile.
+#define WC_GENERIC_READ 0x80000000u
+#define WC_GENERIC_WRITE 0x40000000u
+#define WC_SHARE_NONE 0u
+#define WC_SHARE_READ 1u
+#define WC_CREATE_ALWAYS 2u
+#define WC_OPEN_EXISTING 3u
+
+// Key numbers: 1 = file records in area-and-name order, 2 = users by name.
+enum { WC_KEY_AREA_NAME = 1, WC_KEY_USER_NAME = 2 };
+
+bool WildcatServerConnect(void* mainWindow);
+bool WildcatServerCreateContext(void);
+bool LoginSystem(void);
+bool LogoutUser(void);
+bool WildcatServerDeleteContext(void);
+
+bool GetMakewild(MakewildRec* out);
+int32_t GetFileAreaCount(void);
+bool GetFileArea(int32_t area, FileAreaRec* out);
+int32_t GetTotalFilesInArea(int32_t area);
+
+bool SearchFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint32_t* position);
+bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position);
+bool GetFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint32_t* position);
+bool GetFullFileRec(const FileRec* rec, FullFileRec* out);
+bool UpdateFileRec(const FileRec* rec);
+bool UpdateFullFileRec(const FullFileRec* rec);
+bool AddFileRec(const FullFileRec* rec);
+bool DeleteFileRec(const FileRec* rec, int32_t deleteFile);
+
+bool LookupName(const char* name, UserRef* out);
+bool GetFirstUser(int32_t key, UserRecord* out, uint32_t* position);
+bool GetNextUser(int32_t key, UserRecord* out, uint32_t* position);
+
+bool WcExistFile(const char* path);
+WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition);
+bool WcGetFileTime(WcHandle handle, FILETIME* utc);
+uint32_t WcGetFileSize(WcHandle handle);
+bool WcReadFile(WcHandle handle, void* buffer, uint32_t count, uint32_t* done);
+bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* done);
+void WcCloseHandle(WcHandle handle);
+
+// The calling thread's last error: one of the WC_ codes above.
+uint32_t WcGetLastError(void);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,179 @@
+#include "TestSupport.h"
+
+#include "platform/wcsrv/WcAdmin.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+#include <QtTest>
+
+#include <cstring>
+
+DialogScript::DialogScript()
+{
+    m_previous = SetMessageHook([this](MessageKind kind, const QString& text, const QStringList& buttons) {
+        shown.append({kind, text});
+        if (buttons.size() <= 1)
+            return DialogAnswer::Ok;
+        if (answers.isEmpty()) {
+            unexpected = true;
+            return DialogAnswer::Closed;
+        }
+        return answers.takeFirst();
+    });
+}
+
+DialogScript::~DialogScript() { SetMessageHook(m_previous); }
+
+DialogScript& DialogScript::answer(DialogAnswer a)
+{
+    answers.append(a);
+    return *this;
+}
+
+QStringList DialogScript::texts() const
+{
+    QStringList out;
+    for (const Shown& s : shown)
+        out << s.text;
+    return out;
+}
+
+bool DialogScript::contains(const QString& text) const { return texts().contains(text); }
+
+FileDialogScript::FileDialogScript()
+{
+    m_previous = SetFileDialogHook([this](const FileDialogRequest& request) {
+        requests.append(request);
+        return paths.isEmpty() ? QString() : paths.takeFirst();
+    });
+}
+
+FileDialogScript::~FileDialogScript() { SetFileDialogHook(m_previous); }
+
+LaunchScript::LaunchScript(int r) : result(r)
+{
+    m_previous = SetLaunchHook([this](const QString& p, const QString& a, const QString& f) {
+        calls.append({p, a, f});
+        return result;
+    });
+}
+
+LaunchScript::~LaunchScript() { SetLaunchHook(m_previous); }
+
+TestBbs::TestBbs(const QString& sysop)
+{
+    m_hadHome = qEnvironmentVariableIsSet("WCSRV_HOME");
+    m_oldHome = qgetenv("WCSRV_HOME");
+    if (!m_dir.isValid())
+        return;
+    qputenv("WCSRV_HOME", QFile::encodeName(m_dir.path()));
+    const std::string error = wcadmin::CreateBbs(homeStd(), sysop.toStdString());
+    if (!error.empty())
+        qWarning("CreateBbs: %s", error.c_str());
+    m_ok = error.empty();
+}
+
+TestBbs::~TestBbs()
+{
+    if (m_hadHome)
+        qputenv("WCSRV_HOME", m_oldHome);
+    else
+        qunsetenv("WCSRV_HOME");
+}
+
+void TestBbs::addArea(int number, const QString& name)
+{
+    const std::string error = wcadmin::AddArea(homeStd(), number, name.toStdString());
+    if (!error.empty())
+        qFatal("AddArea: %s", error.c_str());
+}
+
+void TestBbs::addUser(const QString& name)
+{
+    const std::string error = wcadmin::AddUser(homeStd(), name.toStdString());
+    if (!error.empty())
+        qFatal("AddUser: %s", error.c_str());
+}
+
+QString TestBbs::areaFolder(int area) const
+{
+    return QString::fromStdString(wcadmin::AreaFolder(homeStd(), area));
+}
+
+FullFileRec TestBbs::addFile(int area, const QString& name, const QByteArray* content,
+                             const std::function<void(FullFileRec&)>& edit)
+{
+    if (content) {
+        QFile f(QDir(areaFolder(area)).filePath(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(*content) != content->size())
+            qFatal("cannot write %s", qPrintable(f.fileName()));
+    }
+    FullFileRec full{};
+    full.Rec.Area = area;
+    const QByteArray n = name.toLatin1();
+    std::strncpy(full.Rec.Name, n.constData(), sizeof full.Rec.Name - 1);
+    if (content)
+        full.Rec.Size = int32_t(content->size());
+    if (edit)
+        edit(full);
+    ServerLogin login;
+    if (!login.ok() || !AddFileRec(&full))
+        qFatal("AddFileRec %s failed: %x", n.constData(), WcGetLastError());
+    return full;
+}
+
+bool TestBbs::fileOnDisk(int area, const QString& name) const
+{
+    return QFile::exists(QDir(areaFolder(area)).filePath(name));
+}
+
+ServerLogin::ServerLogin()
+{
+    // Joins a login that already exists (a main window under test) and
+    // undoes only what it did itself.
+    if (!WildcatServerConnect(nullptr))
+        return;
+    m_ownsContext = WildcatServerCreateContext();
+    if (!m_ownsContext && WcGetLastError() != WC_CONTEXT_ALREADY_INITIALIZED)
+        return;
+    m_ownsLogin = LoginSystem();
+    if (!m_ownsLogin && WcGetLastError() != WC_ALREADY_LOGGED_IN)
+        return;
+    m_ok = true;
+}
+
+ServerLogin::~ServerLogin()
+{
+    if (m_ownsLogin)
+        LogoutUser();
+    if (m_ownsContext)
+        WildcatServerDeleteContext();
+}
+
+void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs)
+{
+    auto timer = std::make_shared<QElapsedTimer>();
+    timer->start();
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [action, timer, timeoutMs, poll]() {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            action(w);
+            *poll = nullptr;
+            return;
+        }
+        if (timer->elapsed() > timeoutMs) {
+            qWarning("OnNextModal: no modal window opened");
+            *poll = nullptr;
+            return;
+        }
+        QTimer::singleShot(10, [poll]() {
+            if (*poll)
+                (*poll)();
+        });
+    };
+    QTimer::singleShot(0, [poll]() { (*poll)(); });
+}

@@ -1,0 +1,121 @@
+// Shared test helpers: scripted answers for the dialog hooks, a real BBS in
+// a temporary folder, a login for tests that call the server directly, and
+// a test main that runs under the program's own application class.
+#pragma once
+
+#include "common/Dialogs.h"
+#include "common/Launch.h"
+#include "common/VtApplication.h"
+#include "server/wcsrv.h"
+
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+// Records every message box and answers from a queue. Confirmation boxes
+// take the next queued answer (a test fails when none is queued);
+// other boxes are answered OK.
+class DialogScript {
+public:
+    struct Shown {
+        MessageKind kind;
+        QString text;
+    };
+    DialogScript();
+    ~DialogScript();
+    DialogScript& answer(DialogAnswer a);
+    QList<Shown> shown;
+    QList<DialogAnswer> answers;
+    bool unexpected = false;  // a confirmation came with no queued answer
+    QStringList texts() const;
+    bool contains(const QString& text) const;
+
+private:
+    MessageHook m_previous;
+};
+
+// Answers file choosers from a queue of paths ("" = Cancel) and records the requests.
+class FileDialogScript {
+public:
+    FileDialogScript();
+    ~FileDialogScript();
+    QList<QString> paths;
+    QList<FileDialogRequest> requests;
+
+private:
+    FileDialogHook m_previous;
+};
+
+// Records program launches and answers with a fixed shell code.
+class LaunchScript {
+public:
+    explicit LaunchScript(int result = 42);
+    ~LaunchScript();
+    struct Call {
+        QString program, parameters, folder;
+    };
+    QList<Call> calls;
+    int result;
+
+private:
+    LaunchHook m_previous;
+};
+
+// A BBS in a temporary folder; WCSRV_HOME points at it while it lives.
+class TestBbs {
+public:
+    explicit TestBbs(const QString& sysop = QStringLiteral("Test Sysop"));
+    ~TestBbs();
+    bool ok() const { return m_ok; }
+    QString home() const { return m_dir.path(); }
+    std::string homeStd() const { return m_dir.path().toStdString(); }
+    void addArea(int number, const QString& name);
+    void addUser(const QString& name);
+    QString areaFolder(int area) const;
+    // Writes a file into the area's folder (when content is given) and adds
+    // its record through the server; `edit` may change the record first.
+    FullFileRec addFile(int area, const QString& name, const QByteArray* content = nullptr,
+                        const std::function<void(FullFileRec&)>& edit = {});
+    bool fileOnDisk(int area, const QString& name) const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome;
+    bool m_hadHome = false;
+    bool m_ok = false;
+};
+
+// Connect, create the context and log in; undone on destruction.
+class ServerLogin {
+public:
+    ServerLogin();
+    ~ServerLogin();
+    bool ok() const { return m_ok; }
+
+private:
+    bool m_ok = false;
+    bool m_ownsContext = false;
+    bool m_ownsLogin = false;
+};
+
+// Runs `action` on the next modal widget that opens (polls for it), e.g. to
+// drive a window opened inside a command.
+void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
+
+// Test main under the program's own application class (its notify catches
+// AppError like the program does).
+#define VT_TEST_MAIN(TestObject)                                                           \
+    int main(int argc, char** argv)                                                        \
+    {                                                                                      \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                                           \
+        VtApplication app(argc, argv);                                                     \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                           \
+        TestObject tc;                                                                     \
+        QTEST_SET_MAIN_SOURCE_PATH                                                         \
+        return QTest::qExec(&tc, argc, argv);                                              \
+    }
