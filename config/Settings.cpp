@@ -10,6 +10,7 @@
 QString ProgramFolder;
 QString HomeDirSetting;
 QString ZipViewerSetting;
+QString ProgramFolderOverride;
 
 QString DefaultHomeDir() { return QStringLiteral("/wc5/"); }
 
@@ -17,6 +18,8 @@ QString DefaultZipViewer() { return QStringLiteral("xdg-open"); }
 
 QString DetermineProgramFolder()
 {
+    if (!ProgramFolderOverride.isEmpty())
+        return ProgramFolderOverride;
     QString folder = QCoreApplication::applicationDirPath();
     if (!folder.endsWith(u'/'))
         folder += u'/';

@@ -16,4 +16,7 @@ QString DefaultHomeDir();
 QString DefaultZipViewer();
 // The folder of the executable, or $XDG_CONFIG_HOME/vtfile/ when that
 // folder cannot be written; always ends in '/'.
+// Tests set ProgramFolderOverride to a temporary folder (with trailing '/')
+// so that they never write into the build's program folder.
 QString DetermineProgramFolder();
+extern QString ProgramFolderOverride;

@@ -1,0 +1,42 @@
+// Date and time texts of record file times (local time, no zone step), on
+// our own proleptic Gregorian calendar code.
+#pragma once
+
+#include "server/Records.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// Pictures used by the formatters: "MM/dd/yy" and "hh:mm" by default.
+extern QString DatePicture;
+extern QString TimePicture;
+
+struct SystemTime {
+    uint16_t year = 0, month = 0, dayOfWeek = 0, day = 0;
+    uint16_t hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+// Splits a file time into calendar fields; false beyond the representable range.
+bool FileTimeToSystemTime(const FILETIME& ft, SystemTime& st);
+// Builds a file time; false for fields out of range (month 1..12, a day the
+// month has, hour 0..23, minute 0..59, second 0..59, year 1601..30827).
+bool SystemTimeToFileTime(const SystemTime& st, FILETIME& ft);
+
+QString FileTimeToDateText(const FILETIME& ft);
+QString FileTimeToTimeText(const FILETIME& ft);
+// Date text month first, a year of one or two digits read by the two-digit
+// year rule; false when the texts do not make a valid time (ft untouched).
+bool TextToFileTime(const QString& dateText, const QString& timeText, FILETIME& ft);
+// -1, 0, 1: by calendar day when the second (criterion) time is midnight,
+// else to the minute.
+int CompareFileTimes(const FILETIME& first, const FILETIME& second);
+// UTC to local time with the host's time zone.
+bool FileTimeToLocal(const FILETIME& utc, FILETIME& local);
+
+bool IsAllDigits(const QString& text);
+QChar FindDateSeparator(const QString& text);
+enum class TimeMarker { AM, PM, None };
+TimeMarker TimeMarkerKind(const QString& text);
+QString SplitNextField(QString& text, QChar separator);
+bool ParseDateText(const QString& text, int& month, int& day, int& year);
+void ParseTimeText(const QString& text, int& hour, int& minute);
