@@ -51,9 +51,38 @@ static_assert(offsetof(SearchRecord, HasPasswordOp) == 1848);
 static_assert(offsetof(SearchRecord, UploaderText) == 1852);
 
 // Process-wide filter state.
-extern SearchRecord CurrentSearchRecord;  // all zero at start: matches everything
-extern bool FilterDefined;                // criteria confirmed with the match window's OK
-extern QString SearchRecordFileName;      // last ".FMS" saved or loaded
+extern SearchRecord CurrentSearchRecord; // all zero at start: matches everything
+extern bool FilterDefined;               // criteria confirmed with the match window's OK
+extern QString SearchRecordFileName;     // last ".FMS" saved or loaded
 
 // The file-name part of a path: the text after its last '/', '\' or ':'.
 QString FileNamePart(const QString& path);
+
+// Outcome of reading or writing an ".FMS" file.
+enum class FmsResult { Ok, NotFound, OpenError, ReadError, WriteError };
+
+// Deletes an existing file of that name, creates it and writes the record's
+// 1,924 bytes. OpenError when the file cannot be created, WriteError when
+// writing or closing fails.
+FmsResult WriteSearchRecordFile(const QString& path, const SearchRecord& record);
+// Reads the first 1,924 bytes of the file into `out`. NotFound, OpenError,
+// ReadError (shorter file or read failure) leave `out` untouched; bytes
+// after the first record are ignored. Any bytes load: the readers of a
+// search record treat out-of-range operators as "not applied" and read
+// texts only up to their field's end.
+FmsResult ReadSearchRecordFile(const QString& path, SearchRecord& out);
+
+// The name a search record is saved under: ".FMS" appended unless the name
+// contains ".fms" or ".FMS" (exact letter case) anywhere.
+QString WithFmsExtension(const QString& name);
+
+// An operator value as it is applied: values outside 0..4 count as 0.
+inline int32_t EffectiveNumberOp(int32_t op)
+{
+    return op >= 0 && op <= 4 ? op : 0;
+}
+// A flag choice as it is applied: values outside 0..2 count as 0.
+inline int32_t EffectiveFlagChoice(int32_t op)
+{
+    return op >= 0 && op <= 2 ? op : 0;
+}

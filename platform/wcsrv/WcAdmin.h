@@ -21,6 +21,8 @@ Result CreateBbs(const std::string& home, const std::string& sysopName);
 Result AddArea(const std::string& home, int number, const std::string& name,
                const std::string& folder = std::string());
 Result AddUser(const std::string& home, const std::string& name);
+// The local-time FILETIME of a Unix time (the host's time zone).
+uint64_t LocalFileTime(int64_t unixSeconds, long nanoseconds = 0);
 // Copies the file into the area's folder and adds its record (name upper-
 // cased, size and local date from the file, descriptions from a FILE_ID.DIZ
 // when the file is a zip archive holding one).
@@ -35,12 +37,23 @@ Result ListAreas(const std::string& home, std::vector<AreaInfo>& out);
 // The folder that holds the files of an area.
 std::string AreaFolder(const std::string& home, int area);
 
+struct FileInfo {
+    std::string name;
+    int32_t size = 0;
+    uint64_t fileTime = 0; // FILETIME ticks holding local time
+    std::string description;
+};
+// The records of an area in key order.
+Result ListFiles(const std::string& home, int area, std::vector<FileInfo>& out);
+
 struct DemoOptions {
     int areas = 12;
     long files = 600;
     uint32_t seed = 1;
-    bool noFiles = false;
+    bool noFiles = false; // records only, no files on disk
 };
+// Builds a demo BBS in `home`, which must not hold a BBS yet; the same
+// options give the same BBS.
 Result MakeDemo(const std::string& home, const DemoOptions& options);
 
 } // namespace wcadmin

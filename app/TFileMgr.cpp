@@ -1,0 +1,1168 @@
+#include "app/TFileMgr.h"
+
+#include "app/TAbout.h"
+#include "app/THelpViewer.h"
+#include "common/AppError.h"
+#include "common/AreaLines.h"
+#include "common/Dialogs.h"
+#include "common/Text.h"
+#include "config/IniFile.h"
+#include "config/Settings.h"
+#include "config/TSetupDlg.h"
+#include "filter/DateTime.h"
+#include "filter/Matching.h"
+#include "filter/SearchRecord.h"
+#include "filter/TMatchForm.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
+
+#if __has_include("managers/TDelMgr.h")
+#include "managers/TDelMgr.h"
+#define VT_HAVE_TDELMGR 1
+#endif
+#if __has_include("managers/TMoveMgr.h")
+#include "managers/TMoveMgr.h"
+#define VT_HAVE_TMOVEMGR 1
+#endif
+#if __has_include("managers/TFileListMgrForm.h")
+#include "managers/TFileListMgrForm.h"
+#define VT_HAVE_TFILELISTMGR 1
+#endif
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const QString kFreshen = QStringLiteral("F&reshen");
+const QString kUpdate = QStringLiteral("&Update");
+const QString kPendingChanges = QStringLiteral("Update File Record with changes before continuing?");
+
+// Masked edits are read with each unfilled position as a blank, so the text
+// has its full width and its separators in place.
+QString MaskedText(const QLineEdit* edit)
+{
+    QString text = edit->displayText();
+    text.replace(u'_', u' ');
+    return text;
+}
+
+QLabel* MakeLabel(const QString& caption, QWidget* parent)
+{
+    auto* label = new QLabel(caption, parent);
+    return label;
+}
+
+} // namespace
+
+TFileMgr::TFileMgr(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("FileMgr"));
+    setWindowTitle(QStringLiteral("Vantrel File Manager"));
+    resize(556, 460);
+    BuildControls();
+    BuildMenus();
+    TrackChanges();
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormCreate();
+}
+
+TFileMgr::~TFileMgr()
+{
+    // A window destroyed without being closed (tests) still ends its login.
+    if (!m_closed)
+        LogoutFromServer();
+}
+
+// ---------------------------------------------------------------- controls
+
+void TFileMgr::BuildControls()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Panel1"));
+    setCentralWidget(central);
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(2, 2, 2, 2);
+    outer->setSpacing(2);
+
+    // Top bar.
+    auto* top = new QHBoxLayout;
+    top->setSpacing(4);
+    AreaListBox = new QComboBox(central);
+    AreaListBox->setObjectName(QStringLiteral("AreaListBox"));
+    AreaListBox->setEditable(true);
+    AreaListBox->setInsertPolicy(QComboBox::NoInsert);
+    AreaListBox->setMaxVisibleItems(15);
+    AreaListBox->setMinimumContentsLength(18);
+    AreaListBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    top->addWidget(AreaListBox, 1);
+    cb_FileFilter = new QCheckBox(QStringLiteral("File Filter ON"), central);
+    cb_FileFilter->setObjectName(QStringLiteral("cb_FileFilter"));
+    cb_FileFilter->setLayoutDirection(Qt::RightToLeft);  // caption left of the box
+    top->addWidget(cb_FileFilter);
+    b_freshen = new QPushButton(kFreshen, central);
+    b_freshen->setObjectName(QStringLiteral("b_freshen"));
+    b_Move = new QPushButton(QStringLiteral("Mo&ve"), central);
+    b_Move->setObjectName(QStringLiteral("b_Move"));
+    b_Add = new QPushButton(QStringLiteral("&Add"), central);
+    b_Add->setObjectName(QStringLiteral("b_Add"));
+    b_Delete = new QPushButton(QStringLiteral("&Delete"), central);
+    b_Delete->setObjectName(QStringLiteral("b_Delete"));
+    for (QPushButton* b : {b_freshen, b_Move, b_Add, b_Delete}) {
+        b->setAutoDefault(false);
+        b->setFixedWidth(62);
+        top->addWidget(b);
+    }
+    outer->addLayout(top);
+
+    auto* body = new QHBoxLayout;
+    body->setSpacing(4);
+    outer->addLayout(body, 1);
+
+    // Left: the file list, full height.
+    FileListBox = new TFileListBox(central);
+    FileListBox->setObjectName(QStringLiteral("FileListBox"));
+    FileListBox->setFixedWidth(170);
+    body->addWidget(FileListBox);
+
+    // Right: the record panel.
+    auto* panel = new QWidget(central);
+    panel->setObjectName(QStringLiteral("RecordPanel"));
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    body->addWidget(panel, 1);
+
+    auto edit = [panel](const char* name, int maxLength = 0) {
+        auto* e = new QLineEdit(panel);
+        e->setObjectName(QString::fromLatin1(name));
+        if (maxLength > 0)
+            e->setMaxLength(maxLength);
+        return e;
+    };
+    auto masked = [panel](const char* name, const QString& mask, const QString& initial) {
+        auto* e = new QLineEdit(panel);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setInputMask(mask);
+        e->setText(initial);
+        e->setFixedWidth(72);
+        return e;
+    };
+    auto check = [panel](const char* name, const QString& caption) {
+        auto* c = new QCheckBox(caption, panel);
+        c->setObjectName(QString::fromLatin1(name));
+        return c;
+    };
+
+    int row = 0;
+    f_Area = edit("f_Area");
+    f_Area->setReadOnly(true);
+    f_Area->setFixedWidth(60);
+    L_FileInArea = MakeLabel(QStringLiteral("Total Files in Area:"), panel);
+    L_FileInArea->setObjectName(QStringLiteral("L_FileInArea"));
+    FilesInArea = edit("FilesInArea");
+    FilesInArea->setReadOnly(true);
+    FilesInArea->setFixedWidth(70);
+    auto* areaRow = new QHBoxLayout;
+    areaRow->addWidget(MakeLabel(QStringLiteral("File Area #:"), panel));
+    areaRow->addWidget(f_Area);
+    areaRow->addStretch(1);
+    areaRow->addWidget(L_FileInArea);
+    areaRow->addWidget(FilesInArea);
+    grid->addLayout(areaRow, row++, 0, 1, 4);
+
+    auto* heading = MakeLabel(QStringLiteral("Selected File Information"), panel);
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    L_FileFound = MakeLabel(QStringLiteral("File Exists on Disk"), panel);
+    L_FileFound->setObjectName(QStringLiteral("L_FileFound"));
+    L_FileFound->setFont(bold);
+    L_FileFound->setStyleSheet(QStringLiteral("color: blue"));
+    auto* headRow = new QHBoxLayout;
+    headRow->addWidget(heading);
+    headRow->addStretch(1);
+    headRow->addWidget(L_FileFound);
+    grid->addLayout(headRow, row++, 0, 1, 4);
+
+    f_FileName = edit("f_FileName", 15);
+    f_uploader = edit("f_uploader", 71);
+    grid->addWidget(MakeLabel(QStringLiteral("File:"), panel), row, 0);
+    grid->addWidget(f_FileName, row++, 1, 1, 3);
+    grid->addWidget(MakeLabel(QStringLiteral("Uploader:"), panel), row, 0);
+    grid->addWidget(f_uploader, row++, 1, 1, 3);
+
+    auto* fileGroup = new QGroupBox(QStringLiteral("File"), panel);
+    fileGroup->setObjectName(QStringLiteral("gb_File"));
+    auto* fg = new QGridLayout(fileGroup);
+    fg->setContentsMargins(4, 2, 4, 2);
+    fg->setVerticalSpacing(2);
+    f_size = edit("f_size", 10);
+    f_FileDate = masked("f_FileDate", QStringLiteral("99/99/99;_"), QStringLiteral("00/00/00"));
+    f_FileTime = masked("f_FileTime", QStringLiteral("99:99;_"), QStringLiteral("00:00"));
+    fg->addWidget(MakeLabel(QStringLiteral("Size:"), fileGroup), 0, 0);
+    fg->addWidget(f_size, 0, 1);
+    fg->addWidget(MakeLabel(QStringLiteral("Date:"), fileGroup), 1, 0);
+    fg->addWidget(f_FileDate, 1, 1);
+    fg->addWidget(MakeLabel(QStringLiteral("Time:"), fileGroup), 2, 0);
+    fg->addWidget(f_FileTime, 2, 1);
+    auto* accessGroup = new QGroupBox(QStringLiteral("Last Accessed"), panel);
+    accessGroup->setObjectName(QStringLiteral("gb_LastAccessed"));
+    auto* ag = new QGridLayout(accessGroup);
+    ag->setContentsMargins(4, 2, 4, 2);
+    ag->setVerticalSpacing(2);
+    f_accessDate = masked("f_accessDate", QStringLiteral("99/99/99;_"), QStringLiteral("00/00/00"));
+    f_accessTime = masked("f_accessTime", QStringLiteral("99:99;_"), QStringLiteral("00:00"));
+    ag->addWidget(MakeLabel(QStringLiteral("Date:"), accessGroup), 0, 0);
+    ag->addWidget(f_accessDate, 0, 1);
+    ag->addWidget(MakeLabel(QStringLiteral("Time:"), accessGroup), 1, 0);
+    ag->addWidget(f_accessTime, 1, 1);
+    ag->setRowStretch(2, 1);
+    grid->addWidget(fileGroup, row, 0, 1, 2);
+    grid->addWidget(accessGroup, row++, 2, 1, 2);
+
+    cbf_NeverDelete = check("cbf_NeverDelete", QStringLiteral("Never Delete"));
+    cbf_NeverOverWrite = check("cbf_NeverOverWrite", QStringLiteral("Never Overwrite"));
+    cbf_FailedScan = check("cbf_FailedScan", QStringLiteral("Failed Scan"));
+    cbf_CopyBeforeDL = check("cbf_CopyBeforeDL", QStringLiteral("Copy Before Download"));
+    grid->addWidget(cbf_NeverDelete, row, 0, 1, 2);
+    grid->addWidget(cbf_NeverOverWrite, row++, 2, 1, 2);
+    grid->addWidget(cbf_FailedScan, row, 0, 1, 2);
+    grid->addWidget(cbf_CopyBeforeDL, row++, 2, 1, 2);
+
+    f_downloads = edit("f_downloads");
+    f_cost = edit("f_cost");
+    grid->addWidget(MakeLabel(QStringLiteral("Downloads:"), panel), row, 0);
+    grid->addWidget(f_downloads, row, 1);
+    grid->addWidget(MakeLabel(QStringLiteral("Cost:"), panel), row, 2);
+    grid->addWidget(f_cost, row++, 3);
+    cbf_FreeFile = check("cbf_FreeFile", QStringLiteral("Free File"));
+    cbf_FreeTime = check("cbf_FreeTime", QStringLiteral("Free Time"));
+    grid->addWidget(cbf_FreeFile, row, 0, 1, 2);
+    grid->addWidget(cbf_FreeTime, row++, 2, 1, 2);
+
+    f_Password = edit("f_Password", 31);
+    f_desc = edit("f_desc", 75);
+    grid->addWidget(MakeLabel(QStringLiteral("Password:"), panel), row, 0);
+    grid->addWidget(f_Password, row++, 1, 1, 3);
+    grid->addWidget(MakeLabel(QStringLiteral("Decription:"), panel), row, 0);
+    grid->addWidget(f_desc, row++, 1, 1, 3);
+
+    b_ExtracFile_IS = new QPushButton(QStringLiteral("extract"), panel);
+    b_ExtracFile_IS->setObjectName(QStringLiteral("b_ExtracFile_IS"));
+    b_ExtracFile_IS->setAutoDefault(false);
+    auto* longRow = new QHBoxLayout;
+    longRow->addWidget(MakeLabel(QStringLiteral("Long Description:"), panel));
+    longRow->addStretch(1);
+    longRow->addWidget(b_ExtracFile_IS);
+    grid->addLayout(longRow, row++, 0, 1, 4);
+    Long_Desc = new QPlainTextEdit(panel);
+    Long_Desc->setObjectName(QStringLiteral("Long_Desc"));
+    Long_Desc->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont mono(QStringLiteral("Monospace"));
+    mono.setStyleHint(QFont::TypeWriter);
+    mono.setPointSize(8);
+    Long_Desc->setFont(mono);
+    grid->addWidget(Long_Desc, row, 0, 1, 4);
+    grid->setRowStretch(row, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+
+    // Tags of the tracked fields.
+    const std::pair<QWidget*, int> tags[] = {
+        {f_FileName, 1},       {f_uploader, 2},         {f_size, 3},          {f_FileDate, 4},
+        {f_FileTime, 5},       {f_accessDate, 6},       {f_accessTime, 7},    {f_downloads, 8},
+        {f_cost, 9},           {cbf_NeverDelete, 10},   {cbf_NeverOverWrite, 11},
+        {cbf_FailedScan, 12},  {cbf_CopyBeforeDL, 13},  {cbf_FreeFile, 14},   {cbf_FreeTime, 15},
+        {f_Password, 16},      {f_desc, 17},            {Long_Desc, 18}};
+    for (const auto& [w, tag] : tags)
+        w->setProperty("Tag", tag);
+
+    // Bottom: one status panel 500 wide.
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusPanel0 = new QLabel(StatusBar1);
+    StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setFixedWidth(500);
+    StatusBar1->addWidget(StatusPanel0);
+    setStatusBar(StatusBar1);
+
+    FailedToLogin = new QTimer(this);
+    FailedToLogin->setObjectName(QStringLiteral("FailedToLogin"));
+    FailedToLogin->setInterval(1500);
+    ClearStatus = new QTimer(this);
+    ClearStatus->setObjectName(QStringLiteral("ClearStatus"));
+    ClearStatus->setInterval(1000);
+    connect(FailedToLogin, &QTimer::timeout, this, &TFileMgr::FailedToLoginTimer);
+    connect(ClearStatus, &QTimer::timeout, this, &TFileMgr::ClearStatusTimer);
+
+    // The selector's change event: a line chosen from the list, or the text
+    // typed by the user (never the program's own changes of the text).
+    connect(AreaListBox, &QComboBox::activated, this, [this](int index) {
+        m_areaIndex = index;
+        AreaListBoxChange();
+    });
+    connect(AreaListBox->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_areaIndex = AreaListBox->findText(text, Qt::MatchExactly);
+        AreaListBoxChange();
+    });
+    connect(cb_FileFilter, &QCheckBox::clicked, this, &TFileMgr::cb_FileFilterClick);
+    connect(FileListBox, &TFileListBox::Click, this, &TFileMgr::FileListBoxClick);
+    connect(FileListBox, &TFileListBox::MouseMove, this, &TFileMgr::FileListBoxMouseMove);
+    connect(b_freshen, &QPushButton::clicked, this, &TFileMgr::b_freshenClick);
+    connect(b_Delete, &QPushButton::clicked, this, &TFileMgr::b_DeleteClick);
+    connect(b_Add, &QPushButton::clicked, this, &TFileMgr::b_AddClick);
+    connect(b_Move, &QPushButton::clicked, this, &TFileMgr::b_MoveClick);
+    connect(b_ExtracFile_IS, &QPushButton::clicked, this, &TFileMgr::b_ExtracFile_ISClick);
+
+    setTabOrder(AreaListBox, cb_FileFilter);
+    AreaListBox->setFocus();
+}
+
+void TFileMgr::BuildMenus()
+{
+    auto item = [this](QMenu* menu, const char* name, const QString& caption,
+                       const QKeySequence& shortcut, void (TFileMgr::*slot)()) {
+        auto* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        if (!shortcut.isEmpty())
+            action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    Exit1 = item(file, "Exit1", QStringLiteral("E&xit"), {}, &TFileMgr::Exit1Click);
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    Cut1 = item(edit, "Cut1", QStringLiteral("Cu&t"), QKeySequence(Qt::CTRL | Qt::Key_X),
+                &TFileMgr::Cut1Click);
+    Copy1 = item(edit, "Copy1", QStringLiteral("&Copy"), QKeySequence(Qt::CTRL | Qt::Key_C),
+                 &TFileMgr::Copy1Click);
+    Paste1 = item(edit, "Paste1", QStringLiteral("&Paste"), QKeySequence(Qt::CTRL | Qt::Key_V),
+                  &TFileMgr::Paste1Click);
+    SelectAll1 = item(edit, "SelectAll1", QStringLiteral("Select &All"),
+                      QKeySequence(Qt::CTRL | Qt::Key_A), &TFileMgr::SelectAll1Click);
+    edit->addSeparator();
+    SetupFileMgr1 = item(edit, "SetupFileMgr1", QStringLiteral("&Setup File Mgr"), {},
+                         &TFileMgr::SetupFileMgr1Click);
+    QMenu* managers = bar->addMenu(QStringLiteral("&Managers"));
+    managers->setObjectName(QStringLiteral("Managers1"));
+    DeletionMgr1 = item(managers, "DeletionMgr1", QStringLiteral("&Deletion Mgr"),
+                        QKeySequence(Qt::Key_F5), &TFileMgr::DeletionMgr1Click);
+    MoveMgr1 = item(managers, "MoveMgr1", QStringLiteral("&Move Mgr"), QKeySequence(Qt::Key_F6),
+                    &TFileMgr::MoveMgr1Click);
+    FileFilterMgr1 = item(managers, "FileFilterMgr1", QStringLiteral("&File Filter Mgr"),
+                          QKeySequence(Qt::Key_F7), &TFileMgr::FileFilterMgr1Click);
+    FileListMgr1 = item(managers, "FileListMgr1", QStringLiteral("File &List Mgr"),
+                        QKeySequence(Qt::Key_F8), &TFileMgr::FileListMgr1Click);
+    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
+    tools->setObjectName(QStringLiteral("Tools1"));
+    ViewZipFile1 = item(tools, "ViewZipFile1", QStringLiteral("&View Zip File"), {},
+                        &TFileMgr::ViewZipFile1Click);
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    Help2 = item(help, "Help2", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1),
+                 &TFileMgr::Help2Click);
+    AboutVTFileMgr1 = item(help, "AboutVTFileMgr1", QStringLiteral("&About VT File Mgr"), {},
+                           &TFileMgr::AboutVTFileMgr1Click);
+}
+
+void TFileMgr::TrackChanges()
+{
+    // The change event of every tracked control, also for changes the program
+    // makes itself; the panel-loading flag keeps a panel fill from counting.
+    for (QLineEdit* e : {f_FileName, f_uploader, f_size, f_FileDate, f_FileTime, f_accessDate,
+                         f_accessTime, f_downloads, f_cost, f_Password, f_desc})
+        connect(e, &QLineEdit::textChanged, this, [this, e]() { FileBeenChanged(e); });
+    for (QCheckBox* c : {cbf_NeverDelete, cbf_NeverOverWrite, cbf_FailedScan, cbf_CopyBeforeDL,
+                         cbf_FreeFile, cbf_FreeTime})
+        connect(c, &QCheckBox::toggled, this, [this, c]() { FileBeenChanged(c); });
+    connect(Long_Desc, &QPlainTextEdit::textChanged, this, [this]() { FileBeenChanged(Long_Desc); });
+}
+
+// ------------------------------------------------------------- life cycle
+
+void TFileMgr::FormCreate()
+{
+    setAcceptDrops(true);
+    ShownItemIndex = -1;
+}
+
+void TFileMgr::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown && !event->spontaneous()) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TFileMgr::FormShow()
+{
+    LoginToServer(reinterpret_cast<void*>(winId()));
+    if (m_splash) {
+        m_splash->close();
+        m_splash->deleteLater();
+        m_splash = nullptr;
+    }
+    FillAreaSelector();
+    if (AreaListBox->count() > 0) {
+        AreaListBox->setCurrentIndex(0);
+        m_areaIndex = 0;
+    }
+    AreaListBoxChange();
+
+    b_freshen->setText(kFreshen);
+    ClearChangeFlags();
+    PanelLoading = false;
+    L_FileFound->setText(QString());
+
+    HomeDirSetting = DefaultHomeDir();
+    ProgramFolder = DetermineProgramFolder();
+    TimePicture = QStringLiteral("hh:mm");
+    DatePicture = QStringLiteral("MM/dd/yy");
+    FilterDefined = false;
+
+    if (!m_loggedIn) {
+        FailedToLogin->start();
+    } else {
+        if (!QFile::exists(ProgramFolder + QStringLiteral("vuru.cfg"))) {
+            TSetupDlg setup(this);
+            setup.exec();
+        }
+        ReadConfiguration();
+    }
+    TempFileList.clear();
+}
+
+void TFileMgr::ReadConfiguration()
+{
+    const IniFile ini(ProgramFolder + QStringLiteral("vuru.cfg"));
+    HomeDirSetting =
+        ini.ReadString(QStringLiteral("General"), QStringLiteral("wcHomeDir"), HomeDirSetting);
+    ZipViewerSetting = ini.ReadString(QStringLiteral("Tools"), QStringLiteral("ZipViewer_Prg1"),
+                                      DefaultZipViewer());
+}
+
+bool TFileMgr::LoginToServer(void* windowHandle)
+{
+    m_contextCreated = WildcatServerConnect(windowHandle);
+    if (!m_contextCreated)
+        return false;
+    m_contextCreated = WildcatServerCreateContext();
+    if (!m_contextCreated) {
+        const unsigned code = WcGetLastError();
+        ShowWarning(QStringLiteral("Failed to Login to Wildcat Server! [m2]"));
+        ShowServerError(code);
+        return false;
+    }
+    m_loggedIn = LoginSystem();
+    if (!m_loggedIn) {
+        const unsigned code = WcGetLastError();
+        ShowWarning(QStringLiteral("Failed to Login to Wildcat Server! [m3]"));
+        ShowServerError(code);
+        return false;
+    }
+    return true;
+}
+
+void TFileMgr::LogoutFromServer()
+{
+    if (!m_contextCreated)
+        return;
+    if (m_loggedIn && !LogoutUser())
+        ShowWarning(QStringLiteral("Failed to Logout off System!"));
+    if (!WildcatServerDeleteContext())
+        ShowWarning(QStringLiteral("Failed to Delete Context!"));
+    // Ended: a second call (the destructor, a second close) does nothing.
+    m_loggedIn = false;
+    m_contextCreated = false;
+}
+
+bool TFileMgr::FormCloseQuery()
+{
+    // Unchecked twice around event processing, so that a running filtered
+    // listing sees the request and stops before the window goes away.
+    cb_FileFilter->setChecked(false);
+    QApplication::processEvents();
+    cb_FileFilter->setChecked(false);
+    cb_FileFilter->repaint();
+    QApplication::processEvents();
+    return true;
+}
+
+void TFileMgr::closeEvent(QCloseEvent* event)
+{
+    if (m_closed) {
+        event->accept();
+        return;
+    }
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    FormClose();
+}
+
+void TFileMgr::FormClose()
+{
+    m_closed = true;
+    LogoutFromServer();
+    for (const QString& path : std::as_const(TempFileList))
+        QFile::remove(path);
+    TempFileList.clear();
+    if (m_help)
+        m_help->close();
+}
+
+void TFileMgr::FailedToLoginTimer()
+{
+    FailedToLogin->stop();
+    QApplication::processEvents();
+    close();
+}
+
+void TFileMgr::ClearStatusTimer()
+{
+    ClearStatus->stop();
+    SetStatusText(QString());
+}
+
+QString TFileMgr::StatusText() const { return StatusPanel0->text(); }
+
+void TFileMgr::SetStatusText(const QString& text)
+{
+    StatusPanel0->setText(text);
+    StatusBar1->repaint();
+}
+
+void TFileMgr::StartClearStatus() { ClearStatus->start(); }
+
+// ------------------------------------------------------------------ menus
+
+void TFileMgr::Exit1Click()
+{
+    QApplication::processEvents();
+    close();
+}
+
+namespace {
+// The four edit commands act on a single-line edit (masked edits too) or
+// on the memo that has the focus; otherwise they do nothing.
+template <typename LineAction, typename MemoAction>
+void OnFocusedText(LineAction lineAction, MemoAction memoAction)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* line = qobject_cast<QLineEdit*>(focus))
+        lineAction(line);
+    else if (auto* memo = qobject_cast<QPlainTextEdit*>(focus))
+        memoAction(memo);
+}
+} // namespace
+
+void TFileMgr::Cut1Click()
+{
+    OnFocusedText([](QLineEdit* e) { e->cut(); }, [](QPlainTextEdit* m) { m->cut(); });
+}
+
+void TFileMgr::Copy1Click()
+{
+    OnFocusedText([](QLineEdit* e) { e->copy(); }, [](QPlainTextEdit* m) { m->copy(); });
+}
+
+void TFileMgr::Paste1Click()
+{
+    OnFocusedText([](QLineEdit* e) { e->paste(); }, [](QPlainTextEdit* m) { m->paste(); });
+}
+
+void TFileMgr::SelectAll1Click()
+{
+    OnFocusedText([](QLineEdit* e) { e->selectAll(); }, [](QPlainTextEdit* m) { m->selectAll(); });
+}
+
+void TFileMgr::SetupFileMgr1Click()
+{
+    TSetupDlg setup(this);
+    setup.exec();
+}
+
+void TFileMgr::DeletionMgr1Click()
+{
+#ifdef VT_HAVE_TDELMGR
+    TDelMgr w(this);
+    w.exec();
+#endif
+}
+
+void TFileMgr::MoveMgr1Click()
+{
+#ifdef VT_HAVE_TMOVEMGR
+    TMoveMgr w(this);
+    w.exec();
+#endif
+}
+
+void TFileMgr::FileFilterMgr1Click()
+{
+    TMatchForm f(this);
+    f.exec();
+}
+
+void TFileMgr::FileListMgr1Click()
+{
+#ifdef VT_HAVE_TFILELISTMGR
+    TFileListMgrForm w(this);
+    w.exec();
+#endif
+}
+
+void TFileMgr::Help2Click()
+{
+    if (!m_help)
+        m_help = new THelpViewer(this);
+    const QString path = HelpFilePath();
+    if (!m_help->ShowContext(path, 100)) {
+        ShowWarning(QStringLiteral("Cannot find the help file ") + path);
+        return;
+    }
+    m_help->show();
+    m_help->raise();
+}
+
+void TFileMgr::AboutVTFileMgr1Click()
+{
+    TAbout about(this);
+    about.exec();
+}
+
+// ------------------------------------------------------- areas and files
+
+void TFileMgr::FillAreaSelector()
+{
+    AreaListBox->clear();
+    m_areaIndex = -1;
+    const int count = GetFileAreaCount();
+    QStringList lines;
+    for (int n = 1; n <= count; ++n) {
+        FileAreaRec area{};
+        if (GetFileArea(n, &area))
+            lines << AreaLinePrefix(area.Number) + RecText(area.Name);
+    }
+    AreaListBox->addItems(lines);
+    AreaListBox->setCurrentIndex(-1);
+}
+
+void TFileMgr::ChooseArea(int index)
+{
+    AreaListBox->setCurrentIndex(index);
+    m_areaIndex = index;
+    AreaListBoxChange();
+}
+
+void TFileMgr::AreaListBoxChange()
+{
+    cb_FileFilter->setChecked(false);
+    ClearRecordPanel();
+    const int chosen = m_areaIndex;
+    ++m_listGeneration;
+    FileListBox->Lines()->Clear();
+    if (chosen >= 0 && chosen < AreaListBox->count()) {
+        const int area = AreaNumberOfLine(AreaListBox->itemText(chosen));
+        f_Area->setText(QString::number(area));
+        FileAreaRec rec{};
+        if (GetFileArea(area, &rec)) {
+            QStringList names;
+            WalkArea(area, [&names](FileRec& r) {
+                names.append(RecText(r.Name));
+                return true;
+            });
+            FileListBox->Lines()->SetLines(std::move(names));
+        }
+        FilesInArea->setText(QString::number(FileListBox->Count()));
+        L_FileInArea->setText(QStringLiteral("Total Files in Area:"));
+    }
+    // In this multi-selection list, making the first line current selects
+    // nothing and shows no record.
+    if (FileListBox->Count() > 0)
+        FileListBox->SetItemIndex(0);
+}
+
+TFileMgr::Entry TFileMgr::EntryOfListLine(int row) const
+{
+    const QString line = FileListBox->Line(row);
+    if (line.contains(u':'))
+        return Entry{AreaNumberOfLine(line), FileNameOfLine(line)};
+    return Entry{StrToInt(f_Area->text()), line};
+}
+
+bool TFileMgr::ReadRecordOfLine(int row, FullFileRec& full) const
+{
+    const Entry entry = EntryOfListLine(row);
+    FileRec rec{};
+    uint32_t position = 0;
+    const QByteArray name = ToBytes(entry.name);
+    if (!GetFileRecByAreaName(entry.area, name.constData(), &rec, &position))
+        return false;
+    return GetFullFileRec(&rec, &full);
+}
+
+void TFileMgr::FileListBoxClick()
+{
+    if (FileListBox->SelCount() == 1) {
+        const int clicked = FileListBox->ItemIndex();
+        if (RecordChanged && ShownItemIndex >= 0) {
+            FileListBox->SetSelected(clicked, false);
+            FileListBox->repaint();
+            if (ConfirmYesNo(kPendingChanges)) {
+                FileListBox->SetItemIndex(ShownItemIndex);
+                FileListBox->SetSelected(ShownItemIndex, true);
+                FileListBox->repaint();
+                b_freshenClick();
+                return;
+            }
+            FileListBox->SetSelected(clicked, true);
+            FileListBox->repaint();
+        }
+        PanelLoading = true;
+        b_freshen->setText(kFreshen);
+        ClearChangeFlags();
+        Long_Desc->clear();
+        ShownItemIndex = FileListBox->ItemIndex();
+        if (ShownItemIndex >= 0) {
+            const Entry entry = EntryOfListLine(ShownItemIndex);
+            f_Area->setText(QString::number(entry.area));
+            FullFileRec full{};
+            if (ReadRecordOfLine(ShownItemIndex, full)) {
+                ShowRecord(full);
+                ShowDiskState(ServerFilePath(entry.area, RecText(full.Rec.Name)));
+            }
+        }
+    } else {
+        ClearRecordPanel();
+        ShownItemIndex = -1;
+    }
+    PanelLoading = false;
+    StartClearStatus();
+}
+
+void TFileMgr::FileListBoxMouseMove()
+{
+    if (FileListBox->SelCount() <= 1 || !RecordChanged)
+        return;
+    if (ConfirmYesNo(kPendingChanges)) {
+        b_freshenClick();
+    } else {
+        b_freshen->setText(kFreshen);
+        ClearChangeFlags();
+    }
+}
+
+void TFileMgr::ShowRecord(const FullFileRec& full)
+{
+    ShownRecord = full;
+    const FileRec& r = full.Rec;
+    f_FileName->setText(RecText(r.Name));
+    f_size->setText(QString::number(r.Size));
+    f_FileDate->setText(FileTimeToDateText(r.FileTime));
+    f_FileTime->setText(FileTimeToTimeText(r.FileTime));
+    f_accessDate->setText(FileTimeToDateText(r.LastAccessed));
+    f_accessTime->setText(FileTimeToTimeText(r.LastAccessed));
+    f_downloads->setText(QString::number(r.Downloads));
+    f_cost->setText(QString::number(r.Cost));
+    cbf_NeverOverWrite->setChecked(r.NeverOverwrite != 0);
+    cbf_NeverDelete->setChecked(r.NeverDelete != 0);
+    cbf_FailedScan->setChecked(r.FailedScan != 0);
+    cbf_CopyBeforeDL->setChecked(r.CopyBeforeDownload != 0);
+    cbf_FreeFile->setChecked(r.FreeFile != 0);
+    cbf_FreeTime->setChecked(r.FreeTime != 0);
+    f_uploader->setText(RecText(r.Uploader.UserName));
+    f_Password->setText(RecText(r.Password));
+    f_desc->setText(RecText(r.Description));
+    if (r.HasLongDescription != 0) {
+        // The non-empty lines, trimmed, in order 0 to 14.
+        QStringList lines;
+        for (int i = LongDescLines - 1; i >= 0; --i) {
+            const QString line = TrimControls(RecText(full.LongDescription[i]));
+            if (!line.isEmpty())
+                lines.prepend(line);
+        }
+        Long_Desc->setPlainText(lines.join(u'\n'));
+    }
+}
+
+void TFileMgr::ClearRecordPanel()
+{
+    Long_Desc->clear();
+    for (QLineEdit* e : {f_FileName, f_size, f_FileDate, f_FileTime, f_accessDate, f_accessTime,
+                         f_downloads, f_cost})
+        e->clear();
+    for (QCheckBox* c : {cbf_NeverOverWrite, cbf_NeverDelete, cbf_FailedScan, cbf_CopyBeforeDL,
+                         cbf_FreeFile, cbf_FreeTime})
+        c->setChecked(false);
+    f_Password->clear();
+    f_uploader->clear();
+    f_desc->clear();
+    b_freshen->setText(kFreshen);
+    ClearChangeFlags();
+    L_FileFound->setText(QString());
+}
+
+bool TFileMgr::ShowDiskState(const QString& serverPath)
+{
+    const bool exists = WcExistFile(ToBytes(serverPath).constData());
+    if (exists) {
+        L_FileFound->setText(QStringLiteral("File exists on disk"));
+        L_FileFound->setStyleSheet(QStringLiteral("color: blue"));
+    } else {
+        L_FileFound->setText(QStringLiteral("File not found on disk"));
+        L_FileFound->setStyleSheet(QStringLiteral("color: red"));
+    }
+    L_FileFound->repaint();
+    return exists;
+}
+
+// ------------------------------------------------------ editing, freshen
+
+void TFileMgr::ClearChangeFlags()
+{
+    FieldChanged.fill(false);
+    RecordChanged = false;
+}
+
+void TFileMgr::FileBeenChanged(QWidget* control)
+{
+    if (PanelLoading)
+        return;
+    if (qobject_cast<QLineEdit*>(control) || qobject_cast<QCheckBox*>(control) ||
+        qobject_cast<QPlainTextEdit*>(control)) {
+        const int tag = control->property("Tag").toInt();
+        if (tag >= 1 && tag <= kPanelFields)
+            FieldChanged[tag] = true;
+    }
+    b_freshen->setText(kUpdate);
+    RecordChanged = true;
+}
+
+void TFileMgr::b_freshenClick()
+{
+    const int remembered = FileListBox->ItemIndex();
+    if (remembered < 0 || FileListBox->Count() == 0)
+        return;
+    // A conversion error (ConversionError) leaves here at the record where it
+    // happened: the records after it are not written and the panel keeps its
+    // edits and "&Update".
+    for (int row : FileListBox->SelectedRows()) {
+        FullFileRec full{};
+        if (!ReadRecordOfLine(row, full))
+            continue;
+        const QString name = RecText(full.Rec.Name);
+        if (RecordChanged) {
+            const QString status = QStringLiteral("Updating File [") + name + u']';
+            SetStatusText(status);
+            if (StorePanelChanges(full))
+                SetStatusText(status);
+            else
+                ShowWarning(QStringLiteral("Could not update file record: ") + name);
+        } else {
+            SetStatusText(QStringLiteral("Freshening File [") + name + u']');
+            FreshenRecord(full);
+        }
+    }
+    ClearRecordPanel();
+    FileListBox->SetItemIndex(remembered);
+    if (FileListBox->Selected(remembered)) {
+        FullFileRec full{};
+        if (ReadRecordOfLine(remembered, full)) {
+            const Entry entry = EntryOfListLine(remembered);
+            ShowRecord(full);
+            ShowDiskState(ServerFilePath(entry.area, RecText(full.Rec.Name)));
+        }
+    }
+    b_freshen->setText(kFreshen);
+    ClearChangeFlags();
+    StartClearStatus();
+    repaint();
+}
+
+bool TFileMgr::StorePanelChanges(const FullFileRec& given)
+{
+    FullFileRec full = given;
+    FileRec& r = full.Rec;
+    auto number = [](const QLineEdit* edit, int32_t& field) {
+        // Not digits: left unchanged. Digits beyond the 32-bit range: the
+        // conversion error ends the command.
+        if (IsAllDigits(edit->text()))
+            field = StrToInt(edit->text());
+    };
+    if (FieldChanged[3])
+        number(f_size, r.Size);
+    if (FieldChanged[4] || FieldChanged[5]) {
+        if (!TextToFileTime(MaskedText(f_FileDate), MaskedText(f_FileTime), r.FileTime))
+            ShowWarning(QStringLiteral("Could not convert File Date or Time."));
+    }
+    if (FieldChanged[6] || FieldChanged[7]) {
+        if (!TextToFileTime(MaskedText(f_accessDate), MaskedText(f_accessTime), r.LastAccessed))
+            ShowWarning(QStringLiteral("Could not convert Last Accessed Date or Time "));
+    }
+    if (FieldChanged[8])
+        number(f_downloads, r.Downloads);
+    if (FieldChanged[9])
+        number(f_cost, r.Cost);
+    if (FieldChanged[11])
+        r.NeverOverwrite = cbf_NeverOverWrite->isChecked() ? 1 : 0;
+    if (FieldChanged[10])
+        r.NeverDelete = cbf_NeverDelete->isChecked() ? 1 : 0;
+    if (FieldChanged[12])
+        r.FailedScan = cbf_FailedScan->isChecked() ? 1 : 0;
+    if (FieldChanged[13])
+        r.CopyBeforeDownload = cbf_CopyBeforeDL->isChecked() ? 1 : 0;
+    if (FieldChanged[14])
+        r.FreeFile = cbf_FreeFile->isChecked() ? 1 : 0;
+    if (FieldChanged[15])
+        r.FreeTime = cbf_FreeTime->isChecked() ? 1 : 0;
+    if (FieldChanged[2]) {
+        SetRecText(r.Uploader.UserName, f_uploader->text());
+        UserRef found{};
+        if (LookupName(r.Uploader.UserName, &found))
+            r.Uploader = found;
+        else
+            std::memset(&r.Uploader, 0, sizeof r.Uploader);
+    }
+    if (FieldChanged[16])
+        SetRecText(r.Password, f_Password->text());
+    if (FieldChanged[17])
+        SetRecText(r.Description, f_desc->text());
+    if (FieldChanged[18]) {
+        // Lines as the memo counts them: a last empty line after a line end
+        // is no line of its own.
+        QStringList lines = Long_Desc->toPlainText().split(u'\n');
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        qsizetype n = lines.size();
+        if (n == 1 && TrimControls(lines.first()).isEmpty())
+            n = 0;
+        if (n > 0) {
+            const qsizetype k = std::min<qsizetype>(n, LongDescLines);
+            for (qsizetype i = 0; i < k; ++i)
+                SetRecText(full.LongDescription[i], lines.at(i));  // cut to 79 characters
+            for (qsizetype i = k; i < LongDescLines; ++i)
+                SetRecText(full.LongDescription[i], QString());
+            r.HasLongDescription = 1;
+        } else {
+            r.HasLongDescription = 0;
+            for (int i = 0; i < LongDescLines; ++i)
+                SetRecText(full.LongDescription[i], QString());
+        }
+    }
+    return UpdateFullFileRec(&full);
+}
+
+bool TFileMgr::FreshenRecord(const FullFileRec& given)
+{
+    FullFileRec full = given;
+    const QByteArray path = ServerFilePathBytes(full.Rec.Area, full.Rec.Name);
+    if (!WcExistFile(path.constData())) {
+        ShowWarning(QStringLiteral("File Not Found! Can not Freshen."));
+        return false;
+    }
+    const WcHandle handle =
+        WcCreateFile(path.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
+    bool stored = false;
+    FILETIME utc{};
+    FILETIME local{};
+    if (WcGetFileTime(handle, &utc) && FileTimeToLocal(utc, local)) {
+        full.Rec.FileTime = local;
+        full.Rec.Size = int32_t(WcGetFileSize(handle));
+        stored = UpdateFullFileRec(&full);
+        if (!stored)
+            ShowWarning(QStringLiteral("Error! Could not Freshen."));
+    }
+    if (handle > 0)
+        WcCloseHandle(handle);
+    return stored;
+}
+
+// ------------------------------------------------------- filtered listing
+
+void TFileMgr::cb_FileFilterClick()
+{
+    if (!cb_FileFilter->isChecked())
+        return;
+    AreaListBox->setEditText(QStringLiteral("File Filter ON"));
+    ListFilteredFiles();
+}
+
+void TFileMgr::ListFilteredFiles()
+{
+    if (!FilterDefined) {
+        ShowInformation(QStringLiteral("Please set a file filter before turn it on."));
+        cb_FileFilter->setChecked(false);
+        return;
+    }
+    QList<int> areas;
+    if (CurrentSearchRecord.AreaCriterion != 0) {
+        areas << CurrentSearchRecord.AreaCriterion;
+    } else {
+        for (int i = 0; i < AreaListBox->count(); ++i)
+            areas << AreaNumberOfLine(AreaListBox->itemText(i));
+    }
+    ClearRecordPanel();
+    FileListModel* model = FileListBox->Lines();
+    const quint64 generation = ++m_listGeneration;
+    model->Clear();
+
+    QPointer<TFileMgr> self(this);
+    QString status;
+    QStringList found;  // lines found since the list was last drawn
+    QElapsedTimer sinceEvents;
+    QElapsedTimer sinceDraw;
+    sinceEvents.start();
+    sinceDraw.start();
+    bool stopped = false;
+
+    // Status marks are kept exactly as written but drawn at most 25 times a
+    // second: drawing the bar per record would cost more than the search.
+    auto drawStatus = [&]() {
+        StatusPanel0->setText(status);
+        StatusBar1->repaint();
+        sinceDraw.restart();
+    };
+
+    for (int area : std::as_const(areas)) {
+        f_Area->setText(QString::number(area));
+        f_Area->repaint();
+        FileAreaRec areaRec{};
+        if (!GetFileArea(area, &areaRec))
+            continue;
+        status = QStringLiteral("Searching ");
+        drawStatus();
+        int counter = 0;
+        FileRec rec{};
+        uint32_t position = 0;
+        if (!SearchFileRecByAreaName(area, "", &rec, &position))
+            continue;
+        while (rec.Area == area) {
+            status += u'|';
+            if (++counter > 200)
+                status = QStringLiteral("Searching ");
+            if (sinceDraw.elapsed() >= 40)
+                drawStatus();
+            if (MatchesFilter(rec))
+                found << AreaLinePrefix(rec.Area) + RecText(rec.Name);
+            if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
+                break;
+            // Pending events are processed once 15 ms have passed rather than
+            // after every record: the window repaints and takes clicks just as
+            // well, and the search keeps its speed. The check box is read
+            // after every record all the same.
+            if (sinceEvents.elapsed() >= 15) {
+                model->AppendLines(found);
+                found.clear();
+                QApplication::processEvents();
+                sinceEvents.restart();
+                if (!self)
+                    return;
+            }
+            if (!cb_FileFilter->isChecked() || m_listGeneration != generation) {
+                stopped = true;
+                break;
+            }
+        }
+        if (stopped)
+            break;
+    }
+    if (stopped) {
+        // The lines found so far stay (all drawn before the events that
+        // stopped the search were processed).
+        return;
+    }
+    model->AppendLines(found);
+    drawStatus();
+    FilesInArea->setText(QString::number(FileListBox->Count()));
+    L_FileInArea->setText(QStringLiteral("Total Files Found:"));
+    if (FileListBox->Count() > 0)
+        FileListBox->SetItemIndex(0);
+    else
+        ShowInformation(QStringLiteral("No files found that match the filter."));
+    StartClearStatus();
+}
+
+// ------------------------------------------------ file commands, dropping
+
+void TFileMgr::b_DeleteClick()
+{
+    // Deleting the selected records: built with the file commands.
+}
+
+void TFileMgr::b_AddClick()
+{
+    // Starting the BBS's file tool: built with the file commands.
+}
+
+void TFileMgr::b_MoveClick()
+{
+    // Moving the selected records to another area: built with the file commands.
+}
+
+void TFileMgr::ViewZipFile1Click()
+{
+    // Opening the current file's archive in the zip viewer: built with the archive commands.
+}
+
+void TFileMgr::b_ExtracFile_ISClick()
+{
+    // Importing the description from FILE_ID.DIZ: built with the archive commands.
+}
+
+void TFileMgr::AddDroppedFiles(const QStringList& paths)
+{
+    // Adding dropped files to the current area: built with the file commands.
+    Q_UNUSED(paths);
+}
+
+void TFileMgr::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TFileMgr::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    event->acceptProposedAction();
+    if (!paths.isEmpty())
+        AddDroppedFiles(paths);
+}

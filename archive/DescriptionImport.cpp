@@ -1,0 +1,146 @@
+#include "archive/DescriptionImport.h"
+
+#include "archive/DizReader.h"
+#include "archive/TUnzipFile.h"
+#include "common/Dialogs.h"
+#include "common/FileUtils.h"
+#include "common/StatusPanel.h"
+#include "config/Settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+
+namespace
+{
+
+const QString DizName = QStringLiteral("file_id.diz");
+
+// The file-name part of a path: after its last separator or colon.
+QString FileNamePart(const QString& path)
+{
+    const qsizetype cut =
+        std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')});
+    return path.mid(cut + 1);
+}
+
+// Every entry of the folder named file_id.diz in any letter case. The
+// library writes a member under its own name (FILE_ID.DIZ, File_Id.Diz...),
+// and this file system tells the cases apart.
+QStringList DizCandidates(const QString& folder)
+{
+    QStringList out;
+    const QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : names)
+        if (name.compare(DizName, Qt::CaseInsensitive) == 0)
+            out << name;
+    return out;
+}
+
+} // namespace
+
+bool IsZipName(const QString& text)
+{
+    return text.contains(QStringLiteral(".zip")) || text.contains(QStringLiteral(".ZIP")) ||
+           text.contains(QStringLiteral(".Zip"));
+}
+
+QString ZipTempFolder()
+{
+    return WithTrailingBackslash(ProgramFolder) + QStringLiteral("Temp/");
+}
+
+QString DescriptionFilePath()
+{
+    return ZipTempFolder() + DizName;
+}
+
+bool ExtractFileIdDiz(TUnzipFile& unzip, const QString& zipPath, QString& descFile,
+                      StatusPanel* status)
+{
+    if (!IsZipName(zipPath))
+        return false;
+    unzip.lpszZipFile()->SetText(zipPath.left(MaxDiskPath - 1));
+
+    const QString folder = ZipTempFolder();
+    if (!FolderExists(folder) && !MakeFolderPath(folder))
+        return false;
+    unzip.lpszDestination()->SetText(folder);
+    unzip.lpszFileSpec()->SetText(DizName);
+
+    // Their results are not looked at: a failure shows as a count of 0 or
+    // as a failed extraction below.
+    unzip.RunUnzip(DZ_COUNT_ITEMS);
+    unzip.RunUnzip(DZ_COUNT_MATCHES);
+    if (unzip.ItemCount() == 0) {
+        if (status) {
+            status->SetStatusText(QStringLiteral("FILE_ID.DIZ not found in file: ") +
+                                  FileNamePart(zipPath));
+            status->StartClearStatus();
+        }
+        return false;
+    }
+
+    // A description left from an earlier run (under any letter case) must not
+    // pass for this archive's.
+    for (const QString& name : DizCandidates(folder))
+        DeleteDiskFile(folder + name);
+
+    bool ok = unzip.RunUnzip(DZ_EXTRACT);
+    descFile = DescriptionFilePath();
+    if (ok) {
+        // Bring the member's own spelling to the one name the reader opens.
+        const QStringList found = DizCandidates(folder);
+        if (!found.contains(DizName)) {
+            if (found.isEmpty())
+                ok = false;
+            else
+                ok = QDir(folder).rename(found.first(), DizName);
+        }
+    }
+    if (!ok)
+        ShowInformation(QStringLiteral("UnZip Failed. ZipFile: ") + zipPath +
+                        QStringLiteral("  fileDesc: ") + descFile);
+    if (status)
+        status->StartClearStatus();
+    return ok;
+}
+
+bool ImportDescription(TUnzipFile& unzip, const QString& zipPath, FullFileRec& rec,
+                       StatusPanel* status)
+{
+    QString descFile;
+    if (!ExtractFileIdDiz(unzip, zipPath, descFile, status) || !QFileInfo::exists(descFile))
+        return false;
+    QStringList lines;
+    ReadDizFile(descFile, lines);
+    if (status)
+        status->SetStatusText(QStringLiteral("Adding Description..."));
+    const bool result = ApplyDizLines(lines, rec);
+    DeleteDiskFile(descFile);
+    if (status)
+        status->StartClearStatus();
+    return result;
+}
+
+void InstallUnzipMessageHook()
+{
+    TUnzipFile::SetInformationHook([](const QString& text) { ShowInformation(text); });
+}
+
+bool ReportUnzipLoadFailure(const TUnzipFile& unzip)
+{
+    if (unzip.IsLoaded())
+        return false;
+    ShowWarning(unzip.LoadFailureText());
+    return true;
+}
+
+void ExitIfUnzipUnavailable(const TUnzipFile& unzip)
+{
+    InstallUnzipMessageHook();
+    if (ReportUnzipLoadFailure(unzip))
+        std::exit(1);
+}

@@ -1,0 +1,190 @@
+#include "common/FileUtils.h"
+
+#include "common/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#ifndef _WIN32
+#include <glob.h>
+#include <unistd.h>
+#else
+#include <direct.h>
+#include <io.h>
+#endif
+
+namespace
+{
+
+// Full paths of the entries a wildcard pattern yields, hidden names included.
+QStringList SearchEntries(const QString& pattern)
+{
+    QStringList out;
+    if (pattern.isEmpty())
+        return out;
+#ifndef _WIN32
+    glob_t found;
+    std::memset(&found, 0, sizeof found);
+    // GLOB_NOESCAPE: a backslash is an ordinary character of a Linux name.
+    // GLOB_PERIOD: a wildcard also matches names that start with a dot.
+    const int r = ::glob(QFile::encodeName(pattern).constData(), GLOB_NOESCAPE | GLOB_PERIOD,
+                         nullptr, &found);
+    if (r == 0) {
+        for (std::size_t i = 0; i < found.gl_pathc; ++i)
+            out << QFile::decodeName(found.gl_pathv[i]);
+    }
+    ::globfree(&found);
+#else
+    const QFileInfo info(pattern);
+    QDir dir = info.dir();
+    const QStringList names =
+        dir.entryList(QStringList{info.fileName()}, QDir::AllEntries | QDir::Hidden | QDir::System);
+    for (const QString& name : names)
+        out << dir.filePath(name);
+#endif
+    return out;
+}
+
+QString NameOf(const QString& path)
+{
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(u'/'))
+        p.chop(1);
+    const qsizetype slash = p.lastIndexOf(u'/');
+    return slash < 0 ? p : p.mid(slash + 1);
+}
+
+bool EqualAsciiNoCase(const QString& a, const QString& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a.at(i).unicode();
+        char16_t y = b.at(i).unicode();
+        if (x >= u'A' && x <= u'Z')
+            x = char16_t(x - u'A' + u'a');
+        if (y >= u'A' && y <= u'Z')
+            y = char16_t(y - u'A' + u'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Whether one folder level exists, looked up by its exact name (no
+// wildcards, no case folding: the host's file system decides).
+bool LevelExists(const QString& path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+bool IsFolder(const QString& path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+QString PadToWidth(const QString& text, QChar fill, int width, QChar side)
+{
+    if (width < 0)
+        return QString();
+    if (text.size() == width)
+        return text;
+    if (text.size() > width)
+        return text.left(width);
+    const QString run(width - text.size(), fill);
+    if (side == u'L' || side == u'l')
+        return run + text;
+    return text + run;
+}
+
+bool DeleteDiskFile(const QString& path)
+{
+    if (path.isEmpty() || path.size() > MaxDiskPath)
+        return false;
+    return ::unlink(QFile::encodeName(path).constData()) == 0;
+}
+
+QString WithTrailingBackslash(const QString& path)
+{
+    if (path.isEmpty() || path.endsWith(u'/'))
+        return path;
+    return path + u'/';
+}
+
+bool FolderExists(const QString& path)
+{
+    QString p = path;
+    if (p.endsWith(u'/') && p.size() > 1)
+        p.chop(1);
+    return !SearchEntries(p).isEmpty();
+}
+
+bool FolderEntryExists(const QString& pattern, const QString& name)
+{
+    const QStringList entries = SearchEntries(pattern);
+    for (const QString& entry : entries)
+        if (EqualAsciiNoCase(NameOf(entry), name))
+            return true;
+    return false;
+}
+
+bool MakeFolderPath(const QString& path)
+{
+    // The root part: "/" on this host (a drive "C:\" where there are drives);
+    // a relative path starts from the current folder.
+    qsizetype start = 0;
+    QString root;
+    if (path.startsWith(u'/')) {
+        root = QStringLiteral("/");
+        start = 1;
+    } else if (path.size() >= 3 && path.at(1) == u':' && path.at(0).isLetter()) {
+        root = path.left(3);
+        start = 3;
+    }
+    QStringList components;
+    QString component;
+    for (qsizetype i = start; i < path.size(); ++i) {
+        if (path.at(i) == u'/') {
+            components << component;
+            component.clear();
+        } else {
+            component += path.at(i);
+        }
+    }
+    // A trailing part without '/' behind it is not a level to create.
+
+    QString accumulated = root;
+    for (const QString& level : std::as_const(components)) {
+        if (level.isEmpty())
+            continue; // a doubled '/'
+        const QString levelPath = accumulated + level;
+        // Every existing level counts, whatever its name holds (dots
+        // included): it is looked up by its exact name, not by a pattern.
+        if (!LevelExists(levelPath)) {
+#ifndef _WIN32
+            const int made = ::mkdir(QFile::encodeName(levelPath).constData(), 0777);
+#else
+            const int made = ::_mkdir(QFile::encodeName(levelPath).constData());
+#endif
+            if (made != 0) {
+                const int error = errno;
+                // Made meanwhile by someone else: the level is there.
+                if (!(error == EEXIST && IsFolder(levelPath)))
+                    throw WriteError(QString::fromLocal8Bit(std::strerror(error)));
+            }
+        }
+        accumulated = levelPath + u'/';
+    }
+    return FolderExists(path);
+}

@@ -1,0 +1,36 @@
+// Text padding and the few disk-file chores of the file list and the zip
+// functions. Disk paths use the host's separator '/'.
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+// Text of exactly `width` characters: a longer text is cut on the right;
+// a shorter one is filled with `fill` in front when `side` is 'L' or 'l'
+// (right-aligned), behind it otherwise. A negative width gives "".
+QString PadToWidth(const QString& text, QChar fill, int width, QChar side);
+
+// Deletes one file (not a folder). False when the path is empty, longer
+// than 260 characters, or the platform refuses.
+bool DeleteDiskFile(const QString& path);
+
+// `path` with a '/' added when its last character isn't one; "" stays "".
+QString WithTrailingBackslash(const QString& path);
+
+// True when `path` (one trailing '/' dropped) names an existing entry: a
+// folder, but also an ordinary file; wildcards (* ? [..]) count when anything
+// matches them.
+bool FolderExists(const QString& path);
+
+// True when the wildcard pattern yields an entry whose name equals `name`,
+// ASCII letters compared without regard to case. Hidden names count.
+bool FolderEntryExists(const QString& pattern, const QString& name);
+
+// Creates every missing level of `path`, which ends in '/' (a last part
+// without '/' behind it is not created). Returns FolderExists(path)
+// afterwards. A level that can't be created throws WriteError with the
+// platform's error text.
+bool MakeFolderPath(const QString& path);
+
+// Longest disk path the helpers accept.
+constexpr int MaxDiskPath = 260;

@@ -1,0 +1,174 @@
+#include "config/IniFile.h"
+
+#include "common/AppError.h"
+#include "common/Text.h"
+
+#include <QFile>
+
+namespace
+{
+
+constexpr qsizetype kValueMax = 1023; // values are read into a 1,024-byte buffer
+
+// The line without its line end.
+QByteArray Body(const QByteArray& line)
+{
+    qsizetype end = line.size();
+    while (end > 0 && (line.at(end - 1) == '\n' || line.at(end - 1) == '\r'))
+        --end;
+    return line.left(end);
+}
+
+QByteArray LineEnd(const QByteArray& line)
+{
+    return line.mid(Body(line).size());
+}
+
+QByteArray TrimBlanks(const QByteArray& text)
+{
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && (text.at(begin) == ' ' || text.at(begin) == '\t'))
+        ++begin;
+    while (end > begin && (text.at(end - 1) == ' ' || text.at(end - 1) == '\t'))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+bool SameName(const QByteArray& a, const QString& b)
+{
+    return FromBytes(a).compare(b.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+// "[Name]" (blanks allowed around it): the section's name, else false.
+bool SectionOf(const QByteArray& line, QByteArray& name)
+{
+    const QByteArray body = TrimBlanks(Body(line));
+    if (!body.startsWith('['))
+        return false;
+    const qsizetype close = body.indexOf(']');
+    name = TrimBlanks(close < 0 ? body.mid(1) : body.mid(1, close - 1));
+    return true;
+}
+
+// "key=value": the trimmed key and the raw value, else false. Comment lines
+// (starting with ';') are never keys.
+bool KeyOf(const QByteArray& line, QByteArray& key, QByteArray& value)
+{
+    const QByteArray body = Body(line);
+    const qsizetype eq = body.indexOf('=');
+    if (eq < 0)
+        return false;
+    key = TrimBlanks(body.left(eq));
+    if (key.startsWith(';'))
+        return false;
+    value = body.mid(eq + 1);
+    return true;
+}
+
+} // namespace
+
+IniFile::IniFile(const QString& path) : m_path(path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray data = file.readAll();
+    // Split after every line end, keeping "\r\n", "\n" or a lone "\r" with its line.
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        if (data.at(i) == '\n' ||
+            (data.at(i) == '\r' && (i + 1 >= data.size() || data.at(i + 1) != '\n'))) {
+            m_lines.append(data.mid(start, i + 1 - start));
+            start = i + 1;
+        }
+    }
+    if (start < data.size())
+        m_lines.append(data.mid(start));
+}
+
+QString IniFile::ReadString(const QString& section, const QString& key, const QString& def) const
+{
+    bool inSection = false;
+    for (const QByteArray& line : m_lines) {
+        QByteArray name, k, value;
+        if (SectionOf(line, name)) {
+            inSection = SameName(name, section);
+            continue;
+        }
+        if (!inSection || !KeyOf(line, k, value) || !SameName(k, key))
+            continue;
+        value = TrimBlanks(value);
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            value = value.mid(1, value.size() - 2);
+        return FromBytes(value.left(kValueMax));
+    }
+    return def;
+}
+
+void IniFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    // New lines take the file's own line end (CRLF for a new file).
+    QByteArray eol = "\r\n";
+    for (const QByteArray& line : m_lines) {
+        if (!LineEnd(line).isEmpty()) {
+            eol = LineEnd(line);
+            break;
+        }
+    }
+    const QByteArray keyLine = ToBytes(key.trimmed()) + '=' + ToBytes(value);
+    QList<QByteArray> lines = m_lines;
+
+    qsizetype sectionAt = -1;
+    qsizetype lastContent = -1; // the last non-blank line of the section
+    qsizetype keyAt = -1;
+    QByteArray writtenKey; // an existing key keeps its spelling
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QByteArray name, k, v;
+        if (SectionOf(lines[i], name)) {
+            if (sectionAt >= 0)
+                break;
+            if (SameName(name, section)) {
+                sectionAt = i;
+                lastContent = i;
+            }
+            continue;
+        }
+        if (sectionAt < 0)
+            continue;
+        if (!TrimBlanks(Body(lines[i])).isEmpty())
+            lastContent = i;
+        if (KeyOf(lines[i], k, v) && SameName(k, key)) {
+            keyAt = i;
+            writtenKey = k;
+            break;
+        }
+    }
+
+    const auto ensureEnded = [&](qsizetype i) {
+        if (LineEnd(lines[i]).isEmpty())
+            lines[i] += eol;
+    };
+    if (keyAt >= 0) {
+        const QByteArray end = LineEnd(lines[keyAt]);
+        lines[keyAt] = writtenKey + '=' + ToBytes(value) + end;
+    } else if (sectionAt >= 0) {
+        ensureEnded(lastContent);
+        lines.insert(lastContent + 1, keyLine + eol);
+    } else {
+        if (!lines.isEmpty())
+            ensureEnded(lines.size() - 1);
+        lines.append('[' + ToBytes(section.trimmed()) + ']' + eol);
+        lines.append(keyLine + eol);
+    }
+
+    QFile file(m_path);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    for (qsizetype i = 0; ok && i < lines.size(); ++i)
+        ok = file.write(lines[i]) == lines[i].size();
+    if (ok)
+        ok = file.flush();
+    file.close();
+    if (!ok || file.error() != QFileDevice::NoError)
+        throw WriteError(QStringLiteral("Unable to write to %1").arg(m_path));
+    m_lines = lines;
+}

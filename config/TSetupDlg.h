@@ -1,0 +1,40 @@
+// "Setup": edits the settings kept in vuru.cfg (sysop name, the BBS's home
+// folder, the zip viewer program).
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QWidget;
+
+class TSetupDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TSetupDlg(QWidget* parent = nullptr);
+
+    // The configuration file: ProgramFolder + "vuru.cfg".
+    static QString ConfigPath();
+
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* General = nullptr;
+    QWidget* ToolsMenu = nullptr;
+    QLineEdit* e_SysopName = nullptr;
+    QLineEdit* e_wcHomeDir = nullptr;
+    QLineEdit* e_Tools_Prg1 = nullptr;
+    QPushButton* b_Tools_Browse1 = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+    QPushButton* BitBtn2 = nullptr;
+
+public slots:
+    void FormShow();
+    void b_Tools_Browse1Click();
+    void BitBtn1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool m_shown = false;
+};

@@ -1,0 +1,47 @@
+#include "managers/ManagerSupport.h"
+
+#include "common/AreaLines.h"
+#include "common/Text.h"
+#include "server/wcsrv.h"
+
+#include <QCoreApplication>
+#include <QScreen>
+#include <QWidget>
+
+QStringList AllAreaLines()
+{
+    QStringList lines;
+    const int count = GetFileAreaCount();
+    for (int n = 1; n <= count; ++n) {
+        FileAreaRec area{};
+        if (!GetFileArea(n, &area))
+            continue;
+        lines << AreaLinePrefix(area.Number) + RecText(area.Name);
+    }
+    return lines;
+}
+
+void CenterOnScreen(QWidget* window)
+{
+    if (QScreen* screen = window->screen()) {
+        const QRect available = screen->availableGeometry();
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(available.center());
+        window->move(frame.topLeft());
+    }
+}
+
+void SetOuterSize(QWidget* window, QSize outer)
+{
+    const QSize frame = window->frameGeometry().size() - window->geometry().size();
+    window->resize(outer - frame);
+}
+
+bool EventPump::operator()()
+{
+    if (!Due())
+        return false;
+    QCoreApplication::processEvents();
+    m_timer.start();
+    return true;
+}

@@ -1,0 +1,441 @@
+#include "managers/TDelMgr.h"
+
+#include "common/AreaLines.h"
+#include "common/Dialogs.h"
+#include "common/Text.h"
+#include "filter/DateTime.h"
+#include "filter/Matching.h"
+#include "filter/SearchRecord.h"
+#include "filter/TMatchForm.h"
+#include "managers/ManagerSupport.h"
+#include "managers/TSplitControl.h"
+#include "server/wcsrv.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <climits>
+
+namespace {
+
+QLabel* boldCentredLabel(const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignCenter);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+TDelMgr::TDelMgr(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("DelMgr"));
+    setWindowTitle(QStringLiteral("File Area Deletion Manager"));
+    SetOuterSize(this, QSize(372, 430));
+
+    AreaList = new QListWidget(this);
+    AreaList->setObjectName(QStringLiteral("AreaList"));
+    AreaList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    AreaList->setFixedWidth(236);
+
+    Splitter = new QFrame(this);
+    Splitter->setObjectName(QStringLiteral("Splitter"));
+    Splitter->setFixedWidth(3);
+    Splitter->setCursor(Qt::SplitHCursor);
+    Splitter->installEventFilter(this);
+
+    Panel2 = new QFrame(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("File Areas Selected"), Panel2);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    L_numAreas = boldCentredLabel(QStringLiteral("L_numAreas"), GroupBox1);
+    (new QVBoxLayout(GroupBox1))->addWidget(L_numAreas);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Total Files Selected"), Panel2);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    L_numFiles = boldCentredLabel(QStringLiteral("L_numFiles"), GroupBox2);
+    cb_CountFiles = new QCheckBox(QStringLiteral("Count Files"), GroupBox2);
+    cb_CountFiles->setObjectName(QStringLiteral("cb_CountFiles"));
+    auto* group2 = new QVBoxLayout(GroupBox2);
+    group2->addWidget(L_numFiles);
+    group2->addWidget(cb_CountFiles);
+
+    GroupBox3 = new QGroupBox(QStringLiteral("Filter"), Panel2);
+    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    cb_ApplyFilter = new QCheckBox(QStringLiteral("Apply Filter"), GroupBox3);
+    cb_ApplyFilter->setObjectName(QStringLiteral("cb_ApplyFilter"));
+    (new QVBoxLayout(GroupBox3))->addWidget(cb_ApplyFilter);
+
+    cb_PromptFirst = new QCheckBox(QStringLiteral("Prompt First"), Panel2);
+    cb_PromptFirst->setObjectName(QStringLiteral("cb_PromptFirst"));
+
+    b_Delete = new QPushButton(QStringLiteral("&Delete"), Panel2);
+    b_Delete->setObjectName(QStringLiteral("b_Delete"));
+    b_Close = new QPushButton(QStringLiteral("&Close"), Panel2);
+    b_Close->setObjectName(QStringLiteral("b_Close"));
+    Button1 = new QPushButton(QStringLiteral("&Help"), Panel2);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    del_Cancel = new QPushButton(QStringLiteral("Stop"), Panel2);
+    del_Cancel->setObjectName(QStringLiteral("del_Cancel"));
+    del_Cancel->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    QFont bold = del_Cancel->font();
+    bold.setBold(true);
+    del_Cancel->setFont(bold);
+    del_Cancel->hide();
+    for (QPushButton* b : {b_Delete, b_Close, Button1, del_Cancel})
+        b->setAutoDefault(false);
+
+    auto* panel = new QVBoxLayout(Panel2);
+    panel->addWidget(GroupBox1);
+    panel->addWidget(GroupBox2);
+    panel->addWidget(GroupBox3);
+    panel->addWidget(cb_PromptFirst);
+    panel->addStretch();
+    panel->addWidget(b_Delete);
+    panel->addWidget(b_Close);
+    panel->addWidget(Button1);
+    panel->addWidget(del_Cancel);
+
+    auto* middle = new QHBoxLayout;
+    middle->setContentsMargins(0, 0, 0, 0);
+    middle->setSpacing(0);
+    middle->addWidget(AreaList);
+    middle->addWidget(Splitter);
+    middle->addWidget(Panel2, 1);
+
+    auto* bottom = new QFrame(this);
+    bottom->setObjectName(QStringLiteral("Panel1"));
+    ProgressBar = new QProgressBar(bottom);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    (new QHBoxLayout(bottom))->addWidget(ProgressBar);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setSizeGripEnabled(false);
+    m_statusPanel = new QLabel(StatusBar);
+    m_statusPanel->setObjectName(QStringLiteral("StatusPanel0"));
+    m_statusPanel->setFixedWidth(300);
+    StatusBar->addWidget(m_statusPanel);
+
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->setSpacing(0);
+    top->addLayout(middle, 1);
+    top->addWidget(bottom);
+    top->addWidget(StatusBar);
+
+    connect(AreaList, &QListWidget::itemSelectionChanged, this, &TDelMgr::AreaListClick);
+    connect(cb_CountFiles, &QCheckBox::toggled, this, &TDelMgr::cb_CountFilesClick);
+    connect(cb_ApplyFilter, &QCheckBox::toggled, this, &TDelMgr::cb_ApplyFilterClick);
+    connect(b_Delete, &QPushButton::clicked, this, &TDelMgr::b_DeleteClick);
+    connect(del_Cancel, &QPushButton::clicked, this, &TDelMgr::del_CancelClick);
+    connect(b_Close, &QPushButton::clicked, this, &TDelMgr::b_CloseClick);
+}
+
+TDelMgr::~TDelMgr() = default;
+
+QString TDelMgr::StatusText() const { return m_statusPanel->text(); }
+
+void TDelMgr::SetStatusText(const QString& text) { m_statusPanel->setText(text); }
+
+void TDelMgr::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_placed) {
+        m_placed = true;
+        SetOuterSize(this, QSize(372, 430));
+        CenterOnScreen(this);
+    }
+    FormShow();
+}
+
+void TDelMgr::FormShow()
+{
+    m_split = std::make_unique<TSplitControl>(this);
+    AreaList->clear();
+    AreaList->addItems(AllAreaLines());
+    m_stopRequest = false;
+    if (cb_CountFiles->isChecked())
+        cb_CountFilesClick();
+    else
+        cb_CountFiles->setChecked(true);
+}
+
+void TDelMgr::AreaListClick()
+{
+    // Counting gives window messages a turn, and a selection change among
+    // them would start a second count inside the first: it is noted and the
+    // count is done again once the current one ends.
+    if (m_counting) {
+        m_recount = true;
+        return;
+    }
+    m_counting = true;
+    do {
+        m_recount = false;
+        CountFiles();
+    } while (m_recount);
+    m_counting = false;
+}
+
+void TDelMgr::CountFiles()
+{
+    const QList<QListWidgetItem*> selected = AreaList->selectedItems();
+    L_numAreas->setText(QString::number(selected.size()));
+    if (!cb_CountFiles->isChecked()) {
+        L_numFiles->setText(QString());
+        return;
+    }
+    SetStatusText(QStringLiteral("Counting Files..."));
+    ProgressBar->setMaximum(int(selected.size()));
+    ProgressBar->setValue(0);
+    repaint();
+    qint64 total = 0;
+    for (int i = 0; i < AreaList->count(); ++i) {
+        QListWidgetItem* item = AreaList->item(i);
+        if (!item || !item->isSelected())
+            continue;
+        ProgressBar->setValue(ProgressBar->value() + 1);
+        ProgressBar->repaint();
+        const int area = AreaNumberOfLine(item->text());
+        FileAreaRec rec{};
+        if (GetFileArea(area, &rec)) {
+            const int32_t files = GetTotalFilesInArea(area);
+            if (files > 0)
+                total += files;
+            QCoreApplication::processEvents();
+            if (m_recount)
+                return;  // the selection changed: counted again from the start
+        }
+    }
+    L_numFiles->setText(QString::number(total));
+    ProgressBar->setValue(0);
+    SetStatusText(QString());
+    repaint();
+}
+
+void TDelMgr::cb_CountFilesClick()
+{
+    if (cb_CountFiles->isChecked())
+        AreaListClick();
+}
+
+void TDelMgr::cb_ApplyFilterClick()
+{
+    if (!cb_ApplyFilter->isChecked())
+        return;
+    {
+        TMatchForm form(this);
+        form.exec();
+    }
+    m_filterFilePath = SearchRecordFileName;
+    SetStatusText(QStringLiteral("File Filter Name: ") + FileNamePart(m_filterFilePath));
+}
+
+void TDelMgr::b_DeleteClick()
+{
+    if (m_running)
+        return;
+    if (!ConfirmYesNo(QStringLiteral("Delete All Files in Selected File Areas?")))
+        return;
+    const bool deleteFromDisk = ConfirmYesNo(QStringLiteral("Delete Files from disk also?"));
+    RunDeletion(deleteFromDisk);
+}
+
+void TDelMgr::SetRunning(bool running)
+{
+    // One run at a time: what would start another run, change the areas of
+    // this one or close the window waits until the run has ended.
+    m_running = running;
+    b_Delete->setEnabled(!running);
+    b_Close->setEnabled(!running);
+    AreaList->setEnabled(!running);
+    cb_CountFiles->setEnabled(!running);
+    del_Cancel->setVisible(running);
+}
+
+void TDelMgr::RunDeletion(bool deleteFromDisk)
+{
+    struct RunGuard {
+        TDelMgr* form;
+        ~RunGuard() { form->SetRunning(false); }
+    } guard{this};
+    SetRunning(true);
+
+    const int selectedCount = int(AreaList->selectedItems().size());
+    const QString shownTotal = L_numFiles->text();
+    bool totalOk = false;
+    const qlonglong total = shownTotal.toLongLong(&totalOk);
+    const bool barPerRecord = !shownTotal.isEmpty() && IsAllDigits(shownTotal) && totalOk &&
+                              total != 0;
+    ProgressBar->setMaximum(barPerRecord ? int(std::min<qlonglong>(total, INT_MAX))
+                                         : selectedCount);
+    ProgressBar->setValue(0);
+    SetStatusText(QStringLiteral("Deleting Files..."));
+
+    EventPump pump;
+    long deleted = 0;
+    bool promptEach = true;  // "All" ends the asking for the rest of the run
+    for (int i = 0; i < AreaList->count(); ++i) {
+        QListWidgetItem* item = AreaList->item(i);
+        if (!item || !item->isSelected())
+            continue;
+        const int area = AreaNumberOfLine(item->text());
+        if (!barPerRecord)
+            ProgressBar->setValue(ProgressBar->value() + 1);
+        FileAreaRec areaRec{};
+        if (!GetFileArea(area, &areaRec))
+            continue;
+        SetStatusText(QStringLiteral("Deleting Files from File Area %1").arg(area));
+        FileRec rec{};
+        uint32_t position = 0;
+        if (!SearchFileRecByAreaName(area, "", &rec, &position))
+            continue;
+        while (rec.Area == area) {
+            bool take = !cb_ApplyFilter->isChecked() || MatchesFilter(rec);
+            if (take && promptEach && cb_PromptFirst->isChecked()) {
+                const int answer = ConfirmYesNoAll(QStringLiteral("Delete file %1 from file area #%2?")
+                                                       .arg(RecText(rec.Name))
+                                                       .arg(area));
+                if (answer == 0)
+                    take = false;
+                else if (answer < 0)
+                    promptEach = false;
+            }
+            // A record the server refuses to delete is passed over, uncounted.
+            if (take && DeleteFileRec(&rec, deleteFromDisk ? 1 : 0))
+                ++deleted;
+            if (barPerRecord)
+                ProgressBar->setValue(ProgressBar->value() + 1);
+            pump();
+            if (m_stopRequest) {
+                m_stopRequest = false;
+                if (ConfirmYesNo(QStringLiteral("Some Files have already been deleted.\r\r"
+                                                "Stop File Deletion Process?"))) {
+                    ProgressBar->setValue(0);
+                    SetStatusText(QString());
+                    del_Cancel->hide();
+                    repaint();
+                    return;
+                }
+            }
+            // The record just deleted is the position: the server returns the
+            // one that follows it in area-and-name order.
+            if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
+                break;
+        }
+    }
+    ProgressBar->setValue(0);
+    SetStatusText(QStringLiteral("Number of Files Deleted: %1").arg(deleted));
+    del_Cancel->hide();
+    repaint();
+}
+
+void TDelMgr::del_CancelClick() { m_stopRequest = true; }
+
+void TDelMgr::b_CloseClick()
+{
+    if (!m_running)
+        close();
+}
+
+void TDelMgr::reject()
+{
+    if (m_running)
+        m_stopRequest = true;
+    else
+        QDialog::reject();
+}
+
+void TDelMgr::closeEvent(QCloseEvent* event)
+{
+    // The close box during a run asks for a stop instead of destroying the
+    // window under the running loop.
+    if (m_running) {
+        m_stopRequest = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TDelMgr::keyPressEvent(QKeyEvent* event)
+{
+    // Esc belongs to "Stop", which exists only during a run.
+    if (event->key() == Qt::Key_Escape) {
+        if (del_Cancel->isVisible())
+            del_Cancel->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TDelMgr::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Splitter) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            SplitterMouseDown(static_cast<QMouseEvent*>(event));
+            return true;
+        case QEvent::MouseMove:
+            SplitterMouseMove(static_cast<QMouseEvent*>(event));
+            return true;
+        case QEvent::MouseButtonRelease:
+            SplitterMouseUp(static_cast<QMouseEvent*>(event));
+            return true;
+        default:
+            break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TDelMgr::SplitterMouseDown(QMouseEvent* event)
+{
+    // The second press of a double click arrives as a double-click event,
+    // not as a press, so it starts no drag.
+    if (!m_split || event->type() != QEvent::MouseButtonPress)
+        return;
+    if (event->button() != Qt::LeftButton || event->buttons() != Qt::LeftButton)
+        return;
+    if (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))
+        return;
+    m_split->StartSplit(Splitter, AreaList);
+}
+
+void TDelMgr::SplitterMouseMove(QMouseEvent* event)
+{
+    if (m_split && m_split->IsSplitting()) {
+        const QPoint p = event->position().toPoint();
+        m_split->TrackSplit(p.x(), p.y());
+    }
+}
+
+void TDelMgr::SplitterMouseUp(QMouseEvent*)
+{
+    if (m_split && m_split->IsSplitting())
+        m_split->EndSplit();
+}

@@ -1,0 +1,85 @@
+// "File Area Deletion Manager": deletes every record (or every record that
+// passes the filter) of the chosen file areas in one run, optionally with
+// the files on disk.
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMouseEvent;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class TSplitControl;
+
+class TDelMgr : public QDialog {
+    Q_OBJECT
+public:
+    explicit TDelMgr(QWidget* parent = nullptr);
+    ~TDelMgr() override;
+
+    QListWidget* AreaList;
+    QFrame* Splitter;
+    QFrame* Panel2;
+    QGroupBox* GroupBox1;
+    QLabel* L_numAreas;
+    QGroupBox* GroupBox2;
+    QLabel* L_numFiles;
+    QCheckBox* cb_CountFiles;
+    QGroupBox* GroupBox3;
+    QCheckBox* cb_ApplyFilter;
+    QCheckBox* cb_PromptFirst;
+    QPushButton* b_Delete;
+    QPushButton* b_Close;
+    QPushButton* Button1;
+    QPushButton* del_Cancel;
+    QProgressBar* ProgressBar;
+    QStatusBar* StatusBar;
+
+    // Panel 0 of the status bar.
+    QString StatusText() const;
+    bool IsRunning() const { return m_running; }
+    TSplitControl* SplitControl() const { return m_split.get(); }
+    // The copy of the filter file path taken when the match window closed.
+    QString FilterFilePath() const { return m_filterFilePath; }
+
+public slots:
+    void FormShow();
+    void AreaListClick();
+    void cb_CountFilesClick();
+    void cb_ApplyFilterClick();
+    void b_DeleteClick();
+    void del_CancelClick();
+    void b_CloseClick();
+    void SplitterMouseDown(QMouseEvent* event);
+    void SplitterMouseMove(QMouseEvent* event);
+    void SplitterMouseUp(QMouseEvent* event);
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetStatusText(const QString& text);
+    void SetRunning(bool running);
+    void CountFiles();
+    void RunDeletion(bool deleteFromDisk);
+
+    QLabel* m_statusPanel;
+    std::unique_ptr<TSplitControl> m_split;
+    bool m_stopRequest = false;
+    bool m_running = false;
+    bool m_counting = false;
+    bool m_recount = false;
+    bool m_placed = false;
+    QString m_filterFilePath;
+};

@@ -1,0 +1,426 @@
+#include "managers/TFileListMgrForm.h"
+
+#include "common/AreaLines.h"
+#include "common/Dialogs.h"
+#include "common/FileUtils.h"
+#include "common/Text.h"
+#include "filter/DateTime.h"
+#include "filter/Matching.h"
+#include "filter/SearchRecord.h"
+#include "filter/TMatchForm.h"
+#include "managers/ManagerSupport.h"
+#include "server/wcsrv.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kLineWidth = 80;
+const QString kCancelCaption = QStringLiteral("Cancel");
+const QString kCloseCaption = QStringLiteral("C&lose");
+
+// Appends one area's block (lines already ending in CR LF) to the output
+// file, creating it when missing: one open, write and close per area.
+bool AppendBlock(const QString& path, const QByteArray& block)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    if (file.write(block) != block.size())
+        return false;
+    if (!file.flush())
+        return false;
+    file.close();
+    return file.error() == QFileDevice::NoError;
+}
+
+void AppendLine(QByteArray& block, const QByteArray& line)
+{
+    block.append(line);
+    block.append("\r\n", 2);
+}
+
+} // namespace
+
+QByteArray FileListLine(const FileRec& rec)
+{
+    QString line;
+    line.reserve(kLineWidth);
+    line += PadToWidth(RecText(rec.Name), u' ', 17, u'R');
+    line += PadToWidth(QString::number(rec.Size), u' ', 8, u'L');
+    line += u' ';
+    line += FileTimeToDateText(rec.FileTime);
+    line += u' ';
+    line += FileTimeToTimeText(rec.FileTime);
+    line += u' ';
+    line += PadToWidth(RecText(rec.Description), u' ', 39, u'R');
+    return ToBytes(line);
+}
+
+QByteArray FileListHeading(const QString& areaLine)
+{
+    return ToBytes(PadToWidth(QStringLiteral("===[") + areaLine + QStringLiteral(" ]="), u'=',
+                              kLineWidth, u'R'));
+}
+
+QByteArray FileListTotalLine(long count)
+{
+    return ToBytes(PadToWidth(QStringLiteral("    Total Files: %1").arg(count), u' ', kLineWidth,
+                              u'R'));
+}
+
+TFileListMgrForm::TFileListMgrForm(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("FileListMgrForm"));
+    setWindowTitle(QStringLiteral("File List Manager"));
+    SetOuterSize(this, QSize(470, 456));
+
+    AreaListBox = new QListWidget(this);
+    AreaListBox->setObjectName(QStringLiteral("AreaListBox"));
+    AreaListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    AreaListBox->setFixedWidth(234);
+
+    auto named = [](QWidget* w, const char* name) {
+        w->setObjectName(QString::fromLatin1(name));
+        return w;
+    };
+
+    Label1 = new QLabel(QStringLiteral("Output File Name:"), this);
+    named(Label1, "Label1");
+    e_OutputFile = new QLineEdit(this);
+    named(e_OutputFile, "e_OutputFile");
+    b_BrowseZipFile = new QPushButton(QStringLiteral("&Browse..."), this);
+    named(b_BrowseZipFile, "b_BrowseZipFile");
+
+    gb_FilterOptions = new QGroupBox(QStringLiteral("File Filter Options"), this);
+    named(gb_FilterOptions, "gb_FilterOptions");
+    e_FilterFile = new QLineEdit(gb_FilterOptions);
+    named(e_FilterFile, "e_FilterFile");
+    e_FilterFile->setReadOnly(true);
+    cb_ApplyFilter = new QCheckBox(QStringLiteral("Apply File Filter"), gb_FilterOptions);
+    named(cb_ApplyFilter, "cb_ApplyFilter");
+    b_SetFilter = new QPushButton(QStringLiteral("Choose/Set &Filter"), gb_FilterOptions);
+    named(b_SetFilter, "b_SetFilter");
+    auto* filterLayout = new QVBoxLayout(gb_FilterOptions);
+    filterLayout->addWidget(e_FilterFile);
+    filterLayout->addWidget(cb_ApplyFilter);
+    filterLayout->addWidget(b_SetFilter);
+
+    gb_FileAreas = new QGroupBox(QStringLiteral("File Areas"), this);
+    named(gb_FileAreas, "gb_FileAreas");
+    b_SelectAll = new QPushButton(QStringLiteral("&Select All"), gb_FileAreas);
+    named(b_SelectAll, "b_SelectAll");
+    b_DeselectAll = new QPushButton(QStringLiteral("&Deselect All"), gb_FileAreas);
+    named(b_DeselectAll, "b_DeselectAll");
+    auto* areasLayout = new QHBoxLayout(gb_FileAreas);
+    areasLayout->addWidget(b_SelectAll);
+    areasLayout->addWidget(b_DeselectAll);
+
+    b_MakeFileList = new QPushButton(QStringLiteral("&Make File List"), this);
+    named(b_MakeFileList, "b_MakeFileList");
+    b_MakeFileList->setFixedWidth(100);
+    b_Close = new QPushButton(kCloseCaption, this);
+    named(b_Close, "b_Close");
+
+    gb_Progress = new QGroupBox(QStringLiteral("Progress"), this);
+    named(gb_Progress, "gb_Progress");
+    ProgressBar1 = new QProgressBar(gb_Progress);
+    named(ProgressBar1, "ProgressBar1");
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setValue(0);
+    Label2 = new QLabel(QStringLiteral("File Area:"), gb_Progress);
+    named(Label2, "Label2");
+    e_FileArea = new QLineEdit(gb_Progress);
+    named(e_FileArea, "e_FileArea");
+    e_FileArea->setReadOnly(true);
+    e_FileArea->setFixedWidth(40);
+    Label3 = new QLabel(QStringLiteral("Files Included From Area:"), gb_Progress);
+    named(Label3, "Label3");
+    e_FilesIncluded = new QLineEdit(gb_Progress);
+    named(e_FilesIncluded, "e_FilesIncluded");
+    e_FilesIncluded->setReadOnly(true);
+    Label4 = new QLabel(QStringLiteral("Total Files Included:"), gb_Progress);
+    named(Label4, "Label4");
+    e_TotalFilesIncluded = new QLineEdit(gb_Progress);
+    named(e_TotalFilesIncluded, "e_TotalFilesIncluded");
+    e_TotalFilesIncluded->setReadOnly(true);
+    auto* progressLayout = new QGridLayout(gb_Progress);
+    progressLayout->addWidget(ProgressBar1, 0, 0, 1, 2);
+    progressLayout->addWidget(Label2, 1, 0);
+    progressLayout->addWidget(e_FileArea, 1, 1, Qt::AlignLeft);
+    progressLayout->addWidget(Label3, 2, 0);
+    progressLayout->addWidget(e_FilesIncluded, 2, 1);
+    progressLayout->addWidget(Label4, 3, 0);
+    progressLayout->addWidget(e_TotalFilesIncluded, 3, 1);
+    gb_Progress->hide();
+
+    for (QPushButton* b : {b_BrowseZipFile, b_SetFilter, b_SelectAll, b_DeselectAll,
+                           b_MakeFileList, b_Close})
+        b->setAutoDefault(false);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(Label1);
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(e_OutputFile, 1);
+    outputRow->addWidget(b_BrowseZipFile);
+    right->addLayout(outputRow);
+    right->addWidget(gb_FilterOptions);
+    right->addWidget(gb_FileAreas);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(b_MakeFileList);
+    buttonRow->addWidget(b_Close);
+    right->addLayout(buttonRow);
+    right->addWidget(gb_Progress);
+    right->addStretch();
+
+    auto* middle = new QHBoxLayout;
+    middle->setContentsMargins(0, 0, 0, 0);
+    middle->addWidget(AreaListBox);
+    middle->addLayout(right, 1);
+
+    StatusBar1 = new QStatusBar(this);
+    named(StatusBar1, "StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addLayout(middle, 1);
+    top->addWidget(StatusBar1);
+
+    connect(b_BrowseZipFile, &QPushButton::clicked, this, &TFileListMgrForm::b_BrowseZipFileClick);
+    connect(b_SetFilter, &QPushButton::clicked, this, &TFileListMgrForm::b_SetFilterClick);
+    connect(b_SelectAll, &QPushButton::clicked, this, &TFileListMgrForm::b_SelectAllClick);
+    connect(b_DeselectAll, &QPushButton::clicked, this, &TFileListMgrForm::b_DeselectAllClick);
+    connect(b_Close, &QPushButton::clicked, this, &TFileListMgrForm::b_CloseClick);
+    connect(b_MakeFileList, &QPushButton::clicked, this, &TFileListMgrForm::b_MakeFileListClick);
+}
+
+void TFileListMgrForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_placed) {
+        m_placed = true;
+        SetOuterSize(this, QSize(470, 456));
+        CenterOnScreen(this);
+    }
+    FormShow();
+}
+
+void TFileListMgrForm::FormShow()
+{
+    AreaListBox->clear();
+    AreaListBox->addItems(AllAreaLines());
+    e_OutputFile->clear();
+    e_FilterFile->clear();
+    m_stopRequest = false;
+}
+
+void TFileListMgrForm::b_BrowseZipFileClick()
+{
+    FileDialogRequest request;
+    request.kind = FileDialogKind::Save;
+    request.filter = QStringLiteral("TXT Files|*.txt;*.doc|All Files|*.*");
+    request.confirmOverwrite = true;
+    request.mustExist = true;
+    QString path = ChooseFile(this, request);
+    if (path.isEmpty())
+        return;
+    if (path.size() <= 5 || path.right(4).compare(QStringLiteral(".txt"), Qt::CaseInsensitive) != 0)
+        path += QStringLiteral(".txt");
+    e_OutputFile->setText(path);
+}
+
+void TFileListMgrForm::b_SetFilterClick()
+{
+    {
+        TMatchForm form(this);
+        form.exec();
+    }
+    m_filterFilePath = SearchRecordFileName;
+    e_FilterFile->setText(FileNamePart(m_filterFilePath));
+    cb_ApplyFilter->setChecked(true);
+}
+
+void TFileListMgrForm::b_SelectAllClick()
+{
+    for (int i = 0; i < AreaListBox->count(); ++i)
+        AreaListBox->item(i)->setSelected(true);
+}
+
+void TFileListMgrForm::b_DeselectAllClick()
+{
+    for (int i = 0; i < AreaListBox->count(); ++i)
+        AreaListBox->item(i)->setSelected(false);
+}
+
+void TFileListMgrForm::b_CloseClick()
+{
+    if (b_Close->text().compare(kCancelCaption, Qt::CaseInsensitive) == 0)
+        m_stopRequest = true;
+    else
+        close();
+}
+
+void TFileListMgrForm::reject()
+{
+    if (m_running)
+        m_stopRequest = true;
+    else
+        QDialog::reject();
+}
+
+void TFileListMgrForm::closeEvent(QCloseEvent* event)
+{
+    // The close box during a run asks for a stop instead of destroying the
+    // window under the running loop.
+    if (m_running) {
+        m_stopRequest = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TFileListMgrForm::keyPressEvent(QKeyEvent* event)
+{
+    // No button of this window answers Esc.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TFileListMgrForm::SetRunning(bool running)
+{
+    // One run at a time: what would start another run or change this run's
+    // areas or output waits until the run has ended; "Cancel" stays.
+    m_running = running;
+    for (QWidget* w : std::initializer_list<QWidget*>{b_MakeFileList, b_SelectAll, b_DeselectAll,
+                                                      AreaListBox, e_OutputFile, b_BrowseZipFile,
+                                                      b_SetFilter})
+        w->setEnabled(!running);
+}
+
+void TFileListMgrForm::ShowCounts(long areaCount, long total)
+{
+    e_FilesIncluded->setText(QString::number(areaCount));
+    e_TotalFilesIncluded->setText(QString::number(total));
+}
+
+void TFileListMgrForm::EndRun()
+{
+    e_FileArea->clear();
+    e_FilesIncluded->setText(QStringLiteral("0"));
+    e_TotalFilesIncluded->setText(QStringLiteral("0"));
+    ProgressBar1->setValue(0);
+    gb_Progress->hide();
+    repaint();
+    b_Close->setText(kCloseCaption);
+    m_stopRequest = false;
+    SetRunning(false);
+}
+
+void TFileListMgrForm::b_MakeFileListClick()
+{
+    if (m_running)
+        return;
+    const QString path = TrimControls(e_OutputFile->text());
+    if (path.isEmpty()) {
+        ShowInformation(QStringLiteral("Choose a file to save file list."));
+        return;
+    }
+    // A list must never carry an older list's lines: when the old file
+    // cannot be removed, nothing is written.
+    if (QFile::exists(path) && !DeleteDiskFile(path)) {
+        ShowWarning(QStringLiteral("Could not delete the old file list %1. No file list was made.")
+                        .arg(path));
+        return;
+    }
+
+    struct RunGuard {
+        TFileListMgrForm* form;
+        ~RunGuard()
+        {
+            if (form->m_running)
+                form->EndRun();
+        }
+    } guard{this};
+    SetRunning(true);
+    gb_Progress->show();
+    gb_Progress->repaint();
+    const int selectedCount = int(AreaListBox->selectedItems().size());
+    b_Close->setText(kCancelCaption);
+    m_stopRequest = false;
+    long total = 0;
+    ProgressBar1->setRange(0, selectedCount);
+    ProgressBar1->setValue(0);
+
+    // Each area's lines are collected here and written at the area's end,
+    // so memory holds one area's block at most.
+    QByteArray block;
+    EventPump pump;
+    for (int i = 0; i < AreaListBox->count(); ++i) {
+        QListWidgetItem* item = AreaListBox->item(i);
+        if (!item || !item->isSelected())
+            continue;
+        const QString areaLine = item->text();
+        const int area = AreaNumberOfLine(areaLine);
+        block.clear();
+        AppendLine(block, QByteArrayLiteral("       "));
+        AppendLine(block, FileListHeading(areaLine));
+
+        long count = 0;
+        FileAreaRec areaRec{};
+        FileRec rec{};
+        uint32_t position = 0;
+        bool listed = GetFileArea(area, &areaRec);
+        if (listed) {
+            e_FileArea->setText(QString::number(area));
+            e_FileArea->repaint();
+            listed = SearchFileRecByAreaName(area, "", &rec, &position);
+        }
+        if (listed) {
+            while (rec.Area == area) {
+                // The counts are shown whenever messages get their turn, so
+                // the edits repaint at the pump's rate, not once per record.
+                if (pump.Due()) {
+                    ShowCounts(count, total);
+                    pump();
+                }
+                if (m_stopRequest)
+                    return;  // the current block is dropped; earlier ones stay
+                if (!cb_ApplyFilter->isChecked() || MatchesFilter(rec)) {
+                    ++count;
+                    ++total;
+                    AppendLine(block, FileListLine(rec));
+                }
+                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
+                    break;
+            }
+            ShowCounts(count, total);
+            AppendLine(block, QByteArray(kLineWidth, '-'));
+            AppendLine(block, FileListTotalLine(count));
+            AppendLine(block, QByteArray(kLineWidth, '='));
+            if (count > 0 && !AppendBlock(path, block)) {
+                ShowWarning(QStringLiteral("File Write Error!"));
+                m_stopRequest = true;
+            }
+        }
+        ProgressBar1->setValue(ProgressBar1->value() + 1);
+        block.clear();
+    }
+}

@@ -1,0 +1,83 @@
+// "File List Manager": writes a plain-text list of the file records of the
+// chosen areas (optionally only those that pass the filter), one block of
+// fixed 80-column lines per area, CR LF line ends, 8-bit text.
+#pragma once
+
+#include "server/Records.h"
+
+#include <QByteArray>
+#include <QDialog>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+
+// One line of the list for a record (80 characters, without line end):
+// name in 17 columns, size right-aligned in 8, date, time, description in 39.
+QByteArray FileListLine(const FileRec& rec);
+// The block's heading line: "===[" + area line + " ]=", "=" to 80 columns.
+QByteArray FileListHeading(const QString& areaLine);
+// The "    Total Files: " line, blanks to 80 columns.
+QByteArray FileListTotalLine(long count);
+
+class TFileListMgrForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFileListMgrForm(QWidget* parent = nullptr);
+
+    QListWidget* AreaListBox;
+    QLabel* Label1;
+    QLineEdit* e_OutputFile;
+    QPushButton* b_BrowseZipFile;
+    QGroupBox* gb_FilterOptions;
+    QLineEdit* e_FilterFile;
+    QCheckBox* cb_ApplyFilter;
+    QPushButton* b_SetFilter;
+    QGroupBox* gb_FileAreas;
+    QPushButton* b_SelectAll;
+    QPushButton* b_DeselectAll;
+    QPushButton* b_MakeFileList;
+    QPushButton* b_Close;
+    QGroupBox* gb_Progress;
+    QProgressBar* ProgressBar1;
+    QLabel* Label2;
+    QLineEdit* e_FileArea;
+    QLabel* Label3;
+    QLineEdit* e_FilesIncluded;
+    QLabel* Label4;
+    QLineEdit* e_TotalFilesIncluded;
+    QStatusBar* StatusBar1;
+
+    bool IsRunning() const { return m_running; }
+    QString FilterFilePath() const { return m_filterFilePath; }
+
+public slots:
+    void FormShow();
+    void b_BrowseZipFileClick();
+    void b_SetFilterClick();
+    void b_SelectAllClick();
+    void b_DeselectAllClick();
+    void b_CloseClick();
+    void b_MakeFileListClick();
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void SetRunning(bool running);
+    void ShowCounts(long areaCount, long total);
+    void EndRun();
+
+    bool m_stopRequest = false;
+    bool m_running = false;
+    bool m_placed = false;
+    QString m_filterFilePath;
+};

@@ -1,0 +1,493 @@
+#include "managers/TMoveMgr.h"
+
+#include "common/AreaLines.h"
+#include "common/Dialogs.h"
+#include "common/Text.h"
+#include "filter/Matching.h"
+#include "filter/SearchRecord.h"
+#include "filter/TMatchForm.h"
+#include "managers/ManagerSupport.h"
+#include "server/CopyServerFile.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+QLabel* boldLabel(const QString& text, const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+int shownNumber(const QLabel* label)
+{
+    int value = 0;
+    return TryStrToInt(label->text(), value) ? value : 0;
+}
+
+int selectedArea(const QListWidget* list)
+{
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : AreaNumberOfLine(selected.first()->text());
+}
+
+} // namespace
+
+TMoveMgr::TMoveMgr(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("MoveMgr"));
+    setWindowTitle(QStringLiteral("File Area Move Manager"));
+    SetOuterSize(this, QSize(572, 458));
+
+    auto* topPanel = new QWidget(this);
+    topPanel->setObjectName(QStringLiteral("Panel1"));
+    L_FromArea = boldLabel(QStringLiteral("Move Files FROM Area"), QStringLiteral("L_FromArea"),
+                           topPanel);
+    L_ToArea = boldLabel(QStringLiteral("TO Area"), QStringLiteral("L_ToArea"), topPanel);
+    auto* topLayout = new QHBoxLayout(topPanel);
+    topLayout->addWidget(L_FromArea, 1);
+    topLayout->addWidget(L_ToArea, 1, Qt::AlignRight);
+
+    AreaList1 = new QListWidget(this);
+    AreaList1->setObjectName(QStringLiteral("AreaList1"));
+    AreaList1->setSelectionMode(QAbstractItemView::SingleSelection);
+    AreaList1->setFixedWidth(236);
+    AreaList2 = new QListWidget(this);
+    AreaList2->setObjectName(QStringLiteral("AreaList2"));
+    AreaList2->setSelectionMode(QAbstractItemView::SingleSelection);
+    AreaList2->setFixedWidth(236);
+
+    cb_ApplyFilter = new QCheckBox(QStringLiteral("Apply Filter"), this);
+    cb_ApplyFilter->setObjectName(QStringLiteral("cb_ApplyFilter"));
+    cb_CountFiles = new QCheckBox(QStringLiteral("Count Files"), this);
+    cb_CountFiles->setObjectName(QStringLiteral("cb_CountFiles"));
+    b_MoveToList2 = new QPushButton(QStringLiteral("&Move  Files"), this);
+    b_MoveToList2->setObjectName(QStringLiteral("b_MoveToList2"));
+    b_Close = new QPushButton(QStringLiteral("&Close"), this);
+    b_Close->setObjectName(QStringLiteral("b_Close"));
+    b_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    b_Cancel->setObjectName(QStringLiteral("b_Cancel"));
+    b_Cancel->setIcon(style()->standardIcon(QStyle::SP_BrowserStop));
+    b_Cancel->hide();
+    for (QPushButton* b : {b_MoveToList2, b_Close, b_Cancel})
+        b->setAutoDefault(false);
+
+    auto* centre = new QVBoxLayout;
+    centre->addWidget(cb_ApplyFilter);
+    centre->addWidget(cb_CountFiles);
+    centre->addStretch();
+    centre->addWidget(b_MoveToList2);
+    centre->addWidget(b_Close);
+    centre->addWidget(b_Cancel);
+    centre->addStretch();
+
+    auto* middle = new QHBoxLayout;
+    middle->setContentsMargins(0, 0, 0, 0);
+    middle->addWidget(AreaList1);
+    middle->addLayout(centre, 1);
+    middle->addWidget(AreaList2);
+
+    auto* bottomPanel = new QWidget(this);
+    bottomPanel->setObjectName(QStringLiteral("Panel2"));
+    Label1 = new QLabel(QStringLiteral("Files In Area:"), bottomPanel);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    L_numFiles1 = new QLabel(QStringLiteral("#Areas"), bottomPanel);
+    L_numFiles1->setObjectName(QStringLiteral("L_numFiles1"));
+    Label2 = new QLabel(QStringLiteral("Files In Area:"), bottomPanel);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    L_NumFiles2 = new QLabel(QStringLiteral("#Areas"), bottomPanel);
+    L_NumFiles2->setObjectName(QStringLiteral("L_NumFiles2"));
+    ProgressBar = new QProgressBar(bottomPanel);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    auto* bottomLayout = new QHBoxLayout(bottomPanel);
+    bottomLayout->addWidget(Label1);
+    bottomLayout->addWidget(L_numFiles1);
+    bottomLayout->addWidget(ProgressBar, 1);
+    bottomLayout->addWidget(Label2);
+    bottomLayout->addWidget(L_NumFiles2);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    m_statusPanel = new QLabel(StatusBar1);
+    m_statusPanel->setObjectName(QStringLiteral("StatusPanel0"));
+    m_statusPanel->setFixedWidth(300);
+    StatusBar1->addWidget(m_statusPanel);
+
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->setSpacing(0);
+    top->addWidget(topPanel);
+    top->addLayout(middle, 1);
+    top->addWidget(bottomPanel);
+    top->addWidget(StatusBar1);
+
+    connect(AreaList1, &QListWidget::itemSelectionChanged, this, &TMoveMgr::AreaList1Click);
+    connect(AreaList2, &QListWidget::itemSelectionChanged, this, &TMoveMgr::AreaList2Click);
+    connect(cb_CountFiles, &QCheckBox::toggled, this, &TMoveMgr::cb_CountFilesClick);
+    connect(cb_ApplyFilter, &QCheckBox::toggled, this, &TMoveMgr::cb_ApplyFilterClick);
+    connect(b_MoveToList2, &QPushButton::clicked, this, &TMoveMgr::b_MoveToList2Click);
+    connect(b_Cancel, &QPushButton::clicked, this, &TMoveMgr::b_CancelClick);
+    connect(b_Close, &QPushButton::clicked, this, &TMoveMgr::b_CloseClick);
+}
+
+QString TMoveMgr::StatusText() const { return m_statusPanel->text(); }
+
+void TMoveMgr::SetStatusText(const QString& text)
+{
+    m_statusPanel->setText(text);
+    emit StatusTextChanged(text);
+}
+
+void TMoveMgr::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_placed) {
+        m_placed = true;
+        SetOuterSize(this, QSize(572, 458));
+        CenterOnScreen(this);
+    }
+    FormShow();
+}
+
+void TMoveMgr::FormShow()
+{
+    m_stopRequest = false;
+    b_Cancel->hide();
+    if (cb_CountFiles->isChecked())
+        cb_CountFilesClick();
+    else
+        cb_CountFiles->setChecked(true);
+    const QStringList lines = AllAreaLines();
+    AreaList1->clear();
+    AreaList2->clear();
+    AreaList1->addItems(lines);
+    AreaList2->addItems(lines);
+}
+
+void TMoveMgr::AreaList1Click()
+{
+    const int area = selectedArea(AreaList1);
+    if (area < 0)
+        return;
+    L_FromArea->setText(QStringLiteral("Move Files FROM Area: %1").arg(area));
+    L_FromArea->repaint();
+    L_numFiles1->setText(QStringLiteral("0"));
+    L_numFiles1->repaint();
+    FileAreaRec rec{};
+    if (GetFileArea(area, &rec)) {
+        L_numFiles1->setText(QString::number(GetTotalFilesInArea(area)));
+        L_numFiles1->repaint();
+    }
+}
+
+void TMoveMgr::AreaList2Click()
+{
+    const int area = selectedArea(AreaList2);
+    if (area < 0)
+        return;
+    L_ToArea->setText(QStringLiteral("TO Area: %1").arg(area));
+    L_ToArea->repaint();
+    L_NumFiles2->setText(QStringLiteral("0"));
+    L_NumFiles2->repaint();
+    FileAreaRec rec{};
+    if (GetFileArea(area, &rec)) {
+        const int32_t total = GetTotalFilesInArea(area);
+        QCoreApplication::processEvents();
+        L_NumFiles2->setText(QString::number(total));
+        L_NumFiles2->repaint();
+    }
+}
+
+void TMoveMgr::cb_CountFilesClick()
+{
+    if (!cb_CountFiles->isChecked())
+        return;
+    AreaList1Click();
+    AreaList2Click();
+}
+
+void TMoveMgr::cb_ApplyFilterClick()
+{
+    if (!cb_ApplyFilter->isChecked())
+        return;
+    {
+        TMatchForm form(this);
+        form.exec();
+    }
+    m_filterFilePath = SearchRecordFileName;
+    SetStatusText(QStringLiteral("File Filter Name: ") + FileNamePart(m_filterFilePath));
+}
+
+void TMoveMgr::SetRunning(bool running)
+{
+    // One move at a time: starting another, closing the window, or choosing
+    // other areas (whose counts the move keeps in step) waits for its end.
+    m_running = running;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{b_MoveToList2, b_Close, AreaList1, AreaList2, cb_CountFiles})
+        w->setEnabled(!running);
+    b_Cancel->setVisible(running);
+}
+
+void TMoveMgr::EndMove()
+{
+    m_stopRequest = false;
+    b_Cancel->hide();
+    ProgressBar->setValue(0);
+    SetStatusText(QString());
+    repaint();
+    SetRunning(false);
+}
+
+void TMoveMgr::AdjustCounts()
+{
+    L_NumFiles2->setText(QString::number(shownNumber(L_NumFiles2) + 1));
+    L_numFiles1->setText(QString::number(shownNumber(L_numFiles1) - 1));
+}
+
+void TMoveMgr::b_MoveToList2Click()
+{
+    if (m_running)
+        return;
+    if (AreaList1->selectedItems().isEmpty() || AreaList2->selectedItems().isEmpty()) {
+        ShowInformation(QStringLiteral(
+            "You must select a file area in both lists to preform a move operation."));
+        return;
+    }
+    const int source = selectedArea(AreaList1);
+    const int destination = selectedArea(AreaList2);
+    if (source == destination) {
+        ShowWarning(QStringLiteral("Can not move files to the same file area."));
+        return;
+    }
+    FileAreaRec sourceRec{};
+    if (!GetFileArea(source, &sourceRec)) {
+        ShowInformation(QStringLiteral("Error: Invalid File Area reference in List 1."));
+        return;
+    }
+    const int32_t sourceTotal = GetTotalFilesInArea(source);
+    QCoreApplication::processEvents();
+    L_numFiles1->setText(QString::number(sourceTotal));
+    FileAreaRec destinationRec{};
+    if (!GetFileArea(destination, &destinationRec)) {
+        ShowInformation(QStringLiteral("Error: Invalid File Area reference in List 2."));
+        return;
+    }
+    const int32_t destinationTotal = GetTotalFilesInArea(destination);
+    QCoreApplication::processEvents();
+    L_NumFiles2->setText(QString::number(destinationTotal));
+
+    if (!ConfirmYesNo(QStringLiteral("Move Files in Area \"%1\" from # %2 to file area # %3")
+                          .arg(RecText(sourceRec.Name))
+                          .arg(source)
+                          .arg(destination))) {
+        EndMove();
+        return;
+    }
+    try {
+        RunMove(source, destination, sourceTotal);
+    } catch (const std::bad_alloc&) {
+        // The run has already been set idle while the error travelled here.
+        ShowWarning(QStringLiteral("Out Of Memory. Can not create list."));
+    }
+}
+
+void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
+{
+    struct RunGuard {
+        TMoveMgr* form;
+        ~RunGuard()
+        {
+            if (form->m_running)
+                form->EndMove();
+        }
+    } guard{this};
+
+    const int barMax = std::max(0, sourceTotal);
+    ProgressBar->setRange(0, barMax);
+    ProgressBar->setValue(0);
+    m_stopRequest = false;
+    SetRunning(true);
+    m_notMoved = false;
+
+    const bool moveFiles = ConfirmYesNo(QStringLiteral(
+        "Would you also like to move the actual file the resides on disk? (If you choose NO, "
+        "then just the file record is moved)"));
+
+    FileRec rec{};
+    uint32_t position = 0;
+    if (!SearchFileRecByAreaName(source, "", &rec, &position)) {
+        ShowWarning(QStringLiteral("Error getting files."));
+        return;
+    }
+    SetStatusText(QStringLiteral("Building file list.  Stand by."));
+    StatusBar1->repaint();
+    ProgressBar->setRange(0, barMax);
+
+    // Each move changes a record's area and so its place in the area-and-name
+    // order: the names are collected first, and each record is fetched again
+    // by name just before it is moved.
+    QList<QByteArray> names;
+    {
+        FileAreaRec areaRec{};
+        rec = FileRec{};
+        position = 0;
+        if (GetFileArea(source, &areaRec) && SearchFileRecByAreaName(source, "", &rec, &position)) {
+            while (rec.Area == source) {
+                names.append(QByteArray(rec.Name, int(qstrnlen(rec.Name, sizeof rec.Name))));
+                ProgressBar->setValue(ProgressBar->value() + 1);
+                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
+                    break;
+            }
+        }
+    }
+    ProgressBar->setRange(0, barMax);
+    ProgressBar->setValue(0);
+    ProgressBar->repaint();
+
+    EventPump pump;
+    for (const QByteArray& nameBytes : std::as_const(names)) {
+        ProgressBar->setValue(ProgressBar->value() + 1);
+        pump();
+        if (m_stopRequest) {
+            if (ConfirmYesNo(QStringLiteral("Some Files have already been moved.\r\r"
+                                            "Stop File Move Process?"))) {
+                ProgressBar->setValue(0);
+                SetStatusText(QString());
+                b_Cancel->hide();
+                repaint();
+                return;
+            }
+            m_stopRequest = false;
+        }
+
+        const QString name = FromBytes(nameBytes);
+        char key[17] = {};
+        std::memcpy(key, nameBytes.constData(), std::min<size_t>(nameBytes.size(), 16));
+        rec = FileRec{};
+        position = 0;
+        if (!GetFileRecByAreaName(source, key, &rec, &position)) {
+            SetStatusText(QStringLiteral("Could not get file: ") + name);
+            StatusBar1->repaint();
+            continue;
+        }
+        if (cb_ApplyFilter->isChecked() && !MatchesFilter(rec))
+            continue;
+
+        const QString recName = RecText(rec.Name);
+        SetStatusText(QStringLiteral("Moving File [%1] to Area %2").arg(recName).arg(destination));
+        StatusBar1->repaint();
+        const QString sourcePath = ServerFilePath(rec.Area, recName);
+        const QString destinationPath = ServerFilePath(destination, recName);
+
+        if (!moveFiles) {
+            rec.Area = destination;
+            if (UpdateFileRec(&rec)) {
+                SetStatusText(QStringLiteral("File record: %1 successfully moved.").arg(recName));
+                AdjustCounts();
+            } else {
+                SetStatusText(QStringLiteral("File record: %1 failed on move.").arg(recName));
+            }
+        } else if (!WcExistFile(ToBytes(sourcePath).constData())) {
+            SetStatusText(QStringLiteral("File: %1 does not exist. Can not move.").arg(recName));
+            m_notMoved = true;
+        } else if (WcExistFile(ToBytes(destinationPath).constData()) ||
+                   [&] {
+                       FileRec existing{};
+                       uint32_t at = 0;
+                       return GetFileRecByAreaName(destination, key, &existing, &at);
+                   }()) {
+            // The copy would replace a file of the same name in the
+            // destination area (or, for areas sharing one folder, the source
+            // file itself): nothing is copied and the record stays.
+            SetStatusText(QStringLiteral("File: %1 already exists in file area %2. Can not move.")
+                              .arg(recName)
+                              .arg(destination));
+            m_notMoved = true;
+        } else if (!CopyServerFile(sourcePath, destinationPath, QStringLiteral("Moving File..."))) {
+            SetStatusText(QStringLiteral("File: %1 could not be moved.").arg(recName));
+            m_notMoved = true;
+        } else {
+            // The record changes only after its file has been copied, so it
+            // always points at a file that exists.
+            rec.Area = destination;
+            if (UpdateFileRec(&rec)) {
+                SetStatusText(QStringLiteral("File & record: %1 successfully moved.").arg(recName));
+                AdjustCounts();
+            } else {
+                SetStatusText(QStringLiteral("File: %1 failed on move.").arg(recName));
+                m_notMoved = true;
+            }
+        }
+        StatusBar1->repaint();
+    }
+
+    EndMove();
+    if (m_notMoved)
+        ShowInformation(QStringLiteral("Some files and their associated records were not moved "
+                                       "because the files could not be found on disk."));
+}
+
+void TMoveMgr::b_CancelClick() { m_stopRequest = true; }
+
+void TMoveMgr::b_CloseClick()
+{
+    if (!m_running)
+        close();
+}
+
+void TMoveMgr::reject()
+{
+    if (m_running)
+        m_stopRequest = true;
+    else
+        QDialog::reject();
+}
+
+void TMoveMgr::closeEvent(QCloseEvent* event)
+{
+    // The close box during a move asks for a stop instead of destroying the
+    // window under the running loop.
+    if (m_running) {
+        m_stopRequest = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TMoveMgr::keyPressEvent(QKeyEvent* event)
+{
+    // Esc belongs to "Cancel", which exists only during a move.
+    if (event->key() == Qt::Key_Escape) {
+        if (b_Cancel->isVisible())
+            b_Cancel->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

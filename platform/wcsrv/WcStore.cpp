@@ -1,0 +1,555 @@
+#include "WcStore.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace wcstore {
+
+namespace {
+
+// Every file record keeps its named fields as columns, so the database can be
+// queried. The reserved stretches go into `opaque` (72 bytes of the FileRec
+// part) and `opaque_ext` (the 260 bytes behind it), NULL while all zero.
+// `text_image` holds the exact bytes of every text field when one of them
+// carries something the text columns cannot give back (bytes behind the
+// NUL, no NUL at all, a line break inside a long-description line); then it
+// wins over the text columns. So a record comes back byte for byte as it
+// was written.
+const char* const kSchemaSql = R"sql(
+CREATE TABLE bbs(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  sysop TEXT NOT NULL,
+  makewild BLOB);
+CREATE TABLE areas(
+  number INTEGER PRIMARY KEY,
+  name TEXT NOT NULL,
+  folder TEXT NOT NULL);
+CREATE TABLE users(
+  id INTEGER PRIMARY KEY,
+  name TEXT NOT NULL UNIQUE COLLATE NOCASE);
+CREATE TABLE files(
+  area INTEGER NOT NULL,
+  name TEXT NOT NULL COLLATE NOCASE,
+  description TEXT NOT NULL DEFAULT '',
+  password TEXT NOT NULL DEFAULT '',
+  size INTEGER NOT NULL DEFAULT 0,
+  file_time INTEGER NOT NULL DEFAULT 0,
+  last_accessed INTEGER NOT NULL DEFAULT 0,
+  never_overwrite INTEGER NOT NULL DEFAULT 0,
+  never_delete INTEGER NOT NULL DEFAULT 0,
+  free_file INTEGER NOT NULL DEFAULT 0,
+  copy_before_download INTEGER NOT NULL DEFAULT 0,
+  failed_scan INTEGER NOT NULL DEFAULT 0,
+  free_time INTEGER NOT NULL DEFAULT 0,
+  downloads INTEGER NOT NULL DEFAULT 0,
+  cost INTEGER NOT NULL DEFAULT 0,
+  uploader_id INTEGER NOT NULL DEFAULT 0,
+  uploader_name TEXT NOT NULL DEFAULT '',
+  has_long_description INTEGER NOT NULL DEFAULT 0,
+  long_description TEXT,
+  opaque BLOB,
+  opaque_ext BLOB,
+  text_image BLOB,
+  PRIMARY KEY (area, name)) WITHOUT ROWID;
+)sql";
+
+// Reserved stretches of the FileRec part, in the order of the `opaque` blob.
+struct Stretch {
+    size_t offset, size;
+};
+constexpr Stretch kOpaque[] = {
+    {offsetof(FileRec, Reserved0), 4},
+    {offsetof(FileRec, Reserved1), 4},
+    {offsetof(FileRec, Reserved2), 4},
+    {offsetof(FileRec, Reserved3), 4},
+    {offsetof(FileRec, Reserved4), 44},
+    {offsetof(FileRec, Uploader) + offsetof(UserRef, Reserved), 12},
+};
+constexpr size_t kOpaqueSize = 72;
+constexpr size_t kOpaqueExtSize = sizeof(FullFileRec::Reserved5);
+
+// Text fields, in the order of the `text_image` blob. The first four lie in
+// the FileRec part.
+constexpr Stretch kTexts[] = {
+    {offsetof(FileRec, Name), 16},
+    {offsetof(FileRec, Description), 76},
+    {offsetof(FileRec, Password), 32},
+    {offsetof(FileRec, Uploader) + offsetof(UserRef, UserName), 72},
+    {offsetof(FullFileRec, LongDescription), LongDescLines* LongDescLineSize},
+};
+constexpr size_t kTextRecPartSize = 16 + 76 + 32 + 72;
+constexpr size_t kTextImageSize = kTextRecPartSize + LongDescLines * LongDescLineSize;
+
+enum Col {
+    cArea,
+    cName,
+    cDescription,
+    cPassword,
+    cSize,
+    cFileTime,
+    cLastAccessed,
+    cNeverOverwrite,
+    cNeverDelete,
+    cFreeFile,
+    cCopyBeforeDownload,
+    cFailedScan,
+    cFreeTime,
+    cDownloads,
+    cCost,
+    cUploaderId,
+    cUploaderName,
+    cHasLongDescription,
+    cLongDescription,
+    cOpaque,
+    cOpaqueExt,
+    cTextImage,
+};
+
+bool AllZero(const uint8_t* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (p[i])
+            return false;
+    return true;
+}
+
+// True when the field's text column gives the field back exactly: a NUL
+// inside the field and only zero bytes behind it.
+bool FieldIsPlain(const char* f, size_t size)
+{
+    const size_t n = FieldLength(f, size);
+    if (n == size)
+        return false;
+    return AllZero(reinterpret_cast<const uint8_t*>(f) + n, size - n);
+}
+
+void BindText(sqlite3_stmt* st, int param, const char* f, size_t size)
+{
+    const size_t n = FieldLength(f, size);
+    bool ascii = true;
+    for (size_t i = 0; i < n && ascii; ++i)
+        ascii = static_cast<unsigned char>(f[i]) < 0x80;
+    if (ascii) {
+        sqlite3_bind_text(st, param, f, int(n), SQLITE_TRANSIENT);
+    } else {
+        const std::string u = Latin1ToUtf8(f, n);
+        sqlite3_bind_text(st, param, u.data(), int(u.size()), SQLITE_TRANSIENT);
+    }
+}
+
+void ColumnText(sqlite3_stmt* st, int col, char* field, size_t size)
+{
+    const unsigned char* t = sqlite3_column_text(st, col);
+    if (!t)
+        return;
+    const int n = sqlite3_column_bytes(st, col);
+    // A field whose text has no NUL comes back through text_image.
+    Utf8ToLatin1Field(t, n, field, size - 1);
+}
+
+} // namespace
+
+const char* const kFileColumns =
+    "area, name, description, password, size, file_time, last_accessed, never_overwrite, "
+    "never_delete, free_file, copy_before_download, failed_scan, free_time, downloads, cost, "
+    "uploader_id, uploader_name, has_long_description, long_description, opaque, opaque_ext, "
+    "text_image";
+
+const char* const kInsertFileSql =
+    "INSERT INTO files(area, name, description, password, size, file_time, last_accessed, "
+    "never_overwrite, never_delete, free_file, copy_before_download, failed_scan, free_time, "
+    "downloads, cost, uploader_id, uploader_name, has_long_description, long_description, "
+    "opaque, opaque_ext, text_image) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+    "?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)";
+
+const char* const kUpdateFileSql =
+    "UPDATE files SET area = ?1, name = ?2, description = ?3, password = ?4, size = ?5, "
+    "file_time = ?6, last_accessed = ?7, never_overwrite = ?8, never_delete = ?9, "
+    "free_file = ?10, copy_before_download = ?11, failed_scan = ?12, free_time = ?13, "
+    "downloads = ?14, cost = ?15, uploader_id = ?16, uploader_name = ?17, "
+    "has_long_description = ?18, long_description = ?19, opaque = ?20, opaque_ext = ?21, "
+    "text_image = ?22 WHERE area = ?23 AND name = ?24";
+
+std::string DefaultHome()
+{
+    if (const char* home = std::getenv("WCSRV_HOME"); home && *home)
+        return home;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        return std::string(data) + "/wcsrv";
+    const char* user = std::getenv("HOME");
+    return std::string(user && *user ? user : ".") + "/.local/share/wcsrv";
+}
+
+std::string DatabasePath(const std::string& home)
+{
+    std::string p = home;
+    if (!p.empty() && p.back() != '/')
+        p += '/';
+    return p + kDatabaseName;
+}
+
+bool Exec(sqlite3* db, const char* sql)
+{
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool CheckSchema(sqlite3* db)
+{
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr) != SQLITE_OK)
+        return false;
+    const bool versionOk = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) == kSchemaVersion;
+    sqlite3_finalize(st);
+    if (!versionOk)
+        return false;
+    // Each table must be there with the columns we use.
+    const char* probes[] = {"SELECT id, sysop, makewild FROM bbs LIMIT 0",
+                            "SELECT number, name, folder FROM areas LIMIT 0",
+                            "SELECT id, name FROM users LIMIT 0"};
+    for (const char* probe : probes) {
+        if (sqlite3_prepare_v2(db, probe, -1, &st, nullptr) != SQLITE_OK)
+            return false;
+        sqlite3_finalize(st);
+    }
+    const std::string files = std::string("SELECT ") + kFileColumns + " FROM files LIMIT 0";
+    if (sqlite3_prepare_v2(db, files.c_str(), -1, &st, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_finalize(st);
+    return true;
+}
+
+sqlite3* OpenDatabase(const std::string& home, bool create, std::string& error)
+{
+    const std::string path = DatabasePath(home);
+    struct stat sb {};
+    const bool exists = ::stat(path.c_str(), &sb) == 0;
+    if (!create && (!exists || !S_ISREG(sb.st_mode))) {
+        error = "no BBS database in " + home;
+        return nullptr;
+    }
+    sqlite3* db = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // WAL lets the BBS and the admin tool read while one of them writes.
+    if (!Exec(db, "PRAGMA journal_mode=WAL") || !Exec(db, "PRAGMA synchronous=NORMAL")) {
+        error = "cannot open " + path + ": " + sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    if (create && exists && CheckSchema(db))
+        return db;
+    if (create) {
+        if (!Exec(db, "BEGIN IMMEDIATE")) {
+            error = std::string("cannot create the database: ") + sqlite3_errmsg(db);
+            sqlite3_close(db);
+            return nullptr;
+        }
+        const std::string sql =
+            std::string(kSchemaSql) + "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+        if (!Exec(db, sql.c_str()) || !Exec(db, "COMMIT")) {
+            error = std::string("cannot create the database: ") + sqlite3_errmsg(db);
+            Exec(db, "ROLLBACK");
+            sqlite3_close(db);
+            return nullptr;
+        }
+    }
+    if (!CheckSchema(db)) {
+        error = path + " is not a BBS database (damaged or of another version)";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    return db;
+}
+
+void BindFullRec(sqlite3_stmt* st, const FullFileRec& full)
+{
+    const FileRec& r = full.Rec;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&full);
+    sqlite3_bind_int(st, cArea + 1, r.Area);
+    BindText(st, cName + 1, r.Name, sizeof r.Name);
+    BindText(st, cDescription + 1, r.Description, sizeof r.Description);
+    BindText(st, cPassword + 1, r.Password, sizeof r.Password);
+    sqlite3_bind_int(st, cSize + 1, r.Size);
+    sqlite3_bind_int64(st, cFileTime + 1, int64_t(FileTimeValue(r.FileTime)));
+    sqlite3_bind_int64(st, cLastAccessed + 1, int64_t(FileTimeValue(r.LastAccessed)));
+    sqlite3_bind_int(st, cNeverOverwrite + 1, r.NeverOverwrite);
+    sqlite3_bind_int(st, cNeverDelete + 1, r.NeverDelete);
+    sqlite3_bind_int(st, cFreeFile + 1, r.FreeFile);
+    sqlite3_bind_int(st, cCopyBeforeDownload + 1, r.CopyBeforeDownload);
+    sqlite3_bind_int(st, cFailedScan + 1, r.FailedScan);
+    sqlite3_bind_int(st, cFreeTime + 1, r.FreeTime);
+    sqlite3_bind_int(st, cDownloads + 1, r.Downloads);
+    sqlite3_bind_int(st, cCost + 1, r.Cost);
+    sqlite3_bind_int64(st, cUploaderId + 1, r.Uploader.UserId);
+    BindText(st, cUploaderName + 1, r.Uploader.UserName, sizeof r.Uploader.UserName);
+    sqlite3_bind_int(st, cHasLongDescription + 1, r.HasLongDescription);
+
+    // Long description: the lines joined by line feeds, empty lines at the
+    // end left out; NULL when every line is empty.
+    bool textsPlain = true;
+    int lastLine = -1;
+    for (int i = 0; i < LongDescLines; ++i) {
+        const char* line = full.LongDescription[i];
+        if (!FieldIsPlain(line, LongDescLineSize))
+            textsPlain = false;
+        const size_t n = FieldLength(line, LongDescLineSize);
+        if (std::memchr(line, '\n', n))
+            textsPlain = false;
+        if (n)
+            lastLine = i;
+    }
+    if (lastLine < 0) {
+        sqlite3_bind_null(st, cLongDescription + 1);
+    } else {
+        std::string text;
+        for (int i = 0; i <= lastLine; ++i) {
+            if (i)
+                text += '\n';
+            const char* line = full.LongDescription[i];
+            text.append(line, FieldLength(line, LongDescLineSize));
+        }
+        const std::string u = Latin1ToUtf8(text.data(), text.size());
+        sqlite3_bind_text(st, cLongDescription + 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
+    }
+
+    uint8_t opaque[kOpaqueSize];
+    size_t at = 0;
+    for (const Stretch& s : kOpaque) {
+        std::memcpy(opaque + at, bytes + s.offset, s.size);
+        at += s.size;
+    }
+    if (AllZero(opaque, kOpaqueSize))
+        sqlite3_bind_null(st, cOpaque + 1);
+    else
+        sqlite3_bind_blob(st, cOpaque + 1, opaque, int(kOpaqueSize), SQLITE_TRANSIENT);
+    if (AllZero(full.Reserved5, kOpaqueExtSize))
+        sqlite3_bind_null(st, cOpaqueExt + 1);
+    else
+        sqlite3_bind_blob(st, cOpaqueExt + 1, full.Reserved5, int(kOpaqueExtSize), SQLITE_TRANSIENT);
+
+    for (int i = 0; i < 4; ++i)
+        if (!FieldIsPlain(reinterpret_cast<const char*>(bytes + kTexts[i].offset), kTexts[i].size))
+            textsPlain = false;
+    if (textsPlain) {
+        sqlite3_bind_null(st, cTextImage + 1);
+    } else {
+        uint8_t image[kTextImageSize];
+        at = 0;
+        for (const Stretch& s : kTexts) {
+            std::memcpy(image + at, bytes + s.offset, s.size);
+            at += s.size;
+        }
+        sqlite3_bind_blob(st, cTextImage + 1, image, int(kTextImageSize), SQLITE_TRANSIENT);
+    }
+}
+
+namespace {
+
+void ReadRecPart(sqlite3_stmt* st, FileRec& r, bool* textImage)
+{
+    std::memset(&r, 0, sizeof r);
+    auto* bytes = reinterpret_cast<uint8_t*>(&r);
+    r.Area = sqlite3_column_int(st, cArea);
+    ColumnText(st, cName, r.Name, sizeof r.Name);
+    ColumnText(st, cDescription, r.Description, sizeof r.Description);
+    ColumnText(st, cPassword, r.Password, sizeof r.Password);
+    r.Size = sqlite3_column_int(st, cSize);
+    r.FileTime = MakeFileTime(uint64_t(sqlite3_column_int64(st, cFileTime)));
+    r.LastAccessed = MakeFileTime(uint64_t(sqlite3_column_int64(st, cLastAccessed)));
+    r.NeverOverwrite = sqlite3_column_int(st, cNeverOverwrite);
+    r.NeverDelete = sqlite3_column_int(st, cNeverDelete);
+    r.FreeFile = sqlite3_column_int(st, cFreeFile);
+    r.CopyBeforeDownload = sqlite3_column_int(st, cCopyBeforeDownload);
+    r.FailedScan = sqlite3_column_int(st, cFailedScan);
+    r.FreeTime = sqlite3_column_int(st, cFreeTime);
+    r.Downloads = sqlite3_column_int(st, cDownloads);
+    r.Cost = sqlite3_column_int(st, cCost);
+    r.Uploader.UserId = uint32_t(sqlite3_column_int64(st, cUploaderId));
+    ColumnText(st, cUploaderName, r.Uploader.UserName, sizeof r.Uploader.UserName);
+    r.HasLongDescription = sqlite3_column_int(st, cHasLongDescription);
+    if (sqlite3_column_type(st, cOpaque) == SQLITE_BLOB &&
+        sqlite3_column_bytes(st, cOpaque) == int(kOpaqueSize)) {
+        const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, cOpaque));
+        size_t at = 0;
+        for (const Stretch& s : kOpaque) {
+            std::memcpy(bytes + s.offset, p + at, s.size);
+            at += s.size;
+        }
+    }
+    *textImage = false;
+    if (sqlite3_column_type(st, cTextImage) == SQLITE_BLOB &&
+        sqlite3_column_bytes(st, cTextImage) == int(kTextImageSize)) {
+        *textImage = true;
+        const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, cTextImage));
+        size_t at = 0;
+        for (int i = 0; i < 4; ++i) {
+            std::memcpy(bytes + kTexts[i].offset, p + at, kTexts[i].size);
+            at += kTexts[i].size;
+        }
+    }
+}
+
+} // namespace
+
+void ReadFileRec(sqlite3_stmt* st, FileRec& rec)
+{
+    bool textImage = false;
+    ReadRecPart(st, rec, &textImage);
+}
+
+void ReadFullRec(sqlite3_stmt* st, FullFileRec& full)
+{
+    std::memset(&full, 0, sizeof full);
+    bool textImage = false;
+    ReadRecPart(st, full.Rec, &textImage);
+    if (sqlite3_column_type(st, cOpaqueExt) == SQLITE_BLOB &&
+        sqlite3_column_bytes(st, cOpaqueExt) == int(kOpaqueExtSize))
+        std::memcpy(full.Reserved5, sqlite3_column_blob(st, cOpaqueExt), kOpaqueExtSize);
+    if (textImage) {
+        const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, cTextImage));
+        std::memcpy(full.LongDescription, p + kTextRecPartSize, sizeof full.LongDescription);
+        return;
+    }
+    const unsigned char* t = sqlite3_column_text(st, cLongDescription);
+    if (!t)
+        return;
+    const int n = sqlite3_column_bytes(st, cLongDescription);
+    int line = 0, start = 0;
+    for (int i = 0; i <= n && line < LongDescLines; ++i) {
+        if (i == n || t[i] == '\n') {
+            Utf8ToLatin1Field(t + start, i - start, full.LongDescription[line],
+                              LongDescLineSize - 1);
+            ++line;
+            start = i + 1;
+        }
+    }
+}
+
+bool IsSafeFileName(const char* name, size_t length)
+{
+    if (!name || length == 0 || length > 15)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7f || c == '/' || c == '\\')
+            return false;
+        if (c == '.' && i + 1 < length && name[i + 1] == '.')
+            return false;
+    }
+    return !(length == 1 && name[0] == '.');
+}
+
+bool EqualNoCase(const char* a, size_t an, const char* b, size_t bn)
+{
+    if (an != bn)
+        return false;
+    for (size_t i = 0; i < an; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z')
+            x -= 32;
+        if (y >= 'a' && y <= 'z')
+            y -= 32;
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+std::string Latin1ToUtf8(const char* s, size_t n)
+{
+    std::string out;
+    out.reserve(n + 8);
+    for (size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out += char(c);
+        } else {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+void Utf8ToLatin1Field(const unsigned char* s, int n, char* field, size_t size)
+{
+    // Keep a NUL inside the field unless the text fills it exactly.
+    size_t out = 0;
+    for (int i = 0; i < n && out < size; ++i) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            field[out++] = char(c);
+        } else if ((c & 0xE0) == 0xC0 && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
+            const unsigned v = ((c & 0x1F) << 6) | (s[i + 1] & 0x3F);
+            field[out++] = v <= 0xFF ? char(v) : '?';
+            ++i;
+        } else if (c >= 0xC0) {
+            // A character beyond Latin-1 (written by another tool): one '?'.
+            int extra = (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 1;
+            while (extra-- > 0 && i + 1 < n && (s[i + 1] & 0xC0) == 0x80)
+                ++i;
+            field[out++] = '?';
+        } else {
+            field[out++] = char(c);
+        }
+    }
+}
+
+std::string ResolveFolder(const std::string& home, const std::string& stored)
+{
+    if (!stored.empty() && stored[0] == '/')
+        return stored;
+    std::string p = home;
+    if (!p.empty() && p.back() != '/')
+        p += '/';
+    return p + stored;
+}
+
+std::string FindInFolder(const std::string& folder, const std::string& name, bool* exists)
+{
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    const std::string exact = dir + name;
+    struct stat sb {};
+    if (::lstat(exact.c_str(), &sb) == 0) {
+        if (exists)
+            *exists = true;
+        return exact;
+    }
+    // Names on disk may differ in letter case from the record's name: the
+    // first such entry in name order is the file.
+    std::string found;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const size_t len = std::strlen(e->d_name);
+            if (EqualNoCase(e->d_name, len, name.data(), name.size()) &&
+                (found.empty() || std::strcmp(e->d_name, found.c_str()) < 0))
+                found = e->d_name;
+        }
+        ::closedir(d);
+    }
+    if (exists)
+        *exists = !found.empty();
+    return found.empty() ? exact : dir + found;
+}
+
+uint64_t UnixToFileTime(int64_t seconds, long nanoseconds)
+{
+    constexpr int64_t kEpochDelta = 11644473600LL; // seconds 1601-01-01 .. 1970-01-01
+    const int64_t s = seconds + kEpochDelta;
+    if (s < 0)
+        return 0;
+    return uint64_t(s) * 10000000ULL + uint64_t(nanoseconds / 100);
+}
+
+} // namespace wcstore

@@ -1,0 +1,188 @@
+#include "server/CopyServerFile.h"
+
+#include "common/Dialogs.h"
+#include "common/Text.h"
+#include "managers/TProgressForm.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
+
+#include <QFile>
+#include <QProgressBar>
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Paths longer than this are refused like the platform refuses them.
+constexpr qsizetype kMaxPath = 260;
+
+// One end of a copy: a server file or a disk file, opened and closed with
+// the functions of its own kind. The destructor closes it, so every way out
+// of CopyServerFile closes both files.
+class CopyEnd {
+public:
+    explicit CopyEnd(const QString& path) : m_path(path), m_server(IsServerPath(path)) {}
+    ~CopyEnd() { close(); }
+    CopyEnd(const CopyEnd&) = delete;
+    CopyEnd& operator=(const CopyEnd&) = delete;
+
+    bool openRead()
+    {
+        if (m_path.size() > kMaxPath)
+            return false;
+        if (m_server) {
+            m_handle = WcCreateFile(ToBytes(m_path).constData(), WC_GENERIC_READ, WC_SHARE_READ,
+                                    WC_OPEN_EXISTING);
+        } else {
+            m_handle = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+            // The source is read once from start to end.
+            if (m_handle > 0)
+                ::posix_fadvise(int(m_handle), 0, 0, POSIX_FADV_SEQUENTIAL);
+        }
+        return valid();
+    }
+
+    // `source` is the open end to read from: a disk destination that is that
+    // very file is not created, since truncating it would destroy the source.
+    bool createWrite(const CopyEnd& source)
+    {
+        if (m_path.size() > kMaxPath)
+            return false;
+        if (!m_server && !source.m_server) {
+            struct stat from{}, to{};
+            if (::fstat(int(source.m_handle), &from) == 0 &&
+                ::stat(QFile::encodeName(m_path).constData(), &to) == 0 &&
+                from.st_dev == to.st_dev && from.st_ino == to.st_ino)
+                return false;
+        }
+        if (m_server) {
+            m_handle = WcCreateFile(ToBytes(m_path).constData(), WC_GENERIC_WRITE, WC_SHARE_NONE,
+                                    WC_CREATE_ALWAYS);
+        } else {
+            m_handle = ::open(QFile::encodeName(m_path).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        }
+        return valid();
+    }
+
+    qint64 size() const
+    {
+        if (m_server)
+            return qint64(WcGetFileSize(m_handle));
+        struct stat st{};
+        return ::fstat(int(m_handle), &st) == 0 ? qint64(st.st_size) : 0;
+    }
+
+    bool read(void* buffer, uint32_t count, uint32_t& done)
+    {
+        done = 0;
+        if (m_server)
+            return WcReadFile(m_handle, buffer, count, &done);
+        ssize_t n;
+        do
+            n = ::read(int(m_handle), buffer, count);
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return false;
+        done = uint32_t(n);
+        return true;
+    }
+
+    // A disk write that stores only part of the bytes is continued, as the
+    // platform's own file write would; it fails when the rest cannot be stored.
+    bool write(const void* buffer, uint32_t count, uint32_t& done)
+    {
+        done = 0;
+        if (m_server)
+            return WcWriteFile(m_handle, buffer, count, &done);
+        const char* p = static_cast<const char*>(buffer);
+        while (done < count) {
+            const ssize_t n = ::write(int(m_handle), p + done, count - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0)
+                break;
+            done += uint32_t(n);
+        }
+        return true;
+    }
+
+    void close()
+    {
+        if (!valid())
+            return;
+        if (m_server)
+            WcCloseHandle(m_handle);
+        else
+            ::close(int(m_handle));
+        m_handle = 0;
+    }
+
+private:
+    // A handle is valid only when greater than 0.
+    bool valid() const { return m_handle > 0; }
+
+    QString m_path;
+    bool m_server;
+    WcHandle m_handle = 0;
+};
+
+} // namespace
+
+bool CopyServerFile(const QString& source, const QString& destination, const QString& caption)
+{
+    CopyEnd from(source);
+    if (!from.openRead()) {
+        ShowWarning(QStringLiteral("Error Opening: %1").arg(source));
+        return false;
+    }
+    CopyEnd to(destination);
+    if (!to.createWrite(from)) {
+        ShowWarning(QStringLiteral("Error Creating: %1").arg(destination));
+        return false;
+    }
+
+    TProgressForm progress;
+    progress.show();
+    progress.setWindowTitle(caption);
+    progress.Bar->setValue(0);
+    progress.Bar->setMaximum(int(from.size() / kCopyChunkSize));
+
+    // The bar is only updated: the loop neither reads the window's Cancel
+    // button nor processes other window messages.
+    char buffer[kCopyChunkSize];
+    qint64 total = 0;
+    bool ok = false;
+    for (;;) {
+        uint32_t read = 0;
+        if (!from.read(buffer, kCopyChunkSize, read)) {
+            ShowWarning(QStringLiteral("Error Reading from file"));
+            break;
+        }
+        if (read == 0) {
+            ok = true;
+            break;
+        }
+        total += read;
+        progress.Bar->setValue(int(total / kCopyChunkSize));
+        uint32_t written = 0;
+        if (!to.write(buffer, read, written)) {
+            ShowWarning(QStringLiteral("Error Writing new file"));
+            break;
+        }
+        if (written != read) {
+            ShowWarning(QStringLiteral("Bytes Written not equal to Bytes Read."));
+            break;
+        }
+    }
+    from.close();
+    to.close();
+    progress.close();
+    return ok;
+}

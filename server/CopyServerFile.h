@@ -1,0 +1,17 @@
+// Copying one file between any two paths, each a disk path or a server path
+// ("wc:\file\area(N)\NAME"), in fixed chunks under a progress window.
+#pragma once
+
+#include <QString>
+
+// Bytes read and written per step; also the progress bar's unit.
+inline constexpr int kCopyChunkSize = 4096;
+
+// Copies `source` to `destination` (created anew, an existing file replaced)
+// and shows a modeless progress window captioned `caption` meanwhile.
+// Returns true when the whole source was copied; on false the failure has
+// already been shown to the sysop ("Error Opening: <source>", "Error
+// Creating: <destination>", "Error Reading from file", "Error Writing new
+// file", "Bytes Written not equal to Bytes Read."). A destination left
+// incomplete by a failed read or write stays with the bytes written so far.
+bool CopyServerFile(const QString& source, const QString& destination, const QString& caption);

@@ -1,0 +1,466 @@
+// Editing records in the main window: the changed fields only, on one or
+// many selected records, freshen, and the conversion failures.
+#include "AppTestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <cstring>
+
+namespace {
+const QString kUpdate = QStringLiteral("&Update");
+const QString kFreshen = QStringLiteral("F&reshen");
+
+// Bytes of a full record outside one field are equal.
+bool SameExcept(const FullFileRec& a, const FullFileRec& b, std::size_t offset, std::size_t size)
+{
+    const auto* pa = reinterpret_cast<const unsigned char*>(&a);
+    const auto* pb = reinterpret_cast<const unsigned char*>(&b);
+    return std::memcmp(pa, pb, offset) == 0 &&
+           std::memcmp(pa + offset + size, pb + offset + size, sizeof a - offset - size) == 0;
+}
+
+int YearOf(const FILETIME& ft)
+{
+    SystemTime st;
+    FileTimeToSystemTime(ft, st);
+    return st.year;
+}
+} // namespace
+
+class TestFileMgrEdit : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void editTurnsButtonIntoUpdate();
+    void fileNameIsNeverWritten();
+    void multiSelectSetsOneFlag();
+    void numericFieldsStored_data();
+    void numericFieldsStored();
+    void integerOverflowEndsCommand_data();
+    void integerOverflowEndsCommand();
+    void uploaderLookup();
+    void memoRules_data();
+    void memoRules();
+    void memoFromFiveToThreeLines();
+    void editingTimeKeepsTwoDigitYear_data();
+    void editingTimeKeepsTwoDigitYear();
+    void dateConversionFailureWarnsAndGoesOn_data();
+    void dateConversionFailureWarnsAndGoesOn();
+    void freshenTakesSizeAndDate();
+    void freshenMissingFileWarnsOthersGoOn();
+    void pendingChangesQuestion_data();
+    void pendingChangesQuestion();
+    void mouseMoveWithManySelectedAsks();
+
+private:
+    std::unique_ptr<ProgramFolderScope> m_folder;
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<DialogScript> m_dialogs;
+    QList<FullFileRec> m_added;
+};
+
+void TestFileMgrEdit::init()
+{
+    m_folder = std::make_unique<ProgramFolderScope>();
+    m_bbs = std::make_unique<TestBbs>();
+    QVERIFY(m_bbs->ok());
+    m_dialogs = std::make_unique<DialogScript>();
+    m_bbs->addArea(1, QStringLiteral("Uploads"));
+    m_bbs->addArea(2, QStringLiteral("Other"));
+    m_bbs->addUser(QStringLiteral("John Doe"));
+    m_added.clear();
+    const QByteArray content("0123456789");
+    const char* names[] = {"A1.ZIP", "B2.ZIP", "C3.ZIP", "D4.ZIP"};
+    int i = 0;
+    for (const char* name : names) {
+        ++i;
+        m_added << m_bbs->addFile(1, QString::fromLatin1(name), &content, [i](FullFileRec& f) {
+            SetRecText(f.Rec.Description, QStringLiteral("Description %1").arg(i));
+            SetRecText(f.Rec.Password, QStringLiteral("pw%1").arg(i));
+            f.Rec.Size = 100 * i;
+            f.Rec.Downloads = i;
+            f.Rec.Cost = 10 + i;
+            f.Rec.NeverOverwrite = i % 2;
+            f.Rec.FileTime = MakeTime(2003, 1, 15, 10, 0);
+            f.Rec.LastAccessed = MakeTime(1999, 12, 31, 23, 59);
+            f.Rec.HasLongDescription = 1;
+            SetRecText(f.LongDescription[0], QStringLiteral("long %1").arg(i));
+        });
+    }
+    m_bbs->addFile(2, QStringLiteral("OTHER.ZIP"));
+}
+
+void TestFileMgrEdit::cleanup()
+{
+    m_dialogs.reset();
+    m_bbs.reset();
+    m_folder.reset();
+}
+
+void TestFileMgrEdit::editTurnsButtonIntoUpdate()
+{
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    QCOMPARE(w->b_freshen->text(), kFreshen);
+    QTest::keyClicks(w->f_desc, QStringLiteral("!"));
+    QCOMPARE(w->b_freshen->text(), kUpdate);
+    QVERIFY(w->RecordChanged);
+    QVERIFY(w->FieldChanged[17]);
+    QVERIFY(!w->FieldChanged[16]);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QCOMPARE(w->b_freshen->text(), kFreshen);
+    QVERIFY(!w->RecordChanged);
+    QCOMPARE(RecText(ReadRecord(1, QStringLiteral("A1.ZIP")).Rec.Description),
+             QStringLiteral("Description 1!"));
+    // The panel shows the stored record again.
+    QCOMPARE(w->f_desc->text(), QStringLiteral("Description 1!"));
+    QCOMPARE(w->StatusText(), QStringLiteral("Updating File [A1.ZIP]"));
+    QTRY_VERIFY_WITH_TIMEOUT(w->StatusText().isEmpty(), 3000);
+}
+
+void TestFileMgrEdit::fileNameIsNeverWritten()
+{
+    auto w = OpenMainWindow();
+    ClickLine(*w, 1);
+    const FullFileRec before = ReadRecord(1, QStringLiteral("B2.ZIP"));
+    w->f_FileName->setText(QStringLiteral("RENAMED.ZIP"));
+    QCOMPARE(w->b_freshen->text(), kUpdate);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    bool found = false;
+    const FullFileRec after = ReadRecord(1, QStringLiteral("B2.ZIP"), &found);
+    QVERIFY(found);
+    QCOMPARE(std::memcmp(&before, &after, sizeof before), 0);
+    ReadRecord(1, QStringLiteral("RENAMED.ZIP"), &found);
+    QVERIFY(!found);
+}
+
+void TestFileMgrEdit::multiSelectSetsOneFlag()
+{
+    auto w = OpenMainWindow();
+    QList<FullFileRec> before;
+    for (const char* n : {"A1.ZIP", "B2.ZIP", "C3.ZIP", "D4.ZIP"})
+        before << ReadRecord(1, QString::fromLatin1(n));
+    ClickLine(*w, 0);
+    ClickLine(*w, 1, Qt::ControlModifier);
+    ClickLine(*w, 3, Qt::ControlModifier);
+    QCOMPARE(w->FileListBox->SelCount(), 3);
+    QVERIFY(w->f_FileName->text().isEmpty());  // several lines: empty panel
+    QTest::mouseClick(w->cbf_FreeFile, Qt::LeftButton);
+    QCOMPARE(w->b_freshen->text(), kUpdate);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QVERIFY(m_dialogs->shown.isEmpty());
+    const std::size_t off = offsetof(FileRec, FreeFile);
+    const char* names[] = {"A1.ZIP", "B2.ZIP", "C3.ZIP", "D4.ZIP"};
+    for (int i = 0; i < 4; ++i) {
+        const FullFileRec after = ReadRecord(1, QString::fromLatin1(names[i]));
+        if (i == 2) {
+            QCOMPARE(std::memcmp(&before[i], &after, sizeof after), 0);
+            continue;
+        }
+        QCOMPARE(after.Rec.FreeFile, 1);
+        QVERIFY2(SameExcept(before[i], after, off, sizeof(int32_t)), names[i]);
+    }
+    QCOMPARE(w->b_freshen->text(), kFreshen);
+}
+
+void TestFileMgrEdit::numericFieldsStored_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("size") << "f_size" << "2147483647" << int(offsetof(FileRec, Size))
+                          << 2147483647;
+    QTest::newRow("downloads") << "f_downloads" << "99" << int(offsetof(FileRec, Downloads))
+                               << 99;
+    QTest::newRow("cost") << "f_cost" << "0" << int(offsetof(FileRec, Cost)) << 0;
+    // Not digits: ignored without a message.
+    QTest::newRow("size with letters") << "f_size" << "12a" << int(offsetof(FileRec, Size))
+                                       << 100;
+    QTest::newRow("negative cost") << "f_cost" << "-5" << int(offsetof(FileRec, Cost)) << 11;
+}
+
+void TestFileMgrEdit::numericFieldsStored()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(int, offset);
+    QFETCH(int, expected);
+    auto w = OpenMainWindow();
+    const FullFileRec before = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    ClickLine(*w, 0);
+    w->findChild<QLineEdit*>(field)->setText(text);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QVERIFY(m_dialogs->shown.isEmpty());
+    const FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    int32_t value = 0;
+    std::memcpy(&value, reinterpret_cast<const char*>(&after) + offset, sizeof value);
+    QCOMPARE(value, expected);
+    QVERIFY(SameExcept(before, after, std::size_t(offset), sizeof(int32_t)));
+}
+
+void TestFileMgrEdit::integerOverflowEndsCommand_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::newRow("size") << "f_size";
+    QTest::newRow("downloads") << "f_downloads";
+    QTest::newRow("cost") << "f_cost";
+}
+
+void TestFileMgrEdit::integerOverflowEndsCommand()
+{
+    QFETCH(QString, field);
+    auto w = OpenMainWindow();
+    // Two lines selected: the first fails, so neither is written.
+    ClickLine(*w, 0);
+    ClickLine(*w, 1, Qt::ControlModifier);
+    const FullFileRec a = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    const FullFileRec b = ReadRecord(1, QStringLiteral("B2.ZIP"));
+    auto* edit = w->findChild<QLineEdit*>(field);
+    edit->setText(QStringLiteral("2147483648"));
+    w->f_desc->setText(QStringLiteral("changed too"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QCOMPARE(m_dialogs->shown.size(), 1);
+    QCOMPARE(m_dialogs->shown.first().kind, MessageKind::Error);
+    QCOMPARE(m_dialogs->shown.first().text,
+             QStringLiteral("'2147483648' is not a valid integer value"));
+    const FullFileRec a2 = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    const FullFileRec b2 = ReadRecord(1, QStringLiteral("B2.ZIP"));
+    QCOMPARE(std::memcmp(&a, &a2, sizeof a), 0);
+    QCOMPARE(std::memcmp(&b, &b2, sizeof b), 0);
+    // The panel keeps its edits and the button its caption.
+    QCOMPARE(w->b_freshen->text(), kUpdate);
+    QCOMPARE(edit->text(), QStringLiteral("2147483648"));
+    QCOMPARE(w->f_desc->text(), QStringLiteral("changed too"));
+    QVERIFY(w->isVisible());
+}
+
+void TestFileMgrEdit::uploaderLookup()
+{
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    w->f_uploader->setText(QStringLiteral("John Doe"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    UserRef expected{};
+    {
+        ServerLogin login;
+        QVERIFY(LookupName("John Doe", &expected));
+    }
+    const FullFileRec known = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QVERIFY(expected.UserId != 0);
+    QCOMPARE(std::memcmp(&known.Rec.Uploader, &expected, sizeof expected), 0);
+
+    ClickLine(*w, 0);
+    QCOMPARE(w->f_uploader->text(), QStringLiteral("John Doe"));
+    w->f_uploader->setText(QStringLiteral("Nobody Known"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    const FullFileRec unknown = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    const UserRef zero{};
+    QCOMPARE(std::memcmp(&unknown.Rec.Uploader, &zero, sizeof zero), 0);
+    QVERIFY(SameExcept(known, unknown, offsetof(FileRec, Uploader), sizeof(UserRef)));
+}
+
+void TestFileMgrEdit::memoRules_data()
+{
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<int>("has");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("one blank line") << QStringLiteral(" \t ") << 0 << QStringList();
+    QTest::newRow("empty memo") << QString() << 0 << QStringList();
+    QStringList twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty << QStringLiteral("line %1").arg(i);
+    QTest::newRow("twenty lines") << twenty.join(u'\n') << 1 << twenty.mid(0, 15);
+    const QString longLine(85, u'x');
+    QTest::newRow("line cut to 79")
+        << longLine + QStringLiteral("\nsecond") << 1
+        << QStringList{QString(79, u'x'), QStringLiteral("second")};
+    QTest::newRow("trailing line end")
+        << QStringLiteral("one\ntwo\n") << 1 << QStringList{QStringLiteral("one"),
+                                                           QStringLiteral("two")};
+}
+
+void TestFileMgrEdit::memoRules()
+{
+    QFETCH(QString, memo);
+    QFETCH(int, has);
+    QFETCH(QStringList, lines);
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    w->Long_Desc->setPlainText(memo);
+    QVERIFY(w->FieldChanged[18]);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    const FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QCOMPARE(after.Rec.HasLongDescription, has);
+    for (int i = 0; i < LongDescLines; ++i)
+        QCOMPARE(RecText(after.LongDescription[i]), lines.value(i));
+}
+
+void TestFileMgrEdit::memoFromFiveToThreeLines()
+{
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    w->Long_Desc->setPlainText(QStringLiteral("1\n2\n3\n4\n5"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QCOMPARE(RecText(after.LongDescription[4]), QStringLiteral("5"));
+    ClickLine(*w, 0);
+    QCOMPARE(w->Long_Desc->toPlainText(), QStringLiteral("1\n2\n3\n4\n5"));
+    w->Long_Desc->setPlainText(QStringLiteral("a\nb\nc"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    after = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QCOMPARE(after.Rec.HasLongDescription, 1);
+    QCOMPARE(RecText(after.LongDescription[2]), QStringLiteral("c"));
+    for (int i = 3; i < LongDescLines; ++i)
+        QVERIFY(RecText(after.LongDescription[i]).isEmpty());
+}
+
+void TestFileMgrEdit::editingTimeKeepsTwoDigitYear_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<int>("year");
+    QTest::newRow("as shown, 2003") << QString() << 2003;
+    QTest::newRow("typed 79 is 2079") << QStringLiteral("06/01/79") << 2079;
+    QTest::newRow("typed 80 is 1980") << QStringLiteral("06/01/80") << 1980;
+    QTest::newRow("typed 00 is 2000") << QStringLiteral("06/01/00") << 2000;
+    QTest::newRow("typed 99 is 1999") << QStringLiteral("06/01/99") << 1999;
+}
+
+void TestFileMgrEdit::editingTimeKeepsTwoDigitYear()
+{
+    QFETCH(QString, date);
+    QFETCH(int, year);
+    auto w = OpenMainWindow();
+    ClickLine(*w, 2);
+    QCOMPARE(w->f_FileDate->text(), QStringLiteral("01/15/03"));
+    if (!date.isEmpty())
+        w->f_FileDate->setText(date);
+    w->f_FileTime->selectAll();
+    QTest::keyClicks(w->f_FileTime, QStringLiteral("1422"));
+    QCOMPARE(w->f_FileTime->text(), QStringLiteral("14:22"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QVERIFY(m_dialogs->shown.isEmpty());
+    const FullFileRec after = ReadRecord(1, QStringLiteral("C3.ZIP"));
+    QCOMPARE(YearOf(after.Rec.FileTime), year);
+    QCOMPARE(FileTimeToTimeText(after.Rec.FileTime), QStringLiteral("14:22"));
+    // The last-accessed time was not edited.
+    QCOMPARE(std::memcmp(&after.Rec.LastAccessed, &m_added[2].Rec.LastAccessed, 8), 0);
+}
+
+void TestFileMgrEdit::dateConversionFailureWarnsAndGoesOn_data()
+{
+    QTest::addColumn<bool>("access");
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("warning");
+    const QString file = QStringLiteral("Could not convert File Date or Time.");
+    const QString access = QStringLiteral("Could not convert Last Accessed Date or Time ");
+    QTest::newRow("date 00/00/00") << false << "00/00/00" << "10:00" << file;
+    QTest::newRow("day 30 of February") << false << "02/30/98" << "10:00" << file;
+    QTest::newRow("hour 25") << false << "01/01/98" << "25:00" << file;
+    QTest::newRow("date left blank") << false << "" << "10:00" << file;
+    QTest::newRow("access month 13") << true << "13/01/98" << "10:00" << access;
+    QTest::newRow("access minute 60") << true << "01/01/98" << "10:60" << access;
+}
+
+void TestFileMgrEdit::dateConversionFailureWarnsAndGoesOn()
+{
+    QFETCH(bool, access);
+    QFETCH(QString, date);
+    QFETCH(QString, time);
+    QFETCH(QString, warning);
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    const FullFileRec before = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    (access ? w->f_accessDate : w->f_FileDate)->setText(date);
+    (access ? w->f_accessTime : w->f_FileTime)->setText(time);
+    w->f_desc->setText(QStringLiteral("still stored"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QCOMPARE(m_dialogs->texts(), QStringList{warning});
+    QCOMPARE(m_dialogs->shown.first().kind, MessageKind::Warning);
+    const FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QCOMPARE(RecText(after.Rec.Description), QStringLiteral("still stored"));
+    QCOMPARE(std::memcmp(&after.Rec.FileTime, &before.Rec.FileTime, 8), 0);
+    QCOMPARE(std::memcmp(&after.Rec.LastAccessed, &before.Rec.LastAccessed, 8), 0);
+}
+
+void TestFileMgrEdit::freshenTakesSizeAndDate()
+{
+    const FullFileRec before = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    QCOMPARE(w->f_size->text(), QStringLiteral("100"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QVERIFY(m_dialogs->shown.isEmpty());
+    const FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QCOMPARE(after.Rec.Size, 10);  // "0123456789"
+    // The file was written just now: its local date is today's.
+    const QFileInfo info(QDir(m_bbs->areaFolder(1)).filePath(QStringLiteral("A1.ZIP")));
+    QCOMPARE(FileTimeToDateText(after.Rec.FileTime),
+             info.lastModified().toString(QStringLiteral("MM/dd/yy")));
+    QCOMPARE(w->f_size->text(), QStringLiteral("10"));
+    QVERIFY(SameExcept(before, after, offsetof(FileRec, Size), 12));
+}
+
+void TestFileMgrEdit::freshenMissingFileWarnsOthersGoOn()
+{
+    QVERIFY(QFile::remove(QDir(m_bbs->areaFolder(1)).filePath(QStringLiteral("B2.ZIP"))));
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    ClickLine(*w, 1, Qt::ShiftModifier);
+    ClickLine(*w, 2, Qt::ShiftModifier);
+    QCOMPARE(w->FileListBox->SelCount(), 3);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QCOMPARE(m_dialogs->texts(), QStringList{QStringLiteral("File Not Found! Can not Freshen.")});
+    QCOMPARE(ReadRecord(1, QStringLiteral("A1.ZIP")).Rec.Size, 10);
+    QCOMPARE(ReadRecord(1, QStringLiteral("B2.ZIP")).Rec.Size, 200);
+    QCOMPARE(ReadRecord(1, QStringLiteral("C3.ZIP")).Rec.Size, 10);
+    QCOMPARE(ReadRecord(1, QStringLiteral("D4.ZIP")).Rec.Size, 400);  // not selected
+}
+
+void TestFileMgrEdit::pendingChangesQuestion_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("yes stores, shown line stays") << true;
+    QTest::newRow("no drops changes") << false;
+}
+
+void TestFileMgrEdit::pendingChangesQuestion()
+{
+    QFETCH(bool, yes);
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    w->f_desc->setText(QStringLiteral("pending"));
+    m_dialogs->answer(yes ? DialogAnswer::Yes : DialogAnswer::No);
+    ClickLine(*w, 1);
+    QCOMPARE(m_dialogs->texts(),
+             QStringList{QStringLiteral("Update File Record with changes before continuing?")});
+    const QString stored = RecText(ReadRecord(1, QStringLiteral("A1.ZIP")).Rec.Description);
+    QCOMPARE(stored, yes ? QStringLiteral("pending") : QStringLiteral("Description 1"));
+    QCOMPARE(w->f_FileName->text(), yes ? QStringLiteral("A1.ZIP") : QStringLiteral("B2.ZIP"));
+    QCOMPARE(w->FileListBox->Selected(0), yes);
+    QCOMPARE(w->FileListBox->Selected(1), !yes);
+    QCOMPARE(w->b_freshen->text(), kFreshen);
+}
+
+void TestFileMgrEdit::mouseMoveWithManySelectedAsks()
+{
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    ClickLine(*w, 1, Qt::ControlModifier);
+    w->cbf_FailedScan->setChecked(true);
+    m_dialogs->answer(DialogAnswer::No);
+    QTest::mouseMove(w->FileListBox->viewport(), QPoint(5, 5));
+    QTRY_COMPARE(m_dialogs->shown.size(), 1);
+    QCOMPARE(w->b_freshen->text(), kFreshen);
+    QVERIFY(!w->RecordChanged);
+    QCOMPARE(ReadRecord(1, QStringLiteral("A1.ZIP")).Rec.FailedScan, 0);
+}
+
+VT_TEST_MAIN(TestFileMgrEdit)
+#include "test_filemgr_edit.moc"

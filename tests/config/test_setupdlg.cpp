@@ -1,0 +1,230 @@
+// The setup window against a real BBS and a real vuru.cfg.
+#include "config/IniFile.h"
+#include "config/Settings.h"
+#include "config/TSetupDlg.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+class TestSetupDlg : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void layoutAndCaptions();
+    void freshFileExactContent();
+    void showReadsStoredValues();
+    void writeKeepsOtherLines();
+    void cancelWritesNothing();
+    void browseReplacesProgram_data();
+    void browseReplacesProgram();
+    void writeFailureShowsErrorAndCloses();
+    void noBbsConfigLeavesEditsEmpty();
+
+private:
+    QString cfg() const { return ProgramFolder + QStringLiteral("vuru.cfg"); }
+    QByteArray readCfg() const
+    {
+        QFile f(cfg());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // Shows the window, lets `drive` act on it, and returns the result.
+    int run(const std::function<void(TSetupDlg&)>& drive)
+    {
+        TSetupDlg dlg;
+        int result = -1;
+        OnNextModal([&](QWidget*) { drive(dlg); });
+        result = dlg.exec();
+        return result;
+    }
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<ServerLogin> m_login;
+    std::unique_ptr<DialogScript> m_dialogs;
+};
+
+void TestSetupDlg::init()
+{
+    m_folder = std::make_unique<QTemporaryDir>();
+    ProgramFolderOverride = m_folder->path() + u'/';
+    ProgramFolder = DetermineProgramFolder();
+    HomeDirSetting = DefaultHomeDir();
+    ZipViewerSetting.clear();
+    m_bbs = std::make_unique<TestBbs>(QStringLiteral("Pat Sysop"));
+    QVERIFY(m_bbs->ok());
+    m_login = std::make_unique<ServerLogin>();
+    QVERIFY(m_login->ok());
+    m_dialogs = std::make_unique<DialogScript>();
+}
+
+void TestSetupDlg::cleanup()
+{
+    m_dialogs.reset();
+    m_login.reset();
+    m_bbs.reset();
+    ProgramFolderOverride.clear();
+    m_folder.reset();
+}
+
+void TestSetupDlg::layoutAndCaptions()
+{
+    TSetupDlg dlg;
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Setup"));
+    QCOMPARE(dlg.size(), QSize(411, 310));
+    QCOMPARE(dlg.PageControl1->count(), 2);
+    QCOMPARE(dlg.PageControl1->tabText(0), QStringLiteral("General"));
+    QCOMPARE(dlg.PageControl1->tabText(1), QStringLiteral("Tools Menu"));
+    QCOMPARE(dlg.b_Tools_Browse1->text(), QStringLiteral("..."));
+    QVERIFY(dlg.b_Tools_Browse1->font().bold());
+    QVERIFY(dlg.findChild<QLineEdit*>(QStringLiteral("e_SysopName")));
+    QCOMPARE(dlg.e_SysopName->maxLength(), 32767);  // no limit of our own
+}
+
+void TestSetupDlg::freshFileExactContent()
+{
+    QString sysop, home, zip;
+    const int result = run([&](TSetupDlg& dlg) {
+        sysop = dlg.e_SysopName->text();
+        home = dlg.e_wcHomeDir->text();
+        zip = dlg.e_Tools_Prg1->text();
+        dlg.e_SysopName->setText(QStringLiteral("  Pat Sysop "));
+        dlg.e_wcHomeDir->setText(QStringLiteral(" /srv/wc5 "));
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(sysop, QStringLiteral("Pat Sysop"));
+    QCOMPARE(home, QStringLiteral("/wc5/"));
+    QCOMPARE(zip, QStringLiteral("xdg-open"));
+    // Written in order, each value trimmed; a missing backslash stays missing.
+    const QByteArray expected = "[General]\nSysopName=Pat Sysop\nwcHomeDir=/srv/wc5\n"
+                                "[Tools]\nZipViewer_Prg1=xdg-open\n";
+    QByteArray content = readCfg();
+    content.replace("\r\n", "\n");
+    QCOMPARE(content, expected);
+    QCOMPARE(ZipViewerSetting, QStringLiteral("xdg-open"));
+    // The home folder takes effect the next time the file is read.
+    QCOMPARE(HomeDirSetting, QStringLiteral("/wc5/"));
+    QVERIFY(m_dialogs->shown.isEmpty());
+}
+
+void TestSetupDlg::showReadsStoredValues()
+{
+    {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nSysopName=Stored Name\nwcHomeDir=/stored/\n[Tools]\n"
+                "ZipViewer_Prg1=/stored/viewer\n");
+    }
+    QString sysop, home, zip;
+    run([&](TSetupDlg& dlg) {
+        sysop = dlg.e_SysopName->text();
+        home = dlg.e_wcHomeDir->text();
+        zip = dlg.e_Tools_Prg1->text();
+        dlg.reject();
+    });
+    QCOMPARE(sysop, QStringLiteral("Stored Name"));
+    QCOMPARE(home, QStringLiteral("/stored/"));
+    QCOMPARE(zip, QStringLiteral("/stored/viewer"));
+    // Showing the window takes the home folder as it stands in the edit.
+    QCOMPARE(HomeDirSetting, QStringLiteral("/stored/"));
+}
+
+void TestSetupDlg::writeKeepsOtherLines()
+{
+    const QByteArray original = "; my settings\r\n[Tools]\r\nOther=1\r\nZipViewer_Prg1=old\r\n"
+                                "[General]\r\nSysopName=Old\r\n";
+    {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(original);
+    }
+    run([&](TSetupDlg& dlg) {
+        dlg.e_Tools_Prg1->setText(QStringLiteral("new\\viewer"));
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    const QByteArray content = readCfg();
+    QVERIFY(content.startsWith("; my settings\r\n[Tools]\r\nOther=1\r\nZipViewer_Prg1=new\\viewer"));
+    QVERIFY(content.contains("SysopName=Old"));
+    QVERIFY(content.contains("wcHomeDir=/wc5/"));
+    QCOMPARE(ZipViewerSetting, QStringLiteral("new\\viewer"));
+}
+
+void TestSetupDlg::cancelWritesNothing()
+{
+    const int result = run([&](TSetupDlg& dlg) {
+        dlg.e_Tools_Prg1->setText(QStringLiteral("/changed"));
+        QTest::mouseClick(dlg.BitBtn2, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(!QFile::exists(cfg()));
+    QVERIFY(ZipViewerSetting.isEmpty());
+}
+
+void TestSetupDlg::browseReplacesProgram_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("a file chosen") << "/usr/bin/viewer" << "/usr/bin/viewer";
+    QTest::newRow("chooser cancelled") << "" << "xdg-open";
+}
+
+void TestSetupDlg::browseReplacesProgram()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, shown);
+    FileDialogScript files;
+    files.paths << chosen;
+    QString text;
+    run([&](TSetupDlg& dlg) {
+        QTest::mouseClick(dlg.b_Tools_Browse1, Qt::LeftButton);
+        text = dlg.e_Tools_Prg1->text();
+        QTest::mouseClick(dlg.BitBtn2, Qt::LeftButton);
+    });
+    QCOMPARE(text, shown);
+    QCOMPARE(files.requests.size(), 1);
+    QCOMPARE(files.requests.first().title, QStringLiteral("Locate Zip File Viewer Program..."));
+    QCOMPARE(files.requests.first().filter,
+             QStringLiteral("EXEs, COMs|*.exe; *.com|Short Cuts|*.lnk|All Files|*.*"));
+    QVERIFY(files.requests.first().mustExist);
+    QVERIFY(!QFile::exists(cfg()));  // Cancel after browsing writes nothing
+}
+
+void TestSetupDlg::writeFailureShowsErrorAndCloses()
+{
+    // The configuration path is a folder: the write cannot succeed.
+    QVERIFY(QDir().mkdir(cfg()));
+    ZipViewerSetting = QStringLiteral("before");
+    const int result = run([&](TSetupDlg& dlg) {
+        dlg.e_Tools_Prg1->setText(QStringLiteral("/after"));
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(m_dialogs->shown.size(), 1);
+    QCOMPARE(m_dialogs->shown.first().kind, MessageKind::Error);
+    QCOMPARE(m_dialogs->shown.first().text, QStringLiteral("Unable to write to ") + cfg());
+    QCOMPARE(ZipViewerSetting, QStringLiteral("before"));
+}
+
+void TestSetupDlg::noBbsConfigLeavesEditsEmpty()
+{
+    // Without a login the BBS configuration is not available.
+    m_login.reset();
+    HomeDirSetting = QStringLiteral("/kept/");
+    QString sysop, home;
+    run([&](TSetupDlg& dlg) {
+        sysop = dlg.e_SysopName->text();
+        home = dlg.e_wcHomeDir->text();
+        dlg.reject();
+    });
+    QVERIFY(sysop.isEmpty());
+    QVERIFY(home.isEmpty());
+    QVERIFY(HomeDirSetting.isEmpty());
+}
+
+VT_TEST_MAIN(TestSetupDlg)
+#include "test_setupdlg.moc"

@@ -1,0 +1,308 @@
+// CopyServerFile between disk paths and server paths, and its failures.
+#include "ManagerTestSupport.h"
+
+#include "managers/TProgressForm.h"
+#include "platform/wcsrv/WcFault.h"
+#include "server/CopyServerFile.h"
+#include "server/ServerPath.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray Pattern(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 4096) & 0xff);
+    return bytes;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TProgressForm* OpenProgressForm()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* f = qobject_cast<TProgressForm*>(w); f && f->isVisible())
+            return f;
+    return nullptr;
+}
+
+} // namespace
+
+class TestCopyServerFile : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<ServerLogin> m_login;
+    QTemporaryDir m_disk;
+
+    QString diskPath(const QString& name) const { return QDir(m_disk.path()).filePath(name); }
+    QString areaFile(int area, const QString& name) const
+    {
+        return QDir(m_bbs->areaFolder(area)).filePath(name);
+    }
+
+private slots:
+    void init()
+    {
+        WcFaultReset();
+        m_bbs = std::make_unique<TestBbs>();
+        QVERIFY(m_bbs->ok());
+        m_bbs->addArea(1, QStringLiteral("General"));
+        m_bbs->addArea(2, QStringLiteral("Uploads"));
+        m_login = std::make_unique<ServerLogin>();
+        QVERIFY(m_login->ok());
+        QVERIFY(m_disk.isValid());
+    }
+
+    void cleanup()
+    {
+        WcFaultReset();
+        m_login.reset();
+        m_bbs.reset();
+    }
+
+    void chunkConstant() { QCOMPARE(kCopyChunkSize, 4096); }
+
+    void copies_data()
+    {
+        QTest::addColumn<bool>("fromServer");
+        QTest::addColumn<bool>("toServer");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("prefix");
+        const QList<int> sizes{0, 100, 4096, 4097, 3 * 4096 + 5};
+        for (int size : sizes) {
+            for (int kind = 0; kind < 4; ++kind) {
+                const bool fromServer = kind & 1, toServer = kind & 2;
+                QTest::addRow("%s to %s, %d bytes", fromServer ? "server" : "disk",
+                              toServer ? "server" : "disk", size)
+                    << fromServer << toServer << size << QStringLiteral("wc:\\");
+            }
+        }
+        QTest::newRow("capital WC:\\ prefix, server to server")
+            << true << true << 5000 << QStringLiteral("WC:\\");
+        QTest::newRow("mixed Wc:\\ prefix, disk to server")
+            << false << true << 5000 << QStringLiteral("Wc:\\");
+    }
+
+    void copies()
+    {
+        QFETCH(bool, fromServer);
+        QFETCH(bool, toServer);
+        QFETCH(int, size);
+        QFETCH(QString, prefix);
+        const QByteArray content = Pattern(size);
+        QString source, destination, destinationOnDisk;
+        if (fromServer) {
+            QFile f(areaFile(1, QStringLiteral("SOURCE.BIN")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), qint64(size));
+            f.close();
+            source = ServerFilePath(1, QStringLiteral("SOURCE.BIN"));
+        } else {
+            source = diskPath(QStringLiteral("source.bin"));
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), qint64(size));
+        }
+        if (toServer) {
+            destination = ServerFilePath(2, QStringLiteral("COPY.BIN"));
+            destinationOnDisk = areaFile(2, QStringLiteral("COPY.BIN"));
+        } else {
+            destination = destinationOnDisk = diskPath(QStringLiteral("copy.bin"));
+        }
+        source.replace(0, 4, fromServer ? prefix : source.left(4));
+        destination.replace(0, 4, toServer ? prefix : destination.left(4));
+        // An existing destination is replaced without a question.
+        {
+            QFile old(destinationOnDisk);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(QByteArray(3 * 4096 + 100, 'x'));
+        }
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        QVERIFY(CopyServerFile(source, destination, QStringLiteral("Copying...")));
+        QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.texts().join(u'|')));
+        QCOMPARE(ReadAll(destinationOnDisk), content);
+        QCOMPARE(OpenDescriptors(), descriptors);
+        QVERIFY(!OpenProgressForm());  // closed before the result comes back
+    }
+
+    void missingSource_data()
+    {
+        QTest::addColumn<bool>("fromServer");
+        QTest::newRow("disk") << false;
+        QTest::newRow("server") << true;
+    }
+
+    void missingSource()
+    {
+        QFETCH(bool, fromServer);
+        const QString source = fromServer ? ServerFilePath(1, QStringLiteral("NOTHERE.ZIP"))
+                                          : diskPath(QStringLiteral("nothere.zip"));
+        const QString destination = ServerFilePath(2, QStringLiteral("NOTHERE.ZIP"));
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        QVERIFY(!CopyServerFile(source, destination, QStringLiteral("Copying...")));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Opening: ") + source});
+        QCOMPARE(dialogs.shown.first().kind, MessageKind::Warning);
+        QVERIFY(!m_bbs->fileOnDisk(2, QStringLiteral("NOTHERE.ZIP")));
+        QCOMPARE(OpenDescriptors(), descriptors);
+    }
+
+    void uncreatableDestination_data()
+    {
+        QTest::addColumn<QString>("destination");
+        QTest::newRow("disk folder missing") << QStringLiteral("/nonexistent-folder/x/copy.bin");
+        QTest::newRow("server area missing") << QStringLiteral("wc:\\file\\area(77)\\COPY.BIN");
+        QTest::newRow("disk path over 260") << QStringLiteral("/tmp/") + QString(260, u'a');
+    }
+
+    void uncreatableDestination()
+    {
+        QFETCH(QString, destination);
+        const QString source = diskPath(QStringLiteral("source.bin"));
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(Pattern(5000));
+        }
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        QVERIFY(!CopyServerFile(source, destination, QStringLiteral("Copying...")));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Creating: ") + destination});
+        QCOMPARE(OpenDescriptors(), descriptors);
+    }
+
+    void copyOntoItselfIsRefused()
+    {
+        // Truncating the destination would empty the source first.
+        const QString source = diskPath(QStringLiteral("self.bin"));
+        const QByteArray content = Pattern(9000);
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        const QString sameFile = m_disk.path() + QStringLiteral("/./self.bin");
+        DialogScript dialogs;
+        QVERIFY(!CopyServerFile(source, sameFile, QStringLiteral("Copying...")));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Creating: ") + sameFile});
+        QCOMPARE(ReadAll(source), content);
+    }
+
+    void failedWriteToServer()
+    {
+        const QString source = diskPath(QStringLiteral("source.bin"));
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(Pattern(3 * 4096 + 10));
+        }
+        const QString destination = ServerFilePath(2, QStringLiteral("PART.BIN"));
+        WcFaultFailKind("WcWriteFile", WC_ACCESS_DENIED);
+        // While the warning is up, the progress window shows the copy.
+        QString caption;
+        int maximum = -1, value = -1;
+        DialogScript dialogs;
+        MessageHook script = SetMessageHook({});
+        SetMessageHook([&](MessageKind kind, const QString& text, const QStringList& buttons) {
+            if (TProgressForm* p = OpenProgressForm()) {
+                caption = p->windowTitle();
+                maximum = p->Bar->maximum();
+                value = p->Bar->value();
+            }
+            return script(kind, text, buttons);
+        });
+        const int descriptors = OpenDescriptors();
+        QVERIFY(!CopyServerFile(source, destination, QStringLiteral("Moving File...")));
+        SetMessageHook(script);
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Writing new file")});
+        QCOMPARE(caption, QStringLiteral("Moving File..."));
+        QCOMPARE(maximum, 3);
+        QCOMPARE(value, 1);  // the first 4096 bytes were read when the write failed
+        // The destination was created and stays as it is.
+        QVERIFY(m_bbs->fileOnDisk(2, QStringLiteral("PART.BIN")));
+        QCOMPARE(OpenDescriptors(), descriptors);
+        QVERIFY(!OpenProgressForm());
+    }
+
+    void failedWriteToFullDisk()
+    {
+        if (!QFile::exists(QStringLiteral("/dev/full")))
+            QSKIP("no /dev/full");
+        const QString source = ServerFilePath(1, QStringLiteral("SOURCE.BIN"));
+        {
+            QFile f(areaFile(1, QStringLiteral("SOURCE.BIN")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(Pattern(10000));
+        }
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        QVERIFY(!CopyServerFile(source, QStringLiteral("/dev/full"), QStringLiteral("Copying...")));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Writing new file")});
+        QCOMPARE(OpenDescriptors(), descriptors);
+    }
+
+    void failedRead_data()
+    {
+        QTest::addColumn<bool>("fromServer");
+        QTest::newRow("server source") << true;
+        QTest::newRow("disk source (a folder)") << false;
+    }
+
+    void failedRead()
+    {
+        QFETCH(bool, fromServer);
+        QString source;
+        if (fromServer) {
+            QFile f(areaFile(1, QStringLiteral("SOURCE.BIN")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(Pattern(10000));
+            source = ServerFilePath(1, QStringLiteral("SOURCE.BIN"));
+            WcFaultFailKind("WcReadFile", WC_ACCESS_DENIED);
+        } else {
+            // A folder opens for reading but cannot be read.
+            source = m_disk.path();
+        }
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        QVERIFY(!CopyServerFile(source, diskPath(QStringLiteral("copy.bin")),
+                                QStringLiteral("Copying...")));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Reading from file")});
+        QVERIFY(QFile::exists(diskPath(QStringLiteral("copy.bin"))));
+        QCOMPARE(OpenDescriptors(), descriptors);
+    }
+
+    void emptySourceShowsEmptyProgress()
+    {
+        const QString source = diskPath(QStringLiteral("empty.bin"));
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        DialogScript dialogs;
+        QVERIFY(CopyServerFile(source, ServerFilePath(2, QStringLiteral("EMPTY.BIN")),
+                               QStringLiteral("Copying...")));
+        QVERIFY(dialogs.shown.isEmpty());
+        QVERIFY(m_bbs->fileOnDisk(2, QStringLiteral("EMPTY.BIN")));
+        QCOMPARE(QFileInfo(areaFile(2, QStringLiteral("EMPTY.BIN"))).size(), 0);
+    }
+};
+
+VT_TEST_MAIN(TestCopyServerFile)
+#include "test_copyserverfile.moc"
