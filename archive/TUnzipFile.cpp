@@ -8,6 +8,7 @@
 
 #include <bit>
 #include <cstring>
+#include <map>
 #include <string>
 
 static_assert(std::endian::native == std::endian::little,
@@ -194,6 +195,21 @@ int32_t DZ_CALLBACK Rename(void* dzr, void* user)
     return 0;
 }
 
+// The library and its entry are held once per process (per file): every
+// component using it counts as a user; the last one unloads it.
+struct LoadedLibrary {
+    std::unique_ptr<QLibrary> library;
+    bool loaded = false;
+    DunzipEntry entry = nullptr;
+    int users = 0;
+};
+
+std::map<QString, LoadedLibrary>& HeldLibraries()
+{
+    static std::map<QString, LoadedLibrary> libraries;
+    return libraries;
+}
+
 void Put(uint8_t* buffer, std::size_t offset, uint64_t value, std::size_t bytes)
 {
     for (std::size_t i = 0; i < bytes; ++i)
@@ -227,15 +243,24 @@ TUnzipFile::TUnzipFile(QObject* owner, const QString& libraryFolder) : TDynaZip(
         libraryFolder.isEmpty() ? QCoreApplication::applicationDirPath() : libraryFolder;
     if (!folder.endsWith(u'/'))
         folder += u'/';
-    // QLibrary counts loads per process, so every component shares one
-    // loaded copy of the library and its entry.
-    m_library = std::make_unique<QLibrary>(folder + LibraryFileName());
-    if (!m_library->load()) {
+    m_libraryPath = folder + LibraryFileName();
+    LoadedLibrary& held = HeldLibraries()[m_libraryPath];
+    if (!held.library)
+        held.library = std::make_unique<QLibrary>(m_libraryPath);
+    if (!held.loaded) {
+        // load() counts this holder's use of the library even when another
+        // part of the process loaded it already.
+        held.loaded = held.library->load();
+        if (held.loaded)
+            held.entry = reinterpret_cast<DunzipEntry>(held.library->resolve("dunzip"));
+    }
+    if (!held.loaded) {
         m_loadState = UnzipLoadState::LibraryMissing;
     } else {
-        m_entry = reinterpret_cast<DunzipEntry>(m_library->resolve("dunzip"));
+        m_entry = held.entry;
         m_loadState = m_entry ? UnzipLoadState::Loaded : UnzipLoadState::EntryMissing;
     }
+    ++held.users;
     Init();
 }
 
@@ -261,8 +286,16 @@ void TUnzipFile::Init()
 TUnzipFile::~TUnzipFile()
 {
     m_entry = nullptr;
-    if (m_library && m_library->isLoaded())
-        m_library->unload();
+    if (m_libraryPath.isEmpty())
+        return;
+    auto& libraries = HeldLibraries();
+    auto it = libraries.find(m_libraryPath);
+    if (it == libraries.end() || --it->second.users > 0)
+        return;
+    // The last component of this library is gone: unload it.
+    if (it->second.loaded)
+        it->second.library->unload();
+    libraries.erase(it);
 }
 
 QString TUnzipFile::LoadFailureText() const

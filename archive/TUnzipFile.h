@@ -18,7 +18,6 @@
 #include <memory>
 
 class QIODevice;
-class QLibrary;
 
 // The stream error of TLPStr::ReadFromStream ("Line too long").
 class StreamError : public AppError
@@ -222,7 +221,7 @@ private:
     void Init();
     void RefuseAssign();
 
-    std::unique_ptr<QLibrary> m_library;
+    QString m_libraryPath; // empty when the entry was given directly
     DunzipEntry m_entry = nullptr;
     UnzipLoadState m_loadState = UnzipLoadState::LibraryMissing;
 

@@ -119,7 +119,7 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     QList<QByteArray> lines = m_lines;
 
     qsizetype sectionAt = -1;
-    qsizetype lastContent = -1; // the last non-blank line of the section
+    qsizetype lastKey = -1; // the section's last key line, else its header
     qsizetype keyAt = -1;
     QByteArray writtenKey; // an existing key keeps its spelling
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -129,15 +129,16 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
                 break;
             if (SameName(name, section)) {
                 sectionAt = i;
-                lastContent = i;
+                lastKey = i;
             }
             continue;
         }
         if (sectionAt < 0)
             continue;
-        if (!TrimBlanks(Body(lines[i])).isEmpty())
-            lastContent = i;
-        if (KeyOf(lines[i], k, v) && SameName(k, key)) {
+        if (!KeyOf(lines[i], k, v))
+            continue;
+        lastKey = i;
+        if (SameName(k, key)) {
             keyAt = i;
             writtenKey = k;
             break;
@@ -152,8 +153,8 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         const QByteArray end = LineEnd(lines[keyAt]);
         lines[keyAt] = writtenKey + '=' + ToBytes(value) + end;
     } else if (sectionAt >= 0) {
-        ensureEnded(lastContent);
-        lines.insert(lastContent + 1, keyLine + eol);
+        ensureEnded(lastKey);
+        lines.insert(lastKey + 1, keyLine + eol);
     } else {
         if (!lines.isEmpty())
             ensureEnded(lines.size() - 1);

@@ -54,7 +54,9 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
     y += m <= 2;
 }
 
-enum class FormatError { None, InvalidParameter, InsufficientBuffer, InvalidFlags };
+// Our formatter knows no invalid parameters or flags; a result too long for
+// its buffer is the one failure left, shown by the platform's error name.
+enum class FormatError { None, InsufficientBuffer };
 
 void AppendTwoDigits(QString& out, int value)
 {
@@ -106,12 +108,8 @@ QString FormatFileTime(const FILETIME& ft, const QString& picture)
     switch (FormatPicture(st, picture, out)) {
     case FormatError::None:
         return out;
-    case FormatError::InvalidParameter:
-        return QStringLiteral("INVALID_PARAMETER");
     case FormatError::InsufficientBuffer:
         return QStringLiteral("INSUFFICIENT_BUFFER");
-    case FormatError::InvalidFlags:
-        return QStringLiteral("INVALID_FLAGS");
     }
     return QString();
 }
@@ -141,8 +139,6 @@ bool FileTimeToSystemTime(const FILETIME& ft, SystemTime& st)
     int64_t y;
     unsigned m, d;
     CivilFromDays(days - kDaysTo1970, y, m, d);
-    if (y > 30827)
-        return false;
     st.year = uint16_t(y);
     st.month = uint16_t(m);
     st.day = uint16_t(d);

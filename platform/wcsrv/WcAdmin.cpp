@@ -293,7 +293,10 @@ bool CopyFile(const std::string& from, const std::string& to, std::string& error
         error = "cannot write " + to;
         return false;
     }
-    out << in.rdbuf();
+    // (`out << in.rdbuf()` would flag an empty file as a failed write.)
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        out.write(buffer, in.gcount());
     out.flush();
     if (!out) {
         error = "cannot write " + to;

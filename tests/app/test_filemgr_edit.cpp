@@ -150,7 +150,9 @@ void TestFileMgrEdit::multiSelectSetsOneFlag()
     ClickLine(*w, 3, Qt::ControlModifier);
     QCOMPARE(w->FileListBox->SelCount(), 3);
     QVERIFY(w->f_FileName->text().isEmpty());  // several lines: empty panel
-    QTest::mouseClick(w->cbf_FreeFile, Qt::LeftButton);
+    // A click on the box itself (at its left end).
+    QTest::mouseClick(w->cbf_FreeFile, Qt::LeftButton, {}, QPoint(6, w->cbf_FreeFile->height() / 2));
+    QVERIFY(w->cbf_FreeFile->isChecked());
     QCOMPARE(w->b_freshen->text(), kUpdate);
     QTest::mouseClick(w->b_freshen, Qt::LeftButton);
     QVERIFY(m_dialogs->shown.isEmpty());

@@ -15,13 +15,19 @@ bool MakeZip(const QString& path, const QList<ZipMember>& members)
         return false;
     }
     for (const ZipMember& m : members) {
-        // libzip copies the data when the archive is written: keep the bytes
-        // alive in a malloc'd buffer it frees itself.
-        void* copy = std::malloc(std::size_t(std::max<qsizetype>(m.data.size(), 1)));
-        std::memcpy(copy, m.data.constData(), std::size_t(m.data.size()));
-        zip_source_t* src = zip_source_buffer(za, copy, zip_uint64_t(m.data.size()), 1);
+        // libzip reads the data when the archive is written: hand it a
+        // malloc'd copy that it frees itself (an empty member needs none).
+        zip_source_t* src = nullptr;
+        if (m.data.isEmpty()) {
+            src = zip_source_buffer(za, nullptr, 0, 0);
+        } else {
+            void* copy = std::malloc(std::size_t(m.data.size()));
+            std::memcpy(copy, m.data.constData(), std::size_t(m.data.size()));
+            src = zip_source_buffer(za, copy, zip_uint64_t(m.data.size()), 1);
+            if (!src)
+                std::free(copy);
+        }
         if (!src) {
-            std::free(copy);
             zip_discard(za);
             return false;
         }

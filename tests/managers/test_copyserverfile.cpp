@@ -5,7 +5,7 @@
 #include "platform/wcsrv/WcFault.h"
 #include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QDir>

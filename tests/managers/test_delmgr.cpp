@@ -6,9 +6,10 @@
 #include "managers/TDelMgr.h"
 #include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcFault.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>

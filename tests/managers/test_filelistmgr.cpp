@@ -4,7 +4,7 @@
 #include "filter/SearchRecord.h"
 #include "managers/ManagerSupport.h"
 #include "managers/TFileListMgrForm.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
 #include <QDir>

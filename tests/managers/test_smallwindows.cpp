@@ -5,7 +5,7 @@
 #include "managers/TDelMgr.h"
 #include "managers/TProgressForm.h"
 #include "managers/TSplitControl.h"
-#include "support/TestSupport.h"
+#include "tests/support/TestSupport.h"
 
 #include <QListWidget>
 #include <QMouseEvent>

@@ -271,7 +271,8 @@ void TestWcsrvRecords::opaqueBytesRoundTrip()
 
     // Written back unchanged, then with new random reserved bytes.
     QVERIFY(UpdateFullFileRec(&back));
-    QCOMPARE(Bytes(&ReadFull(2, "OPAQUE.ZIP"), sizeof back), Bytes(&f, sizeof f));
+    const FullFileRec unchanged = ReadFull(2, "OPAQUE.ZIP");
+    QCOMPARE(Bytes(&unchanged, sizeof unchanged), Bytes(&f, sizeof f));
     RandomReserved(back);
     QVERIFY(UpdateFullFileRec(&back));
     const FullFileRec again = ReadFull(2, "OPAQUE.ZIP");
