@@ -6,7 +6,8 @@
 #include <QAbstractListModel>
 #include <QStringList>
 
-class FileListModel : public QAbstractListModel {
+class FileListModel : public QAbstractListModel
+{
     Q_OBJECT
 public:
     using QAbstractListModel::QAbstractListModel;

@@ -6,7 +6,8 @@
 class QLabel;
 class QPushButton;
 
-class TAbout : public QDialog {
+class TAbout : public QDialog
+{
     Q_OBJECT
 public:
     explicit TAbout(QWidget* parent = nullptr);

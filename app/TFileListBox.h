@@ -8,7 +8,8 @@
 
 #include <QListView>
 
-class TFileListBox : public QListView {
+class TFileListBox : public QListView
+{
     Q_OBJECT
 public:
     explicit TFileListBox(QWidget* parent = nullptr);

@@ -56,11 +56,13 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const QString kFreshen = QStringLiteral("F&reshen");
 const QString kUpdate = QStringLiteral("&Update");
-const QString kPendingChanges = QStringLiteral("Update File Record with changes before continuing?");
+const QString kPendingChanges =
+    QStringLiteral("Update File Record with changes before continuing?");
 
 // Masked edits are read with each unfilled position as a blank, so the text
 // has its full width and its separators in place.
@@ -123,7 +125,7 @@ void TFileMgr::BuildControls()
     top->addWidget(AreaListBox, 1);
     cb_FileFilter = new QCheckBox(QStringLiteral("File Filter ON"), central);
     cb_FileFilter->setObjectName(QStringLiteral("cb_FileFilter"));
-    cb_FileFilter->setLayoutDirection(Qt::RightToLeft);  // caption left of the box
+    cb_FileFilter->setLayoutDirection(Qt::RightToLeft); // caption left of the box
     top->addWidget(cb_FileFilter);
     b_freshen = new QPushButton(kFreshen, central);
     b_freshen->setObjectName(QStringLiteral("b_freshen"));
@@ -295,12 +297,24 @@ void TFileMgr::BuildControls()
     grid->setColumnStretch(3, 1);
 
     // Tags of the tracked fields.
-    const std::pair<QWidget*, int> tags[] = {
-        {f_FileName, 1},       {f_uploader, 2},         {f_size, 3},          {f_FileDate, 4},
-        {f_FileTime, 5},       {f_accessDate, 6},       {f_accessTime, 7},    {f_downloads, 8},
-        {f_cost, 9},           {cbf_NeverDelete, 10},   {cbf_NeverOverWrite, 11},
-        {cbf_FailedScan, 12},  {cbf_CopyBeforeDL, 13},  {cbf_FreeFile, 14},   {cbf_FreeTime, 15},
-        {f_Password, 16},      {f_desc, 17},            {Long_Desc, 18}};
+    const std::pair<QWidget*, int> tags[] = {{f_FileName, 1},
+                                             {f_uploader, 2},
+                                             {f_size, 3},
+                                             {f_FileDate, 4},
+                                             {f_FileTime, 5},
+                                             {f_accessDate, 6},
+                                             {f_accessTime, 7},
+                                             {f_downloads, 8},
+                                             {f_cost, 9},
+                                             {cbf_NeverDelete, 10},
+                                             {cbf_NeverOverWrite, 11},
+                                             {cbf_FailedScan, 12},
+                                             {cbf_CopyBeforeDL, 13},
+                                             {cbf_FreeFile, 14},
+                                             {cbf_FreeTime, 15},
+                                             {f_Password, 16},
+                                             {f_desc, 17},
+                                             {Long_Desc, 18}};
     for (const auto& [w, tag] : tags)
         w->setProperty("Tag", tag);
 
@@ -406,7 +420,8 @@ void TFileMgr::TrackChanges()
     for (QCheckBox* c : {cbf_NeverDelete, cbf_NeverOverWrite, cbf_FailedScan, cbf_CopyBeforeDL,
                          cbf_FreeFile, cbf_FreeTime})
         connect(c, &QCheckBox::toggled, this, [this, c]() { FileBeenChanged(c); });
-    connect(Long_Desc, &QPlainTextEdit::textChanged, this, [this]() { FileBeenChanged(Long_Desc); });
+    connect(Long_Desc, &QPlainTextEdit::textChanged, this,
+            [this]() { FileBeenChanged(Long_Desc); });
 }
 
 // ------------------------------------------------------------- life cycle
@@ -558,7 +573,10 @@ void TFileMgr::ClearStatusTimer()
     SetStatusText(QString());
 }
 
-QString TFileMgr::StatusText() const { return StatusPanel0->text(); }
+QString TFileMgr::StatusText() const
+{
+    return StatusPanel0->text();
+}
 
 void TFileMgr::SetStatusText(const QString& text)
 {
@@ -566,7 +584,10 @@ void TFileMgr::SetStatusText(const QString& text)
     StatusBar1->repaint();
 }
 
-void TFileMgr::StartClearStatus() { ClearStatus->start(); }
+void TFileMgr::StartClearStatus()
+{
+    ClearStatus->start();
+}
 
 // ------------------------------------------------------------------ menus
 
@@ -576,7 +597,8 @@ void TFileMgr::Exit1Click()
     close();
 }
 
-namespace {
+namespace
+{
 // The four edit commands act on a single-line edit (masked edits too) or
 // on the memo that has the focus; otherwise they do nothing.
 template <typename LineAction, typename MemoAction>
@@ -974,7 +996,7 @@ bool TFileMgr::StorePanelChanges(const FullFileRec& given)
         if (n > 0) {
             const qsizetype k = std::min<qsizetype>(n, LongDescLines);
             for (qsizetype i = 0; i < k; ++i)
-                SetRecText(full.LongDescription[i], lines.at(i));  // cut to 79 characters
+                SetRecText(full.LongDescription[i], lines.at(i)); // cut to 79 characters
             for (qsizetype i = k; i < LongDescLines; ++i)
                 SetRecText(full.LongDescription[i], QString());
             r.HasLongDescription = 1;
@@ -1043,7 +1065,7 @@ void TFileMgr::ListFilteredFiles()
 
     QPointer<TFileMgr> self(this);
     QString status;
-    QStringList found;  // lines found since the list was last extended
+    QStringList found; // lines found since the list was last extended
     QElapsedTimer sinceEvents;
     QElapsedTimer sinceDraw;
     QElapsedTimer sinceLines;

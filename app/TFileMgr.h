@@ -28,7 +28,8 @@ class TUnzipFile;
 // Number of tracked record panel fields (Tags 1 to 18).
 constexpr int kPanelFields = 18;
 
-class TFileMgr : public QMainWindow, public StatusPanel {
+class TFileMgr : public QMainWindow, public StatusPanel
+{
     Q_OBJECT
 public:
     explicit TFileMgr(QWidget* parent = nullptr);
@@ -124,7 +125,7 @@ public:
     // State other parts of the window read and write.
     int ShownItemIndex = -1;
     FullFileRec ShownRecord{};
-    std::array<bool, kPanelFields + 1> FieldChanged{};  // index = Tag, [0] unused
+    std::array<bool, kPanelFields + 1> FieldChanged{}; // index = Tag, [0] unused
     bool RecordChanged = false;
     bool PanelLoading = false;
     // Temporary files made during the run, deleted at exit.

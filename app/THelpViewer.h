@@ -6,7 +6,8 @@
 
 class QTextBrowser;
 
-class THelpViewer : public QDialog {
+class THelpViewer : public QDialog
+{
     Q_OBJECT
 public:
     explicit THelpViewer(QWidget* parent = nullptr);

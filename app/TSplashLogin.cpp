@@ -44,9 +44,18 @@ void TSplashLogin::SetTexts()
         Label2->setText(line2);
 }
 
-void TSplashLogin::FormShow() { SetTexts(); }
-void TSplashLogin::FormActivate() { SetTexts(); }
-void TSplashLogin::FormPaint() { SetTexts(); }
+void TSplashLogin::FormShow()
+{
+    SetTexts();
+}
+void TSplashLogin::FormActivate()
+{
+    SetTexts();
+}
+void TSplashLogin::FormPaint()
+{
+    SetTexts();
+}
 
 void TSplashLogin::showEvent(QShowEvent* event)
 {

@@ -5,7 +5,8 @@
 
 class QLabel;
 
-class TSplashLogin : public QDialog {
+class TSplashLogin : public QDialog
+{
     Q_OBJECT
 public:
     explicit TSplashLogin(QWidget* parent = nullptr);

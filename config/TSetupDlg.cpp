@@ -18,7 +18,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 const QString kGeneral = QStringLiteral("General");
 const QString kTools = QStringLiteral("Tools");
 const QString kSysopName = QStringLiteral("SysopName");
@@ -74,7 +75,7 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     zipRow->addWidget(new QLabel(QStringLiteral("Program:"), zipGroup));
     zipRow->addWidget(e_Tools_Prg1, 1);
     zipRow->addWidget(b_Tools_Browse1);
-    toolsLayout->addWidget(zipGroup);  // aligned to the top of the sheet
+    toolsLayout->addWidget(zipGroup); // aligned to the top of the sheet
     toolsLayout->addStretch(1);
     PageControl1->addTab(ToolsMenu, QStringLiteral("Tools Menu"));
 
@@ -92,7 +93,10 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-QString TSetupDlg::ConfigPath() { return ProgramFolder + QStringLiteral("vuru.cfg"); }
+QString TSetupDlg::ConfigPath()
+{
+    return ProgramFolder + QStringLiteral("vuru.cfg");
+}
 
 void TSetupDlg::showEvent(QShowEvent* event)
 {

@@ -9,7 +9,8 @@ class QPushButton;
 class QTabWidget;
 class QWidget;
 
-class TSetupDlg : public QDialog {
+class TSetupDlg : public QDialog
+{
     Q_OBJECT
 public:
     explicit TSetupDlg(QWidget* parent = nullptr);

@@ -17,7 +17,8 @@
 #include <memory>
 
 // A program folder of its own, so vuru.cfg never lands in the build.
-class ProgramFolderScope {
+class ProgramFolderScope
+{
 public:
     explicit ProgramFolderScope(bool withConfig = true)
     {

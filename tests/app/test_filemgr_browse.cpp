@@ -9,7 +9,8 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
-class TestFileMgrBrowse : public QObject {
+class TestFileMgrBrowse : public QObject
+{
     Q_OBJECT
 private slots:
     void init();
@@ -113,11 +114,11 @@ void TestFileMgrBrowse::areaListingStopsAtAreaBoundary_data()
     QTest::newRow("area 2 between 1 and 3")
         << 1 << QStringList{QStringLiteral("AAA.ZIP"), QStringLiteral("DOOM.ZIP")} << "2";
     QTest::newRow("area 12, the last") << 3 << QStringList{QStringLiteral("FOO.ZIP")} << "12";
-    QTest::newRow("area 1, before area 2") << 0
-                                           << QStringList{QStringLiteral("ALPHA.ZIP"),
-                                                          QStringLiteral("BETA.ZIP"),
-                                                          QStringLiteral("GAMMA.TXT")}
-                                           << "1";
+    QTest::newRow("area 1, before area 2")
+        << 0
+        << QStringList{QStringLiteral("ALPHA.ZIP"), QStringLiteral("BETA.ZIP"),
+                       QStringLiteral("GAMMA.TXT")}
+        << "1";
 }
 
 void TestFileMgrBrowse::areaListingStopsAtAreaBoundary()

@@ -10,7 +10,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 const QString kUpdate = QStringLiteral("&Update");
 const QString kFreshen = QStringLiteral("F&reshen");
 
@@ -31,7 +32,8 @@ int YearOf(const FILETIME& ft)
 }
 } // namespace
 
-class TestFileMgrEdit : public QObject {
+class TestFileMgrEdit : public QObject
+{
     Q_OBJECT
 private slots:
     void init();
@@ -149,9 +151,10 @@ void TestFileMgrEdit::multiSelectSetsOneFlag()
     ClickLine(*w, 1, Qt::ControlModifier);
     ClickLine(*w, 3, Qt::ControlModifier);
     QCOMPARE(w->FileListBox->SelCount(), 3);
-    QVERIFY(w->f_FileName->text().isEmpty());  // several lines: empty panel
+    QVERIFY(w->f_FileName->text().isEmpty()); // several lines: empty panel
     // A click on the box itself (at its left end).
-    QTest::mouseClick(w->cbf_FreeFile, Qt::LeftButton, {}, QPoint(6, w->cbf_FreeFile->height() / 2));
+    QTest::mouseClick(w->cbf_FreeFile, Qt::LeftButton, {},
+                      QPoint(6, w->cbf_FreeFile->height() / 2));
     QVERIFY(w->cbf_FreeFile->isChecked());
     QCOMPARE(w->b_freshen->text(), kUpdate);
     QTest::mouseClick(w->b_freshen, Qt::LeftButton);
@@ -176,15 +179,17 @@ void TestFileMgrEdit::numericFieldsStored_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("expected");
-    QTest::newRow("size") << "f_size" << "2147483647" << int(offsetof(FileRec, Size))
-                          << 2147483647;
-    QTest::newRow("downloads") << "f_downloads" << "99" << int(offsetof(FileRec, Downloads))
-                               << 99;
-    QTest::newRow("cost") << "f_cost" << "0" << int(offsetof(FileRec, Cost)) << 0;
+    QTest::newRow("size") << "f_size"
+                          << "2147483647" << int(offsetof(FileRec, Size)) << 2147483647;
+    QTest::newRow("downloads") << "f_downloads"
+                               << "99" << int(offsetof(FileRec, Downloads)) << 99;
+    QTest::newRow("cost") << "f_cost"
+                          << "0" << int(offsetof(FileRec, Cost)) << 0;
     // Not digits: ignored without a message.
-    QTest::newRow("size with letters") << "f_size" << "12a" << int(offsetof(FileRec, Size))
-                                       << 100;
-    QTest::newRow("negative cost") << "f_cost" << "-5" << int(offsetof(FileRec, Cost)) << 11;
+    QTest::newRow("size with letters") << "f_size"
+                                       << "12a" << int(offsetof(FileRec, Size)) << 100;
+    QTest::newRow("negative cost") << "f_cost"
+                                   << "-5" << int(offsetof(FileRec, Cost)) << 11;
 }
 
 void TestFileMgrEdit::numericFieldsStored()
@@ -279,12 +284,10 @@ void TestFileMgrEdit::memoRules_data()
         twenty << QStringLiteral("line %1").arg(i);
     QTest::newRow("twenty lines") << twenty.join(u'\n') << 1 << twenty.mid(0, 15);
     const QString longLine(85, u'x');
-    QTest::newRow("line cut to 79")
-        << longLine + QStringLiteral("\nsecond") << 1
-        << QStringList{QString(79, u'x'), QStringLiteral("second")};
-    QTest::newRow("trailing line end")
-        << QStringLiteral("one\ntwo\n") << 1 << QStringList{QStringLiteral("one"),
-                                                           QStringLiteral("two")};
+    QTest::newRow("line cut to 79") << longLine + QStringLiteral("\nsecond") << 1
+                                    << QStringList{QString(79, u'x'), QStringLiteral("second")};
+    QTest::newRow("trailing line end") << QStringLiteral("one\ntwo\n") << 1
+                                       << QStringList{QStringLiteral("one"), QStringLiteral("two")};
 }
 
 void TestFileMgrEdit::memoRules()
@@ -362,12 +365,18 @@ void TestFileMgrEdit::dateConversionFailureWarnsAndGoesOn_data()
     QTest::addColumn<QString>("warning");
     const QString file = QStringLiteral("Could not convert File Date or Time.");
     const QString access = QStringLiteral("Could not convert Last Accessed Date or Time ");
-    QTest::newRow("date 00/00/00") << false << "00/00/00" << "10:00" << file;
-    QTest::newRow("day 30 of February") << false << "02/30/98" << "10:00" << file;
-    QTest::newRow("hour 25") << false << "01/01/98" << "25:00" << file;
-    QTest::newRow("date left blank") << false << "" << "10:00" << file;
-    QTest::newRow("access month 13") << true << "13/01/98" << "10:00" << access;
-    QTest::newRow("access minute 60") << true << "01/01/98" << "10:60" << access;
+    QTest::newRow("date 00/00/00") << false << "00/00/00"
+                                   << "10:00" << file;
+    QTest::newRow("day 30 of February") << false << "02/30/98"
+                                        << "10:00" << file;
+    QTest::newRow("hour 25") << false << "01/01/98"
+                             << "25:00" << file;
+    QTest::newRow("date left blank") << false << ""
+                                     << "10:00" << file;
+    QTest::newRow("access month 13") << true << "13/01/98"
+                                     << "10:00" << access;
+    QTest::newRow("access minute 60") << true << "01/01/98"
+                                      << "10:60" << access;
 }
 
 void TestFileMgrEdit::dateConversionFailureWarnsAndGoesOn()
@@ -400,7 +409,7 @@ void TestFileMgrEdit::freshenTakesSizeAndDate()
     QTest::mouseClick(w->b_freshen, Qt::LeftButton);
     QVERIFY(m_dialogs->shown.isEmpty());
     const FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"));
-    QCOMPARE(after.Rec.Size, 10);  // "0123456789"
+    QCOMPARE(after.Rec.Size, 10); // "0123456789"
     // The file was written just now: its local date is today's.
     const QFileInfo info(QDir(m_bbs->areaFolder(1)).filePath(QStringLiteral("A1.ZIP")));
     QCOMPARE(FileTimeToDateText(after.Rec.FileTime),
@@ -422,7 +431,7 @@ void TestFileMgrEdit::freshenMissingFileWarnsOthersGoOn()
     QCOMPARE(ReadRecord(1, QStringLiteral("A1.ZIP")).Rec.Size, 10);
     QCOMPARE(ReadRecord(1, QStringLiteral("B2.ZIP")).Rec.Size, 200);
     QCOMPARE(ReadRecord(1, QStringLiteral("C3.ZIP")).Rec.Size, 10);
-    QCOMPARE(ReadRecord(1, QStringLiteral("D4.ZIP")).Rec.Size, 400);  // not selected
+    QCOMPARE(ReadRecord(1, QStringLiteral("D4.ZIP")).Rec.Size, 400); // not selected
 }
 
 void TestFileMgrEdit::pendingChangesQuestion_data()

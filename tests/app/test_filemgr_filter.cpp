@@ -11,7 +11,8 @@
 
 #include <cstring>
 
-class TestFileMgrFilter : public QObject {
+class TestFileMgrFilter : public QObject
+{
     Q_OBJECT
 private slots:
     void init();
@@ -106,7 +107,7 @@ void TestFileMgrFilter::allAreasInSelectorOrder()
 void TestFileMgrFilter::oneAreaOnly()
 {
     auto w = OpenMainWindow();
-    w->ChooseArea(1);  // the selector shows area 3
+    w->ChooseArea(1); // the selector shows area 3
     freeFileFilter(5);
     QTest::mouseClick(w->cb_FileFilter, Qt::LeftButton);
     QCOMPARE(w->FileListBox->Lines()->lines(),
@@ -140,7 +141,8 @@ void TestFileMgrFilter::areaChangeReturnsToPlainListing()
     QCOMPARE(w->L_FileInArea->text(), QStringLiteral("Total Files in Area:"));
 }
 
-namespace {
+namespace
+{
 // Adds enough matching records to area 1 that a search lasts a while.
 void AddMany(int area, int count)
 {

@@ -11,7 +11,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
-class TestFileMgrLifecycle : public QObject {
+class TestFileMgrLifecycle : public QObject
+{
     Q_OBJECT
 private slots:
     void noServerClosesAfterTimer();
@@ -25,7 +26,7 @@ private slots:
 void TestFileMgrLifecycle::noServerClosesAfterTimer()
 {
     ProgramFolderScope folder(false);
-    QTemporaryDir empty;  // no database here: no server
+    QTemporaryDir empty; // no database here: no server
     const QByteArray old = qgetenv("WCSRV_HOME");
     qputenv("WCSRV_HOME", QFile::encodeName(empty.path()));
     DialogScript dialogs;

@@ -11,7 +11,8 @@
 #include <QTabWidget>
 #include <QtTest>
 
-class TestSetupDlg : public QObject {
+class TestSetupDlg : public QObject
+{
     Q_OBJECT
 private slots:
     void init();
@@ -82,7 +83,7 @@ void TestSetupDlg::layoutAndCaptions()
     QCOMPARE(dlg.b_Tools_Browse1->text(), QStringLiteral("..."));
     QVERIFY(dlg.b_Tools_Browse1->font().bold());
     QVERIFY(dlg.findChild<QLineEdit*>(QStringLiteral("e_SysopName")));
-    QCOMPARE(dlg.e_SysopName->maxLength(), 32767);  // no limit of our own
+    QCOMPARE(dlg.e_SysopName->maxLength(), 32767); // no limit of our own
 }
 
 void TestSetupDlg::freshFileExactContent()
@@ -148,7 +149,8 @@ void TestSetupDlg::writeKeepsOtherLines()
         QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
     });
     const QByteArray content = readCfg();
-    QVERIFY(content.startsWith("; my settings\r\n[Tools]\r\nOther=1\r\nZipViewer_Prg1=new\\viewer"));
+    QVERIFY(
+        content.startsWith("; my settings\r\n[Tools]\r\nOther=1\r\nZipViewer_Prg1=new\\viewer"));
     QVERIFY(content.contains("SysopName=Old"));
     QVERIFY(content.contains("wcHomeDir=/wc5/"));
     QCOMPARE(ZipViewerSetting, QStringLiteral("new\\viewer"));
@@ -169,8 +171,10 @@ void TestSetupDlg::browseReplacesProgram_data()
 {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("a file chosen") << "/usr/bin/viewer" << "/usr/bin/viewer";
-    QTest::newRow("chooser cancelled") << "" << "xdg-open";
+    QTest::newRow("a file chosen") << "/usr/bin/viewer"
+                                   << "/usr/bin/viewer";
+    QTest::newRow("chooser cancelled") << ""
+                                       << "xdg-open";
 }
 
 void TestSetupDlg::browseReplacesProgram()
@@ -191,7 +195,7 @@ void TestSetupDlg::browseReplacesProgram()
     QCOMPARE(files.requests.first().filter,
              QStringLiteral("EXEs, COMs|*.exe; *.com|Short Cuts|*.lnk|All Files|*.*"));
     QVERIFY(files.requests.first().mustExist);
-    QVERIFY(!QFile::exists(cfg()));  // Cancel after browsing writes nothing
+    QVERIFY(!QFile::exists(cfg())); // Cancel after browsing writes nothing
 }
 
 void TestSetupDlg::writeFailureShowsErrorAndCloses()

@@ -160,8 +160,8 @@ private slots:
         QVERIFY(!CopyServerFile(source, destination, QStringLiteral("Copying...")));
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Opening: ") + source});
         QCOMPARE(dialogs.shown.first().kind, MessageKind::Warning);
-        QVERIFY(!m_bbs->fileOnDisk(2, QStringLiteral("NOTHERE.ZIP")));
         QCOMPARE(OpenDescriptors(), descriptors);
+        QVERIFY(!m_bbs->fileOnDisk(2, QStringLiteral("NOTHERE.ZIP")));
     }
 
     void uncreatableDestination_data()
@@ -235,9 +235,9 @@ private slots:
         QCOMPARE(caption, QStringLiteral("Moving File..."));
         QCOMPARE(maximum, 3);
         QCOMPARE(value, 1);  // the first 4096 bytes were read when the write failed
+        QCOMPARE(OpenDescriptors(), descriptors);
         // The destination was created and stays as it is.
         QVERIFY(m_bbs->fileOnDisk(2, QStringLiteral("PART.BIN")));
-        QCOMPARE(OpenDescriptors(), descriptors);
         QVERIFY(!OpenProgressForm());
     }
 

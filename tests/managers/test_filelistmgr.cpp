@@ -206,7 +206,7 @@ private slots:
         expected += Joined(kExampleBlock);
         expected += Joined({"       ", heading(longLine),
                             Left("BIG.ZIP", 17) + "12345678" + " 06/07/10 08:09 " +
-                                "A description of more than thirty-nine",
+                                "A description of more than thirty-nine ",  // 39 of 54
                             Left("LATIN.ZIP", 17) + Right("7", 8) + " 05/01/98 00:00 " +
                                 Left("Caf\xe9 cr\xe8me", 39),
                             QByteArray(80, '-'), Left("    Total Files: 2", 80),

@@ -71,7 +71,7 @@ private:
     {
         QStringList out;
         for (const QString& s : history)
-            if (s.startsWith(QLatin1String("File")))
+            if (s.startsWith(QLatin1String("File")) || s.startsWith(QLatin1String("Moving")))
                 out << s;
         return out;
     }

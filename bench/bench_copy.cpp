@@ -1,0 +1,119 @@
+// Copying a 1 GiB file from disk into a file area through CopyServerFile
+// (4096-byte chunks, server calls for the destination, a progress window),
+// against `cp` of the same file into the same folder in the same run. The
+// ratio is CopyServerFile's throughput over cp's; 80% is the goal.
+#include "common/Dialogs.h"
+#include "common/VtApplication.h"
+#include "platform/wcsrv/WcAdmin.h"
+#include "server/CopyServerFile.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+bool WriteSource(const QString& path, qint64 size)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < block.size(); ++i)
+        block[i] = char((i * 131) >> 3);
+    for (qint64 done = 0; done < size; done += block.size()) {
+        block[0] = char(done >> 20);  // no two megabytes alike
+        if (f.write(block.constData(), std::min<qint64>(block.size(), size - done)) < 0)
+            return false;
+    }
+    return f.flush();
+}
+
+// Reads the file once so both copies start from the page cache.
+void Warm(const QString& path)
+{
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        while (!f.read(1 << 20).isEmpty()) {
+        }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    VtApplication app(argc, argv);
+    const qint64 size = (argc > 1 ? std::atoll(argv[1]) : 1024) << 20;  // MiB
+
+    SetMessageHook([](MessageKind, const QString& text, const QStringList&) {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return DialogAnswer::Ok;
+    });
+
+    QTemporaryDir dir;
+    const QString home = dir.path() + QStringLiteral("/bbs");
+    QDir().mkpath(home);
+    qputenv("WCSRV_HOME", QFile::encodeName(home));
+    if (!wcadmin::CreateBbs(home.toStdString(), "Bench Sysop").empty() ||
+        !wcadmin::AddArea(home.toStdString(), 1, "Uploads").empty()) {
+        std::fprintf(stderr, "cannot create the BBS\n");
+        return 1;
+    }
+    if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem()) {
+        std::fprintf(stderr, "login failed: %x\n", WcGetLastError());
+        return 1;
+    }
+    const QString areaFolder = QString::fromStdString(wcadmin::AreaFolder(home.toStdString(), 1));
+    const QString source = dir.path() + QStringLiteral("/source.bin");
+    if (!WriteSource(source, size)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(source));
+        return 1;
+    }
+    Warm(source);
+
+    // Alternating rounds; each side's best round counts.
+    std::vector<double> cpSeconds, copySeconds;
+    bool ok = true;
+    for (int round = 0; round < 3 && ok; ++round) {
+        const QString cpTarget = areaFolder + QStringLiteral("/CP.BIN");
+        QElapsedTimer t;
+        t.start();
+        ok = QProcess::execute(QStringLiteral("cp"), {source, cpTarget}) == 0;
+        cpSeconds.push_back(double(t.nsecsElapsed()) / 1e9);
+        ok = ok && QFileInfo(cpTarget).size() == size;
+        QFile::remove(cpTarget);
+
+        t.start();
+        ok = ok && CopyServerFile(source, ServerFilePath(1, QStringLiteral("COPY.BIN")),
+                                  QStringLiteral("Copying..."));
+        copySeconds.push_back(double(t.nsecsElapsed()) / 1e9);
+        ok = ok && QFileInfo(areaFolder + QStringLiteral("/COPY.BIN")).size() == size;
+        QFile::remove(areaFolder + QStringLiteral("/COPY.BIN"));
+    }
+    LogoutUser();
+    WildcatServerDeleteContext();
+    if (!ok) {
+        std::fprintf(stderr, "a copy failed\n");
+        return 1;
+    }
+    const double mib = double(size) / double(1 << 20);
+    const double cpBest = *std::min_element(cpSeconds.begin(), cpSeconds.end());
+    const double copyBest = *std::min_element(copySeconds.begin(), copySeconds.end());
+    std::printf("file: %.0f MiB\n", mib);
+    std::printf("cp: best %.3f s (%.0f MiB/s)\n", cpBest, mib / cpBest);
+    std::printf("CopyServerFile: best %.3f s (%.0f MiB/s)\n", copyBest, mib / copyBest);
+    std::printf("copy: ratio %.2f (goal 0.8)\n", cpBest / copyBest);
+    return 0;
+}
