@@ -18,7 +18,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 constexpr long kRecords = 1000000;
 
@@ -144,7 +145,8 @@ long CountRecords(const std::string& home)
 int main(int argc, char** argv)
 {
     const std::string home = argc > 1 ? argv[1] : "/tmp/vt-bench-walk";
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::stat((home + "/wcsrv.db").c_str(), &sb) != 0) {
         std::printf("building a %ld-record demo BBS in %s ...\n", kRecords, home.c_str());
         std::fflush(stdout);
@@ -185,9 +187,9 @@ int main(int argc, char** argv)
 
     if (lib.records != raw.records || lib.sizeSum != raw.sizeSum || full.records != raw.records ||
         full.sizeSum != raw.sizeSum) {
-        std::fprintf(stderr, "bench_walk: walks differ: raw %ld/%lld library %ld/%lld full %ld/%lld\n",
-                     raw.records, raw.sizeSum, lib.records, lib.sizeSum, full.records,
-                     full.sizeSum);
+        std::fprintf(
+            stderr, "bench_walk: walks differ: raw %ld/%lld library %ld/%lld full %ld/%lld\n",
+            raw.records, raw.sizeSum, lib.records, lib.sizeSum, full.records, full.sizeSum);
         return 1;
     }
     const double rawRate = raw.records / raw.seconds;
@@ -195,8 +197,9 @@ int main(int argc, char** argv)
     const double fullRate = full.records / full.seconds;
     std::printf("raw SQLite query:          %10.0f records/s (%.3f s)\n", rawRate, raw.seconds);
     std::printf("library walk:              %10.0f records/s (%.3f s)\n", libRate, lib.seconds);
-    std::printf("walk with GetFullFileRec:  %10.0f records/s (%.3f s), %.2f of the walk (goal 0.33)\n",
-                fullRate, full.seconds, fullRate / libRate);
+    std::printf(
+        "walk with GetFullFileRec:  %10.0f records/s (%.3f s), %.2f of the walk (goal 0.33)\n",
+        fullRate, full.seconds, fullRate / libRate);
     std::printf("walk: ratio %.2f (goal 0.5)\n", libRate / rawRate);
     return 0;
 }

@@ -112,15 +112,23 @@ bool FlagPasses(int32_t choice, bool set)
     }
 }
 
+// Asks the server whether the record's file exists in its area.
+bool ServerFileExists(const FileRec& r)
+{
+    char name[sizeof r.Name + 1];
+    const std::size_t n = FieldLength(r.Name);
+    std::memcpy(name, r.Name, n);
+    name[n] = '\0';
+    const QByteArray path = ServerFilePathBytes(r.Area, name);
+    return WcExistFile(path.constData());
+}
+
 } // namespace
 
-bool MatchesFilter(const FileRec& rec)
+bool MatchesSearchRecord(const SearchRecord& s, const FullFileRec& full,
+                         bool (*fileExists)(const FileRec&))
 {
-    const SearchRecord& s = CurrentSearchRecord;
     const FileRec& t = s.Template.Rec;
-    FullFileRec full;
-    if (!GetFullFileRec(&rec, &full))
-        return false;
     const FileRec& r = full.Rec;
 
     if (s.AreaCriterion > 0 && r.Area != t.Area)
@@ -143,16 +151,9 @@ bool MatchesFilter(const FileRec& rec)
         return false;
 
     // The server's file check comes after every cheap test.
-    if (EffectiveFlagChoice(s.ExistOnDiskOp) != FlagBoth) {
-        char name[sizeof r.Name + 1];
-        const std::size_t n = FieldLength(r.Name);
-        std::memcpy(name, r.Name, n);
-        name[n] = '\0';
-        const QByteArray path = ServerFilePathBytes(r.Area, name);
-        const bool exists = WcExistFile(path.constData());
-        if (!FlagPasses(s.ExistOnDiskOp, exists))
-            return false;
-    }
+    if (EffectiveFlagChoice(s.ExistOnDiskOp) != FlagBoth &&
+        !FlagPasses(s.ExistOnDiskOp, fileExists(r)))
+        return false;
 
     const std::size_t nameLength = FieldLength(t.Name);
     if (HasContent(t.Name, nameLength) &&
@@ -183,4 +184,12 @@ bool MatchesFilter(const FileRec& rec)
         return false;
 
     return true;
+}
+
+bool MatchesFilter(const FileRec& rec)
+{
+    FullFileRec full;
+    if (!GetFullFileRec(&rec, &full))
+        return false;
+    return MatchesSearchRecord(CurrentSearchRecord, full, ServerFileExists);
 }

@@ -3,6 +3,14 @@
 
 #include "server/Records.h"
 
+struct SearchRecord;
+
 // Fetches the record's full form and applies every criterion in a fixed
 // order, cheap numeric and flag tests before the server's file check.
 bool MatchesFilter(const FileRec& rec);
+
+// The criteria of `s` applied to a full record already fetched, in the same
+// order; `fileExists` is asked only when the "exists on disk" choice applies
+// and every cheaper test has passed. Touches no server state of its own.
+bool MatchesSearchRecord(const SearchRecord& s, const FullFileRec& full,
+                         bool (*fileExists)(const FileRec&));

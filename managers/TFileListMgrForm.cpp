@@ -26,6 +26,10 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 constexpr int kLineWidth = 80;
@@ -55,19 +59,65 @@ void AppendLine(QByteArray& block, const QByteArray& line)
 
 } // namespace
 
+namespace {
+
+// A field of the record, cut to `width` bytes or padded with blanks to it
+// (in front when right-aligned): the rule of PadToWidth, applied to the
+// record's own 8-bit bytes so they reach the file unchanged.
+char* PutField(char* out, const char* text, size_t length, size_t width, bool rightAligned)
+{
+    length = std::min(length, width);
+    if (rightAligned) {
+        std::memset(out, ' ', width - length);
+        std::memcpy(out + (width - length), text, length);
+    } else {
+        std::memcpy(out, text, length);
+        std::memset(out + length, ' ', width - length);
+    }
+    return out + width;
+}
+
+// A converted date or time text, as it comes, in 8-bit form.
+char* PutText(char* out, const QString& text)
+{
+    for (const QChar c : text)
+        *out++ = c.unicode() < 256 ? char(c.unicode()) : '?';
+    return out;
+}
+
+template <std::size_t N> size_t FieldLength(const char (&field)[N])
+{
+    return qstrnlen(field, N);
+}
+
+} // namespace
+
+void AppendFileListLine(QByteArray& block, const FileRec& rec)
+{
+    const QString date = FileTimeToDateText(rec.FileTime);
+    const QString time = FileTimeToTimeText(rec.FileTime);
+    char size[16];
+    const int sizeLength = std::snprintf(size, sizeof size, "%d", int(rec.Size));
+
+    const qsizetype start = block.size();
+    block.resize(start + 17 + 8 + 1 + date.size() + 1 + time.size() + 1 + 39);
+    char* out = block.data() + start;
+    out = PutField(out, rec.Name, FieldLength(rec.Name), 17, false);
+    out = PutField(out, size, size_t(sizeLength), 8, true);
+    *out++ = ' ';
+    out = PutText(out, date);
+    *out++ = ' ';
+    out = PutText(out, time);
+    *out++ = ' ';
+    PutField(out, rec.Description, FieldLength(rec.Description), 39, false);
+}
+
 QByteArray FileListLine(const FileRec& rec)
 {
-    QString line;
+    QByteArray line;
     line.reserve(kLineWidth);
-    line += PadToWidth(RecText(rec.Name), u' ', 17, u'R');
-    line += PadToWidth(QString::number(rec.Size), u' ', 8, u'L');
-    line += u' ';
-    line += FileTimeToDateText(rec.FileTime);
-    line += u' ';
-    line += FileTimeToTimeText(rec.FileTime);
-    line += u' ';
-    line += PadToWidth(RecText(rec.Description), u' ', 39, u'R');
-    return ToBytes(line);
+    AppendFileListLine(line, rec);
+    return line;
 }
 
 QByteArray FileListHeading(const QString& areaLine)
@@ -406,7 +456,8 @@ void TFileListMgrForm::b_MakeFileListClick()
                 if (!cb_ApplyFilter->isChecked() || MatchesFilter(rec)) {
                     ++count;
                     ++total;
-                    AppendLine(block, FileListLine(rec));
+                    AppendFileListLine(block, rec);
+                    block.append("\r\n", 2);
                 }
                 if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
                     break;

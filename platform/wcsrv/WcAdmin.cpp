@@ -13,11 +13,16 @@
 #include <ctime>
 #include <fstream>
 
-namespace wcadmin {
+namespace wcadmin
+{
 
-namespace detail {
+namespace detail
+{
 
-Db::~Db() { sqlite3_close(m_db); }
+Db::~Db()
+{
+    sqlite3_close(m_db);
+}
 
 std::string Db::open(const std::string& home, bool create)
 {
@@ -26,9 +31,15 @@ std::string Db::open(const std::string& home, bool create)
     return m_db ? std::string() : error;
 }
 
-std::string Db::error() const { return m_db ? sqlite3_errmsg(m_db) : "no database"; }
+std::string Db::error() const
+{
+    return m_db ? sqlite3_errmsg(m_db) : "no database";
+}
 
-bool Db::exec(const char* sql) { return wcstore::Exec(m_db, sql); }
+bool Db::exec(const char* sql)
+{
+    return wcstore::Exec(m_db, sql);
+}
 
 Stmt::Stmt(sqlite3* db, const char* sql)
 {
@@ -38,7 +49,10 @@ Stmt::Stmt(sqlite3* db, const char* sql)
     }
 }
 
-Stmt::~Stmt() { sqlite3_finalize(m_st); }
+Stmt::~Stmt()
+{
+    sqlite3_finalize(m_st);
+}
 
 bool MakeFolders(const std::string& path)
 {
@@ -54,11 +68,15 @@ bool MakeFolders(const std::string& path)
             break;
         i = slash + 1;
     }
-    struct stat sb {};
+    struct stat sb {
+    };
     return ::stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
 }
 
-std::string DefaultAreaFolder(int number) { return "areas/" + std::to_string(number); }
+std::string DefaultAreaFolder(int number)
+{
+    return "areas/" + std::to_string(number);
+}
 
 std::vector<std::string> SplitLines(const std::string& text)
 {
@@ -134,12 +152,16 @@ bool ReadDizFromZip(const std::string& zipPath, std::string& text)
 
 using namespace detail;
 
-std::string DefaultHome() { return wcstore::DefaultHome(); }
+std::string DefaultHome()
+{
+    return wcstore::DefaultHome();
+}
 
 uint64_t LocalFileTime(int64_t unixSeconds, long nanoseconds)
 {
     const time_t t = time_t(unixSeconds);
-    struct tm local {};
+    struct tm local {
+    };
     localtime_r(&t, &local);
     return wcstore::UnixToFileTime(unixSeconds + local.tm_gmtoff, nanoseconds);
 }
@@ -150,7 +172,8 @@ Result CreateBbs(const std::string& home, const std::string& sysopName)
         return "no home folder given";
     if (sysopName.size() > 71)
         return "the sysop name is longer than 71 characters";
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::stat(wcstore::DatabasePath(home).c_str(), &sb) == 0)
         return home + " already holds a BBS";
     if (!MakeFolders(home))
@@ -279,7 +302,8 @@ Result ListFiles(const std::string& home, int area, std::vector<FileInfo>& out)
     return rc == SQLITE_DONE ? Result() : "cannot read the records: " + db.error();
 }
 
-namespace {
+namespace
+{
 
 bool CopyFile(const std::string& from, const std::string& to, std::string& error)
 {
@@ -309,7 +333,8 @@ bool CopyFile(const std::string& from, const std::string& to, std::string& error
 
 Result ImportFile(const std::string& home, int area, const std::string& path)
 {
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::stat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
         return path + ": no such file";
     if (sb.st_size > INT32_MAX)

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-namespace wcadmin {
+namespace wcadmin
+{
 
 // Empty on success, else a message for the user.
 using Result = std::string;

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-namespace wcadmin::detail {
+namespace wcadmin::detail
+{
 
 // An open BBS database, closed on destruction.
-class Db {
+class Db
+{
 public:
     Db() = default;
     Db(const Db&) = delete;
@@ -27,7 +29,8 @@ private:
 };
 
 // A prepared statement, finalized on destruction.
-class Stmt {
+class Stmt
+{
 public:
     Stmt(sqlite3* db, const char* sql);
     ~Stmt();

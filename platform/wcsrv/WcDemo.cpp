@@ -12,14 +12,17 @@
 #include <fstream>
 #include <unordered_set>
 
-namespace wcadmin {
+namespace wcadmin
+{
 
 using namespace detail;
 
-namespace {
+namespace
+{
 
 // A small generator of our own, so the demo is the same on every library.
-class Rng {
+class Rng
+{
 public:
     explicit Rng(uint32_t seed) : m_state(uint64_t(seed) * 0x9E3779B97F4A7C15ULL + 1) {}
     uint32_t next()
@@ -39,46 +42,70 @@ private:
 };
 
 const char* const kAreaNames[] = {
-    "General Utilities",    "DOS Games",           "Windows Games",       "Graphics & Images",
-    "Music & Sound",        "Communications",      "Programming",         "Text Files & E-Zines",
-    "Windows Utilities",    "BBS Doors",           "Virus Scanners",      "Business & Finance",
-    "Education",            "Ham Radio",           "Hobbies & Crafts",    "Sysop Utilities",
-    "Archivers",            "Fonts",               "Editors",             "Networking",
-    "OS/2 Files",           "Linux & Unix",        "Science & Math",      "Desktop Publishing",
-    "Religion",             "Sports",              "Humor",               "Database Programs",
-    "Printer Utilities",    "Screen Savers",       "Disk Utilities",      "New Uploads",
+    "General Utilities",
+    "DOS Games",
+    "Windows Games",
+    "Graphics & Images",
+    "Music & Sound",
+    "Communications",
+    "Programming",
+    "Text Files & E-Zines",
+    "Windows Utilities",
+    "BBS Doors",
+    "Virus Scanners",
+    "Business & Finance",
+    "Education",
+    "Ham Radio",
+    "Hobbies & Crafts",
+    "Sysop Utilities",
+    "Archivers",
+    "Fonts",
+    "Editors",
+    "Networking",
+    "OS/2 Files",
+    "Linux & Unix",
+    "Science & Math",
+    "Desktop Publishing",
+    "Religion",
+    "Sports",
+    "Humor",
+    "Database Programs",
+    "Printer Utilities",
+    "Screen Savers",
+    "Disk Utilities",
+    "New Uploads",
 };
 
-const char* const kFirstNames[] = {"John",  "Mary",   "Robert", "Linda", "Michael", "Susan",
-                                   "David", "Karen",  "James",  "Nancy", "Steve",   "Donna",
-                                   "Paul",  "Carol",  "Mark",   "Janet", "Gary",    "Ruth"};
+const char* const kFirstNames[] = {"John",  "Mary",  "Robert", "Linda", "Michael", "Susan",
+                                   "David", "Karen", "James",  "Nancy", "Steve",   "Donna",
+                                   "Paul",  "Carol", "Mark",   "Janet", "Gary",    "Ruth"};
 const char* const kLastNames[] = {"Smith",  "Johnson", "Miller", "Davis",  "Wilson", "Moore",
                                   "Taylor", "Thomas",  "Harris", "Martin", "Clark",  "Lewis",
                                   "Walker", "Young",   "Allen",  "King",   "Wright", "Scott"};
 
 const char* const kPrefixes[] = {
-    "PKZ",  "QMDM", "DOOM", "TETR", "WOLF", "CMDR", "ARJ",  "LHA",  "TELIX", "RBBS",
-    "TDRAW", "VGA",  "SVGA", "MOD",  "GIF",  "JPEG", "FONT", "TSR",  "DISK",  "BACK",
-    "EDIT", "QEDIT", "PAS",  "ASM",  "BASIC", "CLIP", "HAM",  "STAR", "CHESS", "GOLF",
-    "TAX",  "LOAN", "CALC", "DBASE", "MAIL", "QWK",  "BLUE", "OLX",  "FIDO",  "NODE",
-    "VIRUS", "SCAN", "FPROT", "TBAV", "XTREE", "NORT", "SAVER", "PRINT", "LABEL", "MENU",
-    "KIDS", "MATH", "SPELL", "BIBLE", "JOKE", "TREK", "WAR",  "SPACE", "RACE",  "CARD"};
+    "PKZ",   "QMDM",  "DOOM",  "TETR",  "WOLF",  "CMDR", "ARJ",   "LHA",   "TELIX", "RBBS",
+    "TDRAW", "VGA",   "SVGA",  "MOD",   "GIF",   "JPEG", "FONT",  "TSR",   "DISK",  "BACK",
+    "EDIT",  "QEDIT", "PAS",   "ASM",   "BASIC", "CLIP", "HAM",   "STAR",  "CHESS", "GOLF",
+    "TAX",   "LOAN",  "CALC",  "DBASE", "MAIL",  "QWK",  "BLUE",  "OLX",   "FIDO",  "NODE",
+    "VIRUS", "SCAN",  "FPROT", "TBAV",  "XTREE", "NORT", "SAVER", "PRINT", "LABEL", "MENU",
+    "KIDS",  "MATH",  "SPELL", "BIBLE", "JOKE",  "TREK", "WAR",   "SPACE", "RACE",  "CARD"};
 const char* const kExtensions[] = {".ZIP", ".ZIP", ".ZIP", ".ZIP", ".ZIP", ".ARJ",
                                    ".LZH", ".EXE", ".TXT", ".GIF", ".ZIP", ".ZIP"};
 
-const char* const kAdjectives[] = {"Shareware", "Freeware",  "Fast",        "Tiny",
-                                   "Full-featured", "Classic", "Registered", "Improved",
-                                   "Public domain", "Popular", "New",        "Easy to use"};
+const char* const kAdjectives[] = {"Shareware",     "Freeware", "Fast",       "Tiny",
+                                   "Full-featured", "Classic",  "Registered", "Improved",
+                                   "Public domain", "Popular",  "New",        "Easy to use"};
 const char* const kKinds[] = {
-    "text editor",   "file manager",   "terminal program", "arcade game",   "adventure game",
-    "font pack",     "GIF viewer",     "mail door",        "virus scanner", "disk utility",
-    "spreadsheet",   "MOD player",     "C compiler",       "tutorial",      "offline reader",
-    "BBS door game", "screen saver",   "menu system",      "backup program", "label printer",
-    "chess program", "flight simulator", "tax calculator", "clip art collection"};
-const char* const kFeatures[] = {"with mouse support",   "for DOS and Windows", "v2.1 release",
-                                 "with source code",     "VGA/SVGA graphics",   "supports ZMODEM",
-                                 "for 386 or better",    "multi-node ready",    "Sound Blaster support",
-                                 "runs from floppy",     "new in this release", "ASP member"};
+    "text editor",   "file manager",     "terminal program", "arcade game",        "adventure game",
+    "font pack",     "GIF viewer",       "mail door",        "virus scanner",      "disk utility",
+    "spreadsheet",   "MOD player",       "C compiler",       "tutorial",           "offline reader",
+    "BBS door game", "screen saver",     "menu system",      "backup program",     "label printer",
+    "chess program", "flight simulator", "tax calculator",   "clip art collection"};
+const char* const kFeatures[] = {
+    "with mouse support",    "for DOS and Windows", "v2.1 release",        "with source code",
+    "VGA/SVGA graphics",     "supports ZMODEM",     "for 386 or better",   "multi-node ready",
+    "Sound Blaster support", "runs from floppy",    "new in this release", "ASP member"};
 const char* const kLongLines[] = {
     "Requires 640K RAM and a hard disk.",
     "Supports Hercules, CGA, EGA and VGA.",
@@ -150,9 +177,9 @@ FullFileRec MakeRecord(Rng& rng, int area, const std::string& name, const std::v
     rec.Rec.Area = area;
     SetField(rec.Rec.Name, sizeof rec.Rec.Name, name);
     const std::string kind = rng.pick(kKinds);
-    SetField(rec.Rec.Description, sizeof rec.Rec.Description,
-             Bounded(std::string(rng.pick(kAdjectives)) + " " + kind + " " + rng.pick(kFeatures),
-                     75));
+    SetField(
+        rec.Rec.Description, sizeof rec.Rec.Description,
+        Bounded(std::string(rng.pick(kAdjectives)) + " " + kind + " " + rng.pick(kFeatures), 75));
     // Between 1992 and 1999.
     *unixTime = 694224000 + int64_t(rng.below(252460800));
     rec.Rec.FileTime = MakeFileTime(LocalFileTime(*unixTime));
@@ -249,7 +276,8 @@ bool WriteDemoFile(Rng& rng, const std::string& folder, FullFileRec& rec, int64_
         if (!out)
             return false;
     }
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::stat(path.c_str(), &sb) != 0)
         return false;
     rec.Rec.Size = int32_t(sb.st_size);

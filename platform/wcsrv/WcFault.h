@@ -2,6 +2,7 @@
 // fail with an error code, as a damaged or busy server would.
 #pragma once
 
+#include <stdbool.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -16,6 +17,13 @@ void WcFaultFailKind(const char* operation, uint32_t code);
 void WcFaultReset(void);
 // Operations counted since the last WcFaultFailNth/WcFaultReset.
 long WcFaultCallCount(void);
+
+// Parses a server path "wc:\file\area(N)\NAME" exactly as every file
+// operation does, without the disk or the database. True when the path is
+// well formed, N is 1 or more and NAME is a safe file name (1 to 15
+// characters, no separators, no "..", no control characters); then *area
+// and name (NUL-terminated, 16 bytes) hold the parts.
+bool WcTestParseServerPath(const char* path, int32_t* area, char name[16]);
 
 #ifdef __cplusplus
 }

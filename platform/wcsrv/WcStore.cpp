@@ -7,9 +7,11 @@
 #include <cstring>
 #include <vector>
 
-namespace wcstore {
+namespace wcstore
+{
 
-namespace {
+namespace
+{
 
 // Every file record keeps its named fields as columns, so the database can be
 // queried. The reserved stretches go into `opaque` (72 bytes of the FileRec
@@ -202,7 +204,8 @@ bool CheckSchema(sqlite3* db)
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr) != SQLITE_OK)
         return false;
-    const bool versionOk = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) == kSchemaVersion;
+    const bool versionOk =
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) == kSchemaVersion;
     sqlite3_finalize(st);
     if (!versionOk)
         return false;
@@ -225,7 +228,8 @@ bool CheckSchema(sqlite3* db)
 sqlite3* OpenDatabase(const std::string& home, bool create, std::string& error)
 {
     const std::string path = DatabasePath(home);
-    struct stat sb {};
+    struct stat sb {
+    };
     const bool exists = ::stat(path.c_str(), &sb) == 0;
     if (!create && (!exists || !S_ISREG(sb.st_mode))) {
         error = "no BBS database in " + home;
@@ -334,7 +338,8 @@ void BindFullRec(sqlite3_stmt* st, const FullFileRec& full)
     if (AllZero(full.Reserved5, kOpaqueExtSize))
         sqlite3_bind_null(st, cOpaqueExt + 1);
     else
-        sqlite3_bind_blob(st, cOpaqueExt + 1, full.Reserved5, int(kOpaqueExtSize), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(st, cOpaqueExt + 1, full.Reserved5, int(kOpaqueExtSize),
+                          SQLITE_TRANSIENT);
 
     for (int i = 0; i < 4; ++i)
         if (!FieldIsPlain(reinterpret_cast<const char*>(bytes + kTexts[i].offset), kTexts[i].size))
@@ -352,7 +357,8 @@ void BindFullRec(sqlite3_stmt* st, const FullFileRec& full)
     }
 }
 
-namespace {
+namespace
+{
 
 void ReadRecPart(sqlite3_stmt* st, FileRec& r, bool* textImage)
 {
@@ -520,7 +526,8 @@ std::string FindInFolder(const std::string& folder, const std::string& name, boo
     if (!dir.empty() && dir.back() != '/')
         dir += '/';
     const std::string exact = dir + name;
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::lstat(exact.c_str(), &sb) == 0) {
         if (exists)
             *exists = true;

@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <string>
 
-namespace wcstore {
+namespace wcstore
+{
 
 inline constexpr const char* kDatabaseName = "wcsrv.db";
 inline constexpr int kSchemaVersion = 1;

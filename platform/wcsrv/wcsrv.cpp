@@ -21,7 +21,8 @@
 #include <mutex>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Codes for failures the contract's table has no closer name for.
 constexpr uint32_t kBadArgument = WC_INVALID_OBJECT_ID;   // null pointer, bad value
@@ -152,10 +153,12 @@ sqlite3_stmt* Prepare(Context& c, StmtSlot slot)
         const std::string cols = wcstore::kFileColumns;
         switch (slot) {
         case sSeekFrom:
-            sql = "SELECT " + cols + " FROM files WHERE (area, name) >= (?1, ?2) ORDER BY area, name";
+            sql =
+                "SELECT " + cols + " FROM files WHERE (area, name) >= (?1, ?2) ORDER BY area, name";
             break;
         case sSeekAfter:
-            sql = "SELECT " + cols + " FROM files WHERE (area, name) > (?1, ?2) ORDER BY area, name";
+            sql =
+                "SELECT " + cols + " FROM files WHERE (area, name) > (?1, ?2) ORDER BY area, name";
             break;
         case sByKey:
             sql = "SELECT " + cols + " FROM files WHERE area = ?1 AND name = ?2";
@@ -202,7 +205,10 @@ struct Key {
     const char* text;
     size_t length;
 };
-Key FieldKey(const char* field, size_t size) { return {field, wcstore::FieldLength(field, size)}; }
+Key FieldKey(const char* field, size_t size)
+{
+    return {field, wcstore::FieldLength(field, size)};
+}
 
 void BindKey(sqlite3_stmt* st, int area, const Key& name)
 {
@@ -355,19 +361,21 @@ bool StartsNoCase(const char* s, const char* prefix)
     return true;
 }
 
-// Turns "wc:\file\area(N)\NAME" into the disk path of NAME in area N's
-// folder. Refuses, without touching the disk, anything that could name a
-// file outside that folder. Sets the error code on failure.
-bool ResolveServerPath(Context& c, const char* path, DiskFile& out)
+// Splits "wc:\file\area(N)\NAME" into the area and the name, touching
+// neither the disk nor the database. 0 when the path has that form, an area
+// of 1 or more and a name that can only name a file inside the area's
+// folder; else the error code for it.
+uint32_t ParseServerPath(const char* path, int32_t& areaOut, const char*& nameOut,
+                         size_t& nameLengthOut)
 {
     if (!path)
-        return Fail(kBadArgument, false);
+        return kBadArgument;
     const size_t length = ::strnlen(path, 100);
     if (length >= 100)
-        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+        return uint32_t(WC_ACCESS_DENIED);
     static const char kPrefix[] = "wc:\\file\\area(";
     if (!StartsNoCase(path, kPrefix))
-        return Fail(uint32_t(WC_ITEM_NOT_FOUND), false);
+        return uint32_t(WC_ITEM_NOT_FOUND);
     const char* p = path + sizeof kPrefix - 1;
     int64_t area = 0;
     int digits = 0;
@@ -377,13 +385,32 @@ bool ResolveServerPath(Context& c, const char* path, DiskFile& out)
         ++digits;
     }
     if (digits == 0 || digits > 10 || area > INT32_MAX || p[0] != ')' || p[1] != '\\')
-        return Fail(uint32_t(WC_ITEM_NOT_FOUND), false);
+        return uint32_t(WC_ITEM_NOT_FOUND);
     const char* name = p + 2;
     const size_t nameLength = std::strlen(name);
     if (!wcstore::IsSafeFileName(name, nameLength))
-        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+        return uint32_t(WC_ACCESS_DENIED);
+    // Areas are numbered from 1: area 0 is never a known area.
+    if (area < 1)
+        return uint32_t(WC_INVALID_FILEAREA);
+    areaOut = int32_t(area);
+    nameOut = name;
+    nameLengthOut = nameLength;
+    return 0;
+}
+
+// Turns "wc:\file\area(N)\NAME" into the disk path of NAME in area N's
+// folder. Refuses, without touching the disk, anything that could name a
+// file outside that folder. Sets the error code on failure.
+bool ResolveServerPath(Context& c, const char* path, DiskFile& out)
+{
+    int32_t area = 0;
+    const char* name = nullptr;
+    size_t nameLength = 0;
+    if (const uint32_t error = ParseServerPath(path, area, name, nameLength))
+        return Fail(error, false);
     std::string folder;
-    const int known = AreaFolder(c, int32_t(area), &folder);
+    const int known = AreaFolder(c, area, &folder);
     if (known < 0)
         return Fail(kStorageError, false);
     if (known == 0)
@@ -408,15 +435,15 @@ void CloseAllFiles(Context& c)
 } // namespace
 
 // Prologue of every operation: the lock, the count and the fault switch.
-#define WC_OP(name, failValue)                                                                 \
-    std::lock_guard<std::recursive_mutex> lock_(gLock);                                        \
-    if (const uint32_t fault_ = FaultHit(name))                                                \
+#define WC_OP(name, failValue)                                                                     \
+    std::lock_guard<std::recursive_mutex> lock_(gLock);                                            \
+    if (const uint32_t fault_ = FaultHit(name))                                                    \
         return Fail(fault_, failValue);
 
-#define WC_LOGGED_IN(failValue)                                                                \
-    Context* c = LoggedIn();                                                                   \
-    if (!c)                                                                                    \
-        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN), failValue);                               \
+#define WC_LOGGED_IN(failValue)                                                                    \
+    Context* c = LoggedIn();                                                                       \
+    if (!c)                                                                                        \
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN), failValue);                                   \
     Context& ctx = *c;
 
 // ---- life cycle ------------------------------------------------------------
@@ -428,7 +455,8 @@ bool WildcatServerConnect(void*)
         return true; // the connection in use stays
     gConnected = false;
     const std::string home = wcstore::DefaultHome();
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::stat(wcstore::DatabasePath(home).c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
         return Fail(kNoServer, false);
     std::string error;
@@ -557,8 +585,7 @@ bool GetFileArea(int32_t area, FileAreaRec* out)
     std::memset(out, 0, sizeof *out);
     out->Number = area;
     if (const unsigned char* t = sqlite3_column_text(st, 0))
-        wcstore::Utf8ToLatin1Field(t, sqlite3_column_bytes(st, 0), out->Name,
-                                   sizeof out->Name - 1);
+        wcstore::Utf8ToLatin1Field(t, sqlite3_column_bytes(st, 0), out->Name, sizeof out->Name - 1);
     sqlite3_reset(st);
     return true;
 }
@@ -612,7 +639,8 @@ bool LookupName(const char* name, UserRef* out)
     return true;
 }
 
-namespace {
+namespace
+{
 
 bool DeliverUser(sqlite3_stmt* st, UserRecord* out, uint32_t* position)
 {
@@ -901,7 +929,8 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         bool exists = false;
         const std::string path =
             wcstore::FindInFolder(folder, std::string(name.text, name.length), &exists);
-        struct stat sb {};
+        struct stat sb {
+        };
         if (exists && ::lstat(path.c_str(), &sb) == 0 && !S_ISDIR(sb.st_mode) &&
             ::unlink(path.c_str()) != 0 && errno != ENOENT)
             return Fail(uint32_t(WC_ACCESS_DENIED), false);
@@ -918,7 +947,8 @@ bool WcExistFile(const char* path)
     DiskFile f;
     if (!ResolveServerPath(ctx, path, f))
         return false;
-    struct stat sb {};
+    struct stat sb {
+    };
     if (!f.exists || ::stat(f.path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
         return Fail(uint32_t(WC_ITEM_NOT_FOUND), false);
     return true;
@@ -959,11 +989,12 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
         return Fail(uint32_t(WC_ITEM_NOT_FOUND), WcHandle(0));
     const int fd = ::open(f.path.c_str(), flags, 0644);
     if (fd < 0)
-        return Fail(errno == EEXIST ? uint32_t(WC_ITEM_ALREADY_EXISTS)
+        return Fail(errno == EEXIST   ? uint32_t(WC_ITEM_ALREADY_EXISTS)
                     : errno == ENOENT ? uint32_t(WC_ITEM_NOT_FOUND)
                                       : uint32_t(WC_ACCESS_DENIED),
                     WcHandle(0));
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
         ::close(fd);
         return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
@@ -982,7 +1013,8 @@ bool WcGetFileTime(WcHandle handle, FILETIME* utc)
         return Fail(uint32_t(WC_INVALID_INDEX), false);
     if (!utc)
         return Fail(kBadArgument, false);
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::fstat(f->fd, &sb) != 0)
         return Fail(uint32_t(WC_ACCESS_DENIED), false);
     *utc = MakeFileTime(wcstore::UnixToFileTime(sb.st_mtim.tv_sec, sb.st_mtim.tv_nsec));
@@ -997,7 +1029,8 @@ uint32_t WcGetFileSize(WcHandle handle)
     OpenFile* f = FindHandle(ctx, handle);
     if (!f)
         return Fail(uint32_t(WC_INVALID_INDEX), kInvalidSize);
-    struct stat sb {};
+    struct stat sb {
+    };
     if (::fstat(f->fd, &sb) != 0)
         return Fail(uint32_t(WC_ACCESS_DENIED), kInvalidSize);
     return uint32_t(sb.st_size); // the low word, as the size of a record holds it
@@ -1072,7 +1105,10 @@ void WcCloseHandle(WcHandle handle)
     ctx.files.erase(it);
 }
 
-uint32_t WcGetLastError(void) { return tLastError; }
+uint32_t WcGetLastError(void)
+{
+    return tLastError;
+}
 
 // ---- fault switch ----------------------------------------------------------
 
@@ -1101,4 +1137,20 @@ long WcFaultCallCount(void)
 {
     std::lock_guard<std::recursive_mutex> lock(gLock);
     return gFault.count;
+}
+
+bool WcTestParseServerPath(const char* path, int32_t* area, char name[16])
+{
+    int32_t a = 0;
+    const char* n = nullptr;
+    size_t length = 0;
+    if (ParseServerPath(path, a, n, length) != 0)
+        return false;
+    if (area)
+        *area = a;
+    if (name) {
+        std::memcpy(name, n, length);
+        name[length] = '\0';
+    }
+    return true;
 }

@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const char kUsage[] =
     "usage: wcsrv-admin [--home DIR] COMMAND ...\n"
     "  init [--sysop NAME]                 create a BBS in the home folder\n"
-    "  area add NUMBER NAME [--folder DIR] add a file area\n"
+    "  area add NUMBER NAME [--folder DIR] add a file area (DIR relative to the home folder\n"
+    "                                      unless absolute; default areas/NUMBER)\n"
     "  area list                           list the file areas\n"
     "  user add NAME                       add a user\n"
     "  import AREA FILE...                 copy files into an area and add their records\n"
@@ -57,7 +59,8 @@ std::string DateText(uint64_t fileTime)
 {
     const int64_t seconds = int64_t(fileTime / 10000000ULL) - 11644473600LL;
     const time_t t = time_t(seconds);
-    struct tm tm {};
+    struct tm tm {
+    };
     gmtime_r(&t, &tm);
     char buffer[32];
     std::strftime(buffer, sizeof buffer, "%m/%d/%y %H:%M", &tm);

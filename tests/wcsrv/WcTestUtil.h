@@ -49,7 +49,8 @@ inline QStringList WalkNames(int area, int* boundaryArea = nullptr)
 inline QStringList FilesBelow(const QString& folder)
 {
     QStringList out;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         out << QDir(folder).relativeFilePath(it.next());
     out.sort();

@@ -12,7 +12,8 @@
 #include <sys/stat.h>
 #include <zip.h>
 
-class TestWcsrvAdmin : public QObject {
+class TestWcsrvAdmin : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -65,7 +66,8 @@ void TestWcsrvAdmin::areasAndUsers()
     // The library sees the files of an area kept outside the home folder.
     ServerLogin login;
     QVERIFY(login.ok());
-    const WcHandle h = WcCreateFile("wc:\\file\\area(9)\\OUT.TXT", WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+    const WcHandle h =
+        WcCreateFile("wc:\\file\\area(9)\\OUT.TXT", WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
     QVERIFY(h > 0);
     WcCloseHandle(h);
     QVERIFY(QFile::exists(QString::fromStdString(folder) + QStringLiteral("/OUT.TXT")));

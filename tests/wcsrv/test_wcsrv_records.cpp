@@ -10,7 +10,8 @@
 
 #include <memory>
 
-class TestWcsrvRecords : public QObject {
+class TestWcsrvRecords : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -307,7 +308,8 @@ void TestWcsrvRecords::latin1TextRoundTrip()
     FullFileRec f{};
     f.Rec.Area = 1;
     std::strcpy(f.Rec.Name, "\xC4PFEL.TXT");
-    std::strcpy(f.Rec.Description, "Gr\xFC\xDF" "e aus K\xF6ln \xA9 \xFF");
+    std::strcpy(f.Rec.Description, "Gr\xFC\xDF"
+                                   "e aus K\xF6ln \xA9 \xFF");
     std::strcpy(f.LongDescription[1], "\xE9t\xE9");
     QVERIFY(AddFileRec(&f));
     const FullFileRec back = ReadFull(1, "\xC4PFEL.TXT");
@@ -399,8 +401,10 @@ void TestWcsrvRecords::moveIntoTakenNameRefused()
     r.Area = 3;
     QVERIFY(!UpdateFileRec(&r));
     QCOMPARE(WcGetLastError(), uint32_t(WC_DUPLICATE_RECORD));
-    QCOMPARE(QString::fromLatin1(ReadFull(3, "SAME.ZIP").Rec.Description), QStringLiteral("from three"));
-    QCOMPARE(QString::fromLatin1(ReadFull(2, "SAME.ZIP").Rec.Description), QStringLiteral("from two"));
+    QCOMPARE(QString::fromLatin1(ReadFull(3, "SAME.ZIP").Rec.Description),
+             QStringLiteral("from three"));
+    QCOMPARE(QString::fromLatin1(ReadFull(2, "SAME.ZIP").Rec.Description),
+             QStringLiteral("from two"));
 }
 
 void TestWcsrvRecords::moveToUnknownAreaRefused()
@@ -478,7 +482,8 @@ void TestWcsrvRecords::totalsAreasUsersAndMakewild()
     MakewildRec mw;
     std::memset(&mw, 0x55, sizeof mw);
     QVERIFY(GetMakewild(&mw));
-    QCOMPARE(QString::fromLatin1(reinterpret_cast<const char*>(&mw) + 56), QStringLiteral("Ada Sysop"));
+    QCOMPARE(QString::fromLatin1(reinterpret_cast<const char*>(&mw) + 56),
+             QStringLiteral("Ada Sysop"));
 
     m_bbs->addUser(QStringLiteral("Zoe Zed"));
     m_bbs->addUser(QStringLiteral("adam apple"));

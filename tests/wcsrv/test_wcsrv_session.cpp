@@ -13,7 +13,8 @@
 #include <functional>
 #include <memory>
 
-class TestWcsrvSession : public QObject {
+class TestWcsrvSession : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -220,7 +221,8 @@ void TestWcsrvSession::missingDatabaseAfterConnect()
 
 // ---- files -----------------------------------------------------------------
 
-class FileFixture {
+class FileFixture
+{
 public:
     FileFixture()
     {
@@ -283,17 +285,22 @@ void TestWcsrvSession::openExistingMissingFile()
     // A folder is not a file.
     QVERIFY(QDir(fx.bbs.areaFolder(7)).mkdir(QStringLiteral("SUB")));
     QVERIFY(!WcExistFile("wc:\\file\\area(7)\\SUB"));
-    QCOMPARE(WcCreateFile("wc:\\file\\area(7)\\SUB", WC_GENERIC_READ, 1, WC_OPEN_EXISTING), WcHandle(0));
+    QCOMPARE(WcCreateFile("wc:\\file\\area(7)\\SUB", WC_GENERIC_READ, 1, WC_OPEN_EXISTING),
+             WcHandle(0));
 }
 
 void TestWcsrvSession::caseInsensitiveNames_data()
 {
     QTest::addColumn<QString>("onDisk");
     QTest::addColumn<QString>("path");
-    QTest::newRow("upper path") << "readme.txt" << "wc:\\file\\area(7)\\README.TXT";
-    QTest::newRow("lower path") << "README.TXT" << "wc:\\file\\area(7)\\readme.txt";
-    QTest::newRow("prefix case") << "README.TXT" << "WC:\\FILE\\AREA(7)\\README.TXT";
-    QTest::newRow("mixed") << "ReadMe.Txt" << "Wc:\\File\\Area(7)\\rEADmE.tXT";
+    QTest::newRow("upper path") << "readme.txt"
+                                << "wc:\\file\\area(7)\\README.TXT";
+    QTest::newRow("lower path") << "README.TXT"
+                                << "wc:\\file\\area(7)\\readme.txt";
+    QTest::newRow("prefix case") << "README.TXT"
+                                 << "WC:\\FILE\\AREA(7)\\README.TXT";
+    QTest::newRow("mixed") << "ReadMe.Txt"
+                           << "Wc:\\File\\Area(7)\\rEADmE.tXT";
 }
 
 void TestWcsrvSession::caseInsensitiveNames()
@@ -322,7 +329,8 @@ void TestWcsrvSession::createAlwaysTruncatesOtherCase()
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(QByteArray(100, 'x'));
     f.close();
-    const WcHandle h = WcCreateFile("wc:\\file\\area(8)\\DATA.BIN", WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+    const WcHandle h =
+        WcCreateFile("wc:\\file\\area(8)\\DATA.BIN", WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
     QVERIFY(h > 0);
     uint32_t done = 0;
     QVERIFY(WcWriteFile(h, "ab", 2, &done));
@@ -351,14 +359,17 @@ void TestWcsrvSession::pathsRefused_data()
     QTest::newRow("unknown area") << QByteArray("wc:\\file\\area(99)\\A.TXT")
                                   << uint(WC_INVALID_FILEAREA);
     QTest::newRow("area 0") << QByteArray("wc:\\file\\area(0)\\A.TXT") << uint(WC_INVALID_FILEAREA);
-    QTest::newRow("negative area") << QByteArray("wc:\\file\\area(-7)\\A.TXT")
-                                   << uint(WC_ITEM_NOT_FOUND);
+    QTest::newRow("negative area")
+        << QByteArray("wc:\\file\\area(-7)\\A.TXT") << uint(WC_ITEM_NOT_FOUND);
     QTest::newRow("huge area") << QByteArray("wc:\\file\\area(99999999999)\\A.TXT")
                                << uint(WC_ITEM_NOT_FOUND);
     QTest::newRow("no prefix") << QByteArray("/tmp/A.TXT") << uint(WC_ITEM_NOT_FOUND);
-    QTest::newRow("forward slashes") << QByteArray("wc:/file/area(7)/A.TXT") << uint(WC_ITEM_NOT_FOUND);
-    QTest::newRow("no backslash") << QByteArray("wc:\\file\\area(7)A.TXT") << uint(WC_ITEM_NOT_FOUND);
-    QTest::newRow("too long") << QByteArray("wc:\\file\\area(7)\\") + QByteArray(120, 'A') << denied;
+    QTest::newRow("forward slashes")
+        << QByteArray("wc:/file/area(7)/A.TXT") << uint(WC_ITEM_NOT_FOUND);
+    QTest::newRow("no backslash") << QByteArray("wc:\\file\\area(7)A.TXT")
+                                  << uint(WC_ITEM_NOT_FOUND);
+    QTest::newRow("too long") << QByteArray("wc:\\file\\area(7)\\") + QByteArray(120, 'A')
+                              << denied;
 }
 
 void TestWcsrvSession::pathsRefused()
@@ -420,14 +431,17 @@ void TestWcsrvSession::nullArgumentsFail_data()
     static char buf[4];
     QTest::newRow("GetMakewild") << Op([] { return GetMakewild(nullptr); });
     QTest::newRow("GetFileArea") << Op([] { return GetFileArea(7, nullptr); });
-    QTest::newRow("Search name") << Op([] { return SearchFileRecByAreaName(7, nullptr, &rec, &pos); });
+    QTest::newRow("Search name") << Op(
+        [] { return SearchFileRecByAreaName(7, nullptr, &rec, &pos); });
     QTest::newRow("Search out") << Op([] { return SearchFileRecByAreaName(7, "", nullptr, &pos); });
     QTest::newRow("Search pos") << Op([] { return SearchFileRecByAreaName(7, "", &rec, nullptr); });
     QTest::newRow("GetNext rec") << Op([] { return GetNextFileRec(1, nullptr, &pos); });
     QTest::newRow("GetNext pos") << Op([] { return GetNextFileRec(1, &rec, nullptr); });
     QTest::newRow("GetNext key") << Op([] { return GetNextFileRec(3, &rec, &pos); });
-    QTest::newRow("GetByName name") << Op([] { return GetFileRecByAreaName(7, nullptr, &rec, &pos); });
-    QTest::newRow("GetByName out") << Op([] { return GetFileRecByAreaName(7, "N.ZIP", nullptr, &pos); });
+    QTest::newRow("GetByName name")
+        << Op([] { return GetFileRecByAreaName(7, nullptr, &rec, &pos); });
+    QTest::newRow("GetByName out")
+        << Op([] { return GetFileRecByAreaName(7, "N.ZIP", nullptr, &pos); });
     QTest::newRow("GetFull in") << Op([] { return GetFullFileRec(nullptr, &full); });
     QTest::newRow("GetFull out") << Op([] { return GetFullFileRec(&rec, nullptr); });
     QTest::newRow("UpdateFileRec") << Op([] { return UpdateFileRec(nullptr); });
@@ -438,7 +452,8 @@ void TestWcsrvSession::nullArgumentsFail_data()
     QTest::newRow("GetFirstUser") << Op([] { return GetFirstUser(2, nullptr, &pos); });
     QTest::newRow("GetNextUser") << Op([] { return GetNextUser(2, nullptr, nullptr); });
     QTest::newRow("WcExistFile") << Op([] { return WcExistFile(nullptr); });
-    QTest::newRow("WcCreateFile") << Op([] { return WcCreateFile(nullptr, WC_GENERIC_READ, 1, 3) > 0; });
+    QTest::newRow("WcCreateFile") << Op(
+        [] { return WcCreateFile(nullptr, WC_GENERIC_READ, 1, 3) > 0; });
     QTest::newRow("WcGetFileTime") << Op([] {
         const WcHandle h = WcCreateFile("wc:\\file\\area(7)\\N.ZIP", WC_GENERIC_WRITE, 0, 2);
         const bool ok = WcGetFileTime(h, nullptr);
@@ -446,7 +461,8 @@ void TestWcsrvSession::nullArgumentsFail_data()
         return ok;
     });
     QTest::newRow("WcReadFile") << Op([] {
-        const WcHandle h = WcCreateFile("wc:\\file\\area(7)\\N.ZIP", WC_GENERIC_READ | WC_GENERIC_WRITE, 0, 2);
+        const WcHandle h =
+            WcCreateFile("wc:\\file\\area(7)\\N.ZIP", WC_GENERIC_READ | WC_GENERIC_WRITE, 0, 2);
         const bool ok = WcReadFile(h, nullptr, 4, &pos) || WcReadFile(h, buf, 4, nullptr);
         WcCloseHandle(h);
         return ok;
