@@ -16,18 +16,9 @@
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
-#if __has_include("managers/TDelMgr.h")
 #include "managers/TDelMgr.h"
-#define VT_HAVE_TDELMGR 1
-#endif
-#if __has_include("managers/TMoveMgr.h")
-#include "managers/TMoveMgr.h"
-#define VT_HAVE_TMOVEMGR 1
-#endif
-#if __has_include("managers/TFileListMgrForm.h")
 #include "managers/TFileListMgrForm.h"
-#define VT_HAVE_TFILELISTMGR 1
-#endif
+#include "managers/TMoveMgr.h"
 
 #include <QAction>
 #include <QApplication>
@@ -640,18 +631,14 @@ void TFileMgr::SetupFileMgr1Click()
 
 void TFileMgr::DeletionMgr1Click()
 {
-#ifdef VT_HAVE_TDELMGR
     TDelMgr w(this);
     w.exec();
-#endif
 }
 
 void TFileMgr::MoveMgr1Click()
 {
-#ifdef VT_HAVE_TMOVEMGR
     TMoveMgr w(this);
     w.exec();
-#endif
 }
 
 void TFileMgr::FileFilterMgr1Click()
@@ -662,10 +649,8 @@ void TFileMgr::FileFilterMgr1Click()
 
 void TFileMgr::FileListMgr1Click()
 {
-#ifdef VT_HAVE_TFILELISTMGR
     TFileListMgrForm w(this);
     w.exec();
-#endif
 }
 
 void TFileMgr::Help2Click()

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -29,6 +30,8 @@ private slots:
     void editCommandsActOnFocusedField();
     void helpOpensAtContext100();
     void aboutShowsVersionAndBuild();
+    void menuOpensWindowModally_data();
+    void menuOpensWindowModally();
 
 private:
     std::unique_ptr<ProgramFolderScope> m_folder;
@@ -297,6 +300,42 @@ void TestFileMgrBrowse::aboutShowsVersionAndBuild()
     QCOMPARE(caption, QStringLiteral("About"));
     QVERIFY(texts.contains(QStringLiteral("Version: 1.1")));
     QVERIFY(texts.contains(QStringLiteral("Build #16")));
+}
+
+void TestFileMgrBrowse::menuOpensWindowModally_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("windowClass");
+    QTest::newRow("F5") << "DeletionMgr1"
+                        << "TDelMgr";
+    QTest::newRow("F6") << "MoveMgr1"
+                        << "TMoveMgr";
+    QTest::newRow("F7") << "FileFilterMgr1"
+                        << "TMatchForm";
+    QTest::newRow("F8") << "FileListMgr1"
+                        << "TFileListMgrForm";
+    QTest::newRow("setup") << "SetupFileMgr1"
+                           << "TSetupDlg";
+}
+
+void TestFileMgrBrowse::menuOpensWindowModally()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, windowClass);
+    auto w = OpenMainWindow();
+    const QStringList before = w->FileListBox->Lines()->lines();
+    QString opened;
+    OnNextModal([&](QWidget* modal) {
+        opened = QString::fromLatin1(modal->metaObject()->className());
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    });
+    w->findChild<QAction*>(action)->trigger();
+    QCOMPARE(opened, windowClass);
+    // Nothing in the main window is refreshed afterwards.
+    QCOMPARE(w->FileListBox->Lines()->lines(), before);
 }
 
 VT_TEST_MAIN(TestFileMgrBrowse)

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "common/AppError.h"
+#include "common/Text.h"
 #include "common/VtApplication.h"
 
 #include <QPushButton>

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::memcpy(&full, data + sizeof(SearchRecord), sizeof full);
     } else {
         full = loaded.Template;
-        full.Rec.Size += int32_t(size & 3) - 1;
+        full.Rec.Size = int32_t(uint32_t(full.Rec.Size) + uint32_t(size & 3) - 1u);
         full.Rec.FileTime.dwLowDateTime ^= uint32_t(size & 0x70) << 20;
         full.Rec.Downloads ^= int32_t(size & 1);
     }
