@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const EntryRef e = EntryOfLine(line, 3);
         if (!line.contains(u':') && (e.area != 3 || e.name != line))
             __builtin_trap();
-        if (!e.name.isEmpty() && (e.name.front().unicode() <= 32 || e.name.back().unicode() <= 32)
-            && line.contains(u':'))
+        if (!e.name.isEmpty() &&
+            (e.name.front().unicode() <= 32 || e.name.back().unicode() <= 32) &&
+            line.contains(u':'))
             __builtin_trap();
     } catch (const ConversionError&) {
     }

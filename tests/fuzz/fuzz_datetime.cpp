@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILETIME ft{};
     SystemTime st;
     // Only years that two digits show can come back from the texts.
-    if (TextToFileTime(dateText, timeText, ft) && FileTimeToSystemTime(ft, st) && st.year >= 1980
-        && st.year <= 2079) {
+    if (TextToFileTime(dateText, timeText, ft) && FileTimeToSystemTime(ft, st) && st.year >= 1980 &&
+        st.year <= 2079) {
         const QString d = FileTimeToDateText(ft);
         const QString t = FileTimeToTimeText(ft);
         FILETIME back{};

@@ -45,8 +45,8 @@ QString NameFrom(const QByteArray& raw, const char* fallback)
 {
     QByteArray out;
     for (char c : raw) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                        c == '_' || c == '.' || c == '-' || c == ' ';
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-' || c == ' ';
         if (ok)
             out += c;
     }
@@ -91,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     IniFile ini(QString::fromLocal8Bit(path.c_str()));
     const QString sections[] = {QStringLiteral("General"), QStringLiteral("Tools"), inputSection};
-    const QString keys[] = {QStringLiteral("SysopName"), QStringLiteral("ZipViewer_Prg1"), inputKey};
+    const QString keys[] = {QStringLiteral("SysopName"), QStringLiteral("ZipViewer_Prg1"),
+                            inputKey};
     for (const QString& s : sections)
         for (const QString& k : keys)
             FUZZ_CHECK(ini.ReadString(s, k, QString()).size() <= 1023);
