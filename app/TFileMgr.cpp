@@ -2,10 +2,15 @@
 
 #include "app/TAbout.h"
 #include "app/THelpViewer.h"
+#include "archive/DescriptionImport.h"
+#include "archive/TUnzipFile.h"
 #include "common/AppError.h"
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
+#include "common/FileUtils.h"
+#include "common/Launch.h"
 #include "common/Text.h"
+#include "common/VtApplication.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "config/TSetupDlg.h"
@@ -13,9 +18,11 @@
 #include "filter/Matching.h"
 #include "filter/SearchRecord.h"
 #include "filter/TMatchForm.h"
+#include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
+#include "managers/TChooseFileAreaForm.h"
 #include "managers/TDelMgr.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
@@ -421,6 +428,12 @@ void TFileMgr::FormCreate()
 {
     setAcceptDrops(true);
     ShownItemIndex = -1;
+    // The zip component: the program can't run without its library.
+    UnzipFile1 = new TUnzipFile(this);
+    ExitIfUnzipUnavailable(*UnzipFile1);
+    UnzipFile1->SetIndexofItem(0);
+    UnzipFile1->SetOptions({OverWriteFlag, QuietFlag, NoDirectoryNamesFlag});
+    UnzipFile1->SetwUnzipSubOptions({});
 }
 
 void TFileMgr::showEvent(QShowEvent* event)
@@ -573,6 +586,7 @@ void TFileMgr::SetStatusText(const QString& text)
 {
     StatusPanel0->setText(text);
     StatusBar1->repaint();
+    emit StatusTextChanged(text);
 }
 
 void TFileMgr::StartClearStatus()
@@ -1136,35 +1150,481 @@ void TFileMgr::ListFilteredFiles()
 
 // ------------------------------------------------ file commands, dropping
 
+namespace
+{
+
+// What a server existence test found. An operation that failed for another
+// reason than a missing file (a busy or damaged server) is no proof that the
+// file is missing: moving a record alone on such an answer would part it
+// from its file.
+enum class Presence { Exists, Missing, Unknown };
+
+Presence PresenceOf(const QString& serverPath, unsigned& code)
+{
+    code = 0;
+    if (WcExistFile(ToBytes(serverPath).constData()))
+        return Presence::Exists;
+    code = WcGetLastError();
+    return code == WC_ITEM_NOT_FOUND ? Presence::Missing : Presence::Unknown;
+}
+
+// Compares two server files byte for byte, in copy-sized chunks. False when
+// either can't be read (`code` then holds the server's error); otherwise
+// `same` tells whether the contents are equal. Two areas may share one
+// folder, so the target path of a move can name the source file itself.
+bool SameServerContent(const QString& a, const QString& b, bool& same, unsigned& code)
+{
+    same = false;
+    code = 0;
+    const QByteArray pa = ToBytes(a);
+    const QByteArray pb = ToBytes(b);
+    const WcHandle ha = WcCreateFile(pa.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
+    if (ha <= 0) {
+        code = WcGetLastError();
+        return false;
+    }
+    const WcHandle hb = WcCreateFile(pb.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
+    if (hb <= 0) {
+        code = WcGetLastError();
+        WcCloseHandle(ha);
+        return false;
+    }
+    bool ok = true;
+    const uint32_t sa = WcGetFileSize(ha);
+    const uint32_t sb = WcGetFileSize(hb);
+    if (sa == 0xFFFFFFFFu || sb == 0xFFFFFFFFu) {
+        code = WcGetLastError();
+        ok = false;
+    } else if (sa == sb) {
+        char bufA[kCopyChunkSize];
+        char bufB[kCopyChunkSize];
+        same = true;
+        for (;;) {
+            uint32_t na = 0;
+            uint32_t nb = 0;
+            if (!WcReadFile(ha, bufA, kCopyChunkSize, &na) ||
+                !WcReadFile(hb, bufB, kCopyChunkSize, &nb)) {
+                code = WcGetLastError();
+                ok = false;
+                same = false;
+                break;
+            }
+            if (na != nb || std::memcmp(bufA, bufB, na) != 0) {
+                same = false;
+                break;
+            }
+            if (na == 0)
+                break;
+        }
+    }
+    WcCloseHandle(hb);
+    WcCloseHandle(ha);
+    return ok;
+}
+
+// The file-name part of a dropped path: after its last separator or colon.
+QString DroppedFileName(const QString& path)
+{
+    const qsizetype cut =
+        std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')});
+    return path.mid(cut + 1);
+}
+
+// Letters a-z become A-Z; every other character stays as it is.
+QString UpperAsciiLetters(QString text)
+{
+    for (QChar& c : text)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(char16_t(c.unicode() - 32));
+    return text;
+}
+
+} // namespace
+
 void TFileMgr::b_DeleteClick()
 {
-    // Deleting the selected records: built with the file commands.
+    if (FileListBox->ItemIndex() < 0 || FileListBox->Count() == 0)
+        return;
+    if (!ConfirmYesNo(QStringLiteral(
+            "Are you sure you want to DELETE the selected files from your File Database?")))
+        return;
+    const bool fromDisk = ConfirmYesNo(QStringLiteral("Delete Files from Disk also?"));
+    QList<Entry> pairs;
+    for (int row : FileListBox->SelectedRows())
+        pairs << EntryOfListLine(row);
+    if (pairs.isEmpty())
+        return;
+    for (const Entry& pair : std::as_const(pairs)) {
+        FileRec rec{};
+        uint32_t position = 0;
+        if (!GetFileRecByAreaName(pair.area, ToBytes(pair.name).constData(), &rec, &position))
+            continue;
+        const QString name = RecText(rec.Name);
+        if (DeleteFileRec(&rec, fromDisk ? 1 : 0))
+            SetStatusText(QStringLiteral("File [") + name + QStringLiteral("] Deleted"));
+        else
+            SetStatusText(QStringLiteral("Error: Could not delete file ") + name);
+    }
+    StartClearStatus();
+    ReloadChosenArea();
 }
 
 void TFileMgr::b_AddClick()
 {
-    // Starting the BBS's file tool: built with the file commands.
+    // The home folder and the tool's name are run together as they are.
+    const QString tool = HomeDirSetting + QStringLiteral("wcFile.exe");
+    if (LaunchProgram(tool, QString(), 5) < 32)
+        ShowWarning(QStringLiteral("Could Not Find wcFile.exe!"));
+}
+
+void TFileMgr::ReloadChosenArea()
+{
+    const int chosen = AreaListBoxItemIndex();
+    if (chosen >= 0 && chosen < AreaListBox->count())
+        ChooseArea(chosen); // the selector shows the area's line again
+    else
+        AreaListBoxChange();
 }
 
 void TFileMgr::b_MoveClick()
 {
-    // Moving the selected records to another area: built with the file commands.
+    if (FileListBox->ItemIndex() < 0 || FileListBox->Count() == 0)
+        return;
+    QList<Entry> pairs;
+    for (int row : FileListBox->SelectedRows())
+        pairs << EntryOfListLine(row);
+    if (pairs.isEmpty())
+        return;
+
+    int target = -1;
+    {
+        TChooseFileAreaForm chooser(this);
+        target = chooser.exec();
+    }
+    if (target < 1)
+        return;
+    if (target == pairs.last().area) {
+        ShowWarning(QStringLiteral("Can not move files to the same file area."));
+        return;
+    }
+
+    const QString targetText = QString::number(target);
+    bool allMissing = false;    // move the record alone for every later missing file
+    bool allUncopyable = false; // ... and for every later file that can't be copied
+
+    for (const Entry& pair : std::as_const(pairs)) {
+        // A file already in the target area stays where it is: copying it
+        // onto itself would empty it.
+        if (pair.area == target)
+            continue;
+        FileRec rec{};
+        uint32_t position = 0;
+        if (!GetFileRecByAreaName(pair.area, ToBytes(pair.name).constData(), &rec, &position))
+            continue;
+        const QString name = RecText(rec.Name);
+        const QString file = QStringLiteral("File: ") + name;
+        SetStatusText(QStringLiteral("Moving File [") + name + QStringLiteral("] to Area ") +
+                      targetText);
+        repaint();
+        const QString sourcePath = ServerFilePath(rec.Area, name);
+        const QString targetPath = ServerFilePath(target, name);
+
+        // A file that can't be moved for a reason other than the questions
+        // below: its record and file stay where they are.
+        auto notMoved = [&](unsigned code) {
+            SetStatusText(file + QStringLiteral(" could not be moved."));
+            if (code != 0)
+                ShowServerError(code);
+        };
+
+        // The target area must not hold a record of this name: the copy
+        // would replace that record's file, and the update is refused anyway.
+        {
+            FileRec there{};
+            uint32_t at = 0;
+            if (GetFileRecByAreaName(target, ToBytes(name).constData(), &there, &at)) {
+                const QString text = QStringLiteral("The File: ") + name +
+                                     QStringLiteral(" already exist in file area #") +
+                                     targetText + QStringLiteral(".  Can not move.");
+                SetStatusText(text);
+                ShowWarning(text);
+                continue;
+            }
+            const unsigned code = WcGetLastError();
+            if (code != WC_RECORD_NOT_FOUND) {
+                notMoved(code);
+                continue;
+            }
+        }
+
+        unsigned code = 0;
+        const Presence source = PresenceOf(sourcePath, code);
+        if (source == Presence::Unknown) {
+            notMoved(code);
+            continue;
+        }
+        bool consent = source == Presence::Exists;
+        if (!consent && !allMissing) {
+            SetStatusText(file + QStringLiteral(" does not exist. Can not move."));
+            const int answer = ConfirmYesNoAll(
+                file + QStringLiteral(" does not exist on disk.  Go ahead and move just the file "
+                                      "record to file area #") +
+                targetText + u'?');
+            if (answer == 1)
+                consent = true;
+            else if (answer < 0)
+                allMissing = true;
+        }
+        if (!consent && !allMissing)
+            continue;
+
+        const Presence again = PresenceOf(sourcePath, code);
+        if (again == Presence::Unknown) {
+            notMoved(code);
+            continue;
+        }
+        if (again == Presence::Exists) {
+            // Copy first; the record changes only after its file is in the
+            // target area, so it never names a file that isn't there.
+            bool copied = false;
+            const Presence there = PresenceOf(targetPath, code);
+            if (there == Presence::Unknown) {
+                notMoved(code);
+                continue;
+            }
+            if (there == Presence::Exists) {
+                // The target file is replaced, unless it holds the same bytes
+                // (for areas sharing a folder: it is the source file itself,
+                // which a copy would empty).
+                bool same = false;
+                if (!SameServerContent(sourcePath, targetPath, same, code)) {
+                    notMoved(code);
+                    continue;
+                }
+                copied = same || CopyServerFile(sourcePath, targetPath,
+                                                QStringLiteral("Moving File..."));
+            } else {
+                copied = CopyServerFile(sourcePath, targetPath, QStringLiteral("Moving File..."));
+            }
+            if (copied) {
+                rec.Area = target;
+                if (UpdateFileRec(&rec)) {
+                    SetStatusText(file + QStringLiteral(" successfully moved & Updated."));
+                } else {
+                    const QString text = file + QStringLiteral(" Moved, but FAILED DB Update.");
+                    SetStatusText(text);
+                    ShowWarning(text);
+                }
+                continue;
+            }
+            SetStatusText(file + QStringLiteral(" could not be moved."));
+            bool recordAlone = allUncopyable;
+            if (!allUncopyable) {
+                const int answer = ConfirmYesNoAll(
+                    QStringLiteral("Are you moving this file to a CD-Rom FileArea?  If so, the "
+                                   "file can not be moved to the CD-Rom.  Would you still like to "
+                                   "move the file record info to file area #") +
+                    targetText + u'?');
+                if (answer < 0)
+                    allUncopyable = true;
+                recordAlone = answer != 0;
+            }
+            if (!recordAlone)
+                continue;
+            rec.Area = target;
+            if (UpdateFileRec(&rec)) {
+                SetStatusText(file + QStringLiteral(" successfully Updated."));
+            } else {
+                SetStatusText(file + QStringLiteral(" FAILED DB Update."));
+                ShowWarning(file + QStringLiteral("FAILED Database Update."));
+            }
+            continue;
+        }
+
+        // The source file is missing: the record moves alone.
+        const Presence there = PresenceOf(targetPath, code);
+        if (there == Presence::Unknown) {
+            notMoved(code);
+            continue;
+        }
+        if (there == Presence::Exists &&
+            !ConfirmYesNo(QStringLiteral("The File: ") + name +
+                          QStringLiteral(" already exist in file area #") + targetText +
+                          QStringLiteral(".  If you move the file record, this file will be "
+                                         "DELETED.  Continue anyway and delete the file.")))
+            continue;
+        rec.Area = target;
+        if (UpdateFileRec(&rec)) {
+            SetStatusText(file + QStringLiteral(" successfully moved & Updated."));
+        } else {
+            SetStatusText(file + QStringLiteral(" FAILED DB Update."));
+            ShowWarning(file + QStringLiteral(" FAILED databases Move & Update."));
+        }
+    }
+
+    pairs.clear();
+    ReloadChosenArea();
+    ClearRecordPanel();
+    ClearChangeFlags();
+    StartClearStatus();
+    repaint();
+}
+
+bool TFileMgr::CurrentZipEntry(Entry& entry, QString& serverPath)
+{
+    const int row = FileListBox->ItemIndex();
+    if (row < 0)
+        return false;
+    if (!IsZipName(FileListBox->Line(row)))
+        return false;
+    entry = EntryOfListLine(row);
+    serverPath = ServerFilePath(entry.area, entry.name);
+    if (!WcExistFile(ToBytes(serverPath).constData())) {
+        ShowInformation(
+            QStringLiteral("Error: File not found.  Selected File does not exists on disk."));
+        return false;
+    }
+    return true;
+}
+
+bool TFileMgr::EnsureZipTempFolder(QString& folder)
+{
+    folder = ZipTempFolder();
+    bool ok = FolderExists(folder);
+    if (!ok) {
+        try {
+            ok = MakeFolderPath(folder);
+        } catch (const AppError&) {
+            ok = false; // reported below, as a folder that couldn't be made
+        }
+    }
+    if (!ok)
+        ShowWarning(QStringLiteral("Error creating directory: ") + folder);
+    return ok;
 }
 
 void TFileMgr::ViewZipFile1Click()
 {
-    // Opening the current file's archive in the zip viewer: built with the archive commands.
+    Entry entry;
+    QString serverPath;
+    if (!CurrentZipEntry(entry, serverPath))
+        return;
+    QString folder;
+    if (!EnsureZipTempFolder(folder))
+        return;
+    const QString tempPath = folder + entry.name;
+    if (!CopyServerFile(serverPath, tempPath, QStringLiteral("Creating Temp File")))
+        return;
+    TempFileList << tempPath;
+    const int result = LaunchProgram(ZipViewerSetting, tempPath, 1);
+    if (result > 32)
+        return;
+    switch (result) {
+    case 2:
+        ShowInformation(QStringLiteral("Zip Viewing Utilty File Not Found.  Check vuRU setup."));
+        break;
+    case 3:
+        ShowInformation(QStringLiteral("Zip Viewing Utility Path Not Found.  Check vuRU setup."));
+        break;
+    case 11:
+        ShowInformation(QStringLiteral(
+            "Bad File Format or Not a Win32 EXE.  Make sure you have a valid 32bit Zip Viewing "
+            "Utility porgram. See vuRU setup."));
+        break;
+    default:
+        ShowInformation(QStringLiteral("Error occured loading: ") + ZipViewerSetting +
+                        QStringLiteral(" Check vuRU setup."));
+        break;
+    }
 }
 
 void TFileMgr::b_ExtracFile_ISClick()
 {
-    // Importing the description from FILE_ID.DIZ: built with the archive commands.
+    Entry entry;
+    QString serverPath;
+    if (!CurrentZipEntry(entry, serverPath))
+        return;
+    FileRec rec{};
+    uint32_t position = 0;
+    if (!GetFileRecByAreaName(entry.area, ToBytes(entry.name).constData(), &rec, &position)) {
+        ShowServerError(WcGetLastError());
+        return;
+    }
+    FullFileRec full{};
+    if (!GetFullFileRec(&rec, &full)) {
+        ShowServerError(WcGetLastError());
+        return;
+    }
+    QString folder;
+    if (!EnsureZipTempFolder(folder))
+        return;
+    const QString tempPath = folder + entry.name;
+    // The temporary copy goes whatever happens to the import, an error
+    // included; the error is shown after it has gone.
+    QString error;
+    try {
+        if (CopyServerFile(serverPath, tempPath, QStringLiteral("Creating Temp File"))) {
+            TempFileList << tempPath;
+            if (ImportDescription(*UnzipFile1, tempPath, full, this) && !UpdateFullFileRec(&full))
+                ShowServerError(WcGetLastError());
+        }
+    } catch (const AppError& e) {
+        error = e.message();
+    }
+    if (QFile::exists(tempPath))
+        DeleteDiskFile(tempPath);
+    if (!error.isEmpty())
+        ShowErrorBox(error);
+    FileListBoxClick();
 }
 
 void TFileMgr::AddDroppedFiles(const QStringList& paths)
 {
-    // Adding dropped files to the current area: built with the file commands.
-    Q_UNUSED(paths);
+    // An error raised while the files are handled (a temporary folder that
+    // can't be made during the description import) ends this drop only.
+    RunCommand([&]() { AddDroppedFilesNow(paths); });
+}
+
+void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
+{
+    const QString selector = AreaListBox->currentText();
+    const qsizetype colon = selector.indexOf(u':');
+    int area = 0;
+    // Areas are numbered from 1: anything else names no area.
+    if (colon < 0 || !TryStrToInt(selector.left(colon), area) || area < 1) {
+        ShowWarning(QStringLiteral("You must select a file area before adding files."));
+        return;
+    }
+    const QString areaText = QString::number(area);
+
+    for (const QString& path : paths) {
+        const QString name = UpperAsciiLetters(DroppedFileName(path.left(MaxDiskPath)));
+        if (name.size() >= 15) {
+            ShowInformation(QStringLiteral("File: ") + name +
+                            QStringLiteral(" is too long for the file database."));
+            continue;
+        }
+        if (!CopyServerFile(path.left(MaxDiskPath), ServerFilePath(area, name),
+                            QStringLiteral("Copy File to FileArea #") + areaText)) {
+            ShowWarning(QStringLiteral("Error copying file to filearea path"));
+            return;
+        }
+        FullFileRec full{};
+        std::memset(&full, 0, sizeof full);
+        SetRecText(full.Rec.Name, name);
+        full.Rec.Area = area;
+        ImportDescription(*UnzipFile1, path, full, this);
+        if (!AddFileRec(&full))
+            continue;
+        FileListBox->Lines()->Append(name);
+
+        FileRec rec{};
+        uint32_t position = 0;
+        FullFileRec stored{};
+        if (GetFileRecByAreaName(area, ToBytes(name).constData(), &rec, &position) &&
+            GetFullFileRec(&rec, &stored))
+            FreshenRecord(stored);
+    }
 }
 
 void TFileMgr::dragEnterEvent(QDragEnterEvent* event)

@@ -133,6 +133,11 @@ public:
     // The zip component, created by the archive commands.
     TUnzipFile* UnzipFile1 = nullptr;
 
+signals:
+    // Every text written into the status panel, in order (tests follow the
+    // per-file results of a run with it).
+    void StatusTextChanged(const QString& text);
+
 public slots:
     void FormCreate();
     void FormShow();
@@ -183,6 +188,14 @@ private:
     bool ReadRecordOfLine(int row, FullFileRec& full) const;
     void ReadConfiguration();
     void DrawStatus();
+    // Lists the area chosen in the selector again (plain listing).
+    void ReloadChosenArea();
+    // The current list entry when it names a zip archive that exists on the
+    // server; false (after the message where there is one) otherwise.
+    bool CurrentZipEntry(Entry& entry, QString& serverPath);
+    // Makes sure the temporary folder exists; false after the warning.
+    bool EnsureZipTempFolder(QString& folder);
+    void AddDroppedFilesNow(const QStringList& paths);
 
     QPointer<QWidget> m_splash;
     QPointer<THelpViewer> m_help;

@@ -21,7 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 double WalkAll(long& records, int& areasWithRecords)
 {
@@ -81,7 +82,7 @@ int main(int argc, char** argv)
 
     long walked = 0;
     int areasWithRecords = 0;
-    WalkAll(walked, areasWithRecords);  // warms the database pages for both measurements
+    WalkAll(walked, areasWithRecords); // warms the database pages for both measurements
     const double walkSeconds = WalkAll(walked, areasWithRecords);
 
     const QString output = dir.path() + QStringLiteral("/files.txt");

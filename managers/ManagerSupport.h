@@ -24,7 +24,8 @@ void SetOuterSize(QWidget* window, QSize outer);
 // call of a run always does. Callers still read their stop flag after every
 // record, so a Stop or Cancel press acts at the first record after the
 // message has been processed, at most one interval later.
-class EventPump {
+class EventPump
+{
 public:
     static constexpr int kDefaultIntervalMs = 15;
     // The interval for every pump; 0 hands over after every record (tests

@@ -56,7 +56,10 @@ void TChooseFileAreaForm::b_OKClick()
     FormClose();
 }
 
-void TChooseFileAreaForm::AreaListBoxDblClick() { b_OKClick(); }
+void TChooseFileAreaForm::AreaListBoxDblClick()
+{
+    b_OKClick();
+}
 
 void TChooseFileAreaForm::b_CancelClick()
 {
@@ -64,6 +67,12 @@ void TChooseFileAreaForm::b_CancelClick()
     FormClose();
 }
 
-void TChooseFileAreaForm::reject() { b_CancelClick(); }
+void TChooseFileAreaForm::reject()
+{
+    b_CancelClick();
+}
 
-void TChooseFileAreaForm::FormClose() { done(m_result); }
+void TChooseFileAreaForm::FormClose()
+{
+    done(m_result);
+}

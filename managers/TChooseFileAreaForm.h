@@ -8,7 +8,8 @@ class QListWidget;
 class QListWidgetItem;
 class QPushButton;
 
-class TChooseFileAreaForm : public QDialog {
+class TChooseFileAreaForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TChooseFileAreaForm(QWidget* parent = nullptr);

@@ -29,7 +29,8 @@
 
 #include <climits>
 
-namespace {
+namespace
+{
 
 QLabel* boldCentredLabel(const QString& name, QWidget* parent)
 {
@@ -156,9 +157,15 @@ TDelMgr::TDelMgr(QWidget* parent) : QDialog(parent)
 
 TDelMgr::~TDelMgr() = default;
 
-QString TDelMgr::StatusText() const { return m_statusPanel->text(); }
+QString TDelMgr::StatusText() const
+{
+    return m_statusPanel->text();
+}
 
-void TDelMgr::SetStatusText(const QString& text) { m_statusPanel->setText(text); }
+void TDelMgr::SetStatusText(const QString& text)
+{
+    m_statusPanel->setText(text);
+}
 
 void TDelMgr::showEvent(QShowEvent* event)
 {
@@ -227,7 +234,7 @@ void TDelMgr::CountFiles()
                 total += files;
             QCoreApplication::processEvents();
             if (m_recount)
-                return;  // the selection changed: counted again from the start
+                return; // the selection changed: counted again from the start
         }
     }
     L_numFiles->setText(QString::number(total));
@@ -288,8 +295,8 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
     const QString shownTotal = L_numFiles->text();
     bool totalOk = false;
     const qlonglong total = shownTotal.toLongLong(&totalOk);
-    const bool barPerRecord = !shownTotal.isEmpty() && IsAllDigits(shownTotal) && totalOk &&
-                              total != 0;
+    const bool barPerRecord =
+        !shownTotal.isEmpty() && IsAllDigits(shownTotal) && totalOk && total != 0;
     ProgressBar->setMaximum(barPerRecord ? int(std::min<qlonglong>(total, INT_MAX))
                                          : selectedCount);
     ProgressBar->setValue(0);
@@ -297,7 +304,7 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
 
     EventPump pump;
     long deleted = 0;
-    bool promptEach = true;  // "All" ends the asking for the rest of the run
+    bool promptEach = true; // "All" ends the asking for the rest of the run
     for (int i = 0; i < AreaList->count(); ++i) {
         QListWidgetItem* item = AreaList->item(i);
         if (!item || !item->isSelected())
@@ -316,9 +323,10 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
         while (rec.Area == area) {
             bool take = !cb_ApplyFilter->isChecked() || MatchesFilter(rec);
             if (take && promptEach && cb_PromptFirst->isChecked()) {
-                const int answer = ConfirmYesNoAll(QStringLiteral("Delete file %1 from file area #%2?")
-                                                       .arg(RecText(rec.Name))
-                                                       .arg(area));
+                const int answer =
+                    ConfirmYesNoAll(QStringLiteral("Delete file %1 from file area #%2?")
+                                        .arg(RecText(rec.Name))
+                                        .arg(area));
                 if (answer == 0)
                     take = false;
                 else if (answer < 0)
@@ -353,7 +361,10 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
     repaint();
 }
 
-void TDelMgr::del_CancelClick() { m_stopRequest = true; }
+void TDelMgr::del_CancelClick()
+{
+    m_stopRequest = true;
+}
 
 void TDelMgr::b_CloseClick()
 {

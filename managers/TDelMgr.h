@@ -18,7 +18,8 @@ class QPushButton;
 class QStatusBar;
 class TSplitControl;
 
-class TDelMgr : public QDialog {
+class TDelMgr : public QDialog
+{
     Q_OBJECT
 public:
     explicit TDelMgr(QWidget* parent = nullptr);

@@ -30,7 +30,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr int kLineWidth = 80;
 const QString kCancelCaption = QStringLiteral("Cancel");
@@ -59,7 +60,8 @@ void AppendLine(QByteArray& block, const QByteArray& line)
 
 } // namespace
 
-namespace {
+namespace
+{
 
 // A field of the record, cut to `width` bytes or padded with blanks to it
 // (in front when right-aligned): the rule of PadToWidth, applied to the
@@ -128,8 +130,8 @@ QByteArray FileListHeading(const QString& areaLine)
 
 QByteArray FileListTotalLine(long count)
 {
-    return ToBytes(PadToWidth(QStringLiteral("    Total Files: %1").arg(count), u' ', kLineWidth,
-                              u'R'));
+    return ToBytes(
+        PadToWidth(QStringLiteral("    Total Files: %1").arg(count), u' ', kLineWidth, u'R'));
 }
 
 TFileListMgrForm::TFileListMgrForm(QWidget* parent) : QDialog(parent)
@@ -217,8 +219,8 @@ TFileListMgrForm::TFileListMgrForm(QWidget* parent) : QDialog(parent)
     progressLayout->addWidget(e_TotalFilesIncluded, 3, 1);
     gb_Progress->hide();
 
-    for (QPushButton* b : {b_BrowseZipFile, b_SetFilter, b_SelectAll, b_DeselectAll,
-                           b_MakeFileList, b_Close})
+    for (QPushButton* b :
+         {b_BrowseZipFile, b_SetFilter, b_SelectAll, b_DeselectAll, b_MakeFileList, b_Close})
         b->setAutoDefault(false);
 
     auto* right = new QVBoxLayout;
@@ -359,9 +361,9 @@ void TFileListMgrForm::SetRunning(bool running)
     // One run at a time: what would start another run or change this run's
     // areas or output waits until the run has ended; "Cancel" stays.
     m_running = running;
-    for (QWidget* w : std::initializer_list<QWidget*>{b_MakeFileList, b_SelectAll, b_DeselectAll,
-                                                      AreaListBox, e_OutputFile, b_BrowseZipFile,
-                                                      b_SetFilter})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{b_MakeFileList, b_SelectAll, b_DeselectAll, AreaListBox,
+                                         e_OutputFile, b_BrowseZipFile, b_SetFilter})
         w->setEnabled(!running);
 }
 
@@ -452,7 +454,7 @@ void TFileListMgrForm::b_MakeFileListClick()
                     pump();
                 }
                 if (m_stopRequest)
-                    return;  // the current block is dropped; earlier ones stay
+                    return; // the current block is dropped; earlier ones stay
                 if (!cb_ApplyFilter->isChecked() || MatchesFilter(rec)) {
                     ++count;
                     ++total;

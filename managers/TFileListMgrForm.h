@@ -27,7 +27,8 @@ QByteArray FileListHeading(const QString& areaLine);
 // The "    Total Files: " line, blanks to 80 columns.
 QByteArray FileListTotalLine(long count);
 
-class TFileListMgrForm : public QDialog {
+class TFileListMgrForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TFileListMgrForm(QWidget* parent = nullptr);

@@ -27,7 +27,8 @@
 #include <cstring>
 #include <new>
 
-namespace {
+namespace
+{
 
 QLabel* boldLabel(const QString& text, const QString& name, QWidget* parent)
 {
@@ -61,8 +62,8 @@ TMoveMgr::TMoveMgr(QWidget* parent) : QDialog(parent)
 
     auto* topPanel = new QWidget(this);
     topPanel->setObjectName(QStringLiteral("Panel1"));
-    L_FromArea = boldLabel(QStringLiteral("Move Files FROM Area"), QStringLiteral("L_FromArea"),
-                           topPanel);
+    L_FromArea =
+        boldLabel(QStringLiteral("Move Files FROM Area"), QStringLiteral("L_FromArea"), topPanel);
     L_ToArea = boldLabel(QStringLiteral("TO Area"), QStringLiteral("L_ToArea"), topPanel);
     auto* topLayout = new QHBoxLayout(topPanel);
     topLayout->addWidget(L_FromArea, 1);
@@ -154,7 +155,10 @@ TMoveMgr::TMoveMgr(QWidget* parent) : QDialog(parent)
     connect(b_Close, &QPushButton::clicked, this, &TMoveMgr::b_CloseClick);
 }
 
-QString TMoveMgr::StatusText() const { return m_statusPanel->text(); }
+QString TMoveMgr::StatusText() const
+{
+    return m_statusPanel->text();
+}
 
 void TMoveMgr::SetStatusText(const QString& text)
 {
@@ -247,8 +251,8 @@ void TMoveMgr::SetRunning(bool running)
     // One move at a time: starting another, closing the window, or choosing
     // other areas (whose counts the move keeps in step) waits for its end.
     m_running = running;
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{b_MoveToList2, b_Close, AreaList1, AreaList2, cb_CountFiles})
+    for (QWidget* w : std::initializer_list<QWidget*>{b_MoveToList2, b_Close, AreaList1, AreaList2,
+                                                      cb_CountFiles})
         w->setEnabled(!running);
     b_Cancel->setVisible(running);
 }
@@ -415,8 +419,7 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
         } else if (!WcExistFile(ToBytes(sourcePath).constData())) {
             SetStatusText(QStringLiteral("File: %1 does not exist. Can not move.").arg(recName));
             m_notMoved = true;
-        } else if (WcExistFile(ToBytes(destinationPath).constData()) ||
-                   [&] {
+        } else if (WcExistFile(ToBytes(destinationPath).constData()) || [&] {
                        FileRec existing{};
                        uint32_t at = 0;
                        return GetFileRecByAreaName(destination, key, &existing, &at);
@@ -452,7 +455,10 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
                                        "because the files could not be found on disk."));
 }
 
-void TMoveMgr::b_CancelClick() { m_stopRequest = true; }
+void TMoveMgr::b_CancelClick()
+{
+    m_stopRequest = true;
+}
 
 void TMoveMgr::b_CloseClick()
 {

@@ -12,7 +12,8 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 
-class TMoveMgr : public QDialog {
+class TMoveMgr : public QDialog
+{
     Q_OBJECT
 public:
     explicit TMoveMgr(QWidget* parent = nullptr);

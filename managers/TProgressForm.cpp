@@ -34,6 +34,12 @@ void TProgressForm::showEvent(QShowEvent* event)
     FormShow();
 }
 
-void TProgressForm::FormShow() { m_cancelRequest = false; }
+void TProgressForm::FormShow()
+{
+    m_cancelRequest = false;
+}
 
-void TProgressForm::b_CancelClick() { m_cancelRequest = true; }
+void TProgressForm::b_CancelClick()
+{
+    m_cancelRequest = true;
+}

@@ -8,7 +8,8 @@
 class QProgressBar;
 class QPushButton;
 
-class TProgressForm : public QDialog {
+class TProgressForm : public QDialog
+{
     Q_OBJECT
 public:
     explicit TProgressForm(QWidget* parent = nullptr);

@@ -67,8 +67,8 @@ void TSplitControl::EndSplit()
     if (m_line)
         m_line->hide();
     QWidget* bar = m_bar;
-    const QPoint inTarget = m_target ? m_target->mapFromGlobal(bar->mapToGlobal(m_dragPoint))
-                                     : QPoint();
+    const QPoint inTarget =
+        m_target ? m_target->mapFromGlobal(bar->mapToGlobal(m_dragPoint)) : QPoint();
     bar->releaseMouse();
     m_bar = nullptr;
     if (!m_target)

@@ -9,7 +9,8 @@
 class QRubberBand;
 class QWidget;
 
-class TSplitControl {
+class TSplitControl
+{
 public:
     explicit TSplitControl(QWidget* owner);
     ~TSplitControl();

@@ -15,7 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Paths longer than this are refused like the platform refuses them.
 constexpr qsizetype kMaxPath = 260;
@@ -23,7 +24,8 @@ constexpr qsizetype kMaxPath = 260;
 // One end of a copy: a server file or a disk file, opened and closed with
 // the functions of its own kind. The destructor closes it, so every way out
 // of CopyServerFile closes both files.
-class CopyEnd {
+class CopyEnd
+{
 public:
     explicit CopyEnd(const QString& path) : m_path(path), m_server(IsServerPath(path)) {}
     ~CopyEnd() { close(); }
@@ -53,7 +55,8 @@ public:
         if (m_path.size() > kMaxPath)
             return false;
         if (!m_server && !source.m_server) {
-            struct stat from{}, to{};
+            struct stat from {
+            }, to{};
             if (::fstat(int(source.m_handle), &from) == 0 &&
                 ::stat(QFile::encodeName(m_path).constData(), &to) == 0 &&
                 from.st_dev == to.st_dev && from.st_ino == to.st_ino)
@@ -73,7 +76,8 @@ public:
     {
         if (m_server)
             return qint64(WcGetFileSize(m_handle));
-        struct stat st{};
+        struct stat st {
+        };
         return ::fstat(int(m_handle), &st) == 0 ? qint64(st.st_size) : 0;
     }
 

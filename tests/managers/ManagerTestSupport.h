@@ -64,8 +64,8 @@ inline void SelectAreas(QListWidget* list, const QList<int>& areas)
 // Open file descriptors of this process, to see that every path closes its files.
 inline int OpenDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System |
-                                                                   QDir::Files | QDir::Dirs)
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files | QDir::Dirs)
                    .size());
 }
 

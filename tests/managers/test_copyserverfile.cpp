@@ -16,7 +16,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 QByteArray Pattern(qsizetype size)
 {
@@ -42,7 +43,8 @@ TProgressForm* OpenProgressForm()
 
 } // namespace
 
-class TestCopyServerFile : public QObject {
+class TestCopyServerFile : public QObject
+{
     Q_OBJECT
 
 private:
@@ -139,7 +141,7 @@ private slots:
         QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.texts().join(u'|')));
         QCOMPARE(ReadAll(destinationOnDisk), content);
         QCOMPARE(OpenDescriptors(), descriptors);
-        QVERIFY(!OpenProgressForm());  // closed before the result comes back
+        QVERIFY(!OpenProgressForm()); // closed before the result comes back
     }
 
     void missingSource_data()
@@ -234,7 +236,7 @@ private slots:
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Writing new file")});
         QCOMPARE(caption, QStringLiteral("Moving File..."));
         QCOMPARE(maximum, 3);
-        QCOMPARE(value, 1);  // the first 4096 bytes were read when the write failed
+        QCOMPARE(value, 1); // the first 4096 bytes were read when the write failed
         QCOMPARE(OpenDescriptors(), descriptors);
         // The destination was created and stays as it is.
         QVERIFY(m_bbs->fileOnDisk(2, QStringLiteral("PART.BIN")));

@@ -21,7 +21,8 @@
 #include <cstring>
 #include <memory>
 
-class TestDelMgr : public QObject {
+class TestDelMgr : public QObject
+{
     Q_OBJECT
 
 private:
@@ -105,7 +106,7 @@ private slots:
         QCOMPARE(form.cb_PromptFirst->text(), QStringLiteral("Prompt First"));
         QCOMPARE(form.cb_ApplyFilter->text(), QStringLiteral("Apply Filter"));
         QCOMPARE(form.GroupBox3->title(), QStringLiteral("Filter"));
-        QCOMPARE(form.ProgressBar->maximum(), 0);  // set by the count of no areas
+        QCOMPARE(form.ProgressBar->maximum(), 0); // set by the count of no areas
         form.close();
     }
 
@@ -118,7 +119,7 @@ private slots:
         QCOMPARE(form.L_numFiles->text(), QStringLiteral("6"));
         QCOMPARE(form.StatusText(), QString());
         form.cb_CountFiles->setChecked(false);
-        QCOMPARE(form.L_numFiles->text(), QStringLiteral("6"));  // nothing at once
+        QCOMPARE(form.L_numFiles->text(), QStringLiteral("6")); // nothing at once
         SelectAreas(form.AreaList, {1, 2, 3});
         QCOMPARE(form.L_numAreas->text(), QStringLiteral("3"));
         QCOMPARE(form.L_numFiles->text(), QString());
@@ -155,8 +156,9 @@ private slots:
         dialogs.answer(DialogAnswer::Yes).answer(fromDisk ? DialogAnswer::Yes : DialogAnswer::No);
         form.b_Delete->click();
         QVERIFY(!dialogs.unexpected);
-        QCOMPARE(dialogs.texts(), (QStringList{QStringLiteral("Delete All Files in Selected File Areas?"),
-                                               QStringLiteral("Delete Files from disk also?")}));
+        QCOMPARE(dialogs.texts(),
+                 (QStringList{QStringLiteral("Delete All Files in Selected File Areas?"),
+                              QStringLiteral("Delete Files from disk also?")}));
         QCOMPARE(form.StatusText(), QStringLiteral("Number of Files Deleted: 7"));
         QCOMPARE(barMaximum, countFiles ? 7 : 3);
         QVERIFY(stopShown);
@@ -164,7 +166,8 @@ private slots:
         QCOMPARE(form.ProgressBar->value(), 0);
         QVERIFY(NamesInArea(1).isEmpty());
         QVERIFY(NamesInArea(2).isEmpty());
-        QCOMPARE(NamesInArea(3), (QStringList{QStringLiteral("KEEP1.ZIP"), QStringLiteral("KEEP2.ZIP")}));
+        QCOMPARE(NamesInArea(3),
+                 (QStringList{QStringLiteral("KEEP1.ZIP"), QStringLiteral("KEEP2.ZIP")}));
         QCOMPARE(m_bbs->fileOnDisk(1, QStringLiteral("ALPHA.ZIP")), !fromDisk);
         QCOMPARE(m_bbs->fileOnDisk(2, QStringLiteral("TWO.TXT")), !fromDisk);
         QVERIFY(m_bbs->fileOnDisk(3, QStringLiteral("KEEP1.ZIP")));
@@ -218,7 +221,8 @@ private slots:
         QCOMPARE(form.StatusText(), QStringLiteral("Number of Files Deleted: 4"));
         QCOMPARE(barMaximum, 7);
         QCOMPARE(barAtEnd, 7);
-        QCOMPARE(NamesInArea(1), (QStringList{QStringLiteral("BETA.TXT"), QStringLiteral("DELTA.DOC")}));
+        QCOMPARE(NamesInArea(1),
+                 (QStringList{QStringLiteral("BETA.TXT"), QStringLiteral("DELTA.DOC")}));
         QCOMPARE(NamesInArea(2), QStringList{QStringLiteral("TWO.TXT")});
         QVERIFY(!m_bbs->fileOnDisk(1, QStringLiteral("ALPHA.ZIP")));
         QVERIFY(m_bbs->fileOnDisk(1, QStringLiteral("BETA.TXT")));

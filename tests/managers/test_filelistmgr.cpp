@@ -20,7 +20,8 @@
 #include <cstring>
 #include <memory>
 
-namespace {
+namespace
+{
 
 // The example block of the file list's layout, line by line as written.
 const QList<QByteArray> kExampleBlock{
@@ -71,7 +72,8 @@ void SetRecord(FullFileRec& full, int32_t size, FILETIME time, const QByteArray&
 
 } // namespace
 
-class TestFileListMgr : public QObject {
+class TestFileListMgr : public QObject
+{
     Q_OBJECT
 
 private:
@@ -95,7 +97,8 @@ private:
     {
         m_bbs->addArea(1, QStringLiteral("General"));
         m_bbs->addArea(3, QStringLiteral("Utilities"));
-        m_longAreaName = QStringLiteral("A very long area name that goes on and on past the heading width");
+        m_longAreaName =
+            QStringLiteral("A very long area name that goes on and on past the heading width");
         m_bbs->addArea(5, m_longAreaName);
         m_bbs->addArea(7, QStringLiteral("Texts"));
         m_bbs->addArea(9, QStringLiteral("Nothing"));
@@ -196,21 +199,19 @@ private slots:
         run(form, {1, 3, 5, 9}, outputPath());
         QVERIFY(dialogs.shown.isEmpty());
         const QByteArray longLine = "   5: " + m_longAreaName.toLatin1();
-        QByteArray expected = Joined({"       ", heading("   1: General"),
-                                      Left("FIRST.ZIP", 17) + Right("1", 8) + " 01/02/01 03:04 " +
-                                          Left("First file", 39),
-                                      Left("SECOND.ZIP", 17) + Right("22", 8) + " 12/31/99 23:59 " +
-                                          Left("", 39),
-                                      QByteArray(80, '-'), Left("    Total Files: 2", 80),
-                                      QByteArray(80, '=')});
+        QByteArray expected = Joined(
+            {"       ", heading("   1: General"),
+             Left("FIRST.ZIP", 17) + Right("1", 8) + " 01/02/01 03:04 " + Left("First file", 39),
+             Left("SECOND.ZIP", 17) + Right("22", 8) + " 12/31/99 23:59 " + Left("", 39),
+             QByteArray(80, '-'), Left("    Total Files: 2", 80), QByteArray(80, '=')});
         expected += Joined(kExampleBlock);
-        expected += Joined({"       ", heading(longLine),
-                            Left("BIG.ZIP", 17) + "12345678" + " 06/07/10 08:09 " +
-                                "A description of more than thirty-nine ",  // 39 of 54
-                            Left("LATIN.ZIP", 17) + Right("7", 8) + " 05/01/98 00:00 " +
-                                Left("Caf\xe9 cr\xe8me", 39),
-                            QByteArray(80, '-'), Left("    Total Files: 2", 80),
-                            QByteArray(80, '=')});
+        expected +=
+            Joined({"       ", heading(longLine),
+                    Left("BIG.ZIP", 17) + "12345678" + " 06/07/10 08:09 " +
+                        "A description of more than thirty-nine ", // 39 of 54
+                    Left("LATIN.ZIP", 17) + Right("7", 8) + " 05/01/98 00:00 " +
+                        Left("Caf\xe9 cr\xe8me", 39),
+                    QByteArray(80, '-'), Left("    Total Files: 2", 80), QByteArray(80, '=')});
         // The over-long heading is cut to 80 and loses its closing " ]=".
         QVERIFY(heading(longLine).size() == 80 && !heading(longLine).endsWith("]="));
         const QByteArray written = ReadAll(outputPath());
@@ -243,10 +244,12 @@ private slots:
         DialogScript dialogs;
         run(form, {3, 7}, outputPath());
         // Area 7 holds only NOTES.TXT: not even its heading is written.
-        QCOMPARE(ReadAll(outputPath()),
-                 Joined({"       ", heading("   3: Utilities"),
-                         "TOOLS.ZIP             640 11/02/96 09:30 Assorted small tools for the sysop     ",
-                         QByteArray(80, '-'), Left("    Total Files: 1", 80), QByteArray(80, '=')}));
+        QCOMPARE(
+            ReadAll(outputPath()),
+            Joined(
+                {"       ", heading("   3: Utilities"),
+                 "TOOLS.ZIP             640 11/02/96 09:30 Assorted small tools for the sysop     ",
+                 QByteArray(80, '-'), Left("    Total Files: 1", 80), QByteArray(80, '=')}));
         // Unchecking lists every file again.
         form.cb_ApplyFilter->setChecked(false);
         run(form, {3}, outputPath());
@@ -296,9 +299,10 @@ private slots:
         form.show();
         DialogScript dialogs;
         run(form, {3}, path);
-        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Could not delete the old file list %1. "
-                                                             "No file list was made.")
-                                                  .arg(path)});
+        QCOMPARE(dialogs.texts(),
+                 QStringList{QStringLiteral("Could not delete the old file list %1. "
+                                            "No file list was made.")
+                                 .arg(path)});
         QCOMPARE(dialogs.shown.first().kind, MessageKind::Warning);
         QVERIFY(!form.IsRunning());
         QVERIFY(!form.gb_Progress->isVisible());
@@ -309,7 +313,8 @@ private slots:
 
     void writeFailureEndsRun()
     {
-        const QString path = QDir(m_out.path()).filePath(QStringLiteral("no-such-folder/files.txt"));
+        const QString path =
+            QDir(m_out.path()).filePath(QStringLiteral("no-such-folder/files.txt"));
         TFileListMgrForm form;
         form.show();
         DialogScript dialogs;
@@ -335,27 +340,27 @@ private slots:
         bool makeDisabled = false, selectDisabled = false, closeEnabled = false;
         QString closeCaption;
         // "Cancel" while area 3 is being listed.
-        WhenDuringRun([&] { return form.IsRunning() && form.e_FileArea->text() == QLatin1String("3"); },
-                      [&] {
-                          makeDisabled = !form.b_MakeFileList->isEnabled();
-                          selectDisabled = !form.b_SelectAll->isEnabled() &&
-                                           !form.b_DeselectAll->isEnabled();
-                          closeEnabled = form.b_Close->isEnabled();
-                          closeCaption = form.b_Close->text();
-                          form.b_Close->click();
-                      });
+        WhenDuringRun(
+            [&] { return form.IsRunning() && form.e_FileArea->text() == QLatin1String("3"); },
+            [&] {
+                makeDisabled = !form.b_MakeFileList->isEnabled();
+                selectDisabled = !form.b_SelectAll->isEnabled() && !form.b_DeselectAll->isEnabled();
+                closeEnabled = form.b_Close->isEnabled();
+                closeCaption = form.b_Close->text();
+                form.b_Close->click();
+            });
         DialogScript dialogs;
         run(form, {1, 3, 5}, outputPath());
         QVERIFY(makeDisabled && selectDisabled && closeEnabled);
         QCOMPARE(closeCaption, QStringLiteral("Cancel"));
         const QByteArray written = ReadAll(outputPath());
         QVERIFY(written.startsWith(Joined({"       ", heading("   1: General")})));
-        QVERIFY(written.endsWith(Joined({QByteArray(80, '-'), Left("    Total Files: 2", 80),
-                                         QByteArray(80, '=')})));
+        QVERIFY(written.endsWith(
+            Joined({QByteArray(80, '-'), Left("    Total Files: 2", 80), QByteArray(80, '=')})));
         QVERIFY(!written.contains("Utilities"));
         QVERIFY(!written.contains("BIG.ZIP"));
         QVERIFY(!form.IsRunning());
-        QVERIFY(form.isVisible());  // Cancel stops the run; the window stays
+        QVERIFY(form.isVisible()); // Cancel stops the run; the window stays
         QCOMPARE(form.b_Close->text(), QStringLiteral("C&lose"));
         QVERIFY(!form.gb_Progress->isVisible());
         QVERIFY(form.b_MakeFileList->isEnabled());
@@ -372,7 +377,7 @@ private slots:
         run(form, {1, 3}, outputPath());
         QVERIFY(form.isVisible());
         QVERIFY(!form.IsRunning());
-        QVERIFY(!QFile::exists(outputPath()));  // stopped in the first area
+        QVERIFY(!QFile::exists(outputPath())); // stopped in the first area
         form.close();
         QVERIFY(!form.isVisible());
     }
@@ -381,12 +386,18 @@ private slots:
     {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no extension") << "/tmp/list" << "/tmp/list.txt";
-        QTest::newRow(".txt kept") << "/tmp/list.txt" << "/tmp/list.txt";
-        QTest::newRow(".TXT kept") << "/tmp/LIST.TXT" << "/tmp/LIST.TXT";
-        QTest::newRow(".doc gets .txt") << "/tmp/list.doc" << "/tmp/list.doc.txt";
-        QTest::newRow("five characters") << "a.txt" << "a.txt.txt";
-        QTest::newRow("cancel keeps the old path") << "" << "kept";
+        QTest::newRow("no extension") << "/tmp/list"
+                                      << "/tmp/list.txt";
+        QTest::newRow(".txt kept") << "/tmp/list.txt"
+                                   << "/tmp/list.txt";
+        QTest::newRow(".TXT kept") << "/tmp/LIST.TXT"
+                                   << "/tmp/LIST.TXT";
+        QTest::newRow(".doc gets .txt") << "/tmp/list.doc"
+                                        << "/tmp/list.doc.txt";
+        QTest::newRow("five characters") << "a.txt"
+                                         << "a.txt.txt";
+        QTest::newRow("cancel keeps the old path") << ""
+                                                   << "kept";
     }
 
     void browse()
@@ -402,7 +413,8 @@ private slots:
         QCOMPARE(form.e_OutputFile->text(), expected);
         QCOMPARE(files.requests.size(), 1);
         QCOMPARE(files.requests.first().kind, FileDialogKind::Save);
-        QCOMPARE(files.requests.first().filter, QStringLiteral("TXT Files|*.txt;*.doc|All Files|*.*"));
+        QCOMPARE(files.requests.first().filter,
+                 QStringLiteral("TXT Files|*.txt;*.doc|All Files|*.*"));
         QVERIFY(files.requests.first().confirmOverwrite);
         QVERIFY(files.requests.first().mustExist);
         form.close();

@@ -19,7 +19,8 @@
 #include <cstring>
 #include <memory>
 
-namespace {
+namespace
+{
 
 const QString kDiskQuestion = QStringLiteral(
     "Would you also like to move the actual file the resides on disk? (If you choose NO, then "
@@ -37,7 +38,8 @@ QByteArray ReadAll(const QString& path)
 
 } // namespace
 
-class TestMoveMgr : public QObject {
+class TestMoveMgr : public QObject
+{
     Q_OBJECT
 
 private:
@@ -136,14 +138,14 @@ private slots:
         QTest::addColumn<int>("to");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("kind");
-        QTest::newRow("no destination") << 1 << 0
-            << "You must select a file area in both lists to preform a move operation."
+        QTest::newRow("no destination")
+            << 1 << 0 << "You must select a file area in both lists to preform a move operation."
             << int(MessageKind::Information);
-        QTest::newRow("no source") << 0 << 2
-            << "You must select a file area in both lists to preform a move operation."
+        QTest::newRow("no source")
+            << 0 << 2 << "You must select a file area in both lists to preform a move operation."
             << int(MessageKind::Information);
-        QTest::newRow("same area") << 2 << 2 << "Can not move files to the same file area."
-                                   << int(MessageKind::Warning);
+        QTest::newRow("same area")
+            << 2 << 2 << "Can not move files to the same file area." << int(MessageKind::Warning);
     }
 
     void checksBeforeMoving()
@@ -174,8 +176,8 @@ private slots:
         DialogScript dialogs;
         dialogs.answer(DialogAnswer::No);
         form.b_MoveToList2Click();
-        QCOMPARE(dialogs.texts(),
-                 QStringList{QStringLiteral("Move Files in Area \"Source\" from # 1 to file area # 2")});
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral(
+                                      "Move Files in Area \"Source\" from # 1 to file area # 2")});
         QCOMPARE(NamesInArea(1).size(), 3);
         QVERIFY(!form.b_Cancel->isVisible());
         QVERIFY(!form.IsRunning());
@@ -201,16 +203,17 @@ private slots:
         WhenDuringRun([&] { return form.IsRunning() && form.ProgressBar->value() == 1; },
                       [&] {
                           cancelShown = form.b_Cancel->isVisible();
-                          buttonsDisabled = !form.b_MoveToList2->isEnabled() &&
-                                            !form.b_Close->isEnabled();
+                          buttonsDisabled =
+                              !form.b_MoveToList2->isEnabled() && !form.b_Close->isEnabled();
                       });
         DialogScript dialogs;
         dialogs.answer(DialogAnswer::Yes).answer(withFiles ? DialogAnswer::Yes : DialogAnswer::No);
         form.b_MoveToList2->click();
         QVERIFY(!dialogs.unexpected);
-        QCOMPARE(dialogs.texts(),
-                 (QStringList{QStringLiteral("Move Files in Area \"Source\" from # 1 to file area # 2"),
-                              kDiskQuestion}));
+        QCOMPARE(
+            dialogs.texts(),
+            (QStringList{QStringLiteral("Move Files in Area \"Source\" from # 1 to file area # 2"),
+                         kDiskQuestion}));
         QVERIFY(cancelShown && buttonsDisabled);
         QVERIFY(history.contains(QStringLiteral("Building file list.  Stand by.")));
         const QString done = withFiles ? QStringLiteral("File & record: %1 successfully moved.")
@@ -322,7 +325,7 @@ private slots:
         DialogScript dialogs;
         dialogs.answer(DialogAnswer::Yes).answer(DialogAnswer::No);
         form.b_MoveToList2Click();
-        QCOMPARE(dialogs.shown.size(), 2);  // no final message
+        QCOMPARE(dialogs.shown.size(), 2); // no final message
         QVERIFY(NamesInArea(1).isEmpty());
         form.close();
     }

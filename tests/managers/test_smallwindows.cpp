@@ -16,7 +16,8 @@
 
 #include <memory>
 
-class TestSmallWindows : public QObject {
+class TestSmallWindows : public QObject
+{
     Q_OBJECT
 
 private:
@@ -65,15 +66,16 @@ private slots:
         QStringList lines;
         for (int i = 0; i < form.AreaListBox->count(); ++i)
             lines << form.AreaListBox->item(i)->text();
-        QCOMPARE(lines, (QStringList{QStringLiteral("   1: General"), QStringLiteral("   2: Uploads"),
-                                     QStringLiteral("  12: Utilities")}));
+        QCOMPARE(lines,
+                 (QStringList{QStringLiteral("   1: General"), QStringLiteral("   2: Uploads"),
+                              QStringLiteral("  12: Utilities")}));
         form.close();
     }
 
     void chooserResult_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("selectArea");  // 0: no line selected first
+        QTest::addColumn<int>("selectArea"); // 0: no line selected first
         QTest::addColumn<int>("expected");
         QTest::newRow("OK") << "ok" << 12 << 12;
         QTest::newRow("double click") << "dblclick" << 2 << 2;
@@ -150,15 +152,15 @@ private slots:
         QVERIFY(!form.CancelRequested());
         form.b_Cancel->click();
         QVERIFY(form.CancelRequested());
-        QVERIFY(form.isVisible());  // Cancel only records the request
+        QVERIFY(form.isVisible()); // Cancel only records the request
         form.hide();
         form.show();
-        QVERIFY(!form.CancelRequested());  // cleared when shown
+        QVERIFY(!form.CancelRequested()); // cleared when shown
     }
 
     void splitterDrag_data()
     {
-        QTest::addColumn<int>("moveTo");  // x in the bar's coordinates; 0: no move
+        QTest::addColumn<int>("moveTo"); // x in the bar's coordinates; 0: no move
         QTest::addColumn<int>("expectedWidth");
         QTest::newRow("narrower") << -50 << 186;
         QTest::newRow("wider") << 40 << 276;
