@@ -2,7 +2,7 @@
 // files), the BBS file tool, dropped files, the zip viewer and the
 // description import of the "extract" button.
 #include "AppTestSupport.h"
-#include "ZipFixtures.h"
+#include "tests/archive/ZipFixtures.h"
 
 #include "archive/DescriptionImport.h"
 

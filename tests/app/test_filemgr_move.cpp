@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "managers/TChooseFileAreaForm.h"
+#include "tests/archive/ZipFixtures.h"
 #include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcFault.h"
 
