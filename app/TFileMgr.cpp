@@ -1178,12 +1178,14 @@ bool SameServerContent(const QString& a, const QString& b, bool& same, unsigned&
     code = 0;
     const QByteArray pa = ToBytes(a);
     const QByteArray pb = ToBytes(b);
-    const WcHandle ha = WcCreateFile(pa.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
+    const WcHandle ha =
+        WcCreateFile(pa.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
     if (ha <= 0) {
         code = WcGetLastError();
         return false;
     }
-    const WcHandle hb = WcCreateFile(pb.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
+    const WcHandle hb =
+        WcCreateFile(pb.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
     if (hb <= 0) {
         code = WcGetLastError();
         WcCloseHandle(ha);
@@ -1344,8 +1346,8 @@ void TFileMgr::b_MoveClick()
             uint32_t at = 0;
             if (GetFileRecByAreaName(target, ToBytes(name).constData(), &there, &at)) {
                 const QString text = QStringLiteral("The File: ") + name +
-                                     QStringLiteral(" already exist in file area #") +
-                                     targetText + QStringLiteral(".  Can not move.");
+                                     QStringLiteral(" already exist in file area #") + targetText +
+                                     QStringLiteral(".  Can not move.");
                 SetStatusText(text);
                 ShowWarning(text);
                 continue;
@@ -1367,8 +1369,9 @@ void TFileMgr::b_MoveClick()
         if (!consent && !allMissing) {
             SetStatusText(file + QStringLiteral(" does not exist. Can not move."));
             const int answer = ConfirmYesNoAll(
-                file + QStringLiteral(" does not exist on disk.  Go ahead and move just the file "
-                                      "record to file area #") +
+                file +
+                QStringLiteral(" does not exist on disk.  Go ahead and move just the file "
+                               "record to file area #") +
                 targetText + u'?');
             if (answer == 1)
                 consent = true;
@@ -1401,8 +1404,8 @@ void TFileMgr::b_MoveClick()
                     notMoved(code);
                     continue;
                 }
-                copied = same || CopyServerFile(sourcePath, targetPath,
-                                                QStringLiteral("Moving File..."));
+                copied = same ||
+                         CopyServerFile(sourcePath, targetPath, QStringLiteral("Moving File..."));
             } else {
                 copied = CopyServerFile(sourcePath, targetPath, QStringLiteral("Moving File..."));
             }

@@ -5,12 +5,15 @@
 #include "tests/archive/ZipFixtures.h"
 
 #include "archive/DescriptionImport.h"
+#include "common/AreaLines.h"
+#include "platform/wcsrv/WcFault.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -43,14 +46,6 @@ void SelectRows(TFileMgr& w, const QList<int>& rows)
 int AreaIndex(const TFileMgr& w, int area)
 {
     return w.AreaListBox->findText(AreaLinePrefix(area), Qt::MatchStartsWith);
-}
-
-QByteArray DizLines(int count)
-{
-    QByteArray out;
-    for (int i = 0; i < count; ++i)
-        out += "diz line " + QByteArray::number(i) + "\r\n";
-    return out;
 }
 
 } // namespace
@@ -185,8 +180,8 @@ void TestFileMgrFiles::deleteFromFilteredListTwoAreas()
     m_bbs->addFile(2, QStringLiteral("SAME.ZIP"), &content);
     m_bbs->addFile(2, QStringLiteral("OTHER.ZIP"), &content);
     auto w = OpenMainWindow();
-    w->FileListBox->Lines()->SetLines({QStringLiteral("   1: SAME.ZIP"),
-                                       QStringLiteral("   2: OTHER.ZIP")});
+    w->FileListBox->Lines()->SetLines(
+        {QStringLiteral("   1: SAME.ZIP"), QStringLiteral("   2: OTHER.ZIP")});
     SelectRows(*w, {0, 1});
     m_dialogs->answer(DialogAnswer::Yes).answer(DialogAnswer::Yes);
     w->b_DeleteClick();
@@ -207,8 +202,7 @@ void TestFileMgrFiles::addLaunchesTool_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("program");
     QTest::addColumn<bool>("warned");
-    QTest::newRow("trailing separator")
-        << "/wc5/" << 42 << "/wc5/wcFile.exe" << false;
+    QTest::newRow("trailing separator") << "/wc5/" << 42 << "/wc5/wcFile.exe" << false;
     QTest::newRow("no separator, not found") << "/wc5" << 2 << "/wc5wcFile.exe" << true;
     QTest::newRow("31") << "/wc5/" << 31 << "/wc5/wcFile.exe" << true;
     QTest::newRow("32 is not below 32") << "/wc5/" << 32 << "/wc5/wcFile.exe" << false;
@@ -264,8 +258,13 @@ void TestFileMgrFiles::dropThroughWindowEvent()
     w->ChooseArea(AreaIndex(*w, 2));
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)});
+    // A drag that enters the window and is dropped there.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &enter);
+    QVERIFY(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w.get(), &drop);
+    QVERIFY2(m_dialogs->shown.isEmpty(), qPrintable(m_dialogs->texts().join(u'|')));
     QCOMPARE(w->FileListBox->Lines()->lines(),
              (QStringList{QStringLiteral("ONE.TXT"), QStringLiteral("TWO.TXT")}));
     QCOMPARE(ReadRecord(2, QStringLiteral("TWO.TXT")).Rec.Size, 2);

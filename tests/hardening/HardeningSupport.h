@@ -1,0 +1,159 @@
+// Shared pieces of the hardening tests: a sandbox folder that holds a BBS,
+// the program's folder and the output files of one run; the checks made
+// after every run (database integrity, every record once, every record's
+// file intact somewhere, nothing written outside the allowed folders); a
+// message hook that answers every question; and a watchdog that turns a
+// hang into a failure with a name.
+#pragma once
+
+#include "common/Dialogs.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace hard
+{
+
+// ---- the BBS of the tests ---------------------------------------------------
+
+// Names and contents of the files a BBS was built with (upper-case names).
+struct Layout {
+    QMap<QString, QByteArray> contents; // name -> the file's bytes
+    QMap<QString, int> area;            // name -> area number at build time
+    QStringList namesIn(int area) const;
+};
+
+// Content of a test file: recognisable, of the given size.
+QByteArray FileContent(const QString& name, int size);
+
+// Creates a BBS in `home` with areas 1 "Alpha", 2 "Beta", 3 "Gamma" holding
+// 12, 18 and 20 records (50), each with a real file in its area folder.
+// Every sixth file is longer than one copy chunk.
+Layout BuildStandardBbs(const QString& home);
+
+// Adds `perArea` records to each of `areas` areas through the admin API's
+// demo builder without files, then writes a small real file for every record.
+// Returns the layout (contents) or an empty layout on failure.
+Layout BuildBulkBbs(const QString& home, int areas, long files);
+
+// Recursively copies a folder (files and sub-folders).
+bool CopyTree(const QString& from, const QString& to);
+
+// ---- the sandbox ------------------------------------------------------------
+
+// A root folder for one run: bbs/ (WCSRV_HOME), prog/ (the program's folder,
+// with a vuru.cfg), out/ (output files), drop/ (files to drop) and tmp/ (the
+// process's TMPDIR while the sandbox lives, so that temporary files show up
+// as writes outside the allowed folders).
+class Sandbox
+{
+public:
+    // Copies the bbs/ and prog/ folders of `templateRoot` (another sandbox's
+    // root) when given.
+    explicit Sandbox(const QString& templateRoot = QString());
+    ~Sandbox();
+    bool ok() const { return m_ok; }
+    QString root() const { return m_dir.path(); }
+    QString home() const { return root() + QStringLiteral("/bbs"); }
+    QString prog() const { return root() + QStringLiteral("/prog/"); }
+    QString out() const { return root() + QStringLiteral("/out"); }
+    QString drop() const { return root() + QStringLiteral("/drop"); }
+    // Points WCSRV_HOME, the program's folder and TMPDIR here.
+    void enter();
+    void leave();
+
+private:
+    QTemporaryDir m_dir;
+    bool m_ok = false;
+    bool m_entered = false;
+    QByteArray m_oldHome, m_oldTmp;
+    bool m_hadHome = false, m_hadTmp = false;
+};
+
+// Paths under `root` (relative, folders end in '/') with file sizes, leaving
+// out the subtrees and files `allowed` names (relative paths).
+QMap<QString, qint64> Snapshot(const QString& root, const QStringList& allowed);
+// Paths added, removed or changed in size between two snapshots.
+QStringList SnapshotDiff(const QMap<QString, qint64>& before, const QMap<QString, qint64>& after);
+
+// "ok", or the database's complaint, or why it could not be checked.
+QString IntegrityCheck(const QString& home);
+
+struct RecordRow {
+    int area = 0;
+    QString name;
+};
+// Every file record of the database, read with SQLite directly.
+QList<RecordRow> AllRecords(const QString& home, QString* error = nullptr);
+
+// What a run may do to the records of the layout.
+struct Expect {
+    QSet<QString> mayVanish;             // names the command may delete
+    QMap<QString, QByteArray> mayAppear; // names (and contents) it may add
+    // A record's file in its own area's folder must hold its original
+    // bytes (a record must never name a damaged file).
+    bool strictOwnFolder = true;
+};
+
+// Runs every check after a run; returns the problems found (empty: none).
+QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& expect);
+
+// ---- answering questions ------------------------------------------------------
+
+// Answers every confirmation: Yes for Yes/No, `withAll` for Yes/No/All
+// (All by default); `decide` may answer a text differently (return Closed
+// to fall back). Records every text shown.
+class AnswerHook
+{
+public:
+    explicit AnswerHook(DialogAnswer withAll = DialogAnswer::All);
+    ~AnswerHook();
+    QStringList texts;
+    std::function<DialogAnswer(const QString&)> decide;
+
+private:
+    MessageHook m_previous;
+    DialogAnswer m_withAll;
+};
+
+// ---- hangs ------------------------------------------------------------------
+
+// Aborts the process with `label` when it is not destroyed within `seconds`.
+class Watchdog
+{
+public:
+    Watchdog(const QString& label, int seconds);
+    ~Watchdog();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// Seconds a run may take before it counts as hung (longer under sanitizers).
+int HangSeconds();
+
+// The table of figures printed at the end of a test program.
+struct Figure {
+    QString what;
+    long runs = 0;
+    long failures = 0;
+    QString note;
+};
+void PrintFigures(const QString& title, const QList<Figure>& figures);
+
+} // namespace hard
