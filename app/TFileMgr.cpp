@@ -1421,6 +1421,13 @@ void TFileMgr::b_MoveClick()
                 continue;
             }
             SetStatusText(file + QStringLiteral(" could not be moved."));
+            // A copy that failed part-way leaves what it wrote in the target
+            // area. The record may move alone only where no file of its name
+            // is there (a target that can't be written, as on a CD-ROM):
+            // moved onto a partial copy it would name a damaged file, and its
+            // own file would stay behind without a record.
+            if (PresenceOf(targetPath, code) != Presence::Missing)
+                continue;
             bool recordAlone = allUncopyable;
             if (!allUncopyable) {
                 const int answer = ConfirmYesNoAll(
@@ -1606,6 +1613,23 @@ void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
             ShowInformation(QStringLiteral("File: ") + name +
                             QStringLiteral(" is too long for the file database."));
             continue;
+        }
+        // A record of this name in the area keeps its file: the copy would
+        // replace that file, and the new record would be refused as a
+        // duplicate, leaving the old record naming someone else's file.
+        {
+            FileRec there{};
+            uint32_t at = 0;
+            if (GetFileRecByAreaName(area, ToBytes(name).constData(), &there, &at)) {
+                ShowWarning(QStringLiteral("File: ") + name +
+                            QStringLiteral(" already exists in file area #") + areaText + u'.');
+                continue;
+            }
+            const unsigned code = WcGetLastError();
+            if (code != WC_RECORD_NOT_FOUND) {
+                ShowServerError(code); // the server can't tell: copy nothing
+                continue;
+            }
         }
         if (!CopyServerFile(path.left(MaxDiskPath), ServerFilePath(area, name),
                             QStringLiteral("Copy File to FileArea #") + areaText)) {

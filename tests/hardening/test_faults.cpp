@@ -241,24 +241,6 @@ private slots:
               m_phase[0], m_phase[1], m_phase[2], m_phase[3], m_phase[4], m_phase[5]);
     }
 
-    void sandboxCost()
-    {
-        QElapsedTimer t;
-        t.start();
-        for (int i = 0; i < 20; ++i) {
-            QTemporaryDir d;
-        }
-        qInfo("tempdir %lld", t.restart());
-        for (int i = 0; i < 20; ++i) {
-            Sandbox b;
-        }
-        qInfo("empty sandbox %lld", t.restart());
-        for (int i = 0; i < 20; ++i) {
-            Sandbox b(m_template->root());
-        }
-        qInfo("sandbox %lld", t.restart());
-    }
-
     // The template itself passes every check.
     void templateIsSound()
     {

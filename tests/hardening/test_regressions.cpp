@@ -93,7 +93,7 @@ private slots:
     {
         QFETCH(QString, failing);
         QFETCH(int, answer);
-        AnswerHook hook(DialogAnswer(answer));
+        AnswerHook hook{DialogAnswer(answer)};
         auto w = std::make_unique<TFileMgr>();
         w->show();
         w->ChooseArea(1);
