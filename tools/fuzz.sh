@@ -48,8 +48,12 @@ run_one() {
   work=$(mktemp -d)
   artifacts=$(mktemp -d "${TMPDIR:-/tmp}/$name-XXXXXX")
   [ -d "$seeds" ] && cp -r "$seeds"/. "$work"/
+  # libFuzzer ends without running exit handlers: the targets' scratch
+  # folders go inside one folder per run that is removed here.
+  local tmp
+  tmp=$(mktemp -d "$scratch/vtfuzz-run-XXXXXX")
   ( cd "$artifacts" && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-      QT_QPA_PLATFORM=offscreen TMPDIR="$scratch" \
+      QT_QPA_PLATFORM=offscreen TMPDIR="$tmp" \
       "$root/$build/bin/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
       -artifact_prefix="$artifacts/" -print_final_stats=1 "$work" ) > "$artifacts/log" 2>&1
   local execs findings
@@ -57,7 +61,7 @@ run_one() {
   findings=$(find "$artifacts" \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
     -o -name 'oom-*' -o -name 'slow-unit-*' \) | grep -vc slow-unit)
   echo "${execs:-?} $findings $artifacts" > "$results/$name"
-  rm -rf "$work"
+  rm -rf "$work" "$tmp"
   if [ "$findings" -eq 0 ] && [ -n "$execs" ]; then
     rm -rf "$artifacts"
   fi

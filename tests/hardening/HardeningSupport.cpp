@@ -127,7 +127,8 @@ Layout BuildBulkBbs(const QString& home, int areas, long files)
 bool CopyTree(const QString& from, const QString& to)
 {
     std::error_code ec;
-    std::filesystem::copy(QFile::encodeName(from).toStdString(), QFile::encodeName(to).toStdString(),
+    std::filesystem::copy(QFile::encodeName(from).toStdString(),
+                          QFile::encodeName(to).toStdString(),
                           std::filesystem::copy_options::recursive |
                               std::filesystem::copy_options::overwrite_existing,
                           ec);
@@ -308,8 +309,8 @@ QList<RecordRow> AllRecords(const QString& home, QString* error)
                            nullptr) == SQLITE_OK) {
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-            out.append({sqlite3_column_int(st, 0),
-                        QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)))});
+            out.append({sqlite3_column_int(st, 0), QString::fromUtf8(reinterpret_cast<const char*>(
+                                                       sqlite3_column_text(st, 1)))});
         if (rc != SQLITE_DONE && error)
             *error = QString::fromUtf8(sqlite3_errmsg(db));
     } else if (error) {
@@ -397,7 +398,10 @@ AnswerHook::AnswerHook(DialogAnswer withAll) : m_withAll(withAll)
         });
 }
 
-AnswerHook::~AnswerHook() { SetMessageHook(m_previous); }
+AnswerHook::~AnswerHook()
+{
+    SetMessageHook(m_previous);
+}
 
 // ---- watchdog ----------------------------------------------------------------
 
@@ -435,8 +439,8 @@ int HangSeconds()
 
 void PrintFigures(const QString& title, const QList<Figure>& figures)
 {
-    QString text = QStringLiteral("\n%1\n| what | runs | failures | note |\n|---|---|---|---|\n")
-                       .arg(title);
+    QString text =
+        QStringLiteral("\n%1\n| what | runs | failures | note |\n|---|---|---|---|\n").arg(title);
     for (const Figure& f : figures)
         text += QStringLiteral("| %1 | %2 | %3 | %4 |\n")
                     .arg(f.what)

@@ -2,12 +2,12 @@
 // BBS that WCSRV_HOME names, chooses area 1 as source and area 2 as
 // destination, answers every question Yes (files too) and runs the move.
 // Prints "MOVING" just before the move starts and "DONE" after it.
+#include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/VtApplication.h"
 #include "config/Settings.h"
 #include "managers/TMoveMgr.h"
 #include "tests/support/TestSupport.h"
-#include "common/AreaLines.h"
 
 #include <QListWidget>
 

@@ -56,14 +56,17 @@ int main(int argc, char** argv)
                 ++failed;
         } else if (choice < 7 || mine.isEmpty()) {
             // Add a record with a real file.
-            const QByteArray name =
-                QStringLiteral("WR%1%2.TXT").arg(seed % 100, 2, 10, QLatin1Char('0')).arg(serial++, 4, 10, QLatin1Char('0')).toLatin1();
+            const QByteArray name = QStringLiteral("WR%1%2.TXT")
+                                        .arg(seed % 100, 2, 10, QLatin1Char('0'))
+                                        .arg(serial++, 4, 10, QLatin1Char('0'))
+                                        .toLatin1();
             const QByteArray bytes = hard::FileContent(QString::fromLatin1(name), 128);
             const QByteArray path = ServerFilePathBytes(area, name.constData());
-            const WcHandle h = WcCreateFile(path.constData(), WC_GENERIC_WRITE, WC_SHARE_NONE,
-                                            WC_CREATE_ALWAYS);
+            const WcHandle h =
+                WcCreateFile(path.constData(), WC_GENERIC_WRITE, WC_SHARE_NONE, WC_CREATE_ALWAYS);
             uint32_t done = 0;
-            const bool written = h > 0 && WcWriteFile(h, bytes.constData(), uint32_t(bytes.size()), &done);
+            const bool written =
+                h > 0 && WcWriteFile(h, bytes.constData(), uint32_t(bytes.size()), &done);
             if (h > 0)
                 WcCloseHandle(h);
             if (!written) {

@@ -219,7 +219,8 @@ private slots:
                 w.reset();
                 QApplication::processEvents();
             }
-            if (writer.state() != QProcess::NotRunning && !writer.waitForFinished(HangSeconds() * 1000))
+            if (writer.state() != QProcess::NotRunning &&
+                !writer.waitForFinished(HangSeconds() * 1000))
                 failures << QStringLiteral("round %1: the writer hung").arg(round);
             const QByteArray out = writer.readAllStandardOutput();
             const QList<QByteArray> words = out.mid(out.indexOf("ops ")).trimmed().split(' ');
@@ -247,7 +248,9 @@ private slots:
                     expect.mayAppear.insert(r.name, FileContent(r.name, 128));
             bad << CheckBbs(box, m_layout, expect);
             if (!bad.isEmpty())
-                failures << QStringLiteral("round %1: %2").arg(round).arg(bad.mid(0, 6).join(QStringLiteral("; ")));
+                failures << QStringLiteral("round %1: %2")
+                                .arg(round)
+                                .arg(bad.mid(0, 6).join(QStringLiteral("; ")));
             box.leave();
         }
         m_figures << Figure{QStringLiteral("program commands with a concurrent writer"), kRounds,

@@ -81,7 +81,11 @@ public:
         filler.close();
         filler.resize(qMax<qint64>(0, filler.size() - freeBytes));
     }
-    bool readOnly() { return Run(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), m_dir}); }
+    bool readOnly()
+    {
+        return Run(QStringLiteral("mount"),
+                   {QStringLiteral("-o"), QStringLiteral("remount,ro"), m_dir});
+    }
 
 private:
     QString m_dir;
@@ -185,9 +189,9 @@ private slots:
         QVERIFY(hook.texts.contains(QStringLiteral("Error Writing new file")));
         QVERIFY(RecordsIn(*m_box, 1) > 0);
         const QStringList p = finalChecks();
-        m_figures << Figure{QStringLiteral("full disk during the move manager's copies"), 1,
-                            long(!p.isEmpty()),
-                            QStringLiteral("%1 of 13 records moved").arg(13 - RecordsIn(*m_box, 1))};
+        m_figures << Figure{
+            QStringLiteral("full disk during the move manager's copies"), 1, long(!p.isEmpty()),
+            QStringLiteral("%1 of 13 records moved").arg(13 - RecordsIn(*m_box, 1))};
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 
@@ -221,7 +225,8 @@ private slots:
                  qPrintable(hook.texts.join(u'\n')));
         const QStringList p = finalChecks(expect);
         m_figures << Figure{QStringLiteral("full disk during dropped-file copies"), 1,
-                            long(!p.isEmpty()), QStringLiteral("%1 of 2 added").arg(RecordsIn(*m_box, 1) - 13)};
+                            long(!p.isEmpty()),
+                            QStringLiteral("%1 of 2 added").arg(RecordsIn(*m_box, 1) - 13)};
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 
@@ -327,8 +332,8 @@ private slots:
             "Some files and their associated records were not moved because the files could "
             "not be found on disk.")));
         const QStringList p = finalChecks();
-        m_figures << Figure{QStringLiteral("read-only area folder (delete button, move manager)"), 2,
-                            long(!p.isEmpty()), QStringLiteral("records kept, nothing copied")};
+        m_figures << Figure{QStringLiteral("read-only area folder (delete button, move manager)"),
+                            2, long(!p.isEmpty()), QStringLiteral("records kept, nothing copied")};
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 

@@ -19,10 +19,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QtTest>
 
@@ -201,7 +201,9 @@ private:
         for (long k = 1; k <= n; ++k) {
             const QStringList p = runOnce(c, k, nullptr);
             if (!p.isEmpty())
-                failures << QStringLiteral("call %1 failing: %2").arg(k).arg(p.join(QStringLiteral("; ")));
+                failures << QStringLiteral("call %1 failing: %2")
+                                .arg(k)
+                                .arg(p.join(QStringLiteral("; ")));
         }
         m_figures << Figure{c.name, n + 1, long(failures.size()),
                             QStringLiteral("%1 server calls without faults").arg(n)};
@@ -237,15 +239,13 @@ private slots:
     void cleanupTestCase()
     {
         PrintFigures(QStringLiteral("Fault runs per command"), m_figures);
-        qInfo("ms in sandbox %lld, snapshot %lld, prepare %lld, command %lld, close %lld, checks %lld",
+        qInfo("ms in sandbox %lld, snapshot %lld, prepare %lld, command %lld, close %lld, checks "
+              "%lld",
               m_phase[0], m_phase[1], m_phase[2], m_phase[3], m_phase[4], m_phase[5]);
     }
 
     // The template itself passes every check.
-    void templateIsSound()
-    {
-        QVERIFY(CheckBbs(*m_template, m_layout, Expect{}).isEmpty());
-    }
+    void templateIsSound() { QVERIFY(CheckBbs(*m_template, m_layout, Expect{}).isEmpty()); }
 
     // The checks catch what they are for.
     void checksCatchDamage()
@@ -307,7 +307,8 @@ private slots:
                 FileRec rec{};
                 uint32_t pos = 0;
                 if (!GetFileRecByAreaName(e.area, ToBytes(e.name).constData(), &rec, &pos) ||
-                    rec.FreeFile != 1 || RecText(rec.Description) != QLatin1String("Set on many at once"))
+                    rec.FreeFile != 1 ||
+                    RecText(rec.Description) != QLatin1String("Set on many at once"))
                     p << QStringLiteral("not updated: ") + e.name;
             }
             return p;

@@ -93,8 +93,7 @@ private slots:
         QVERIFY(m_template->ok());
         m_layout = BuildBulkBbs(m_template->home(), 1, kRecords);
         QCOMPARE(m_layout.contents.size(), kRecords);
-        QVERIFY(wcadmin::AddArea(QFile::encodeName(m_template->home()).toStdString(), 2,
-                                 "Target")
+        QVERIFY(wcadmin::AddArea(QFile::encodeName(m_template->home()).toStdString(), 2, "Target")
                     .empty());
     }
 
@@ -154,12 +153,13 @@ private slots:
             else
                 qInfo("run %d: killed after %d ms, %d records moved", run, delay, moved);
         }
-        m_figures << Figure{QStringLiteral("move manager killed (SIGKILL), %1 records").arg(kRecords),
-                            kKillRuns, long(failures.size()),
-                            QStringLiteral("seed %1: %2 killed during the move, %3 ended first")
-                                .arg(seed)
-                                .arg(killed)
-                                .arg(completed)};
+        m_figures << Figure{
+            QStringLiteral("move manager killed (SIGKILL), %1 records").arg(kRecords), kKillRuns,
+            long(failures.size()),
+            QStringLiteral("seed %1: %2 killed during the move, %3 ended first")
+                .arg(seed)
+                .arg(killed)
+                .arg(completed)};
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
     }
 };

@@ -84,8 +84,10 @@ private slots:
     {
         QTest::addColumn<QString>("failing");
         QTest::addColumn<int>("answer");
-        QTest::newRow("write fails, Yes") << QStringLiteral("WcWriteFile") << int(DialogAnswer::Yes);
-        QTest::newRow("write fails, All") << QStringLiteral("WcWriteFile") << int(DialogAnswer::All);
+        QTest::newRow("write fails, Yes")
+            << QStringLiteral("WcWriteFile") << int(DialogAnswer::Yes);
+        QTest::newRow("write fails, All")
+            << QStringLiteral("WcWriteFile") << int(DialogAnswer::All);
         QTest::newRow("read fails, All") << QStringLiteral("WcReadFile") << int(DialogAnswer::All);
     }
 
