@@ -79,15 +79,18 @@ done
 wait
 
 failed=0
+bad=0
 printf '%-20s %12s %9s\n' target executions findings
 for name in "${targets[@]}"; do
   read -r execs findings artifacts < "$results/$name"
   printf '%-20s %12s %9s\n' "$name" "$execs" "$findings"
   if [ "$findings" -ne 0 ] || [ "$execs" = "?" ]; then
     failed=1
+    bad=$((bad + 1))
     echo "  inputs and log kept in $artifacts" >&2
     tail -40 "$artifacts/log" >&2
   fi
 done
 rm -rf "$results"
+echo "fuzz: $(( ${#targets[@]} - bad )) passed, $bad failed"
 exit $failed
