@@ -14,12 +14,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -78,9 +81,92 @@ enum StmtSlot {
     sSlotCount
 };
 
+// A file created anew for writing collects its writes and stores them in
+// large blocks: callers write in small chunks (4096 bytes), and one system
+// call per chunk would cost more than the copy itself. So that no write that
+// reported success can fail later (a close cannot report failure), disk
+// space for the collected bytes is reserved before they are accepted; where
+// space cannot be reserved, the handle falls back to writing each chunk
+// through at once.
 struct OpenFile {
     int fd = -1;
+    bool collect = false; // write-behind in use
+    bool direct = false;  // collected blocks bypass the page cache
+    struct FreeAligned {
+        void operator()(char* p) const { std::free(p); }
+    };
+    std::unique_ptr<char, FreeAligned> pending; // bytes accepted but not yet written
+    std::size_t pendingSize = 0;
+    off_t flushed = 0;  // bytes written to the file so far
+    off_t reserved = 0; // disk space reserved from offset 0
 };
+
+constexpr std::size_t kCollectBytes = std::size_t(1) << 20;
+constexpr std::size_t kDirectAlign = 4096;
+
+bool WriteAll(int fd, const char* p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= std::size_t(w);
+    }
+    return true;
+}
+
+void SetDirect(OpenFile& f, bool on)
+{
+    const int flags = ::fcntl(f.fd, F_GETFL);
+    if (flags >= 0 && ::fcntl(f.fd, F_SETFL, on ? flags | O_DIRECT : flags & ~O_DIRECT) == 0)
+        f.direct = on;
+    else
+        f.direct = false;
+}
+
+// Writes the collected bytes. In direct mode only whole aligned blocks go
+// out unless `all` is set; the rest stays collected for the next block.
+bool FlushPending(OpenFile& f, bool all)
+{
+    std::size_t n = f.pendingSize;
+    if (f.direct) {
+        const std::size_t blocks = n - n % kDirectAlign;
+        if (blocks > 0 && !WriteAll(f.fd, f.pending.get(), blocks)) {
+            // A file system that refuses direct blocks gets ordinary writes.
+            SetDirect(f, false);
+            if (::lseek(f.fd, f.flushed, SEEK_SET) != f.flushed)
+                return false;
+            return FlushPending(f, all);
+        }
+        f.flushed += off_t(blocks);
+        std::memmove(f.pending.get(), f.pending.get() + blocks, n - blocks);
+        f.pendingSize = n = n - blocks;
+        if (n == 0 || !all)
+            return true;
+        SetDirect(f, false); // the unaligned tail goes through the page cache
+    }
+    const bool ok = WriteAll(f.fd, f.pending.get(), n);
+    if (ok)
+        f.flushed += off_t(n);
+    f.pendingSize = 0;
+    return ok;
+}
+
+// Ends write-behind for a handle: collected bytes are written and any space
+// reserved beyond the end of the file is given back.
+bool EndCollecting(OpenFile& f)
+{
+    if (!f.collect)
+        return true;
+    const bool ok = FlushPending(f, true);
+    f.collect = false;
+    if (f.reserved > f.flushed)
+        (void)::ftruncate(f.fd, f.flushed);
+    return ok;
+}
 
 struct Context {
     std::string home;
@@ -427,8 +513,10 @@ OpenFile* FindHandle(Context& c, WcHandle h)
 
 void CloseAllFiles(Context& c)
 {
-    for (auto& [h, f] : c.files)
+    for (auto& [h, f] : c.files) {
+        EndCollecting(f);
         ::close(f.fd);
+    }
     c.files.clear();
 }
 
@@ -1000,7 +1088,18 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
         return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
     }
     const WcHandle h = ctx.nextHandle++;
-    ctx.files[h] = OpenFile{fd};
+    OpenFile& opened = ctx.files[h];
+    opened.fd = fd;
+    // A new file written from the start: collect its writes.
+    if (write && !read && (flags & O_TRUNC)) {
+        opened.pending.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, kCollectBytes)));
+        opened.collect = opened.pending != nullptr;
+        // Large copies go straight to the disk: they would only push other
+        // files out of the page cache, and the copy through the cache costs
+        // more than the disk write itself.
+        if (opened.collect)
+            SetDirect(opened, true);
+    }
     return h;
 }
 
@@ -1013,6 +1112,8 @@ bool WcGetFileTime(WcHandle handle, FILETIME* utc)
         return Fail(uint32_t(WC_INVALID_INDEX), false);
     if (!utc)
         return Fail(kBadArgument, false);
+    if (!EndCollecting(*f))
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
     struct stat sb {
     };
     if (::fstat(f->fd, &sb) != 0)
@@ -1033,7 +1134,8 @@ uint32_t WcGetFileSize(WcHandle handle)
     };
     if (::fstat(f->fd, &sb) != 0)
         return Fail(uint32_t(WC_ACCESS_DENIED), kInvalidSize);
-    return uint32_t(sb.st_size); // the low word, as the size of a record holds it
+    const off_t size = std::max<off_t>(sb.st_size, f->flushed + off_t(f->pendingSize));
+    return uint32_t(size); // the low word, as the size of a record holds it
 }
 
 bool WcReadFile(WcHandle handle, void* buffer, uint32_t count, uint32_t* done)
@@ -1071,6 +1173,31 @@ bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* 
         return Fail(kBadArgument, false);
     *done = 0;
     const auto* p = static_cast<const char*>(buffer);
+    if (f->collect) {
+        const off_t end = f->flushed + off_t(f->pendingSize) + off_t(count);
+        if (end > f->reserved) {
+            const off_t step = std::max<off_t>(end - f->reserved, off_t(kCollectBytes));
+            if (::fallocate(f->fd, FALLOC_FL_KEEP_SIZE, f->reserved, step) == 0) {
+                f->reserved += step;
+            } else if (!EndCollecting(*f)) {
+                // No space to reserve: what was collected is written now, so
+                // a failure shows at this call.
+                return Fail(uint32_t(WC_ACCESS_DENIED), false);
+            }
+        }
+        if (f->collect && count <= kCollectBytes) {
+            if (f->pendingSize + count > kCollectBytes && !FlushPending(*f, false))
+                return Fail(uint32_t(WC_ACCESS_DENIED), false);
+            if (f->pendingSize + count > kCollectBytes && !FlushPending(*f, true))
+                return Fail(uint32_t(WC_ACCESS_DENIED), false);
+            std::memcpy(f->pending.get() + f->pendingSize, p, count);
+            f->pendingSize += count;
+            *done = count;
+            return true;
+        }
+        if (f->collect && !EndCollecting(*f))
+            return Fail(uint32_t(WC_ACCESS_DENIED), false);
+    }
     while (*done < count) {
         const ssize_t n = ::write(f->fd, p + *done, count - *done);
         if (n < 0 && errno == EINTR)
@@ -1085,7 +1212,14 @@ bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* 
 void WcCloseHandle(WcHandle handle)
 {
     // A close cannot report failure; a faulted one leaves the handle open.
+    // Bytes a write already accepted are stored first in any case: the
+    // caller was told they were written.
     std::lock_guard<std::recursive_mutex> lock(gLock);
+    if (gContext) {
+        auto open = gContext->files.find(handle);
+        if (open != gContext->files.end())
+            EndCollecting(open->second);
+    }
     if (const uint32_t fault = FaultHit("WcCloseHandle")) {
         tLastError = fault;
         return;
@@ -1101,6 +1235,7 @@ void WcCloseHandle(WcHandle handle)
         tLastError = WC_INVALID_INDEX;
         return;
     }
+    EndCollecting(it->second);
     ::close(it->second.fd);
     ctx.files.erase(it);
 }

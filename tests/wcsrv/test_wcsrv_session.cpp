@@ -29,6 +29,7 @@ private slots:
     void missingDatabaseAfterConnect();
 
     void fileWriteReadSizeTime();
+    void largeWriteInSmallChunks();
     void openExistingMissingFile();
     void caseInsensitiveNames_data();
     void caseInsensitiveNames();
@@ -272,6 +273,38 @@ void TestWcsrvSession::fileWriteReadSizeTime()
     QVERIFY(a > 0 && b > 0 && a != b);
     WcCloseHandle(a);
     WcCloseHandle(b);
+}
+
+// A new file written in 4096-byte chunks is collected and stored in large
+// blocks: the size is right before the close, the bytes are right after it
+// (also when the length is not a whole number of blocks), and a close that
+// fails still stores every byte a write accepted.
+void TestWcsrvSession::largeWriteInSmallChunks()
+{
+    FileFixture fx;
+    QVERIFY(fx.login.ok());
+    QByteArray data(3 * 1024 * 1024 + 1234, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 131 + i / 4096) & 0xff);
+    for (const bool faultedClose : {false, true}) {
+        const char* path = faultedClose ? "wc:\\file\\area(7)\\B.BIN" : "wc:\\file\\area(7)\\A.BIN";
+        const WcHandle h = WcCreateFile(path, WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+        QVERIFY(h > 0);
+        for (qsizetype off = 0; off < data.size(); off += 4096) {
+            const uint32_t n = uint32_t(std::min<qsizetype>(4096, data.size() - off));
+            uint32_t done = 0;
+            QVERIFY(WcWriteFile(h, data.constData() + off, n, &done));
+            QCOMPARE(done, n);
+        }
+        QCOMPARE(WcGetFileSize(h), uint32_t(data.size()));
+        if (faultedClose)
+            WcFaultFailKind("WcCloseHandle", WC_NO_ACTION_TAKEN);
+        WcCloseHandle(h);
+        WcFaultReset();
+        QFile f(QDir(fx.bbs.areaFolder(7)).filePath(QString::fromLatin1(path).section(u'\\', -1)));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll() == data);
+    }
 }
 
 void TestWcsrvSession::openExistingMissingFile()
