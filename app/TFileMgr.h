@@ -71,7 +71,7 @@ public:
     // Chooses a selector line as the user would and runs the area change.
     void ChooseArea(int index);
 
-    // Controls, by the design's names.
+    // Controls, named as the sysop's documentation and the tests know them.
     QComboBox* AreaListBox = nullptr;
     QCheckBox* cb_FileFilter = nullptr;
     QPushButton* b_freshen = nullptr;

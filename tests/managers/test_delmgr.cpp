@@ -87,7 +87,7 @@ private slots:
         m_bbs.reset();
     }
 
-    void looksAsDesigned()
+    void layoutAndCaptions()
     {
         TDelMgr form;
         form.show();

@@ -158,7 +158,7 @@ private slots:
         m_bbs.reset();
     }
 
-    void looksAsDesigned()
+    void layoutAndCaptions()
     {
         TFileListMgrForm form;
         form.show();

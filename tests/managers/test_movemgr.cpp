@@ -99,7 +99,7 @@ private slots:
         m_bbs.reset();
     }
 
-    void looksAsDesigned()
+    void layoutAndCaptions()
     {
         TMoveMgr form;
         form.show();

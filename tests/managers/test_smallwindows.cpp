@@ -52,7 +52,7 @@ private slots:
         m_bbs.reset();
     }
 
-    void chooserLooksAsDesigned()
+    void chooserLayoutAndCaptions()
     {
         TChooseFileAreaForm form;
         form.show();
