@@ -45,7 +45,7 @@ QLabel* boldCentredLabel(const QString& name, QWidget* parent)
 
 } // namespace
 
-TDelMgr::TDelMgr(QWidget* parent) : QDialog(parent)
+TDelMgr::TDelMgr(QWidget* parent) : TBatchWindow(parent)
 {
     setObjectName(QStringLiteral("DelMgr"));
     setWindowTitle(QStringLiteral("File Area Deletion Manager"));
@@ -372,36 +372,10 @@ void TDelMgr::b_CloseClick()
         close();
 }
 
-void TDelMgr::reject()
+QAbstractButton* TDelMgr::EscapeButton() const
 {
-    if (m_running)
-        m_stopRequest = true;
-    else
-        QDialog::reject();
-}
-
-void TDelMgr::closeEvent(QCloseEvent* event)
-{
-    // The close box during a run asks for a stop instead of destroying the
-    // window under the running loop.
-    if (m_running) {
-        m_stopRequest = true;
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void TDelMgr::keyPressEvent(QKeyEvent* event)
-{
-    // Esc belongs to "Stop", which exists only during a run.
-    if (event->key() == Qt::Key_Escape) {
-        if (del_Cancel->isVisible())
-            del_Cancel->click();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    // Esc belongs to the stop button, which shows only during a run.
+    return del_Cancel;
 }
 
 bool TDelMgr::eventFilter(QObject* watched, QEvent* event)

@@ -3,7 +3,7 @@
 // the files on disk.
 #pragma once
 
-#include <QDialog>
+#include "managers/TBatchWindow.h"
 
 #include <memory>
 
@@ -18,7 +18,7 @@ class QPushButton;
 class QStatusBar;
 class TSplitControl;
 
-class TDelMgr : public QDialog
+class TDelMgr : public TBatchWindow
 {
     Q_OBJECT
 public:
@@ -45,7 +45,6 @@ public:
 
     // Panel 0 of the status bar.
     QString StatusText() const;
-    bool IsRunning() const { return m_running; }
     TSplitControl* SplitControl() const { return m_split.get(); }
     // The copy of the filter file path taken when the match window closed.
     QString FilterFilePath() const { return m_filterFilePath; }
@@ -61,12 +60,10 @@ public slots:
     void SplitterMouseDown(QMouseEvent* event);
     void SplitterMouseMove(QMouseEvent* event);
     void SplitterMouseUp(QMouseEvent* event);
-    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    QAbstractButton* EscapeButton() const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -77,8 +74,6 @@ private:
 
     QLabel* m_statusPanel;
     std::unique_ptr<TSplitControl> m_split;
-    bool m_stopRequest = false;
-    bool m_running = false;
     bool m_counting = false;
     bool m_recount = false;
     bool m_placed = false;

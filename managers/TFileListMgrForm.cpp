@@ -134,7 +134,7 @@ QByteArray FileListTotalLine(long count)
         PadToWidth(QStringLiteral("    Total Files: %1").arg(count), u' ', kLineWidth, u'R'));
 }
 
-TFileListMgrForm::TFileListMgrForm(QWidget* parent) : QDialog(parent)
+TFileListMgrForm::TFileListMgrForm(QWidget* parent) : TBatchWindow(parent)
 {
     setObjectName(QStringLiteral("FileListMgrForm"));
     setWindowTitle(QStringLiteral("File List Manager"));
@@ -324,36 +324,6 @@ void TFileListMgrForm::b_CloseClick()
         m_stopRequest = true;
     else
         close();
-}
-
-void TFileListMgrForm::reject()
-{
-    if (m_running)
-        m_stopRequest = true;
-    else
-        QDialog::reject();
-}
-
-void TFileListMgrForm::closeEvent(QCloseEvent* event)
-{
-    // The close box during a run asks for a stop instead of destroying the
-    // window under the running loop.
-    if (m_running) {
-        m_stopRequest = true;
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void TFileListMgrForm::keyPressEvent(QKeyEvent* event)
-{
-    // No button of this window answers Esc.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void TFileListMgrForm::SetRunning(bool running)

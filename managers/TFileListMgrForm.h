@@ -5,8 +5,8 @@
 
 #include "server/Records.h"
 
+#include "managers/TBatchWindow.h"
 #include <QByteArray>
-#include <QDialog>
 
 class QCheckBox;
 class QGroupBox;
@@ -27,7 +27,7 @@ QByteArray FileListHeading(const QString& areaLine);
 // The "    Total Files: " line, blanks to 80 columns.
 QByteArray FileListTotalLine(long count);
 
-class TFileListMgrForm : public QDialog
+class TFileListMgrForm : public TBatchWindow
 {
     Q_OBJECT
 public:
@@ -56,7 +56,6 @@ public:
     QLineEdit* e_TotalFilesIncluded;
     QStatusBar* StatusBar1;
 
-    bool IsRunning() const { return m_running; }
     QString FilterFilePath() const { return m_filterFilePath; }
 
 public slots:
@@ -67,20 +66,15 @@ public slots:
     void b_DeselectAllClick();
     void b_CloseClick();
     void b_MakeFileListClick();
-    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void SetRunning(bool running);
     void ShowCounts(long areaCount, long total);
     void EndRun();
 
-    bool m_stopRequest = false;
-    bool m_running = false;
     bool m_placed = false;
     QString m_filterFilePath;
 };

@@ -54,7 +54,7 @@ int selectedArea(const QListWidget* list)
 
 } // namespace
 
-TMoveMgr::TMoveMgr(QWidget* parent) : QDialog(parent)
+TMoveMgr::TMoveMgr(QWidget* parent) : TBatchWindow(parent)
 {
     setObjectName(QStringLiteral("MoveMgr"));
     setWindowTitle(QStringLiteral("File Area Move Manager"));
@@ -466,34 +466,8 @@ void TMoveMgr::b_CloseClick()
         close();
 }
 
-void TMoveMgr::reject()
+QAbstractButton* TMoveMgr::EscapeButton() const
 {
-    if (m_running)
-        m_stopRequest = true;
-    else
-        QDialog::reject();
-}
-
-void TMoveMgr::closeEvent(QCloseEvent* event)
-{
-    // The close box during a move asks for a stop instead of destroying the
-    // window under the running loop.
-    if (m_running) {
-        m_stopRequest = true;
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void TMoveMgr::keyPressEvent(QKeyEvent* event)
-{
-    // Esc belongs to "Cancel", which exists only during a move.
-    if (event->key() == Qt::Key_Escape) {
-        if (b_Cancel->isVisible())
-            b_Cancel->click();
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    // Esc belongs to the stop button, which shows only during a run.
+    return b_Cancel;
 }

@@ -3,7 +3,7 @@
 // the new area through the server first.
 #pragma once
 
-#include <QDialog>
+#include "managers/TBatchWindow.h"
 
 class QCheckBox;
 class QLabel;
@@ -12,7 +12,7 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 
-class TMoveMgr : public QDialog
+class TMoveMgr : public TBatchWindow
 {
     Q_OBJECT
 public:
@@ -36,7 +36,6 @@ public:
 
     // Panel 0 of the status bar.
     QString StatusText() const;
-    bool IsRunning() const { return m_running; }
     QString FilterFilePath() const { return m_filterFilePath; }
 
 public slots:
@@ -48,7 +47,6 @@ public slots:
     void b_MoveToList2Click();
     void b_CancelClick();
     void b_CloseClick();
-    void reject() override;
 
 signals:
     // Every text put into the status panel, as it is shown.
@@ -56,8 +54,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    QAbstractButton* EscapeButton() const override;
 
 private:
     void SetStatusText(const QString& text);
@@ -67,8 +64,6 @@ private:
     void RunMove(int source, int destination, int sourceTotal);
 
     QLabel* m_statusPanel;
-    bool m_stopRequest = false;
-    bool m_running = false;
     bool m_notMoved = false;
     bool m_placed = false;
     QString m_filterFilePath;
