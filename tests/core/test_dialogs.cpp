@@ -9,7 +9,8 @@
 #include <QPushButton>
 #include <QtTest>
 
-class TestDialogs : public QObject {
+class TestDialogs : public QObject
+{
     Q_OBJECT
 private slots:
     void serverErrorNames_data()
@@ -43,12 +44,15 @@ private slots:
         script.answer(DialogAnswer::Yes).answer(DialogAnswer::No).answer(DialogAnswer::Closed);
         QVERIFY(ConfirmYesNo(QStringLiteral("q1")));
         QVERIFY(!ConfirmYesNo(QStringLiteral("q2")));
-        QVERIFY(!ConfirmYesNo(QStringLiteral("q3")));  // closing counts as No
-        script.answer(DialogAnswer::Yes).answer(DialogAnswer::All).answer(DialogAnswer::No).answer(DialogAnswer::Closed);
+        QVERIFY(!ConfirmYesNo(QStringLiteral("q3"))); // closing counts as No
+        script.answer(DialogAnswer::Yes)
+            .answer(DialogAnswer::All)
+            .answer(DialogAnswer::No)
+            .answer(DialogAnswer::Closed);
         QCOMPARE(ConfirmYesNoAll(QStringLiteral("a")), 1);
         QCOMPARE(ConfirmYesNoAll(QStringLiteral("b")), -1);
         QCOMPARE(ConfirmYesNoAll(QStringLiteral("c")), 0);
-        QCOMPARE(ConfirmYesNoAll(QStringLiteral("d")), 0);  // closed box: 0, not -1
+        QCOMPARE(ConfirmYesNoAll(QStringLiteral("d")), 0); // closed box: 0, not -1
         QCOMPARE(script.shown.size(), 7);
         QCOMPARE(script.shown[3].kind, MessageKind::Confirmation);
     }
@@ -87,7 +91,8 @@ private slots:
         QVERIFY(!after);
         QCOMPARE(script.shown.size(), 1);
         QCOMPARE(script.shown[0].kind, MessageKind::Error);
-        QCOMPARE(script.shown[0].text, QStringLiteral("'99999999999' is not a valid integer value"));
+        QCOMPARE(script.shown[0].text,
+                 QStringLiteral("'99999999999' is not a valid integer value"));
     }
 
     void errorThrownInEventIsCaughtByApplication()

@@ -8,13 +8,14 @@
 
 #include <cstring>
 
-class TestText : public QObject {
+class TestText : public QObject
+{
     Q_OBJECT
 private slots:
     void recTextStopsAtNulOrFieldEnd()
     {
         char field[8];
-        std::memcpy(field, "ABCDEFGH", 8);  // no NUL: read to the field's end
+        std::memcpy(field, "ABCDEFGH", 8); // no NUL: read to the field's end
         QCOMPARE(RecText(field), QStringLiteral("ABCDEFGH"));
         field[3] = '\0';
         QCOMPARE(RecText(field), QStringLiteral("ABC"));
@@ -83,7 +84,8 @@ private slots:
                 StrToInt(text);
                 QFAIL("no ConversionError");
             } catch (const ConversionError& e) {
-                QCOMPARE(e.message(), QStringLiteral("'%1' is not a valid integer value").arg(text));
+                QCOMPARE(e.message(),
+                         QStringLiteral("'%1' is not a valid integer value").arg(text));
             }
         }
     }
@@ -95,7 +97,8 @@ private slots:
         QCOMPARE(AreaLinePrefix(12345), QStringLiteral("12345: "));
         QCOMPARE(AreaNumberOfLine(QStringLiteral("   7: Uploads")), 7);
         QCOMPARE(AreaNumberOfLine(QStringLiteral("no colon")), 0);
-        QVERIFY_THROWS_EXCEPTION(ConversionError, AreaNumberOfLine(QStringLiteral("File Filter ON: x")));
+        QVERIFY_THROWS_EXCEPTION(ConversionError,
+                                 AreaNumberOfLine(QStringLiteral("File Filter ON: x")));
 
         const EntryRef filtered = EntryOfLine(QStringLiteral("  12: FOO.ZIP"), 3);
         QCOMPARE(filtered.area, 12);
@@ -107,7 +110,8 @@ private slots:
 
     void serverPaths()
     {
-        QCOMPARE(ServerFilePath(7, QStringLiteral("A.TXT")), QStringLiteral("wc:\\file\\area(7)\\A.TXT"));
+        QCOMPARE(ServerFilePath(7, QStringLiteral("A.TXT")),
+                 QStringLiteral("wc:\\file\\area(7)\\A.TXT"));
         QCOMPARE(ServerFilePathBytes(12, "FOO.ZIP"), QByteArray("wc:\\file\\area(12)\\FOO.ZIP"));
         // The 100-byte buffer: at most 99 characters.
         QCOMPARE(ServerFilePath(1, QString(200, u'X')).size(), 99);
