@@ -7,7 +7,8 @@
 
 #include <stdexcept>
 
-class AppError : public std::runtime_error {
+class AppError : public std::runtime_error
+{
 public:
     explicit AppError(const QString& message)
         : std::runtime_error(message.toStdString()), m_message(message)
@@ -20,14 +21,16 @@ private:
 };
 
 // A number conversion that failed ("'%s' is not a valid integer value").
-class ConversionError : public AppError {
+class ConversionError : public AppError
+{
 public:
     using AppError::AppError;
 };
 
 // A write the platform refused ("Unable to write to %s") or a folder that
 // could not be created.
-class WriteError : public AppError {
+class WriteError : public AppError
+{
 public:
     using AppError::AppError;
 };

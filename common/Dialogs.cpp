@@ -5,7 +5,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
+namespace
+{
 
 MessageHook& messageHook()
 {
@@ -97,9 +98,15 @@ MessageHook SetMessageHook(MessageHook hook)
     return old;
 }
 
-void ShowWarning(const QString& text) { showBox(MessageKind::Warning, text, {kOk}); }
+void ShowWarning(const QString& text)
+{
+    showBox(MessageKind::Warning, text, {kOk});
+}
 
-void ShowInformation(const QString& text) { showBox(MessageKind::Information, text, {kOk}); }
+void ShowInformation(const QString& text)
+{
+    showBox(MessageKind::Information, text, {kOk});
+}
 
 bool ConfirmYesNo(const QString& text)
 {
@@ -121,18 +128,41 @@ int ConfirmYesNoAll(const QString& text)
 QString ServerErrorName(unsigned code)
 {
     static const char* const names[] = {
-        "WC_UNSUPPORTED_VERSION",     "WC_CONTEXT_NOT_INITIALIZED", "WC_INVALID_NODE_NUMBER",
-        "WC_USER_NOT_FOUND",          "WC_INCORRECT_PASSWORD",      "WC_USER_NOT_LOGGED_IN",
-        "WC_INVALID_INDEX",           "WC_INVALID_OBJECT_ID",       "WC_GROUP_ALREADY_EXISTS",
-        "WC_GROUP_NOT_FOUND",         nullptr,                      "WC_OBJECTID_ALREADY_EXISTS",
-        "WC_NAME_NOT_FOUND",          "WC_NAME_ALREADY_EXISTS",     "WC_ALREADY_LOGGED_IN",
-        "WC_ITEM_NOT_FOUND",          "WC_ITEM_REQUIRES_NAME",      "WC_ITEM_ALREADY_EXISTS",
-        "WC_ITEM_NAME_DIFFERENT",     "WC_RECORD_NOT_FOUND",        "WC_ACCESS_DENIED",
-        "WC_NODE_ALREADY_IN_USE",     "WC_USER_ALREADY_LOGGED_IN",  "WC_INVALID_CONNECTION_ID",
-        "WC_INVALID_CONFERENCE",      "WC_INVALID_CONFERENCEGROUP", "WC_INVALID_FILEAREA",
-        "WC_INVALID_FILEGROUP",       "WC_DUPLICATE_RECORD",        "WC_NO_ACTION_TAKEN",
-        "WC_ACCOUNT_LOCKED_OUT",      "WC_FILE_SEARCH_SYNTAX",      "WC_REQUEST_NOT_ADDED",
-        "WC_CONTEXT_MULTI_REFS",      "WC_CONTEXT_ALREADY_INITIALIZED",
+        "WC_UNSUPPORTED_VERSION",
+        "WC_CONTEXT_NOT_INITIALIZED",
+        "WC_INVALID_NODE_NUMBER",
+        "WC_USER_NOT_FOUND",
+        "WC_INCORRECT_PASSWORD",
+        "WC_USER_NOT_LOGGED_IN",
+        "WC_INVALID_INDEX",
+        "WC_INVALID_OBJECT_ID",
+        "WC_GROUP_ALREADY_EXISTS",
+        "WC_GROUP_NOT_FOUND",
+        nullptr,
+        "WC_OBJECTID_ALREADY_EXISTS",
+        "WC_NAME_NOT_FOUND",
+        "WC_NAME_ALREADY_EXISTS",
+        "WC_ALREADY_LOGGED_IN",
+        "WC_ITEM_NOT_FOUND",
+        "WC_ITEM_REQUIRES_NAME",
+        "WC_ITEM_ALREADY_EXISTS",
+        "WC_ITEM_NAME_DIFFERENT",
+        "WC_RECORD_NOT_FOUND",
+        "WC_ACCESS_DENIED",
+        "WC_NODE_ALREADY_IN_USE",
+        "WC_USER_ALREADY_LOGGED_IN",
+        "WC_INVALID_CONNECTION_ID",
+        "WC_INVALID_CONFERENCE",
+        "WC_INVALID_CONFERENCEGROUP",
+        "WC_INVALID_FILEAREA",
+        "WC_INVALID_FILEGROUP",
+        "WC_DUPLICATE_RECORD",
+        "WC_NO_ACTION_TAKEN",
+        "WC_ACCOUNT_LOCKED_OUT",
+        "WC_FILE_SEARCH_SYNTAX",
+        "WC_REQUEST_NOT_ADDED",
+        "WC_CONTEXT_MULTI_REFS",
+        "WC_CONTEXT_ALREADY_INITIALIZED",
     };
     static_assert(sizeof(names) / sizeof(names[0]) == 0x23);
     if (code >= 0x20000001u && code <= 0x20000023u && names[code - 0x20000001u])
@@ -140,9 +170,15 @@ QString ServerErrorName(unsigned code)
     return QStringLiteral("Unrecoginzed error.");
 }
 
-void ShowServerError(unsigned code) { ShowWarning(ServerErrorName(code)); }
+void ShowServerError(unsigned code)
+{
+    ShowWarning(ServerErrorName(code));
+}
 
-void ShowErrorBox(const QString& text) { showBox(MessageKind::Error, text, {kOk}); }
+void ShowErrorBox(const QString& text)
+{
+    showBox(MessageKind::Error, text, {kOk});
+}
 
 FileDialogHook SetFileDialogHook(FileDialogHook hook)
 {

@@ -34,7 +34,7 @@ enum class FileDialogKind { Open, Save };
 struct FileDialogRequest {
     FileDialogKind kind = FileDialogKind::Open;
     QString title;
-    QString filter;  // "Description|*.a;*.b|All Files|*.*"
+    QString filter; // "Description|*.a;*.b|All Files|*.*"
     bool confirmOverwrite = false;
     bool mustExist = false;
 };

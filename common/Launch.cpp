@@ -4,7 +4,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-namespace {
+namespace
+{
 LaunchHook& launchHook()
 {
     static LaunchHook hook;

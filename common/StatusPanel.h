@@ -4,7 +4,8 @@
 
 #include <QString>
 
-class StatusPanel {
+class StatusPanel
+{
 public:
     virtual ~StatusPanel() = default;
     virtual QString StatusText() const = 0;

@@ -21,9 +21,15 @@ void SetRecText(char* field, std::size_t size, const QString& text)
     field[len] = '\0';
 }
 
-QByteArray ToBytes(const QString& text) { return text.toLatin1(); }
+QByteArray ToBytes(const QString& text)
+{
+    return text.toLatin1();
+}
 
-QString FromBytes(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
+QString FromBytes(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes);
+}
 
 QString TrimControls(const QString& text)
 {

@@ -10,7 +10,10 @@
 
 // Text of a fixed field: up to its NUL, or the whole field when it has none.
 QString RecText(const char* field, std::size_t size);
-template <std::size_t N> QString RecText(const char (&field)[N]) { return RecText(field, N); }
+template <std::size_t N> QString RecText(const char (&field)[N])
+{
+    return RecText(field, N);
+}
 
 // NUL-terminated copy cut to size-1 bytes; bytes after the NUL are left as they were.
 void SetRecText(char* field, std::size_t size, const QString& text);
@@ -19,7 +22,7 @@ template <std::size_t N> void SetRecText(char (&field)[N], const QString& text)
     SetRecText(field, N, text);
 }
 
-QByteArray ToBytes(const QString& text);  // Latin-1
+QByteArray ToBytes(const QString& text); // Latin-1
 QString FromBytes(const QByteArray& bytes);
 
 // Removes leading and trailing characters of code 32 or less.

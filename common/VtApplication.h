@@ -7,7 +7,8 @@
 
 #include <functional>
 
-class VtApplication : public QApplication {
+class VtApplication : public QApplication
+{
     Q_OBJECT
 public:
     VtApplication(int& argc, char** argv);

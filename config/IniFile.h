@@ -10,7 +10,8 @@
 #include <QList>
 #include <QString>
 
-class IniFile {
+class IniFile
+{
 public:
     // Reads the file when it exists; a missing or unreadable file is empty.
     explicit IniFile(const QString& path);
@@ -24,5 +25,5 @@ public:
 
 private:
     QString m_path;
-    QList<QByteArray> m_lines;  // each with its own line end as read
+    QList<QByteArray> m_lines; // each with its own line end as read
 };

@@ -12,9 +12,15 @@ QString HomeDirSetting;
 QString ZipViewerSetting;
 QString ProgramFolderOverride;
 
-QString DefaultHomeDir() { return QStringLiteral("/wc5/"); }
+QString DefaultHomeDir()
+{
+    return QStringLiteral("/wc5/");
+}
 
-QString DefaultZipViewer() { return QStringLiteral("xdg-open"); }
+QString DefaultZipViewer()
+{
+    return QStringLiteral("xdg-open");
+}
 
 QString DetermineProgramFolder()
 {

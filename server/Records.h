@@ -18,8 +18,8 @@ typedef struct FILETIME {
 } FILETIME;
 
 typedef struct UserRef {
-    uint32_t UserId;    // 0 when no user is recorded
-    char UserName[72];  // at most 71 characters
+    uint32_t UserId;   // 0 when no user is recorded
+    char UserName[72]; // at most 71 characters
     uint8_t Reserved[12];
 } UserRef;
 
@@ -51,7 +51,7 @@ typedef struct FileRec {
 enum { LongDescLines = 15, LongDescLineSize = 80 };
 
 typedef struct FullFileRec {
-    FileRec Rec;  // the FileRec fields, byte for byte
+    FileRec Rec; // the FileRec fields, byte for byte
     uint8_t Reserved5[260];
     char LongDescription[LongDescLines][LongDescLineSize];
 } FullFileRec;

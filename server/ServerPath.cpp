@@ -5,7 +5,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 constexpr qsizetype kServerPathMax = 99;
 }
 

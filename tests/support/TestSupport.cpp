@@ -14,19 +14,23 @@
 
 DialogScript::DialogScript()
 {
-    m_previous = SetMessageHook([this](MessageKind kind, const QString& text, const QStringList& buttons) {
-        shown.append({kind, text});
-        if (buttons.size() <= 1)
-            return DialogAnswer::Ok;
-        if (answers.isEmpty()) {
-            unexpected = true;
-            return DialogAnswer::Closed;
-        }
-        return answers.takeFirst();
-    });
+    m_previous =
+        SetMessageHook([this](MessageKind kind, const QString& text, const QStringList& buttons) {
+            shown.append({kind, text});
+            if (buttons.size() <= 1)
+                return DialogAnswer::Ok;
+            if (answers.isEmpty()) {
+                unexpected = true;
+                return DialogAnswer::Closed;
+            }
+            return answers.takeFirst();
+        });
 }
 
-DialogScript::~DialogScript() { SetMessageHook(m_previous); }
+DialogScript::~DialogScript()
+{
+    SetMessageHook(m_previous);
+}
 
 DialogScript& DialogScript::answer(DialogAnswer a)
 {
@@ -42,7 +46,10 @@ QStringList DialogScript::texts() const
     return out;
 }
 
-bool DialogScript::contains(const QString& text) const { return texts().contains(text); }
+bool DialogScript::contains(const QString& text) const
+{
+    return texts().contains(text);
+}
 
 FileDialogScript::FileDialogScript()
 {
@@ -52,7 +59,10 @@ FileDialogScript::FileDialogScript()
     });
 }
 
-FileDialogScript::~FileDialogScript() { SetFileDialogHook(m_previous); }
+FileDialogScript::~FileDialogScript()
+{
+    SetFileDialogHook(m_previous);
+}
 
 LaunchScript::LaunchScript(int r) : result(r)
 {
@@ -62,7 +72,10 @@ LaunchScript::LaunchScript(int r) : result(r)
     });
 }
 
-LaunchScript::~LaunchScript() { SetLaunchHook(m_previous); }
+LaunchScript::~LaunchScript()
+{
+    SetLaunchHook(m_previous);
+}
 
 TestBbs::TestBbs(const QString& sysop)
 {

@@ -20,7 +20,8 @@ class QWidget;
 // Records every message box and answers from a queue. Confirmation boxes
 // take the next queued answer (a test fails when none is queued);
 // other boxes are answered OK.
-class DialogScript {
+class DialogScript
+{
 public:
     struct Shown {
         MessageKind kind;
@@ -31,7 +32,7 @@ public:
     DialogScript& answer(DialogAnswer a);
     QList<Shown> shown;
     QList<DialogAnswer> answers;
-    bool unexpected = false;  // a confirmation came with no queued answer
+    bool unexpected = false; // a confirmation came with no queued answer
     QStringList texts() const;
     bool contains(const QString& text) const;
 
@@ -40,7 +41,8 @@ private:
 };
 
 // Answers file choosers from a queue of paths ("" = Cancel) and records the requests.
-class FileDialogScript {
+class FileDialogScript
+{
 public:
     FileDialogScript();
     ~FileDialogScript();
@@ -52,7 +54,8 @@ private:
 };
 
 // Records program launches and answers with a fixed shell code.
-class LaunchScript {
+class LaunchScript
+{
 public:
     explicit LaunchScript(int result = 42);
     ~LaunchScript();
@@ -67,7 +70,8 @@ private:
 };
 
 // A BBS in a temporary folder; WCSRV_HOME points at it while it lives.
-class TestBbs {
+class TestBbs
+{
 public:
     explicit TestBbs(const QString& sysop = QStringLiteral("Test Sysop"));
     ~TestBbs();
@@ -91,7 +95,8 @@ private:
 };
 
 // Connect, create the context and log in; undone on destruction.
-class ServerLogin {
+class ServerLogin
+{
 public:
     ServerLogin();
     ~ServerLogin();
@@ -109,13 +114,13 @@ void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
 
 // Test main under the program's own application class (its notify catches
 // AppError like the program does).
-#define VT_TEST_MAIN(TestObject)                                                           \
-    int main(int argc, char** argv)                                                        \
-    {                                                                                      \
-        qputenv("QT_QPA_PLATFORM", "offscreen");                                           \
-        VtApplication app(argc, argv);                                                     \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                           \
-        TestObject tc;                                                                     \
-        QTEST_SET_MAIN_SOURCE_PATH                                                         \
-        return QTest::qExec(&tc, argc, argv);                                              \
+#define VT_TEST_MAIN(TestObject)                                                                   \
+    int main(int argc, char** argv)                                                                \
+    {                                                                                              \
+        qputenv("QT_QPA_PLATFORM", "offscreen");                                                   \
+        VtApplication app(argc, argv);                                                             \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
     }
