@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProgressBar>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -159,28 +160,42 @@ bool CopyServerFile(const QString& source, const QString& destination, const QSt
     progress.Bar->setMaximum(int(from.size() / kCopyChunkSize));
 
     // The bar is only updated: the loop neither reads the window's Cancel
-    // button nor processes other window messages.
+    // button nor processes other window messages. It moves in steps of a
+    // thousandth of the file at the least (finer than a pixel): a bar update
+    // formats and repaints its text, which per 4096-byte chunk would cost
+    // more than the copy. Before a message and at the end it shows exactly
+    // how far the copy came.
+    const int barStep = std::max(1, progress.Bar->maximum() / 1000);
+    auto showProgress = [&](qint64 total, bool exact) {
+        const int chunks = int(total / kCopyChunkSize);
+        if (exact ? chunks != progress.Bar->value() : chunks - progress.Bar->value() >= barStep)
+            progress.Bar->setValue(chunks);
+    };
     char buffer[kCopyChunkSize];
     qint64 total = 0;
     bool ok = false;
     for (;;) {
         uint32_t read = 0;
         if (!from.read(buffer, kCopyChunkSize, read)) {
+            showProgress(total, true);
             ShowWarning(QStringLiteral("Error Reading from file"));
             break;
         }
         if (read == 0) {
+            showProgress(total, true);
             ok = true;
             break;
         }
         total += read;
-        progress.Bar->setValue(int(total / kCopyChunkSize));
+        showProgress(total, false);
         uint32_t written = 0;
         if (!to.write(buffer, read, written)) {
+            showProgress(total, true);
             ShowWarning(QStringLiteral("Error Writing new file"));
             break;
         }
         if (written != read) {
+            showProgress(total, true);
             ShowWarning(QStringLiteral("Bytes Written not equal to Bytes Read."));
             break;
         }

@@ -6,6 +6,7 @@
 // Only the contract's operations leave the library; everything else is
 // hidden (the library is built with hidden visibility).
 #pragma GCC visibility push(default)
+#include "WcBlockWriter.h"
 #include "WcFault.h"
 #include "server/wcsrv.h"
 #pragma GCC visibility pop
@@ -21,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -81,90 +83,29 @@ enum StmtSlot {
     sSlotCount
 };
 
-// A file created anew for writing collects its writes and stores them in
-// large blocks: callers write in small chunks (4096 bytes), and one system
-// call per chunk would cost more than the copy itself. So that no write that
+// A file created anew for writing collects its writes into large blocks
+// that a thread of its own stores (WcBlockWriter.h). So that no write that
 // reported success can fail later (a close cannot report failure), disk
 // space for the collected bytes is reserved before they are accepted; where
 // space cannot be reserved, the handle falls back to writing each chunk
 // through at once.
 struct OpenFile {
     int fd = -1;
-    bool collect = false; // write-behind in use
-    bool direct = false;  // collected blocks bypass the page cache
-    struct FreeAligned {
-        void operator()(char* p) const { std::free(p); }
-    };
-    std::unique_ptr<char, FreeAligned> pending; // bytes accepted but not yet written
-    std::size_t pendingSize = 0;
-    off_t flushed = 0;  // bytes written to the file so far
-    off_t reserved = 0; // disk space reserved from offset 0
+    std::unique_ptr<wcsrv::BlockWriter> writer; // write-behind in use
+    off_t reserved = 0;                         // disk space reserved from offset 0
 };
-
-constexpr std::size_t kCollectBytes = std::size_t(1) << 20;
-constexpr std::size_t kDirectAlign = 4096;
-
-bool WriteAll(int fd, const char* p, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= std::size_t(w);
-    }
-    return true;
-}
-
-void SetDirect(OpenFile& f, bool on)
-{
-    const int flags = ::fcntl(f.fd, F_GETFL);
-    if (flags >= 0 && ::fcntl(f.fd, F_SETFL, on ? flags | O_DIRECT : flags & ~O_DIRECT) == 0)
-        f.direct = on;
-    else
-        f.direct = false;
-}
-
-// Writes the collected bytes. In direct mode only whole aligned blocks go
-// out unless `all` is set; the rest stays collected for the next block.
-bool FlushPending(OpenFile& f, bool all)
-{
-    std::size_t n = f.pendingSize;
-    if (f.direct) {
-        const std::size_t blocks = n - n % kDirectAlign;
-        if (blocks > 0 && !WriteAll(f.fd, f.pending.get(), blocks)) {
-            // A file system that refuses direct blocks gets ordinary writes.
-            SetDirect(f, false);
-            if (::lseek(f.fd, f.flushed, SEEK_SET) != f.flushed)
-                return false;
-            return FlushPending(f, all);
-        }
-        f.flushed += off_t(blocks);
-        std::memmove(f.pending.get(), f.pending.get() + blocks, n - blocks);
-        f.pendingSize = n = n - blocks;
-        if (n == 0 || !all)
-            return true;
-        SetDirect(f, false); // the unaligned tail goes through the page cache
-    }
-    const bool ok = WriteAll(f.fd, f.pending.get(), n);
-    if (ok)
-        f.flushed += off_t(n);
-    f.pendingSize = 0;
-    return ok;
-}
 
 // Ends write-behind for a handle: collected bytes are written and any space
 // reserved beyond the end of the file is given back.
 bool EndCollecting(OpenFile& f)
 {
-    if (!f.collect)
+    if (!f.writer)
         return true;
-    const bool ok = FlushPending(f, true);
-    f.collect = false;
-    if (f.reserved > f.flushed)
-        (void)::ftruncate(f.fd, f.flushed);
+    const bool ok = f.writer->Finish();
+    const off_t size = f.writer->Accepted();
+    f.writer.reset();
+    if (f.reserved > size)
+        (void)::ftruncate(f.fd, size);
     return ok;
 }
 
@@ -1091,15 +1032,8 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
     OpenFile& opened = ctx.files[h];
     opened.fd = fd;
     // A new file written from the start: collect its writes.
-    if (write && !read && (flags & O_TRUNC)) {
-        opened.pending.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, kCollectBytes)));
-        opened.collect = opened.pending != nullptr;
-        // Large copies go straight to the disk: they would only push other
-        // files out of the page cache, and the copy through the cache costs
-        // more than the disk write itself.
-        if (opened.collect)
-            SetDirect(opened, true);
-    }
+    if (write && !read && (flags & O_TRUNC))
+        opened.writer = wcsrv::BlockWriter::Create(fd);
     return h;
 }
 
@@ -1134,7 +1068,7 @@ uint32_t WcGetFileSize(WcHandle handle)
     };
     if (::fstat(f->fd, &sb) != 0)
         return Fail(uint32_t(WC_ACCESS_DENIED), kInvalidSize);
-    const off_t size = std::max<off_t>(sb.st_size, f->flushed + off_t(f->pendingSize));
+    const off_t size = std::max<off_t>(sb.st_size, f->writer ? f->writer->Accepted() : 0);
     return uint32_t(size); // the low word, as the size of a record holds it
 }
 
@@ -1173,10 +1107,11 @@ bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* 
         return Fail(kBadArgument, false);
     *done = 0;
     const auto* p = static_cast<const char*>(buffer);
-    if (f->collect) {
-        const off_t end = f->flushed + off_t(f->pendingSize) + off_t(count);
+    if (f->writer) {
+        const off_t end = f->writer->Accepted() + off_t(count);
         if (end > f->reserved) {
-            const off_t step = std::max<off_t>(end - f->reserved, off_t(kCollectBytes));
+            const off_t step =
+                std::max<off_t>(end - f->reserved, off_t(wcsrv::BlockWriter::kBlockBytes));
             if (::fallocate(f->fd, FALLOC_FL_KEEP_SIZE, f->reserved, step) == 0) {
                 f->reserved += step;
             } else if (!EndCollecting(*f)) {
@@ -1185,18 +1120,12 @@ bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* 
                 return Fail(uint32_t(WC_ACCESS_DENIED), false);
             }
         }
-        if (f->collect && count <= kCollectBytes) {
-            if (f->pendingSize + count > kCollectBytes && !FlushPending(*f, false))
+        if (f->writer) {
+            if (!f->writer->Append(p, count))
                 return Fail(uint32_t(WC_ACCESS_DENIED), false);
-            if (f->pendingSize + count > kCollectBytes && !FlushPending(*f, true))
-                return Fail(uint32_t(WC_ACCESS_DENIED), false);
-            std::memcpy(f->pending.get() + f->pendingSize, p, count);
-            f->pendingSize += count;
             *done = count;
             return true;
         }
-        if (f->collect && !EndCollecting(*f))
-            return Fail(uint32_t(WC_ACCESS_DENIED), false);
     }
     while (*done < count) {
         const ssize_t n = ::write(f->fd, p + *done, count - *done);

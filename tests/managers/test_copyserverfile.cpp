@@ -243,6 +243,32 @@ private slots:
         QVERIFY(!OpenProgressForm());
     }
 
+    // The bar moves in steps on a large file, but a message shows exactly
+    // how far the copy came: here the 1502nd write of 5000 fails.
+    void failedWriteShowsExactProgress()
+    {
+        const QString source = diskPath(QStringLiteral("big.bin"));
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(Pattern(5000 * 4096));
+        }
+        int value = -1;
+        DialogScript dialogs;
+        MessageHook script = SetMessageHook({});
+        SetMessageHook([&](MessageKind kind, const QString& text, const QStringList& buttons) {
+            if (TProgressForm* p = OpenProgressForm())
+                value = p->Bar->value();
+            return script(kind, text, buttons);
+        });
+        WcFaultFailNth(1 + 1502, WC_ACCESS_DENIED); // the create, then the writes
+        QVERIFY(!CopyServerFile(source, ServerFilePath(2, QStringLiteral("BIG.BIN")),
+                                QStringLiteral("Copying...")));
+        SetMessageHook(script);
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Writing new file")});
+        QCOMPARE(value, 1502);
+    }
+
     void failedWriteToFullDisk()
     {
         if (!QFile::exists(QStringLiteral("/dev/full")))

@@ -29,7 +29,9 @@ private slots:
     void missingDatabaseAfterConnect();
 
     void fileWriteReadSizeTime();
+    void largeWriteInSmallChunks_data();
     void largeWriteInSmallChunks();
+    void writesAfterCollectingEnds();
     void openExistingMissingFile();
     void caseInsensitiveNames_data();
     void caseInsensitiveNames();
@@ -275,36 +277,70 @@ void TestWcsrvSession::fileWriteReadSizeTime()
     WcCloseHandle(b);
 }
 
-// A new file written in 4096-byte chunks is collected and stored in large
-// blocks: the size is right before the close, the bytes are right after it
-// (also when the length is not a whole number of blocks), and a close that
-// fails still stores every byte a write accepted.
+// A new file is collected and stored in large blocks by a thread of its
+// own: the size is right before the close, the bytes are right after it,
+// whatever the chunk size (4096 bytes, chunks that straddle blocks, one
+// write larger than a block) and also when the length is not a whole number
+// of blocks; a file longer than all the buffers together reuses them; and a
+// close that fails still stores every byte a write accepted.
+void TestWcsrvSession::largeWriteInSmallChunks_data()
+{
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<bool>("faultedClose");
+    QTest::newRow("4096") << 4096 << false;
+    QTest::newRow("4096, faulted close") << 4096 << true;
+    QTest::newRow("1000, straddling blocks") << 1000 << false;
+    QTest::newRow("2.5 MiB, over a block") << (5 << 19) << false;
+}
+
 void TestWcsrvSession::largeWriteInSmallChunks()
+{
+    QFETCH(int, chunk);
+    QFETCH(bool, faultedClose);
+    FileFixture fx;
+    QVERIFY(fx.login.ok());
+    QByteArray data(9 * 1024 * 1024 + 1234, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 131 + i / 4096) & 0xff);
+    const char* path = "wc:\\file\\area(7)\\A.BIN";
+    const WcHandle h = WcCreateFile(path, WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+    QVERIFY(h > 0);
+    for (qsizetype off = 0; off < data.size(); off += chunk) {
+        const uint32_t n = uint32_t(std::min<qsizetype>(chunk, data.size() - off));
+        uint32_t done = 0;
+        QVERIFY(WcWriteFile(h, data.constData() + off, n, &done));
+        QCOMPARE(done, n);
+    }
+    QCOMPARE(WcGetFileSize(h), uint32_t(data.size()));
+    if (faultedClose)
+        WcFaultFailKind("WcCloseHandle", WC_NO_ACTION_TAKEN);
+    WcCloseHandle(h);
+    WcFaultReset();
+    QFile f(QDir(fx.bbs.areaFolder(7)).filePath(QStringLiteral("A.BIN")));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.size(), data.size()); // no reserved space left past the end
+    QVERIFY(f.readAll() == data);
+}
+
+// Once the file's times are read the collected bytes are on the disk, and
+// later writes go on after them.
+void TestWcsrvSession::writesAfterCollectingEnds()
 {
     FileFixture fx;
     QVERIFY(fx.login.ok());
-    QByteArray data(3 * 1024 * 1024 + 1234, Qt::Uninitialized);
-    for (qsizetype i = 0; i < data.size(); ++i)
-        data[i] = char((i * 131 + i / 4096) & 0xff);
-    for (const bool faultedClose : {false, true}) {
-        const char* path = faultedClose ? "wc:\\file\\area(7)\\B.BIN" : "wc:\\file\\area(7)\\A.BIN";
-        const WcHandle h = WcCreateFile(path, WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
-        QVERIFY(h > 0);
-        for (qsizetype off = 0; off < data.size(); off += 4096) {
-            const uint32_t n = uint32_t(std::min<qsizetype>(4096, data.size() - off));
-            uint32_t done = 0;
-            QVERIFY(WcWriteFile(h, data.constData() + off, n, &done));
-            QCOMPARE(done, n);
-        }
-        QCOMPARE(WcGetFileSize(h), uint32_t(data.size()));
-        if (faultedClose)
-            WcFaultFailKind("WcCloseHandle", WC_NO_ACTION_TAKEN);
-        WcCloseHandle(h);
-        WcFaultReset();
-        QFile f(QDir(fx.bbs.areaFolder(7)).filePath(QString::fromLatin1(path).section(u'\\', -1)));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(f.readAll() == data);
-    }
+    const WcHandle h =
+        WcCreateFile("wc:\\file\\area(7)\\T.BIN", WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+    QVERIFY(h > 0);
+    const QByteArray first(3 * 1024 * 1024 + 5, 'a'), second(7000, 'b');
+    uint32_t done = 0;
+    QVERIFY(WcWriteFile(h, first.constData(), uint32_t(first.size()), &done));
+    FILETIME time{};
+    QVERIFY(WcGetFileTime(h, &time));
+    QVERIFY(WcWriteFile(h, second.constData(), uint32_t(second.size()), &done));
+    WcCloseHandle(h);
+    QFile f(QDir(fx.bbs.areaFolder(7)).filePath(QStringLiteral("T.BIN")));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == first + second);
 }
 
 void TestWcsrvSession::openExistingMissingFile()

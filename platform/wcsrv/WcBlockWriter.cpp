@@ -1,0 +1,172 @@
+#include "WcBlockWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <system_error>
+#include <unistd.h>
+
+namespace wcsrv
+{
+namespace
+{
+
+bool WriteAllAt(int fd, const char* p, std::size_t n, off_t offset)
+{
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, offset);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= std::size_t(w);
+        offset += w;
+    }
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<BlockWriter> BlockWriter::Create(int fd)
+{
+    std::unique_ptr<BlockWriter> writer(new (std::nothrow) BlockWriter(fd));
+    if (!writer || !writer->m_memory)
+        return nullptr;
+    return writer;
+}
+
+BlockWriter::BlockWriter(int fd)
+    : m_fd(fd),
+      // Untouched pages of the buffers cost nothing: a small file uses
+      // only the start of the first.
+      m_memory(static_cast<char*>(std::malloc(kBlockBytes * kBlocks)), &std::free)
+{
+    m_busy[0] = true;
+}
+
+BlockWriter::~BlockWriter()
+{
+    Finish();
+}
+
+bool BlockWriter::Append(const char* p, std::size_t n)
+{
+    if (m_finished)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_failed)
+            return false;
+    }
+    // Blocks are filled to the last byte: the thread gets few, large writes.
+    while (n > 0) {
+        const std::size_t part = std::min(n, kBlockBytes - m_filled);
+        std::memcpy(m_memory.get() + std::size_t(m_current) * kBlockBytes + m_filled, p, part);
+        m_filled += part;
+        m_accepted += off_t(part);
+        p += part;
+        n -= part;
+        if (m_filled == kBlockBytes && !Submit())
+            return false;
+    }
+    return true;
+}
+
+// Hands the full current block to the thread and takes a free buffer,
+// waiting for one when all are queued.
+bool BlockWriter::Submit()
+{
+    const Block block{m_current, m_filled, m_accepted - off_t(m_filled)};
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (!m_thread.joinable() && !m_stop) {
+        try {
+            m_thread = std::thread(&BlockWriter::Run, this);
+        } catch (const std::system_error&) {
+            m_stop = true; // no thread: blocks are stored by the caller
+        }
+    }
+    if (!m_thread.joinable()) {
+        lock.unlock();
+        const bool ok = Store(block);
+        lock.lock();
+        m_failed = m_failed || !ok;
+        m_filled = 0;
+        return ok;
+    }
+    m_queue.push_back(block);
+    m_changed.notify_all();
+    m_changed.wait(lock, [this] {
+        return m_failed ||
+               std::find(std::begin(m_busy), std::end(m_busy), false) != std::end(m_busy);
+    });
+    if (m_failed)
+        return false;
+    m_current = int(std::find(std::begin(m_busy), std::end(m_busy), false) - std::begin(m_busy));
+    m_busy[m_current] = true;
+    m_filled = 0;
+    return true;
+}
+
+void BlockWriter::Run()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_changed.wait(lock, [this] { return !m_queue.empty() || m_stop; });
+        if (m_queue.empty())
+            return;
+        const Block block = m_queue.front();
+        const bool skip = m_failed; // blocks after a failed one are dropped
+        lock.unlock();
+        const bool ok = skip || Store(block);
+        lock.lock();
+        m_queue.pop_front();
+        m_busy[block.buffer] = false;
+        m_failed = m_failed || !ok;
+        m_changed.notify_all();
+    }
+}
+
+bool BlockWriter::Store(const Block& block)
+{
+    return WriteAllAt(m_fd, m_memory.get() + std::size_t(block.buffer) * kBlockBytes, block.size,
+                      block.offset);
+}
+
+bool BlockWriter::Finish()
+{
+    if (!m_finished) {
+        m_finished = true;
+        bool failed;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            failed = m_failed;
+        }
+        if (m_filled > 0 && !failed) {
+            const Block last{m_current, m_filled, m_accepted - off_t(m_filled)};
+            std::unique_lock<std::mutex> lock(m_lock);
+            if (m_thread.joinable()) {
+                m_queue.push_back(last);
+            } else {
+                lock.unlock();
+                const bool ok = Store(last);
+                lock.lock();
+                m_failed = m_failed || !ok;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join(); // the thread stores what is queued first
+        (void)::lseek(m_fd, m_accepted, SEEK_SET);
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    return !m_failed;
+}
+
+} // namespace wcsrv

@@ -1,0 +1,75 @@
+// Write-behind for a file created anew: small writes are collected into
+// large blocks, and a thread of the file's own stores each full block while
+// the caller goes on filling the next one. A copy in 4096-byte chunks then
+// costs little more than reading its source. Small files never start the
+// thread: their one block is stored when the file is finished.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <sys/types.h>
+#include <thread>
+
+namespace wcsrv
+{
+
+class BlockWriter
+{
+public:
+    static constexpr std::size_t kBlockBytes = std::size_t(1) << 20;
+    static constexpr int kBlocks = 4;
+
+    // A writer for `fd`, positioned at offset 0 of an empty file; nullptr
+    // when its buffers cannot be had.
+    static std::unique_ptr<BlockWriter> Create(int fd);
+
+    // Finishes (see Finish) before it goes.
+    ~BlockWriter();
+    BlockWriter(const BlockWriter&) = delete;
+    BlockWriter& operator=(const BlockWriter&) = delete;
+
+    // Takes `n` bytes (at most kBlockBytes). False when a block written
+    // earlier failed: nothing more is taken then.
+    bool Append(const char* p, std::size_t n);
+
+    // Writes every byte taken, waits until they are stored and leaves the
+    // descriptor's offset at the end of them. False when any block failed.
+    // No bytes are taken after it.
+    bool Finish();
+
+    // Bytes taken so far.
+    off_t Accepted() const { return m_accepted; }
+
+private:
+    struct Block {
+        int buffer;
+        std::size_t size;
+        off_t offset;
+    };
+
+    explicit BlockWriter(int fd);
+    bool Submit();
+    void Run();
+    bool Store(const Block& block);
+
+    const int m_fd;
+    std::unique_ptr<char, void (*)(void*)> m_memory;
+    int m_current = 0;        // buffer being filled
+    std::size_t m_filled = 0; // bytes in it
+    off_t m_accepted = 0;     // bytes taken
+    bool m_finished = false;
+
+    // Shared with the thread.
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::deque<Block> m_queue; // full blocks not yet stored
+    bool m_busy[kBlocks] = {}; // filled or queued, not yet stored
+    bool m_failed = false;
+    bool m_stop = false;
+    std::thread m_thread; // started with the first full block
+};
+
+} // namespace wcsrv
