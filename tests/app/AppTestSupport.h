@@ -74,16 +74,3 @@ inline FullFileRec ReadRecord(int area, const QString& name, bool* found = nullp
         *found = ok;
     return full;
 }
-
-inline FILETIME MakeTime(int year, int month, int day, int hour, int minute)
-{
-    SystemTime st;
-    st.year = uint16_t(year);
-    st.month = uint16_t(month);
-    st.day = uint16_t(day);
-    st.hour = uint16_t(hour);
-    st.minute = uint16_t(minute);
-    FILETIME ft{};
-    SystemTimeToFileTime(st, ft);
-    return ft;
-}

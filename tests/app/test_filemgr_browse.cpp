@@ -55,8 +55,8 @@ void TestFileMgrBrowse::init()
         SetRecText(f.Rec.Password, QStringLiteral("SECRET"));
         SetRecText(f.Rec.Uploader.UserName, QStringLiteral("Jane Upload"));
         f.Rec.Size = 1234;
-        f.Rec.FileTime = MakeTime(2003, 3, 15, 13, 5);
-        f.Rec.LastAccessed = MakeTime(1998, 7, 4, 0, 30);
+        f.Rec.FileTime = TestTime(2003, 3, 15, 13, 5);
+        f.Rec.LastAccessed = TestTime(1998, 7, 4, 0, 30);
         f.Rec.Downloads = 42;
         f.Rec.Cost = 7;
         f.Rec.NeverDelete = 1;

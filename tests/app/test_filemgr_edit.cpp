@@ -88,8 +88,8 @@ void TestFileMgrEdit::init()
             f.Rec.Downloads = i;
             f.Rec.Cost = 10 + i;
             f.Rec.NeverOverwrite = i % 2;
-            f.Rec.FileTime = MakeTime(2003, 1, 15, 10, 0);
-            f.Rec.LastAccessed = MakeTime(1999, 12, 31, 23, 59);
+            f.Rec.FileTime = TestTime(2003, 1, 15, 10, 0);
+            f.Rec.LastAccessed = TestTime(1999, 12, 31, 23, 59);
             f.Rec.HasLongDescription = 1;
             SetRecText(f.LongDescription[0], QStringLiteral("long %1").arg(i));
         });

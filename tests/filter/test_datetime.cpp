@@ -11,22 +11,6 @@
 namespace
 {
 
-FILETIME At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
-{
-    SystemTime st;
-    st.year = uint16_t(y);
-    st.month = uint16_t(mo);
-    st.day = uint16_t(d);
-    st.hour = uint16_t(h);
-    st.minute = uint16_t(mi);
-    st.second = uint16_t(s);
-    st.milliseconds = uint16_t(ms);
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(st, ft))
-        qFatal("bad test date");
-    return ft;
-}
-
 constexpr uint64_t kTicksPerSecond = 10000000ULL;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr uint64_t kEpochSeconds = 11644473600ULL;
@@ -130,11 +114,13 @@ private slots:
         QTest::addColumn<QString>("time");
         QTest::newRow("zero file time") << quint64(0) << "01/01/01"
                                         << "00:00";
-        QTest::newRow("13:05") << quint64(FileTimeValue(At(1998, 7, 4, 13, 5, 59))) << "07/04/98"
+        QTest::newRow("13:05") << quint64(FileTimeValue(TestTime(1998, 7, 4, 13, 5, 59)))
+                               << "07/04/98"
                                << "13:05";
-        QTest::newRow("00:30") << quint64(FileTimeValue(At(2003, 5, 6, 0, 30))) << "05/06/03"
+        QTest::newRow("00:30") << quint64(FileTimeValue(TestTime(2003, 5, 6, 0, 30))) << "05/06/03"
                                << "00:30";
-        QTest::newRow("23:59") << quint64(FileTimeValue(At(1999, 12, 31, 23, 59))) << "12/31/99"
+        QTest::newRow("23:59") << quint64(FileTimeValue(TestTime(1999, 12, 31, 23, 59)))
+                               << "12/31/99"
                                << "23:59";
     }
     void formatting()
@@ -148,7 +134,7 @@ private slots:
 
     void pictures()
     {
-        const FILETIME ft = At(2004, 3, 9, 7, 8, 9);
+        const FILETIME ft = TestTime(2004, 3, 9, 7, 8, 9);
         TimePicture = QStringLiteral("hh:mm:ss");
         QCOMPARE(FileTimeToTimeText(ft), QStringLiteral("07:08:09"));
         TimePicture = QStringLiteral("hh.mm h");
@@ -361,7 +347,7 @@ private slots:
     void roundTrip()
     {
         for (int y = 1980; y <= 2079; y += 1) {
-            const FILETIME ft = At(y, (y % 12) + 1, (y % 28) + 1, y % 24, y % 60, 37, 500);
+            const FILETIME ft = TestTime(y, (y % 12) + 1, (y % 28) + 1, y % 24, y % 60, 37, 500);
             FILETIME back{};
             QVERIFY2(TextToFileTime(FileTimeToDateText(ft), FileTimeToTimeText(ft), back),
                      qPrintable(QString::number(y)));
@@ -380,7 +366,7 @@ private slots:
     // Editing only the time of a file dated 2003 keeps its date.
     void editTimeKeepsCentury()
     {
-        const FILETIME ft = At(2003, 5, 6, 10, 0);
+        const FILETIME ft = TestTime(2003, 5, 6, 10, 0);
         FILETIME edited{};
         QVERIFY(TextToFileTime(FileTimeToDateText(ft), QStringLiteral("11:30"), edited));
         QCOMPARE(FileTimeToDateText(edited), QStringLiteral("05/06/03"));
@@ -396,24 +382,26 @@ private slots:
         QTest::addColumn<int>("result");
         const auto v = [](FILETIME f) { return quint64(FileTimeValue(f)); };
         QTest::newRow("same day, midnight criterion")
-            << v(At(1998, 5, 1, 17, 45, 50)) << v(At(1998, 5, 1)) << 0;
+            << v(TestTime(1998, 5, 1, 17, 45, 50)) << v(TestTime(1998, 5, 1)) << 0;
         QTest::newRow("seconds ignored")
-            << v(At(1998, 5, 1, 17, 45, 50)) << v(At(1998, 5, 1, 17, 45, 10)) << 0;
+            << v(TestTime(1998, 5, 1, 17, 45, 50)) << v(TestTime(1998, 5, 1, 17, 45, 10)) << 0;
         QTest::newRow("minute earlier")
-            << v(At(1998, 5, 1, 17, 45, 50)) << v(At(1998, 5, 1, 17, 46)) << -1;
+            << v(TestTime(1998, 5, 1, 17, 45, 50)) << v(TestTime(1998, 5, 1, 17, 46)) << -1;
         QTest::newRow("minute later")
-            << v(At(1998, 5, 1, 17, 47)) << v(At(1998, 5, 1, 17, 46, 59)) << 1;
-        QTest::newRow("year in full") << v(At(1999, 12, 31)) << v(At(2000, 1, 1, 12, 0)) << -1;
-        QTest::newRow("next day") << v(At(1998, 5, 2)) << v(At(1998, 5, 1)) << 1;
-        QTest::newRow("previous day") << v(At(1998, 4, 30, 23, 59)) << v(At(1998, 5, 1)) << -1;
+            << v(TestTime(1998, 5, 1, 17, 47)) << v(TestTime(1998, 5, 1, 17, 46, 59)) << 1;
+        QTest::newRow("year in full")
+            << v(TestTime(1999, 12, 31)) << v(TestTime(2000, 1, 1, 12, 0)) << -1;
+        QTest::newRow("next day") << v(TestTime(1998, 5, 2)) << v(TestTime(1998, 5, 1)) << 1;
+        QTest::newRow("previous day")
+            << v(TestTime(1998, 4, 30, 23, 59)) << v(TestTime(1998, 5, 1)) << -1;
         QTest::newRow("fraction at midnight still by day")
-            << v(At(1998, 5, 1, 9, 0)) << v(At(1998, 5, 1, 0, 0, 0, 900)) << 0;
+            << v(TestTime(1998, 5, 1, 9, 0)) << v(TestTime(1998, 5, 1, 0, 0, 0, 900)) << 0;
         QTest::newRow("one second after midnight by minute")
-            << v(At(1998, 5, 1, 9, 0)) << v(At(1998, 5, 1, 0, 0, 1)) << 1;
+            << v(TestTime(1998, 5, 1, 9, 0)) << v(TestTime(1998, 5, 1, 0, 0, 1)) << 1;
         QTest::newRow("unsplittable by raw value")
             << quint64(0x8000000000000001ULL) << quint64(0x8000000000000000ULL) << 1;
         QTest::newRow("unsplittable against ordinary")
-            << v(At(1998, 5, 1)) << quint64(0xffffffffffffffffULL) << -1;
+            << v(TestTime(1998, 5, 1)) << quint64(0xffffffffffffffffULL) << -1;
     }
     void compare()
     {
@@ -427,14 +415,14 @@ private slots:
     {
         DatePicture = QStringLiteral("dd.MM.yy");
         TimePicture = QStringLiteral("hh.mm");
-        CompareFileTimes(At(1998, 5, 1), At(1998, 5, 1));
+        CompareFileTimes(TestTime(1998, 5, 1), TestTime(1998, 5, 1));
         QCOMPARE(DatePicture, QStringLiteral("MM/dd/yy"));
         QCOMPARE(TimePicture, QStringLiteral("hh:mm"));
     }
 
     void toLocal()
     {
-        const FILETIME utc = At(2003, 7, 1, 12, 0, 5, 250);
+        const FILETIME utc = TestTime(2003, 7, 1, 12, 0, 5, 250);
         FILETIME local{};
         QVERIFY(FileTimeToLocal(utc, local));
         const qint64 secs = qint64(FileTimeValue(utc) / kTicksPerSecond) - qint64(kEpochSeconds);
@@ -452,8 +440,8 @@ private slots:
         qputenv("TZ", "Europe/Berlin");
         tzset();
         FILETIME winter{}, summer{};
-        const bool a = FileTimeToLocal(At(2003, 1, 15, 12, 0), winter);
-        const bool b = FileTimeToLocal(At(2003, 7, 15, 12, 0), summer);
+        const bool a = FileTimeToLocal(TestTime(2003, 1, 15, 12, 0), winter);
+        const bool b = FileTimeToLocal(TestTime(2003, 7, 15, 12, 0), summer);
         if (old.isNull())
             qunsetenv("TZ");
         else

@@ -24,20 +24,6 @@
 namespace
 {
 
-FILETIME At(int y, int mo, int d, int h = 0, int mi = 0)
-{
-    SystemTime st;
-    st.year = uint16_t(y);
-    st.month = uint16_t(mo);
-    st.day = uint16_t(d);
-    st.hour = uint16_t(h);
-    st.minute = uint16_t(mi);
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(st, ft))
-        qFatal("bad test date");
-    return ft;
-}
-
 template <class W> W* Find(QWidget* form, const char* name)
 {
     W* w = form->findChild<W*>(QLatin1String(name));
@@ -114,8 +100,8 @@ private slots:
         m_bbs->addUser(QStringLiteral("Bob Jones"));
         const QByteArray content("data");
         m_bbs->addFile(1, QStringLiteral("FOO.ZIP"), &content, [](FullFileRec& f) {
-            f.Rec.FileTime = At(1998, 5, 1, 17, 45);
-            f.Rec.LastAccessed = At(1998, 5, 1, 17, 45);
+            f.Rec.FileTime = TestTime(1998, 5, 1, 17, 45);
+            f.Rec.LastAccessed = TestTime(1998, 5, 1, 17, 45);
         });
         m_bbs->addFile(2, QStringLiteral("OLD.TXT"), nullptr);
         m_login = std::make_unique<ServerLogin>();
@@ -189,8 +175,8 @@ private slots:
                                      QStringLiteral("Bob Jones")}));
         QVERIFY(FilterDefined);
         SearchRecord expected{};
-        expected.Template.Rec.FileTime = At(1980, 1, 1);
-        expected.Template.Rec.LastAccessed = At(1980, 1, 1);
+        expected.Template.Rec.FileTime = TestTime(1980, 1, 1);
+        expected.Template.Rec.LastAccessed = TestTime(1980, 1, 1);
         QCOMPARE(Bytes(CurrentSearchRecord), Bytes(expected));
         int matched = 0;
         for (int area : {1, 2})
@@ -286,8 +272,8 @@ private slots:
         QFETCH(int, size);
         CurrentSearchRecord.Template.Rec.Size = 77;
         CurrentSearchRecord.Template.Rec.Downloads = 3;
-        CurrentSearchRecord.Template.Rec.FileTime = At(1998, 1, 1);
-        CurrentSearchRecord.Template.Rec.LastAccessed = At(1998, 1, 1);
+        CurrentSearchRecord.Template.Rec.FileTime = TestTime(1998, 1, 1);
+        CurrentSearchRecord.Template.Rec.LastAccessed = TestTime(1998, 1, 1);
         FilterDefined = true;
         DialogScript dialogs;
         QString shownSize;
@@ -344,7 +330,7 @@ private slots:
 
     void dateWarnings()
     {
-        const FILETIME old = At(1997, 3, 4, 5, 6);
+        const FILETIME old = TestTime(1997, 3, 4, 5, 6);
         CurrentSearchRecord.Template.Rec.FileTime = old;
         CurrentSearchRecord.Template.Rec.LastAccessed = old;
         FilterDefined = true;
@@ -516,7 +502,7 @@ private slots:
         file.SizeOp = 2;
         file.Template.Rec.Size = 500;
         file.ExistOnDiskOp = 2;
-        file.Template.Rec.FileTime = At(2001, 2, 3, 4, 5);
+        file.Template.Rec.FileTime = TestTime(2001, 2, 3, 4, 5);
         SetRecText(file.Template.Rec.Name, QStringLiteral("ABC"));
         SetRecText(file.Template.LongDescription[0], QStringLiteral("from the file"));
         SetRecText(file.UploaderText, QStringLiteral("whoever"));

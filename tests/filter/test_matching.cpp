@@ -18,21 +18,6 @@
 namespace
 {
 
-FILETIME At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
-{
-    SystemTime st;
-    st.year = uint16_t(y);
-    st.month = uint16_t(mo);
-    st.day = uint16_t(d);
-    st.hour = uint16_t(h);
-    st.minute = uint16_t(mi);
-    st.second = uint16_t(s);
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(st, ft))
-        qFatal("bad test date");
-    return ft;
-}
-
 FileRec Rec(int area, const char* name)
 {
     FileRec rec{};
@@ -79,8 +64,8 @@ private slots:
             SetRecText(f.Rec.Description, QStringLiteral("Best Utility for DOS"));
             SetRecText(f.Rec.Password, QStringLiteral("SECRET"));
             SetRecText(f.Rec.Uploader.UserName, QStringLiteral("Alice Smith"));
-            f.Rec.FileTime = At(1998, 5, 1, 17, 45, 50);
-            f.Rec.LastAccessed = At(1999, 1, 10, 8, 0);
+            f.Rec.FileTime = TestTime(1998, 5, 1, 17, 45, 50);
+            f.Rec.LastAccessed = TestTime(1999, 1, 10, 8, 0);
             f.Rec.Downloads = 5;
             f.Rec.Cost = 10;
             f.Rec.NeverDelete = 1;
@@ -90,8 +75,8 @@ private slots:
         });
         m_bbs->addFile(1, QStringLiteral("ZIPPER.TXT"), nullptr, [](FullFileRec& f) {
             f.Rec.Size = 0;
-            f.Rec.FileTime = At(1998, 5, 2, 0, 10);
-            f.Rec.LastAccessed = At(1999, 1, 11);
+            f.Rec.FileTime = TestTime(1998, 5, 2, 0, 10);
+            f.Rec.LastAccessed = TestTime(1999, 1, 11);
             SetRecText(f.Rec.Password, QStringLiteral("   "));
             SetRecText(f.Rec.Uploader.UserName, QStringLiteral("Bob Jones"));
             f.Rec.NeverOverwrite = 1;
@@ -101,7 +86,7 @@ private slots:
         });
         const QByteArray small("abc");
         m_bbs->addFile(2, QStringLiteral("GAME.EXE"), &small, [](FullFileRec& f) {
-            f.Rec.FileTime = At(2003, 5, 6, 12, 0);
+            f.Rec.FileTime = TestTime(2003, 5, 6, 12, 0);
             f.Rec.Downloads = 2147483647;
             f.Rec.Cost = -3;
             SetRecText(f.Rec.Description, QStringLiteral("best game"));

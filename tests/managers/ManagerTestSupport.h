@@ -13,20 +13,6 @@
 
 #include <functional>
 
-inline FILETIME LocalTime(int year, int month, int day, int hour, int minute)
-{
-    SystemTime st;
-    st.year = uint16_t(year);
-    st.month = uint16_t(month);
-    st.day = uint16_t(day);
-    st.hour = uint16_t(hour);
-    st.minute = uint16_t(minute);
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(st, ft))
-        qFatal("bad test date");
-    return ft;
-}
-
 // Names of the records of an area, in the server's order (needs a login).
 inline QStringList NamesInArea(int area)
 {

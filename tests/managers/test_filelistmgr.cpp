@@ -102,15 +102,15 @@ private:
         m_bbs->addArea(5, m_longAreaName);
         m_bbs->addArea(7, QStringLiteral("Texts"));
         m_bbs->addArea(9, QStringLiteral("Nothing"));
-        addFile(1, "FIRST.ZIP", 1, LocalTime(2001, 1, 2, 3, 4), "First file");
-        addFile(1, "SECOND.ZIP", 22, LocalTime(1999, 12, 31, 23, 59), "");
-        addFile(3, "README.TXT", 512, LocalTime(1997, 3, 15, 14, 5), "Read this first");
-        addFile(3, "TOOLS.ZIP", 640, LocalTime(1996, 11, 2, 9, 30),
+        addFile(1, "FIRST.ZIP", 1, TestTime(2001, 1, 2, 3, 4), "First file");
+        addFile(1, "SECOND.ZIP", 22, TestTime(1999, 12, 31, 23, 59), "");
+        addFile(3, "README.TXT", 512, TestTime(1997, 3, 15, 14, 5), "Read this first");
+        addFile(3, "TOOLS.ZIP", 640, TestTime(1996, 11, 2, 9, 30),
                 "Assorted small tools for the sysop");
-        addFile(5, "BIG.ZIP", 123456789, LocalTime(2010, 6, 7, 8, 9),
+        addFile(5, "BIG.ZIP", 123456789, TestTime(2010, 6, 7, 8, 9),
                 "A description of more than thirty-nine characters, cut");
-        addFile(5, "LATIN.ZIP", 7, LocalTime(1998, 5, 1, 0, 0), "Caf\xe9 cr\xe8me");
-        addFile(7, "NOTES.TXT", 300, LocalTime(1998, 5, 1, 17, 45), "Notes");
+        addFile(5, "LATIN.ZIP", 7, TestTime(1998, 5, 1, 0, 0), "Caf\xe9 cr\xe8me");
+        addFile(7, "NOTES.TXT", 300, TestTime(1998, 5, 1, 17, 45), "Notes");
     }
 
     static void setNameFilter(const char* text)
@@ -436,7 +436,7 @@ private slots:
         FileRec rec{};
         std::strcpy(rec.Name, "README.TXT");
         rec.Size = 512;
-        rec.FileTime = LocalTime(1997, 3, 15, 14, 5);
+        rec.FileTime = TestTime(1997, 3, 15, 14, 5);
         std::strcpy(rec.Description, "Read this first");
         QCOMPARE(FileListLine(rec), kExampleBlock.at(2));
         rec.Size = -5;

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "filter/DateTime.h"
 #include "platform/wcsrv/WcAdmin.h"
 
 #include <QApplication>
@@ -189,4 +190,20 @@ void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs)
         });
     };
     QTimer::singleShot(0, [poll]() { (*poll)(); });
+}
+
+FILETIME TestTime(int year, int month, int day, int hour, int minute, int second, int milliseconds)
+{
+    SystemTime st;
+    st.year = uint16_t(year);
+    st.month = uint16_t(month);
+    st.day = uint16_t(day);
+    st.hour = uint16_t(hour);
+    st.minute = uint16_t(minute);
+    st.second = uint16_t(second);
+    st.milliseconds = uint16_t(milliseconds);
+    FILETIME ft{};
+    if (!SystemTimeToFileTime(st, ft))
+        qFatal("bad test date");
+    return ft;
 }

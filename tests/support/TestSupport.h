@@ -108,6 +108,11 @@ private:
     bool m_ownsLogin = false;
 };
 
+// The file time of a calendar date and time, as the date conversions read
+// it; a date they refuse ends the test program.
+FILETIME TestTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                  int milliseconds = 0);
+
 // Runs `action` on the next modal widget that opens (polls for it), e.g. to
 // drive a window opened inside a command.
 void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
