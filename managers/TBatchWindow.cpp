@@ -1,8 +1,41 @@
 #include "managers/TBatchWindow.h"
 
+#include "filter/SearchRecord.h"
+#include "filter/TMatchForm.h"
+#include "managers/ManagerSupport.h"
+
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QKeyEvent>
+
+TBatchWindow::TBatchWindow(QSize outerSize, QWidget* parent)
+    : QDialog(parent), m_outerSize(outerSize)
+{
+    SetOuterSize(this, m_outerSize);
+}
+
+void TBatchWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // The frame is known once the window shows: the first showing sets the
+    // outer size again and centres the window.
+    if (!m_placed) {
+        m_placed = true;
+        SetOuterSize(this, m_outerSize);
+        CenterOnScreen(this);
+    }
+    FormShow();
+}
+
+QString TBatchWindow::EditFilter()
+{
+    {
+        TMatchForm form(this);
+        form.exec();
+    }
+    m_filterFilePath = SearchRecordFileName;
+    return FileNamePart(m_filterFilePath);
+}
 
 void TBatchWindow::reject()
 {

@@ -6,7 +6,6 @@
 #include "filter/DateTime.h"
 #include "filter/Matching.h"
 #include "filter/SearchRecord.h"
-#include "filter/TMatchForm.h"
 #include "managers/ManagerSupport.h"
 #include "managers/TSplitControl.h"
 #include "server/wcsrv.h"
@@ -45,11 +44,10 @@ QLabel* boldCentredLabel(const QString& name, QWidget* parent)
 
 } // namespace
 
-TDelMgr::TDelMgr(QWidget* parent) : TBatchWindow(parent)
+TDelMgr::TDelMgr(QWidget* parent) : TBatchWindow(QSize(372, 430), parent)
 {
     setObjectName(QStringLiteral("DelMgr"));
     setWindowTitle(QStringLiteral("File Area Deletion Manager"));
-    SetOuterSize(this, QSize(372, 430));
 
     AreaList = new QListWidget(this);
     AreaList->setObjectName(QStringLiteral("AreaList"));
@@ -167,17 +165,6 @@ void TDelMgr::SetStatusText(const QString& text)
     m_statusPanel->setText(text);
 }
 
-void TDelMgr::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    if (!m_placed) {
-        m_placed = true;
-        SetOuterSize(this, QSize(372, 430));
-        CenterOnScreen(this);
-    }
-    FormShow();
-}
-
 void TDelMgr::FormShow()
 {
     m_split = std::make_unique<TSplitControl>(this);
@@ -253,12 +240,7 @@ void TDelMgr::cb_ApplyFilterClick()
 {
     if (!cb_ApplyFilter->isChecked())
         return;
-    {
-        TMatchForm form(this);
-        form.exec();
-    }
-    m_filterFilePath = SearchRecordFileName;
-    SetStatusText(QStringLiteral("File Filter Name: ") + FileNamePart(m_filterFilePath));
+    SetStatusText(QStringLiteral("File Filter Name: ") + EditFilter());
 }
 
 void TDelMgr::b_DeleteClick()

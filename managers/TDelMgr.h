@@ -46,11 +46,9 @@ public:
     // Panel 0 of the status bar.
     QString StatusText() const;
     TSplitControl* SplitControl() const { return m_split.get(); }
-    // The copy of the filter file path taken when the match window closed.
-    QString FilterFilePath() const { return m_filterFilePath; }
 
 public slots:
-    void FormShow();
+    void FormShow() override;
     void AreaListClick();
     void cb_CountFilesClick();
     void cb_ApplyFilterClick();
@@ -62,7 +60,6 @@ public slots:
     void SplitterMouseUp(QMouseEvent* event);
 
 protected:
-    void showEvent(QShowEvent* event) override;
     QAbstractButton* EscapeButton() const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -76,6 +73,4 @@ private:
     std::unique_ptr<TSplitControl> m_split;
     bool m_counting = false;
     bool m_recount = false;
-    bool m_placed = false;
-    QString m_filterFilePath;
 };

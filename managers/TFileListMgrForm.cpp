@@ -7,7 +7,6 @@
 #include "filter/DateTime.h"
 #include "filter/Matching.h"
 #include "filter/SearchRecord.h"
-#include "filter/TMatchForm.h"
 #include "managers/ManagerSupport.h"
 #include "server/wcsrv.h"
 
@@ -134,11 +133,10 @@ QByteArray FileListTotalLine(long count)
         PadToWidth(QStringLiteral("    Total Files: %1").arg(count), u' ', kLineWidth, u'R'));
 }
 
-TFileListMgrForm::TFileListMgrForm(QWidget* parent) : TBatchWindow(parent)
+TFileListMgrForm::TFileListMgrForm(QWidget* parent) : TBatchWindow(QSize(470, 456), parent)
 {
     setObjectName(QStringLiteral("FileListMgrForm"));
     setWindowTitle(QStringLiteral("File List Manager"));
-    SetOuterSize(this, QSize(470, 456));
 
     AreaListBox = new QListWidget(this);
     AreaListBox->setObjectName(QStringLiteral("AreaListBox"));
@@ -260,17 +258,6 @@ TFileListMgrForm::TFileListMgrForm(QWidget* parent) : TBatchWindow(parent)
     connect(b_MakeFileList, &QPushButton::clicked, this, &TFileListMgrForm::b_MakeFileListClick);
 }
 
-void TFileListMgrForm::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    if (!m_placed) {
-        m_placed = true;
-        SetOuterSize(this, QSize(470, 456));
-        CenterOnScreen(this);
-    }
-    FormShow();
-}
-
 void TFileListMgrForm::FormShow()
 {
     AreaListBox->clear();
@@ -297,12 +284,7 @@ void TFileListMgrForm::b_BrowseZipFileClick()
 
 void TFileListMgrForm::b_SetFilterClick()
 {
-    {
-        TMatchForm form(this);
-        form.exec();
-    }
-    m_filterFilePath = SearchRecordFileName;
-    e_FilterFile->setText(FileNamePart(m_filterFilePath));
+    e_FilterFile->setText(EditFilter());
     cb_ApplyFilter->setChecked(true);
 }
 

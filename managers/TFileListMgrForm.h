@@ -56,10 +56,8 @@ public:
     QLineEdit* e_TotalFilesIncluded;
     QStatusBar* StatusBar1;
 
-    QString FilterFilePath() const { return m_filterFilePath; }
-
 public slots:
-    void FormShow();
+    void FormShow() override;
     void b_BrowseZipFileClick();
     void b_SetFilterClick();
     void b_SelectAllClick();
@@ -67,14 +65,8 @@ public slots:
     void b_CloseClick();
     void b_MakeFileListClick();
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     void SetRunning(bool running);
     void ShowCounts(long areaCount, long total);
     void EndRun();
-
-    bool m_placed = false;
-    QString m_filterFilePath;
 };

@@ -5,7 +5,6 @@
 #include "common/Text.h"
 #include "filter/Matching.h"
 #include "filter/SearchRecord.h"
-#include "filter/TMatchForm.h"
 #include "managers/ManagerSupport.h"
 #include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
@@ -54,11 +53,10 @@ int selectedArea(const QListWidget* list)
 
 } // namespace
 
-TMoveMgr::TMoveMgr(QWidget* parent) : TBatchWindow(parent)
+TMoveMgr::TMoveMgr(QWidget* parent) : TBatchWindow(QSize(572, 458), parent)
 {
     setObjectName(QStringLiteral("MoveMgr"));
     setWindowTitle(QStringLiteral("File Area Move Manager"));
-    SetOuterSize(this, QSize(572, 458));
 
     auto* topPanel = new QWidget(this);
     topPanel->setObjectName(QStringLiteral("Panel1"));
@@ -166,17 +164,6 @@ void TMoveMgr::SetStatusText(const QString& text)
     emit StatusTextChanged(text);
 }
 
-void TMoveMgr::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    if (!m_placed) {
-        m_placed = true;
-        SetOuterSize(this, QSize(572, 458));
-        CenterOnScreen(this);
-    }
-    FormShow();
-}
-
 void TMoveMgr::FormShow()
 {
     m_stopRequest = false;
@@ -238,12 +225,7 @@ void TMoveMgr::cb_ApplyFilterClick()
 {
     if (!cb_ApplyFilter->isChecked())
         return;
-    {
-        TMatchForm form(this);
-        form.exec();
-    }
-    m_filterFilePath = SearchRecordFileName;
-    SetStatusText(QStringLiteral("File Filter Name: ") + FileNamePart(m_filterFilePath));
+    SetStatusText(QStringLiteral("File Filter Name: ") + EditFilter());
 }
 
 void TMoveMgr::SetRunning(bool running)

@@ -36,10 +36,9 @@ public:
 
     // Panel 0 of the status bar.
     QString StatusText() const;
-    QString FilterFilePath() const { return m_filterFilePath; }
 
 public slots:
-    void FormShow();
+    void FormShow() override;
     void AreaList1Click();
     void AreaList2Click();
     void cb_CountFilesClick();
@@ -53,7 +52,6 @@ signals:
     void StatusTextChanged(const QString& text);
 
 protected:
-    void showEvent(QShowEvent* event) override;
     QAbstractButton* EscapeButton() const override;
 
 private:
@@ -65,6 +63,4 @@ private:
 
     QLabel* m_statusPanel;
     bool m_notMoved = false;
-    bool m_placed = false;
-    QString m_filterFilePath;
 };
