@@ -1,8 +1,9 @@
-// Shared set-up of the main window benchmarks: a demo BBS in a temporary
-// folder, a program folder of its own with a vuru.cfg, the real window
-// opened offscreen.
+// Shared set-up of the benchmarks that open the program's windows: the
+// offscreen platform, messages printed, a demo BBS in a temporary folder with
+// a program folder of its own holding a vuru.cfg.
 #pragma once
 
+#include "common/Dialogs.h"
 #include "config/Settings.h"
 #include "platform/wcsrv/WcAdmin.h"
 
@@ -16,6 +17,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+// Windows are drawn offscreen unless a platform is named. Call before the
+// application object is made.
+inline void UseOffscreenPlatform()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// Any message box would wait for an answer nobody gives: print it instead.
+inline void PrintMessages()
+{
+    SetMessageHook([](MessageKind, const QString& text, const QStringList&) {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return DialogAnswer::Ok;
+    });
+}
 
 struct BenchBbs {
     QTemporaryDir dir;

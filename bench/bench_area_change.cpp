@@ -13,8 +13,7 @@
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenPlatform();
     VtApplication app(argc, argv);
     const long perArea = 100000;
     BenchBbs bbs(2, 2 * perArea);

@@ -8,6 +8,7 @@
 // CopyServerFile's throughput over cp's for the flushed copy, the time a
 // file really takes to arrive; 80% is the goal. The figures when the call
 // returns, and every round's, are printed as well.
+#include "BenchWindow.h"
 #include "common/Dialogs.h"
 #include "common/VtApplication.h"
 #include "platform/wcsrv/WcAdmin.h"
@@ -73,15 +74,11 @@ void Warm(const QString& path)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenPlatform();
     VtApplication app(argc, argv);
     const qint64 size = (argc > 1 ? std::atoll(argv[1]) : 1024) << 20; // MiB
 
-    SetMessageHook([](MessageKind, const QString& text, const QStringList&) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return DialogAnswer::Ok;
-    });
+    PrintMessages();
 
     QTemporaryDir dir;
     const QString home = dir.path() + QStringLiteral("/bbs");

@@ -3,19 +3,17 @@
 // walk of the same records in the same run. The ratio is the walk's time
 // over the list's time; the list formats and writes every record and keeps
 // its window responsive, so half the walk's rate is the goal.
+#include "BenchWindow.h"
 #include "common/Dialogs.h"
 #include "common/VtApplication.h"
 #include "managers/TFileListMgrForm.h"
-#include "platform/wcsrv/WcAdmin.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,34 +44,14 @@ double WalkAll(long& records, int& areasWithRecords)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    UseOffscreenPlatform();
     VtApplication app(argc, argv);
     const long total = argc > 1 ? std::atol(argv[1]) : 1000000;
+    PrintMessages();
 
-    // Any message box would wait for an answer nobody gives: print it instead.
-    SetMessageHook([](MessageKind, const QString& text, const QStringList&) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return DialogAnswer::Ok;
-    });
-
-    QTemporaryDir dir;
-    const QString home = dir.path() + QStringLiteral("/bbs");
-    QDir().mkpath(home);
-    qputenv("WCSRV_HOME", QFile::encodeName(home));
-    wcadmin::DemoOptions options;
-    options.areas = 12;
-    options.files = total;
-    options.noFiles = true;
-    QElapsedTimer build;
-    build.start();
-    const std::string error = wcadmin::MakeDemo(home.toStdString(), options);
-    if (!error.empty()) {
-        std::fprintf(stderr, "MakeDemo: %s\n", error.c_str());
+    BenchBbs bbs(12, total);
+    if (!bbs.ok)
         return 1;
-    }
-    std::printf("demo BBS: %d areas, %ld records, built in %.1f s\n", options.areas, total,
-                double(build.elapsed()) / 1000.0);
 
     if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem()) {
         std::fprintf(stderr, "login failed: %x\n", WcGetLastError());
@@ -85,7 +63,7 @@ int main(int argc, char** argv)
     WalkAll(walked, areasWithRecords); // warms the database pages for both measurements
     const double walkSeconds = WalkAll(walked, areasWithRecords);
 
-    const QString output = dir.path() + QStringLiteral("/files.txt");
+    const QString output = bbs.dir.path() + QStringLiteral("/files.txt");
     TFileListMgrForm form;
     form.show();
     form.b_SelectAllClick();
