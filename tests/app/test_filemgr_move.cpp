@@ -44,30 +44,6 @@ QString DeletedQuestion(const QString& name, int target)
         .arg(target);
 }
 
-// Answers the next area chooser with `area` (Cancel when it isn't listed, or
-// for -1). `listed` gets the chooser's lines.
-void ChooseTarget(int area, QStringList* listed = nullptr)
-{
-    OnNextModal([area, listed](QWidget* modal) {
-        auto* chooser = qobject_cast<TChooseFileAreaForm*>(modal);
-        if (!chooser) {
-            modal->close();
-            return;
-        }
-        for (int i = 0; i < chooser->AreaListBox->count(); ++i) {
-            const QString line = chooser->AreaListBox->item(i)->text();
-            if (listed)
-                *listed << line;
-            if (area > 0 && line.startsWith(AreaLinePrefix(area)))
-                chooser->AreaListBox->setCurrentRow(i);
-        }
-        if (area > 0 && chooser->AreaListBox->currentRow() >= 0)
-            chooser->b_OKClick();
-        else
-            chooser->b_CancelClick();
-    });
-}
-
 void SelectRows(TFileMgr& w, const QList<int>& rows)
 {
     w.FileListBox->clearSelection();

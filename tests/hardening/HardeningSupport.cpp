@@ -321,6 +321,15 @@ QList<RecordRow> AllRecords(const QString& home, QString* error)
     return out;
 }
 
+QStringList RecordNamesIn(const Sandbox& box, int area)
+{
+    QStringList out;
+    for (const RecordRow& r : AllRecords(box.home()))
+        if (r.area == area)
+            out << r.name;
+    return out;
+}
+
 QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& expect)
 {
     QStringList problems;

@@ -97,6 +97,8 @@ struct RecordRow {
 };
 // Every file record of the database, read with SQLite directly.
 QList<RecordRow> AllRecords(const QString& home, QString* error = nullptr);
+// The names of the records of one area, read the same way.
+QStringList RecordNamesIn(const Sandbox& box, int area);
 
 // What a run may do to the records of the layout.
 struct Expect {

@@ -32,31 +32,6 @@ using namespace hard;
 namespace
 {
 
-void SelectArea(QListWidget* list, int area)
-{
-    for (int i = 0; i < list->count(); ++i)
-        if (AreaNumberOfLine(list->item(i)->text()) == area)
-            list->item(i)->setSelected(true);
-}
-
-void ChooseTarget(int area)
-{
-    OnNextModal([area](QWidget* modal) {
-        auto* chooser = qobject_cast<TChooseFileAreaForm*>(modal);
-        if (!chooser) {
-            modal->close();
-            return;
-        }
-        for (int i = 0; i < chooser->AreaListBox->count(); ++i)
-            if (chooser->AreaListBox->item(i)->text().startsWith(AreaLinePrefix(area)))
-                chooser->AreaListBox->setCurrentRow(i);
-        if (chooser->AreaListBox->currentRow() >= 0)
-            chooser->b_OKClick();
-        else
-            chooser->b_CancelClick();
-    });
-}
-
 // Every record walked through the server, area by area: names per area.
 // False when a walk did not end within `limit` steps.
 bool WalkAll(QList<RecordRow>& out, QStringList& bad)
@@ -200,8 +175,8 @@ private slots:
                 {
                     TMoveMgr move;
                     move.show();
-                    SelectArea(move.AreaList1, 1);
-                    SelectArea(move.AreaList2, 2);
+                    LineOfArea(move.AreaList1, 1)->setSelected(true);
+                    LineOfArea(move.AreaList2, 2)->setSelected(true);
                     move.b_MoveToList2Click();
                     move.close();
                 }
@@ -211,7 +186,7 @@ private slots:
                 {
                     TDelMgr del;
                     del.show();
-                    SelectArea(del.AreaList, 3);
+                    LineOfArea(del.AreaList, 3)->setSelected(true);
                     del.b_DeleteClick();
                     del.close();
                 }

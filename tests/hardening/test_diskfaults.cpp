@@ -96,22 +96,6 @@ private:
     if (!(disk).mounted())                                                                         \
         QSKIP("mounting a tmpfs is not permitted here (needs root)");
 
-QListWidgetItem* LineOfArea(QListWidget* list, int area)
-{
-    for (int i = 0; i < list->count(); ++i)
-        if (AreaNumberOfLine(list->item(i)->text()) == area)
-            return list->item(i);
-    return nullptr;
-}
-
-int RecordsIn(const Sandbox& box, int area)
-{
-    int n = 0;
-    for (const RecordRow& r : AllRecords(box.home()))
-        n += r.area == area;
-    return n;
-}
-
 } // namespace
 
 class TestDiskFaults : public QObject
@@ -187,11 +171,11 @@ private slots:
                      "could not be found on disk.")),
                  qPrintable(hook.texts.join(u'\n')));
         QVERIFY(hook.texts.contains(QStringLiteral("Error Writing new file")));
-        QVERIFY(RecordsIn(*m_box, 1) > 0);
+        QVERIFY(RecordNamesIn(*m_box, 1).size() > 0);
         const QStringList p = finalChecks();
         m_figures << Figure{
             QStringLiteral("full disk during the move manager's copies"), 1, long(!p.isEmpty()),
-            QStringLiteral("%1 of 13 records moved").arg(13 - RecordsIn(*m_box, 1))};
+            QStringLiteral("%1 of 13 records moved").arg(13 - RecordNamesIn(*m_box, 1).size())};
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 
@@ -224,9 +208,9 @@ private slots:
         QVERIFY2(hook.texts.contains(QStringLiteral("Error copying file to filearea path")),
                  qPrintable(hook.texts.join(u'\n')));
         const QStringList p = finalChecks(expect);
-        m_figures << Figure{QStringLiteral("full disk during dropped-file copies"), 1,
-                            long(!p.isEmpty()),
-                            QStringLiteral("%1 of 2 added").arg(RecordsIn(*m_box, 1) - 13)};
+        m_figures << Figure{
+            QStringLiteral("full disk during dropped-file copies"), 1, long(!p.isEmpty()),
+            QStringLiteral("%1 of 2 added").arg(RecordNamesIn(*m_box, 1).size() - 13)};
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 
@@ -248,15 +232,7 @@ private slots:
             for (int row : {0, 1, 2, 3, 4, 5, 6, 7})
                 w->FileListBox->SetSelected(row, true);
             w->FileListBox->SetItemIndex(7);
-            OnNextModal([](QWidget* modal) {
-                auto* chooser = qobject_cast<TChooseFileAreaForm*>(modal);
-                if (!chooser)
-                    return modal->close(), void();
-                for (int i = 0; i < chooser->AreaListBox->count(); ++i)
-                    if (AreaNumberOfLine(chooser->AreaListBox->item(i)->text()) == 3)
-                        chooser->AreaListBox->setCurrentRow(i);
-                chooser->b_OKClick();
-            });
+            ChooseTarget(3);
             Watchdog dog(QStringLiteral("move button on a full disk"), HangSeconds());
             w->b_MoveClick();
             w->close();
@@ -264,9 +240,9 @@ private slots:
         QVERIFY2(hook.texts.contains(QStringLiteral("Error Writing new file")),
                  qPrintable(hook.texts.join(u'\n')));
         const QStringList p = finalChecks();
-        m_figures << Figure{QStringLiteral("full disk during the move button's copies"), 1,
-                            long(!p.isEmpty()),
-                            QStringLiteral("%1 of 8 records moved").arg(RecordsIn(*m_box, 3) - 20)};
+        m_figures << Figure{
+            QStringLiteral("full disk during the move button's copies"), 1, long(!p.isEmpty()),
+            QStringLiteral("%1 of 8 records moved").arg(RecordNamesIn(*m_box, 3).size() - 20)};
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 
@@ -316,7 +292,7 @@ private slots:
             w->b_DeleteClick();
             w->close();
         }
-        QCOMPARE(RecordsIn(*m_box, 3), 20);
+        QCOMPARE(RecordNamesIn(*m_box, 3).size(), 20);
         {
             ServerLogin login;
             TMoveMgr form;
@@ -327,7 +303,7 @@ private slots:
             form.b_MoveToList2Click();
             form.close();
         }
-        QCOMPARE(RecordsIn(*m_box, 3), 20);
+        QCOMPARE(RecordNamesIn(*m_box, 3).size(), 20);
         QVERIFY(hook.texts.contains(QStringLiteral(
             "Some files and their associated records were not moved because the files could "
             "not be found on disk.")));

@@ -75,42 +75,6 @@ void SelectMainRows(Run& r, const QList<int>& rows)
     r.main->FileListBox->SetItemIndex(rows.last());
 }
 
-// Answers the next area chooser with `area`.
-void ChooseTarget(int area)
-{
-    OnNextModal([area](QWidget* modal) {
-        auto* chooser = qobject_cast<TChooseFileAreaForm*>(modal);
-        if (!chooser) {
-            modal->close();
-            return;
-        }
-        for (int i = 0; i < chooser->AreaListBox->count(); ++i)
-            if (chooser->AreaListBox->item(i)->text().startsWith(AreaLinePrefix(area)))
-                chooser->AreaListBox->setCurrentRow(i);
-        if (chooser->AreaListBox->currentRow() >= 0)
-            chooser->b_OKClick();
-        else
-            chooser->b_CancelClick();
-    });
-}
-
-QListWidgetItem* LineOfArea(QListWidget* list, int area)
-{
-    for (int i = 0; i < list->count(); ++i)
-        if (AreaNumberOfLine(list->item(i)->text()) == area)
-            return list->item(i);
-    return nullptr;
-}
-
-QStringList RecordsIn(const Sandbox& box, int area)
-{
-    QStringList out;
-    for (const RecordRow& r : AllRecords(box.home()))
-        if (r.area == area)
-            out << r.name;
-    return out;
-}
-
 // Every record of the filter used below: files that exist on disk.
 void SetExistingFilesFilter()
 {
@@ -355,8 +319,8 @@ private slots:
         c.act = [](Run& r) { static_cast<TDelMgr*>(r.manager.data())->b_DeleteClick(); };
         c.cleanCheck = [](Run& r) {
             QStringList p;
-            if (!RecordsIn(*r.box, 1).isEmpty() || !RecordsIn(*r.box, 3).isEmpty() ||
-                RecordsIn(*r.box, 2).size() != 18)
+            if (!RecordNamesIn(*r.box, 1).isEmpty() || !RecordNamesIn(*r.box, 3).isEmpty() ||
+                RecordNamesIn(*r.box, 2).size() != 18)
                 p << QStringLiteral("the areas were not emptied");
             if (QFile::exists(r.box->home() + QStringLiteral("/areas/1/AF00.BIN")))
                 p << QStringLiteral("a file stayed on disk");
@@ -394,7 +358,7 @@ private slots:
         c.act = [](Run& r) { static_cast<TMoveMgr*>(r.manager.data())->b_MoveToList2Click(); };
         c.cleanCheck = [](Run& r) {
             QStringList p;
-            if (!RecordsIn(*r.box, 1).isEmpty() || RecordsIn(*r.box, 2).size() != 30)
+            if (!RecordNamesIn(*r.box, 1).isEmpty() || RecordNamesIn(*r.box, 2).size() != 30)
                 p << QStringLiteral("the records were not moved");
             return p;
         };
@@ -444,7 +408,7 @@ private slots:
         c.act = [](Run& r) { r.main->b_DeleteClick(); };
         c.cleanCheck = [](Run& r) {
             QStringList p;
-            if (RecordsIn(*r.box, 2).size() != 12)
+            if (RecordNamesIn(*r.box, 2).size() != 12)
                 p << QStringLiteral("the records were not deleted");
             return p;
         };
@@ -466,7 +430,7 @@ private slots:
         };
         c.cleanCheck = [](Run& r) {
             QStringList p = r.hook->texts;
-            if (RecordsIn(*r.box, 1).size() != 12 + 4)
+            if (RecordNamesIn(*r.box, 1).size() != 12 + 4)
                 p << QStringLiteral("the files were not added");
             return p;
         };
@@ -488,7 +452,7 @@ private slots:
         };
         c.cleanCheck = [](Run& r) {
             QStringList p = r.hook->texts;
-            if (RecordsIn(*r.box, 3).size() != 26)
+            if (RecordNamesIn(*r.box, 3).size() != 26)
                 p << QStringLiteral("the records were not moved");
             return p;
         };

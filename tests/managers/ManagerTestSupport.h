@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "filter/DateTime.h"
 #include "server/wcsrv.h"
+#include "tests/support/TestSupport.h"
 
 #include <QListWidget>
 #include <QStringList>
@@ -27,14 +28,6 @@ inline QStringList NamesInArea(int area)
             break;
     }
     return names;
-}
-
-inline QListWidgetItem* LineOfArea(QListWidget* list, int area)
-{
-    for (int i = 0; i < list->count(); ++i)
-        if (AreaNumberOfLine(list->item(i)->text()) == area)
-            return list->item(i);
-    return nullptr;
 }
 
 inline void SelectAreas(QListWidget* list, const QList<int>& areas)

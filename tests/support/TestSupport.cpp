@@ -1,12 +1,15 @@
 #include "TestSupport.h"
 
+#include "common/AreaLines.h"
 #include "filter/DateTime.h"
+#include "managers/TChooseFileAreaForm.h"
 #include "platform/wcsrv/WcAdmin.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QListWidget>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest>
@@ -206,4 +209,34 @@ FILETIME TestTime(int year, int month, int day, int hour, int minute, int second
     if (!SystemTimeToFileTime(st, ft))
         qFatal("bad test date");
     return ft;
+}
+
+QListWidgetItem* LineOfArea(QListWidget* list, int area)
+{
+    for (int i = 0; i < list->count(); ++i)
+        if (AreaNumberOfLine(list->item(i)->text()) == area)
+            return list->item(i);
+    return nullptr;
+}
+
+void ChooseTarget(int area, QStringList* listed)
+{
+    OnNextModal([area, listed](QWidget* modal) {
+        auto* chooser = qobject_cast<TChooseFileAreaForm*>(modal);
+        if (!chooser) {
+            modal->close();
+            return;
+        }
+        for (int i = 0; i < chooser->AreaListBox->count(); ++i) {
+            const QString line = chooser->AreaListBox->item(i)->text();
+            if (listed)
+                *listed << line;
+            if (area > 0 && line.startsWith(AreaLinePrefix(area)))
+                chooser->AreaListBox->setCurrentRow(i);
+        }
+        if (area > 0 && chooser->AreaListBox->currentRow() >= 0)
+            chooser->b_OKClick();
+        else
+            chooser->b_CancelClick();
+    });
 }

@@ -10,10 +10,14 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
 #include <string>
+
+class QListWidget;
+class QListWidgetItem;
 
 class QWidget;
 
@@ -112,6 +116,13 @@ private:
 // it; a date they refuse ends the test program.
 FILETIME TestTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                   int milliseconds = 0);
+
+// The line of file area `area` in a list of area lines, or nullptr.
+QListWidgetItem* LineOfArea(QListWidget* list, int area);
+
+// Answers the next area chooser with `area` (Cancel when it isn't listed, or
+// for -1). `listed` gets the chooser's lines.
+void ChooseTarget(int area, QStringList* listed = nullptr);
 
 // Runs `action` on the next modal widget that opens (polls for it), e.g. to
 // drive a window opened inside a command.
