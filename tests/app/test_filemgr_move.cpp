@@ -3,8 +3,6 @@
 // run that fails at every single server call without losing a file.
 #include "AppTestSupport.h"
 
-#include "common/AreaLines.h"
-#include "managers/TChooseFileAreaForm.h"
 #include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcFault.h"
 #include "tests/archive/ZipFixtures.h"

@@ -5,11 +5,9 @@
 #include "HardeningSupport.h"
 
 #include "app/TFileMgr.h"
-#include "common/AreaLines.h"
 #include "config/Settings.h"
 #include "config/TSetupDlg.h"
 #include "managers/ManagerSupport.h"
-#include "managers/TChooseFileAreaForm.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
 #include "platform/wcsrv/WcAdmin.h"

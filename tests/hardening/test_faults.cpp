@@ -5,11 +5,9 @@
 #include "HardeningSupport.h"
 
 #include "app/TFileMgr.h"
-#include "common/AreaLines.h"
 #include "common/Text.h"
 #include "filter/SearchRecord.h"
 #include "managers/ManagerSupport.h"
-#include "managers/TChooseFileAreaForm.h"
 #include "managers/TDelMgr.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"

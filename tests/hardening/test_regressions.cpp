@@ -2,8 +2,6 @@
 #include "HardeningSupport.h"
 
 #include "app/TFileMgr.h"
-#include "common/AreaLines.h"
-#include "managers/TChooseFileAreaForm.h"
 #include "platform/wcsrv/WcFault.h"
 #include "tests/support/TestSupport.h"
 
