@@ -1,0 +1,99 @@
+#include "cli/CliDelegate.h"
+
+#include "cli/CliCommand.h"
+#include "cli/CliContext.h"
+
+#include <QStringList>
+
+CliDelegate::CliDelegate(CliContext& context) : m_context(context) {}
+
+void CliDelegate::SetAnswer(const QString& prefix, RunAnswer answer)
+{
+    m_answers.append({prefix, answer});
+}
+
+RunAnswer CliDelegate::Ask(const QString& text, bool offerAll)
+{
+    for (const auto& [prefix, answer] : std::as_const(m_answers))
+        if (text.startsWith(prefix))
+            return answer == RunAnswer::All && !offerAll ? RunAnswer::Yes : answer;
+    return m_fallback;
+}
+
+void CliDelegate::Warn(const QString& text)
+{
+    ++m_warnings;
+    m_context.Error(QString(text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+}
+
+void CliDelegate::Inform(const QString& text)
+{
+    m_context.Line(QString(text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+}
+
+void CliDelegate::ServerError(unsigned code)
+{
+    ++m_warnings;
+    m_context.Error(QStringLiteral("server error 0x%1").arg(code, 8, 16, QLatin1Char('0')));
+}
+
+void CliDelegate::SetMaximum(qint64 maximum)
+{
+    m_maximum = maximum;
+}
+
+void CliDelegate::SetPosition(qint64 position)
+{
+    // The terminal line is rewritten only when the shown figure changes.
+    if (position == m_position)
+        return;
+    m_position = position;
+    if (m_maximum > 0)
+        m_context.Progress(
+            QStringLiteral("%1 %2/%3")
+                .arg(m_status, QString::number(position), QString::number(m_maximum)));
+}
+
+void CliDelegate::Status(const QString& text)
+{
+    m_status = text;
+    if (!text.isEmpty())
+        m_context.Progress(text);
+}
+
+void CliDelegate::Item(const RunItem& item)
+{
+    const int index = int(item.outcome);
+    if (index >= 0 && index < 5)
+        ++m_counts[index];
+    m_context.Line(QStringLiteral("%1\t%2\t%3%4")
+                       .arg(QString::number(item.area), item.name,
+                            item.outcome == RunOutcome::Done
+                                ? QString()
+                                : CliContext::OutcomeWord(item.outcome) + QLatin1Char(' '),
+                            item.action));
+}
+
+int CliDelegate::Count(RunOutcome outcome) const
+{
+    const int index = int(outcome);
+    return index >= 0 && index < 5 ? m_counts[index] : 0;
+}
+
+int CliDelegate::ExitCode() const
+{
+    return Count(RunOutcome::Failed) || Count(RunOutcome::Refused) || m_warnings ? ExitSomeFailed
+                                                                                 : ExitDone;
+}
+
+QString CliDelegate::Summary() const
+{
+    static const char* const words[] = {"done", "skipped", "refused", "failed", "planned"};
+    QStringList parts;
+    for (int i = 0; i < 5; ++i)
+        if (m_counts[i])
+            parts << QString::number(m_counts[i]) + QLatin1Char(' ') + QLatin1String(words[i]);
+    if (m_warnings)
+        parts << QStringLiteral("%1 messages").arg(m_warnings);
+    return parts.isEmpty() ? QStringLiteral("nothing to do") : parts.join(QStringLiteral(", "));
+}

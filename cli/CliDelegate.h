@@ -1,0 +1,52 @@
+// The command line's side of a run: answers from the options, results as
+// lines, progress on the terminal, and no stop request (the process is
+// stopped by a signal instead).
+#pragma once
+
+#include "common/RunDelegate.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+class CliContext;
+
+class CliDelegate : public RunDelegate
+{
+public:
+    explicit CliDelegate(CliContext& context);
+
+    // The answer to every question whose text starts with `prefix`; a
+    // question without one is answered `fallback` (No: the safe answer).
+    void SetAnswer(const QString& prefix, RunAnswer answer);
+    void SetFallback(RunAnswer answer) { m_fallback = answer; }
+
+    RunAnswer Ask(const QString& text, bool offerAll) override;
+    void Warn(const QString& text) override;
+    void Inform(const QString& text) override;
+    void ServerError(unsigned code) override;
+    void SetMaximum(qint64 maximum) override;
+    void SetPosition(qint64 position) override;
+    void Status(const QString& text) override;
+    void Item(const RunItem& item) override;
+    bool StopRequested() override { return false; }
+
+    // Counts of the items reported, by outcome.
+    int Count(RunOutcome outcome) const;
+    int Warnings() const { return m_warnings; }
+    // ExitSomeFailed when an item failed or was refused, or a warning was
+    // shown; otherwise ExitDone.
+    int ExitCode() const;
+    // "12 deleted, 1 failed, 3 skipped" and the like.
+    QString Summary() const;
+
+private:
+    CliContext& m_context;
+    QList<QPair<QString, RunAnswer>> m_answers;
+    RunAnswer m_fallback = RunAnswer::No;
+    qint64 m_maximum = 0;
+    qint64 m_position = -1;
+    QString m_status;
+    int m_counts[5] = {};
+    int m_warnings = 0;
+};

@@ -1,0 +1,58 @@
+// What a run (the work of one command: a deletion, a move, a file list, a
+// filtered listing, a freshen) needs from a person, in one small interface.
+// The runs live in the widget-free library; the windows implement this with
+// their dialog functions, progress bars and status panels, the command line
+// with its options and lines on the terminal, the tests with a script.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The answer to a run's question. Cancel is a box closed without a button;
+// the runs treat it as No unless they say otherwise.
+enum class RunAnswer { Yes, No, All, Cancel };
+
+// What happened to one record (or its file) in a run.
+enum class RunOutcome {
+    Done,    // the change was made
+    Skipped, // left alone by a No, the filter or a dry run's choice
+    Refused, // the run refused it (a rule of the design, a name taken)
+    Failed,  // the server or the disk failed
+    Planned, // a dry run: the change that would be made
+};
+
+struct RunItem {
+    int area = 0;
+    QString name;
+    RunOutcome outcome = RunOutcome::Done;
+    // Short words for the command line's line: "deleted", "moved to 7",
+    // "freshened", "file missing".
+    QString action;
+};
+
+class RunDelegate
+{
+public:
+    virtual ~RunDelegate() = default;
+
+    // A question; `offerAll` adds All to Yes and No.
+    virtual RunAnswer Ask(const QString& text, bool offerAll) = 0;
+    // Messages the run shows before it goes on or ends.
+    virtual void Warn(const QString& text) = 0;
+    virtual void Inform(const QString& text) = 0;
+    // A failed server call, shown by its error name.
+    virtual void ServerError(unsigned code) = 0;
+
+    // Progress: the range, then the position in it.
+    virtual void SetMaximum(qint64 maximum) = 0;
+    virtual void SetPosition(qint64 position) = 0;
+    // The status text (the window's status panel); empty clears it.
+    virtual void Status(const QString& text) = 0;
+    // One record's result.
+    virtual void Item(const RunItem& item) = 0;
+
+    // Called between records: gives the front end a turn (a window processes
+    // its pending messages here) and tells whether a stop has been asked for
+    // since the last call. A run that stops on it asks its own question.
+    virtual bool StopRequested() = 0;
+};

@@ -1,0 +1,64 @@
+#include "common/WindowRunDelegate.h"
+
+#include "common/Dialogs.h"
+
+#include <QProgressBar>
+
+#include <algorithm>
+#include <climits>
+
+WindowRunDelegate::WindowRunDelegate(QProgressBar* bar, std::function<void(const QString&)> status,
+                                     bool* stopFlag)
+    : m_bar(bar), m_status(std::move(status)), m_stopFlag(stopFlag)
+{
+}
+
+RunAnswer WindowRunDelegate::Ask(const QString& text, bool offerAll)
+{
+    if (!offerAll)
+        return ConfirmYesNo(text) ? RunAnswer::Yes : RunAnswer::No;
+    const int answer = ConfirmYesNoAll(text);
+    return answer > 0 ? RunAnswer::Yes : answer < 0 ? RunAnswer::All : RunAnswer::No;
+}
+
+void WindowRunDelegate::Warn(const QString& text)
+{
+    ShowWarning(text);
+}
+
+void WindowRunDelegate::Inform(const QString& text)
+{
+    ShowInformation(text);
+}
+
+void WindowRunDelegate::ServerError(unsigned code)
+{
+    ShowServerError(code);
+}
+
+void WindowRunDelegate::SetMaximum(qint64 maximum)
+{
+    if (m_bar)
+        m_bar->setMaximum(int(std::clamp<qint64>(maximum, 0, INT_MAX)));
+}
+
+void WindowRunDelegate::SetPosition(qint64 position)
+{
+    if (m_bar)
+        m_bar->setValue(int(std::clamp<qint64>(position, 0, INT_MAX)));
+}
+
+void WindowRunDelegate::Status(const QString& text)
+{
+    if (m_status)
+        m_status(text);
+}
+
+bool WindowRunDelegate::StopRequested()
+{
+    m_pump();
+    if (!m_stopFlag || !*m_stopFlag)
+        return false;
+    *m_stopFlag = false;
+    return true;
+}

@@ -1,0 +1,38 @@
+// The windows' side of a run: questions and messages through the program's
+// dialog functions, progress in the window's bar, the status text in its
+// status panel, and the window's own stop flag read after pending window
+// messages have had their turn.
+#pragma once
+
+#include "common/RunDelegate.h"
+#include "managers/ManagerSupport.h"
+
+#include <functional>
+
+class QProgressBar;
+
+class WindowRunDelegate : public RunDelegate
+{
+public:
+    // `bar` may be null (no bar); `status` sets the status panel's text;
+    // `stopFlag` is the flag the window's Stop button sets (may be null).
+    // A stop seen here clears the flag, so the next one is a new request.
+    WindowRunDelegate(QProgressBar* bar, std::function<void(const QString&)> status,
+                      bool* stopFlag);
+
+    RunAnswer Ask(const QString& text, bool offerAll) override;
+    void Warn(const QString& text) override;
+    void Inform(const QString& text) override;
+    void ServerError(unsigned code) override;
+    void SetMaximum(qint64 maximum) override;
+    void SetPosition(qint64 position) override;
+    void Status(const QString& text) override;
+    void Item(const RunItem&) override {}
+    bool StopRequested() override;
+
+private:
+    QProgressBar* m_bar;
+    std::function<void(const QString&)> m_status;
+    bool* m_stopFlag;
+    EventPump m_pump;
+};
