@@ -39,6 +39,42 @@ QString ToolHelp()
     return text;
 }
 
+// The manual page (troff), made from the same texts as --help, so the page
+// and the program cannot disagree. The build writes it beside the program.
+QString ManPage()
+{
+    auto escape = [](QString text) {
+        text.replace(QLatin1Char('\\'), QLatin1String("\\e"));
+        text.replace(QLatin1Char('-'), QLatin1String("\\-"));
+        return text;
+    };
+    QString page = QStringLiteral(
+        ".TH VTFILEMGR-CLI 1 \"\" \"vtfilemgr-cli 1.1.16\" \"Vantrel File Manager\"\n"
+        ".SH NAME\nvtfilemgr\\-cli \\- unattended maintenance of a BBS file base\n"
+        ".SH SYNOPSIS\n");
+    for (const CliCommandFactory& make : CliCommands()) {
+        const auto command = make();
+        page += QStringLiteral(".B vtfilemgr\\-cli\n[\\-\\-home DIR] [\\-\\-log FILE] %1 %2\n.br\n")
+                    .arg(command->Name(), escape(command->Synopsis()));
+    }
+    page += QStringLiteral(".SH DESCRIPTION\n.nf\n") + escape(ToolHelp()) + QStringLiteral(".fi\n");
+    page += QStringLiteral(".SH COMMANDS\n");
+    for (const CliCommandFactory& make : CliCommands()) {
+        const auto command = make();
+        QCommandLineParser parser;
+        command->AddOptions(parser);
+        page += QStringLiteral(".SS %1\n%2\n.nf\n%3.fi\n")
+                    .arg(command->Name(), escape(command->Summary()),
+                         escape(parser.helpText().section(QLatin1Char('\n'), 2)));
+    }
+    page += QStringLiteral(".SH ENVIRONMENT\n.TP\nWCSRV_HOME\nThe BBS home folder when "
+                           "\\-\\-home is not given.\n"
+                           ".TP\nWCSRV_DATABASE\nA PostgreSQL connection string: the records "
+                           "are kept on that server.\n"
+                           ".SH SEE ALSO\nvtfilemgr(1), wcsrv\\-admin(1)\n");
+    return page;
+}
+
 int BadInput(const QString& message)
 {
     QTextStream(stderr) << "vtfilemgr-cli: " << message << '\n';
@@ -65,12 +101,18 @@ int main(int argc, char** argv)
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Help."));
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Version."));
-    global.addOptions({home, log, help, version});
+    QCommandLineOption man(QStringLiteral("man"), QStringLiteral("Manual page."));
+    man.setFlags(QCommandLineOption::HiddenFromHelp);
+    global.addOptions({home, log, help, version, man});
     if (!global.parse(args))
         return BadInput(global.errorText() +
                         QStringLiteral(" (vtfilemgr-cli --help lists the options)"));
     if (global.isSet(version)) {
         std::printf("vtfilemgr-cli 1.1.16\n");
+        return ExitDone;
+    }
+    if (global.isSet(man)) {
+        QTextStream(stdout) << ManPage();
         return ExitDone;
     }
     const QStringList rest = global.positionalArguments();
