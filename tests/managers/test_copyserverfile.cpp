@@ -261,7 +261,8 @@ private slots:
                 value = p->Bar->value();
             return script(kind, text, buttons);
         });
-        WcFaultFailNth(1 + 1502, WC_ACCESS_DENIED); // the create, then the writes
+        // The same-file look-up and the create, then the writes.
+        WcFaultFailNth(2 + 1502, WC_ACCESS_DENIED);
         QVERIFY(!CopyServerFile(source, ServerFilePath(2, QStringLiteral("BIG.BIN")),
                                 QStringLiteral("Copying...")));
         SetMessageHook(script);
@@ -290,7 +291,7 @@ private slots:
     {
         QTest::addColumn<bool>("fromServer");
         QTest::newRow("server source") << true;
-        QTest::newRow("disk source (a folder)") << false;
+        QTest::newRow("disk source (a regular file whose reads fail)") << false;
     }
 
     void failedRead()
@@ -304,8 +305,11 @@ private slots:
             source = ServerFilePath(1, QStringLiteral("SOURCE.BIN"));
             WcFaultFailKind("WcReadFile", WC_ACCESS_DENIED);
         } else {
-            // A folder opens for reading but cannot be read.
-            source = m_disk.path();
+            // A regular file whose first bytes cannot be read: the memory
+            // at address 0 of this process.
+            source = QStringLiteral("/proc/self/mem");
+            if (!QFileInfo(source).isFile())
+                QSKIP("no /proc/self/mem: no disk file whose reads fail");
         }
         DialogScript dialogs;
         const int descriptors = OpenDescriptors();
