@@ -168,9 +168,10 @@ void TestWcsrvSession::operationsNeedLogin_data()
     QTest::newRow("WcGetFileSize") << Op([] { return WcGetFileSize(1) != 0xFFFFFFFFu; });
     QTest::newRow("WcReadFile") << Op([] { return WcReadFile(1, buf, sizeof buf, &done); });
     QTest::newRow("WcWriteFile") << Op([] { return WcWriteFile(1, buf, sizeof buf, &done); });
-    QTest::newRow("WcCloseHandle") << Op([] {
-        WcCloseHandle(1);
-        return false;
+    QTest::newRow("WcCloseHandle") << Op([] { return WcCloseHandle(1); });
+    QTest::newRow("WcGetFileId") << Op([] {
+        static WcFileId id;
+        return WcGetFileId("wc:\\file\\area(1)\\A.ZIP", &id);
     });
 }
 
@@ -500,6 +501,8 @@ void TestWcsrvSession::nullArgumentsFail_data()
     static char buf[4];
     QTest::newRow("GetMakewild") << Op([] { return GetMakewild(nullptr); });
     QTest::newRow("GetFileArea") << Op([] { return GetFileArea(7, nullptr); });
+    QTest::newRow("WcGetFileId out")
+        << Op([] { return WcGetFileId("wc:\\file\\area(7)\\N.ZIP", nullptr); });
     QTest::newRow("Search name") << Op(
         [] { return SearchFileRecByAreaName(7, nullptr, &rec, &pos); });
     QTest::newRow("Search out") << Op([] { return SearchFileRecByAreaName(7, "", nullptr, &pos); });
