@@ -22,6 +22,25 @@ namespace
 // Paths longer than this are refused like the platform refuses them.
 constexpr qsizetype kMaxPath = 260;
 
+// Opens a disk file without blocking (a FIFO would wait for a writer) and
+// keeps it only when it is what `accept` wants; the descriptor is then
+// blocking again. -1 on failure.
+int OpenDisk(const QString& path, int flags, bool (*accept)(mode_t))
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !accept(st.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // One end of a copy: a server file or a disk file, opened and closed with
 // the functions of its own kind. The destructor closes it, so every way out
 // of CopyServerFile closes both files.
@@ -33,6 +52,8 @@ public:
     CopyEnd(const CopyEnd&) = delete;
     CopyEnd& operator=(const CopyEnd&) = delete;
 
+    // Only a regular file is a source: a folder, FIFO or device is refused
+    // like a missing file, and opening one never blocks.
     bool openRead()
     {
         if (m_path.size() > kMaxPath)
@@ -41,7 +62,7 @@ public:
             m_handle = WcCreateFile(ToBytes(m_path).constData(), WC_GENERIC_READ, WC_SHARE_READ,
                                     WC_OPEN_EXISTING);
         } else {
-            m_handle = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+            m_handle = OpenDisk(m_path, O_RDONLY, [](mode_t m) { return S_ISREG(m); });
             // The source is read once from start to end.
             if (m_handle > 0)
                 ::posix_fadvise(int(m_handle), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -49,26 +70,43 @@ public:
         return valid();
     }
 
-    // `source` is the open end to read from: a disk destination that is that
-    // very file is not created, since truncating it would destroy the source.
-    bool createWrite(const CopyEnd& source)
+    // The disk file this end names, found the way its own functions find
+    // it (a server path through the server, without regard to letter
+    // case). False when there is none.
+    bool identity(WcFileId& id) const
+    {
+        if (m_server)
+            return WcGetFileId(ToBytes(m_path).constData(), &id);
+        struct stat st {
+        };
+        const int rc = valid() ? ::fstat(int(m_handle), &st)
+                               : ::stat(QFile::encodeName(m_path).constData(), &st);
+        if (rc != 0)
+            return false;
+        id = WcFileId{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+        return true;
+    }
+
+    // True when this end and `other` are the same file: then creating this
+    // end would empty the other before it is read.
+    bool sameFileAs(const CopyEnd& other) const
+    {
+        WcFileId a{}, b{};
+        return identity(a) && other.identity(b) && a.Volume == b.Volume && a.File == b.File;
+    }
+
+    bool createWrite()
     {
         if (m_path.size() > kMaxPath)
             return false;
-        if (!m_server && !source.m_server) {
-            struct stat from {
-            }, to{};
-            if (::fstat(int(source.m_handle), &from) == 0 &&
-                ::stat(QFile::encodeName(m_path).constData(), &to) == 0 &&
-                from.st_dev == to.st_dev && from.st_ino == to.st_ino)
-                return false;
-        }
         if (m_server) {
             m_handle = WcCreateFile(ToBytes(m_path).constData(), WC_GENERIC_WRITE, WC_SHARE_NONE,
                                     WC_CREATE_ALWAYS);
         } else {
-            m_handle = ::open(QFile::encodeName(m_path).constData(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            // A device such as /dev/null may be written to; a FIFO without a
+            // reader is refused instead of waited on.
+            m_handle = OpenDisk(m_path, O_WRONLY | O_CREAT | O_TRUNC,
+                                [](mode_t m) { return !S_ISDIR(m); });
         }
         return valid();
     }
@@ -118,15 +156,19 @@ public:
         return true;
     }
 
-    void close()
+    // False when bytes that writes accepted could not be stored after all
+    // (the server's writes are stored behind the caller's back).
+    bool close()
     {
         if (!valid())
-            return;
+            return true;
+        bool ok;
         if (m_server)
-            WcCloseHandle(m_handle);
+            ok = WcCloseHandle(m_handle);
         else
-            ::close(int(m_handle));
+            ok = ::close(int(m_handle)) == 0 || errno == EINTR;
         m_handle = 0;
+        return ok;
     }
 
 private:
@@ -147,8 +189,11 @@ bool CopyServerFile(const QString& source, const QString& destination, const QSt
         ShowWarning(QStringLiteral("Error Opening: %1").arg(source));
         return false;
     }
+    // A copy onto the file it reads is refused before anything is opened
+    // for writing: the create would empty the source. Server paths are
+    // resolved by the server (any letter case, areas sharing a folder).
     CopyEnd to(destination);
-    if (!to.createWrite(from)) {
+    if (to.sameFileAs(from) || !to.createWrite()) {
         ShowWarning(QStringLiteral("Error Creating: %1").arg(destination));
         return false;
     }
@@ -201,7 +246,12 @@ bool CopyServerFile(const QString& source, const QString& destination, const QSt
         }
     }
     from.close();
-    to.close();
+    // The server stores writes behind the copy: a block it fails to store
+    // shows only here.
+    if (!to.close() && ok) {
+        ShowWarning(QStringLiteral("Error Writing new file"));
+        ok = false;
+    }
     progress.close();
     return ok;
 }

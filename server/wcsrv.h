@@ -56,8 +56,17 @@ enum WcErrorCode {
 #define WC_GENERIC_WRITE 0x40000000u
 #define WC_SHARE_NONE 0u
 #define WC_SHARE_READ 1u
+#define WC_SHARE_WRITE 2u
 #define WC_CREATE_ALWAYS 2u
 #define WC_OPEN_EXISTING 3u
+
+// The identity of the disk file behind a server path: two paths name the
+// same file exactly when both parts are equal (on this host the device and
+// inode numbers).
+typedef struct WcFileId {
+    uint64_t Volume;
+    uint64_t File;
+} WcFileId;
 
 // Key numbers: 1 = file records in area-and-name order, 2 = users by name.
 enum { WC_KEY_AREA_NAME = 1, WC_KEY_USER_NAME = 2 };
@@ -87,12 +96,21 @@ bool GetFirstUser(int32_t key, UserRecord* out, uint32_t* position);
 bool GetNextUser(int32_t key, UserRecord* out, uint32_t* position);
 
 bool WcExistFile(const char* path);
+// Honours the share modes between handles of this and other processes: a
+// handle is refused (0, WC_ACCESS_DENIED) while another handle on the same
+// file does not share what it asks for, or does what it would not share;
+// a refused create empties nothing. Only regular files open; nothing blocks.
 WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition);
+// False with WC_ITEM_NOT_FOUND when no file lies behind the path.
+bool WcGetFileId(const char* path, WcFileId* out);
 bool WcGetFileTime(WcHandle handle, FILETIME* utc);
 uint32_t WcGetFileSize(WcHandle handle);
 bool WcReadFile(WcHandle handle, void* buffer, uint32_t count, uint32_t* done);
 bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* done);
-void WcCloseHandle(WcHandle handle);
+// False when the handle is unknown, or when bytes that writes accepted
+// could not be stored: the file then holds only the bytes stored before the
+// failure, never its full length.
+bool WcCloseHandle(WcHandle handle);
 
 // The calling thread's last error: one of the WC_ codes above.
 uint32_t WcGetLastError(void);

@@ -9,9 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <unistd.h>
 
 namespace wcadmin
 {
@@ -152,6 +153,51 @@ bool ReadDizFromZip(const std::string& zipPath, std::string& text)
 
 using namespace detail;
 
+namespace
+{
+
+// Checks that UTF-8 `text` holds only characters that Latin-1 record text
+// can keep (the library converts between the two), at most `limit` of them.
+// Empty when it does, else the message.
+Result CheckLatin1(const std::string& text, const char* what, size_t limit)
+{
+    size_t count = 0;
+    for (size_t i = 0; i < text.size(); ++count) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        uint32_t code = c;
+        size_t extra = 0;
+        if (c >= 0xF0 && c <= 0xF4)
+            code = c & 0x07, extra = 3;
+        else if (c >= 0xE0 && c <= 0xEF)
+            code = c & 0x0F, extra = 2;
+        else if (c >= 0xC2 && c <= 0xDF)
+            code = c & 0x1F, extra = 1;
+        else if (c >= 0x80)
+            return std::string(what) + " is not UTF-8 text";
+        if (i + extra >= text.size() + (extra ? 0 : 1))
+            return std::string(what) + " is not UTF-8 text";
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto n = static_cast<unsigned char>(text[i + k]);
+            if ((n & 0xC0) != 0x80)
+                return std::string(what) + " is not UTF-8 text";
+            code = (code << 6) | (n & 0x3F);
+        }
+        if (code > 0xFF) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "U+%04X", unsigned(code));
+            return std::string(what) + " \"" + text + "\" holds " + text.substr(i, extra + 1) +
+                   " (" + hex +
+                   "), which is not a Latin-1 character: records keep Latin-1 text only";
+        }
+        i += extra + 1;
+    }
+    if (count == 0 || count > limit)
+        return std::string(what) + " must have 1 to " + std::to_string(limit) + " characters";
+    return {};
+}
+
+} // namespace
+
 std::string DefaultHome()
 {
     return wcstore::DefaultHome();
@@ -170,8 +216,10 @@ Result CreateBbs(const std::string& home, const std::string& sysopName)
 {
     if (home.empty())
         return "no home folder given";
-    if (sysopName.size() > 71)
-        return "the sysop name is longer than 71 characters";
+    if (sysopName.empty())
+        return "the sysop name must have 1 to 71 characters";
+    if (Result e = CheckLatin1(sysopName, "the sysop name", 71); !e.empty())
+        return e;
     struct stat sb {
     };
     if (::stat(wcstore::DatabasePath(home).c_str(), &sb) == 0)
@@ -197,8 +245,8 @@ Result AddArea(const std::string& home, int number, const std::string& name,
 {
     if (number < 1)
         return "the area number must be 1 or more";
-    if (name.empty() || name.size() > 75)
-        return "the area name must have 1 to 75 characters";
+    if (Result e = CheckLatin1(name, "the area name", 75); !e.empty())
+        return e;
     Db db;
     if (Result e = db.open(home, false); !e.empty())
         return e;
@@ -222,8 +270,10 @@ Result AddArea(const std::string& home, int number, const std::string& name,
 
 Result AddUser(const std::string& home, const std::string& name)
 {
-    if (name.empty() || name.size() > 71)
-        return "the user name must have 1 to 71 characters";
+    // A name Latin-1 cannot hold would come back from the library with '?'
+    // in it: refused here, so every user keeps the name it was given.
+    if (Result e = CheckLatin1(name, "the user name", 71); !e.empty())
+        return e;
     Db db;
     if (Result e = db.open(home, false); !e.empty())
         return e;
@@ -305,38 +355,97 @@ Result ListFiles(const std::string& home, int area, std::vector<FileInfo>& out)
 namespace
 {
 
-bool CopyFile(const std::string& from, const std::string& to, std::string& error)
+bool WriteAll(int fd, const char* p, size_t n)
 {
-    std::ifstream in(from, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + from;
-        return false;
-    }
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        error = "cannot write " + to;
-        return false;
-    }
-    // (`out << in.rdbuf()` would flag an empty file as a failed write.)
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        out.write(buffer, in.gcount());
-    out.flush();
-    if (!out) {
-        error = "cannot write " + to;
-        return false;
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= size_t(w);
     }
     return true;
 }
+
+// Copies the open source `in` to `to`, created anew. Every read and write
+// error is reported; a partial copy is removed.
+bool CopyFile(int in, const std::string& from, const std::string& to, std::string& error)
+{
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0) {
+        error = "cannot write " + to + ": " + std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read " + from + ": " + std::strerror(errno);
+            break;
+        }
+        if (n == 0) {
+            if (::close(out) != 0) {
+                error = "cannot write " + to + ": " + std::strerror(errno);
+                ::unlink(to.c_str());
+                return false;
+            }
+            return true;
+        }
+        if (!WriteAll(out, buffer, size_t(n))) {
+            error = "cannot write " + to + ": " + std::strerror(errno);
+            break;
+        }
+    }
+    ::close(out);
+    ::unlink(to.c_str());
+    return false;
+}
+
+// Reads the whole file to check that it can be read (a file that already
+// lies in the area's folder is not copied).
+bool ReadThrough(int in, const std::string& from, std::string& error)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read " + from + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0)
+            return true;
+    }
+}
+
+// An open descriptor, closed on destruction.
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 } // namespace
 
 Result ImportFile(const std::string& home, int area, const std::string& path)
 {
+    // Opened without blocking (a FIFO would wait for a writer); only a
+    // regular file is imported.
+    Fd source;
+    source.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat sb {
     };
-    if (::stat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
+    if (source.fd < 0 || ::fstat(source.fd, &sb) != 0 || !S_ISREG(sb.st_mode))
         return path + ": no such file";
+    (void)::fcntl(source.fd, F_SETFL, ::fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
     if (sb.st_size > INT32_MAX)
         return path + ": the file is too large for a file record";
     std::string name = path.substr(path.rfind('/') + 1);
@@ -387,15 +496,26 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
         db.exec("ROLLBACK");
         return e;
     }
-    // The record is committed only when the file is in place.
-    const std::string target = wcstore::FindInFolder(folder, name, nullptr);
+    // The record is committed only when the file is in place. A file that
+    // already lies in the area's folder (under any letter case) is that
+    // file: it gets its record and keeps its bytes; copying it onto itself
+    // would empty it.
+    bool exists = false;
+    const std::string target = wcstore::FindInFolder(folder, name, &exists);
+    struct stat tb {
+    };
+    const bool inPlace = exists && ::stat(target.c_str(), &tb) == 0 && tb.st_dev == sb.st_dev &&
+                         tb.st_ino == sb.st_ino;
     std::string error;
-    if (!CopyFile(path, target, error)) {
+    if (inPlace ? !ReadThrough(source.fd, path, error)
+                : !CopyFile(source.fd, path, target, error)) {
         db.exec("ROLLBACK");
         return error;
     }
-    const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
-    ::utimensat(AT_FDCWD, target.c_str(), times, 0);
+    if (!inPlace) {
+        const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
+        ::utimensat(AT_FDCWD, target.c_str(), times, 0);
+    }
     if (!db.exec("COMMIT")) {
         db.exec("ROLLBACK");
         return "cannot add the record: " + db.error();

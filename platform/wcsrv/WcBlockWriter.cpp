@@ -30,16 +30,16 @@ bool WriteAllAt(int fd, const char* p, std::size_t n, off_t offset)
 
 } // namespace
 
-std::unique_ptr<BlockWriter> BlockWriter::Create(int fd)
+std::unique_ptr<BlockWriter> BlockWriter::Create(int fd, long failBlock)
 {
-    std::unique_ptr<BlockWriter> writer(new (std::nothrow) BlockWriter(fd));
+    std::unique_ptr<BlockWriter> writer(new (std::nothrow) BlockWriter(fd, failBlock));
     if (!writer || !writer->m_memory)
         return nullptr;
     return writer;
 }
 
-BlockWriter::BlockWriter(int fd)
-    : m_fd(fd),
+BlockWriter::BlockWriter(int fd, long failBlock)
+    : m_fd(fd), m_failBlock(failBlock),
       // Untouched pages of the buffers cost nothing: a small file uses
       // only the start of the first.
       m_memory(static_cast<char*>(std::malloc(kBlockBytes * kBlocks)), &std::free)
@@ -92,7 +92,7 @@ bool BlockWriter::Submit()
         lock.unlock();
         const bool ok = Store(block);
         lock.lock();
-        m_failed = m_failed || !ok;
+        NoteStored(block, ok);
         m_filled = 0;
         return ok;
     }
@@ -124,13 +124,33 @@ void BlockWriter::Run()
         lock.lock();
         m_queue.pop_front();
         m_busy[block.buffer] = false;
-        m_failed = m_failed || !ok;
+        NoteStored(block, ok);
         m_changed.notify_all();
     }
 }
 
+// Called with the lock held, in file order: blocks are stored one after
+// the other by one side only (the thread, or the caller while there is none).
+void BlockWriter::NoteStored(const Block& block, bool ok)
+{
+    if (!ok)
+        m_failed = true;
+    else if (!m_failed)
+        m_stored = block.offset + off_t(block.size);
+}
+
+off_t BlockWriter::Stored()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_stored;
+}
+
 bool BlockWriter::Store(const Block& block)
 {
+    if (m_failBlock > 0 && ++m_storeCount == m_failBlock) {
+        errno = ENOSPC;
+        return false;
+    }
     return WriteAllAt(m_fd, m_memory.get() + std::size_t(block.buffer) * kBlockBytes, block.size,
                       block.offset);
 }
@@ -153,7 +173,7 @@ bool BlockWriter::Finish()
                 lock.unlock();
                 const bool ok = Store(last);
                 lock.lock();
-                m_failed = m_failed || !ok;
+                NoteStored(last, ok);
             }
         }
         {

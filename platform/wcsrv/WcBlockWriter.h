@@ -23,8 +23,10 @@ public:
     static constexpr int kBlocks = 4;
 
     // A writer for `fd`, positioned at offset 0 of an empty file; nullptr
-    // when its buffers cannot be had.
-    static std::unique_ptr<BlockWriter> Create(int fd);
+    // when its buffers cannot be had. `failBlock` > 0 makes the store of
+    // that block (1-based, in file order) fail as a full disk would: the
+    // fault switch of the tests.
+    static std::unique_ptr<BlockWriter> Create(int fd, long failBlock = 0);
 
     // Finishes (see Finish) before it goes.
     ~BlockWriter();
@@ -43,6 +45,11 @@ public:
     // Bytes taken so far.
     off_t Accepted() const { return m_accepted; }
 
+    // Bytes from offset 0 that are stored: up to the first block that
+    // failed, or everything stored so far. After a failed Finish the file
+    // is cut back to this length, so it never looks complete.
+    off_t Stored();
+
 private:
     struct Block {
         int buffer;
@@ -50,12 +57,15 @@ private:
         off_t offset;
     };
 
-    explicit BlockWriter(int fd);
+    BlockWriter(int fd, long failBlock);
     bool Submit();
     void Run();
     bool Store(const Block& block);
+    void NoteStored(const Block& block, bool ok);
 
     const int m_fd;
+    const long m_failBlock;
+    long m_storeCount = 0; // blocks stored so far; only the storing side counts
     std::unique_ptr<char, void (*)(void*)> m_memory;
     int m_current = 0;        // buffer being filled
     std::size_t m_filled = 0; // bytes in it
@@ -68,6 +78,7 @@ private:
     std::deque<Block> m_queue; // full blocks not yet stored
     bool m_busy[kBlocks] = {}; // filled or queued, not yet stored
     bool m_failed = false;
+    off_t m_stored = 0; // contiguous bytes from offset 0 stored without failure
     bool m_stop = false;
     std::thread m_thread; // started with the first full block
 };

@@ -13,6 +13,10 @@ extern "C" {
 void WcFaultFailNth(long k, uint32_t code);
 // Fail every call of the named operation ("UpdateFileRec", "WcWriteFile", ...).
 void WcFaultFailKind(const char* operation, uint32_t code);
+// Make the k-th block (1-based, 1 MiB each, in file order) that the
+// write-behind of a new file stores fail as a full disk would; applies to
+// files created from now on. Not an operation: not counted.
+void WcFaultFailBlock(long k);
 // Turn every fault off and reset the count.
 void WcFaultReset(void);
 // Operations counted since the last WcFaultFailNth/WcFaultReset.
@@ -21,7 +25,7 @@ long WcFaultCallCount(void);
 // Parses a server path "wc:\file\area(N)\NAME" exactly as every file
 // operation does, without the disk or the database. True when the path is
 // well formed, N is 1 or more and NAME is a safe file name (1 to 15
-// characters, no separators, no "..", no control characters); then *area
+// characters, no separators, not "." or "..", no control characters); then *area
 // and name (NUL-terminated, 16 bytes) hold the parts.
 bool WcTestParseServerPath(const char* path, int32_t* area, char name[16]);
 

@@ -448,10 +448,10 @@ bool IsSafeFileName(const char* name, size_t length)
         const auto c = static_cast<unsigned char>(name[i]);
         if (c < 0x20 || c == 0x7f || c == '/' || c == '\\')
             return false;
-        if (c == '.' && i + 1 < length && name[i + 1] == '.')
-            return false;
     }
-    return !(length == 1 && name[0] == '.');
+    // Dots inside a name ("FILE..ZIP") are part of it; only the names of
+    // the folder itself and of its parent lead elsewhere.
+    return !(length == 1 && name[0] == '.') && !(length == 2 && name[0] == '.' && name[1] == '.');
 }
 
 bool EqualNoCase(const char* a, size_t an, const char* b, size_t bn)

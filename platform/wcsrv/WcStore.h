@@ -58,7 +58,7 @@ inline size_t FieldLength(const char* field, size_t size)
 }
 
 // A file name that may name a file in an area's folder: 1 to 15
-// characters, no path separator, no "..", no control character.
+// characters, no path separator, not "." or "..", no control character.
 bool IsSafeFileName(const char* name, size_t length);
 
 // ASCII-only case-insensitive comparison, the order of names on key 1 and 2.

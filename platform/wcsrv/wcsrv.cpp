@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,7 @@ struct FaultState {
     uint32_t failAtCode = 0;
     std::string kind;
     uint32_t kindCode = 0;
+    long failBlock = 0; // the write-behind block of new files that fails to store
 };
 FaultState gFault;
 
@@ -84,30 +86,65 @@ enum StmtSlot {
 };
 
 // A file created anew for writing collects its writes into large blocks
-// that a thread of its own stores (WcBlockWriter.h). So that no write that
-// reported success can fail later (a close cannot report failure), disk
-// space for the collected bytes is reserved before they are accepted; where
-// space cannot be reserved, the handle falls back to writing each chunk
-// through at once.
+// that a thread of its own stores (WcBlockWriter.h). Disk space for the
+// collected bytes is reserved before they are accepted, so that a full disk
+// shows at the write; where space cannot be reserved, the handle falls back
+// to writing each chunk through at once. A block that still fails to store
+// (an I/O error) shows at the next write, at WcGetFileTime or at the close,
+// which then returns false.
 struct OpenFile {
     int fd = -1;
     std::unique_ptr<wcsrv::BlockWriter> writer; // write-behind in use
     off_t reserved = 0;                         // disk space reserved from offset 0
+    bool lost = false;                          // bytes a write accepted were not stored
+    // What the handle was opened for, and what it lets other handles do.
+    bool read = false, write = false, shareRead = false, shareWrite = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    int lockFd = -1; // a reading descriptor of the file for the share locks, when fd cannot read
 };
 
 // Ends write-behind for a handle: collected bytes are written and any space
-// reserved beyond the end of the file is given back.
+// reserved beyond the end of the file is given back. When a block failed,
+// the file is cut back to the bytes stored before it: a file of full length
+// with a hole of zeros inside would look complete.
 bool EndCollecting(OpenFile& f)
 {
     if (!f.writer)
-        return true;
+        return !f.lost;
     const bool ok = f.writer->Finish();
-    const off_t size = f.writer->Accepted();
+    const off_t end = ok ? f.writer->Accepted() : f.writer->Stored();
     f.writer.reset();
-    if (f.reserved > size)
-        (void)::ftruncate(f.fd, size);
+    if (!ok || f.reserved > end)
+        (void)::ftruncate(f.fd, end);
+    if (!ok) {
+        (void)::lseek(f.fd, end, SEEK_SET);
+        f.lost = true;
+    }
+    f.reserved = 0;
     return ok;
 }
+
+void CloseFile(OpenFile& f)
+{
+    EndCollecting(f);
+    ::close(f.fd);
+    f.fd = -1;
+    if (f.lockFd >= 0)
+        ::close(f.lockFd);
+    f.lockFd = -1;
+}
+
+// What one delivery of a record put into a caller's buffer: UpdateFileRec
+// uses it to tell which stored record a buffer stands for.
+struct Delivery {
+    const void* buffer;
+    FileRec image; // as delivered; its Area is the area it was read from
+};
+constexpr size_t kDeliveriesKept = 16;
+
+// Rows a walk reads ahead per query.
+constexpr size_t kWalkRows = 128;
 
 struct Context {
     std::string home;
@@ -115,28 +152,35 @@ struct Context {
     bool loggedIn = false;
     sqlite3_stmt* stmts[sSlotCount] = {};
 
-    // The walk cursor: a running seek statement that sits on the record it
-    // delivered last. GetNextFileRec continues it when it is handed that
-    // record back with the position word of that delivery.
-    sqlite3_stmt* cursor = nullptr;
-    uint32_t cursorSerial = 0;
-    int32_t cursorArea = 0;
-    char cursorName[16] = {};
-    size_t cursorNameLength = 0;
+    // The walk: rows read ahead by one seek, of the walked area and the
+    // first row after it. GetNextFileRec hands out the next of them when it
+    // is handed back the record delivered last with the position word of
+    // that delivery. The seek statement is reset as soon as its rows are
+    // read, so no read snapshot stays open between calls: a walk that
+    // stops early holds nothing, other processes' writes show at the next
+    // read ahead, and checkpoints of the database's log are never blocked.
+    std::vector<FullFileRec> walkRows; // kWalkRows, allocated with the first walk
+    size_t walkCount = 0;              // rows read ahead
+    size_t walkNext = 0;               // the next row to hand out
+    bool walkOpen = false;             // walkRows[walkNext - 1] was delivered last
+    bool walkRowsFull = false;         // the rows hold whole records
+    bool walkWantsFull = false;        // this walk reads whole records: read them ahead
+    int32_t walkArea = 0;              // the area being walked
+    uint32_t walkSerial = 0;
 
-    // The record a read delivered last: UpdateFileRec uses it to tell which
-    // record is moving to another area.
-    bool haveLastRead = false;
-    int32_t lastReadArea = 0;
-    std::string lastReadName;
+    std::deque<Delivery> deliveries; // newest first, one per buffer
 
     std::map<WcHandle, OpenFile> files;
     WcHandle nextHandle = 1;
 
     ~Context()
     {
+        // Pending blocks are stored before their descriptors close; a
+        // writer left to its own destructor would write into a closed and
+        // perhaps reused descriptor.
         for (auto& [h, f] : files)
-            ::close(f.fd);
+            CloseFile(f);
+        files.clear();
         for (sqlite3_stmt*& st : stmts)
             sqlite3_finalize(st);
         sqlite3_close(db);
@@ -167,7 +211,10 @@ const char* const kSql[sSlotCount] = {
     "SELECT area FROM files WHERE name = ?1 AND area <> ?2 ORDER BY area",
     "SELECT id, name FROM users WHERE name = ?1",
     "SELECT id, name FROM users ORDER BY name LIMIT 1",
-    "SELECT id, name FROM users WHERE name > ?1 ORDER BY name LIMIT 1",
+    // The user after the one the position word names; the name in the
+    // buffer only when that user is gone.
+    "SELECT id, name FROM users WHERE name > coalesce((SELECT name FROM users WHERE id = ?2), ?1) "
+    "ORDER BY name LIMIT 1",
     "SELECT sysop, makewild FROM bbs WHERE id = 1",
 };
 
@@ -206,20 +253,18 @@ sqlite3_stmt* Prepare(Context& c, StmtSlot slot)
             return nullptr;
         }
     } else {
-        if (st == c.cursor)
-            c.cursor = nullptr;
         sqlite3_reset(st);
         sqlite3_clear_bindings(st);
     }
     return st;
 }
 
+// Drops the rows read ahead: the next GetNextFileRec seeks afresh.
 void ResetCursor(Context& c)
 {
-    if (c.cursor) {
-        sqlite3_reset(c.cursor);
-        c.cursor = nullptr;
-    }
+    c.walkOpen = false;
+    c.walkCount = c.walkNext = 0;
+    c.walkWantsFull = false;
 }
 
 Context* LoggedIn()
@@ -244,51 +289,77 @@ void BindKey(sqlite3_stmt* st, int area, const Key& name)
     sqlite3_bind_text(st, 2, u.data(), int(u.size()), SQLITE_TRANSIENT);
 }
 
-void NoteRead(Context& c, const FileRec& rec)
+// Remembers what was delivered into `buffer` (one entry per buffer).
+void NoteRead(Context& c, const void* buffer, const FileRec& rec)
 {
-    c.haveLastRead = true;
-    c.lastReadArea = rec.Area;
-    c.lastReadName.assign(rec.Name, wcstore::FieldLength(rec.Name, sizeof rec.Name));
+    for (auto it = c.deliveries.begin(); it != c.deliveries.end(); ++it) {
+        if (it->buffer == buffer) {
+            c.deliveries.erase(it);
+            break;
+        }
+    }
+    c.deliveries.push_front(Delivery{buffer, rec});
+    if (c.deliveries.size() > kDeliveriesKept)
+        c.deliveries.pop_back();
 }
 
-// Hands out the row the cursor sits on. Crossing into another area ends the
-// cursor: walks stop there, and a live statement would keep the database's
-// read snapshot open.
-void Deliver(Context& c, sqlite3_stmt* st, FileRec* out, uint32_t* position)
+// The row delivered last, while the walk is open.
+const FileRec* WalkRecord(const Context& c)
 {
-    const bool continuing = c.cursor == st;
-    const int32_t previousArea = c.cursorArea;
-    wcstore::ReadFileRec(st, *out);
-    NoteRead(c, *out);
-    if (++c.cursorSerial == 0)
-        c.cursorSerial = 1;
-    c.cursor = st;
-    c.cursorArea = out->Area;
-    c.cursorNameLength = wcstore::FieldLength(out->Name, sizeof out->Name);
-    std::memcpy(c.cursorName, out->Name, sizeof c.cursorName);
-    *position = c.cursorSerial;
-    if (continuing && previousArea != out->Area)
-        ResetCursor(c);
+    return c.walkOpen ? &c.walkRows[c.walkNext - 1].Rec : nullptr;
 }
 
 bool CursorOn(const Context& c, int32_t area, const Key& name)
 {
-    return c.cursor && area == c.cursorArea && name.length == c.cursorNameLength &&
-           std::memcmp(name.text, c.cursorName, name.length) == 0;
+    const FileRec* at = WalkRecord(c);
+    return at && area == at->Area &&
+           name.length == wcstore::FieldLength(at->Name, sizeof at->Name) &&
+           std::memcmp(name.text, at->Name, name.length) == 0;
 }
 
-// Steps a seek statement and delivers its row. False at the end or on error.
-bool StepAndDeliver(Context& c, sqlite3_stmt* st, FileRec* out, uint32_t* position)
+// Hands out the next row read ahead. The first row past the walked area
+// ends the walk: walks stop there.
+void Deliver(Context& c, FileRec* out, uint32_t* position)
 {
-    const int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) {
-        Deliver(c, st, out, position);
-        return true;
+    const FileRec& row = c.walkRows[c.walkNext++].Rec;
+    std::memcpy(out, &row, sizeof *out);
+    NoteRead(c, out, *out);
+    if (++c.walkSerial == 0)
+        c.walkSerial = 1;
+    *position = c.walkSerial;
+    c.walkOpen = row.Area == c.walkArea;
+    if (!c.walkOpen)
+        c.walkCount = c.walkNext = 0;
+}
+
+// Runs a bound seek statement for the walk of `area`: reads its rows ahead,
+// up to the first row past the area, ends the statement and delivers the
+// first row. False at the end or on error.
+bool SeekAndDeliver(Context& c, sqlite3_stmt* st, int32_t area, FileRec* out, uint32_t* position)
+{
+    if (c.walkRows.size() < kWalkRows)
+        c.walkRows.resize(kWalkRows);
+    c.walkOpen = false;
+    c.walkCount = c.walkNext = 0;
+    c.walkArea = area;
+    c.walkRowsFull = c.walkWantsFull;
+    int rc = SQLITE_DONE;
+    while (c.walkCount < kWalkRows && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+        FullFileRec& row = c.walkRows[c.walkCount++];
+        if (c.walkRowsFull)
+            wcstore::ReadFullRec(st, row);
+        else
+            wcstore::ReadFileRec(st, row.Rec);
+        if (row.Rec.Area != area)
+            break;
     }
-    if (c.cursor == st)
-        c.cursor = nullptr;
     sqlite3_reset(st);
-    return Fail(rc == SQLITE_DONE ? uint32_t(WC_RECORD_NOT_FOUND) : kStorageError, false);
+    if (c.walkCount == 0 || (rc != SQLITE_ROW && rc != SQLITE_DONE)) {
+        c.walkCount = 0;
+        return Fail(rc == SQLITE_DONE ? uint32_t(WC_RECORD_NOT_FOUND) : kStorageError, false);
+    }
+    Deliver(c, out, position);
+    return true;
 }
 
 // Runs `body` inside one write transaction; rolls back when it fails.
@@ -454,11 +525,100 @@ OpenFile* FindHandle(Context& c, WcHandle h)
 
 void CloseAllFiles(Context& c)
 {
-    for (auto& [h, f] : c.files) {
-        EndCollecting(f);
-        ::close(f.fd);
-    }
+    for (auto& [h, f] : c.files)
+        CloseFile(f);
     c.files.clear();
+}
+
+// ---- share modes -------------------------------------------------------------
+//
+// A handle may be refused because of what other handles on the same disk
+// file do or let others do: reading needs every other handle to share
+// reading, writing to share writing, and a handle that does not share
+// reading (writing) is refused while another handle reads (writes).
+// Handles of this process are compared directly; other processes are seen
+// through advisory open-file-description locks on four bytes far beyond
+// any file's data, one per "reads", "writes", "denies reading", "denies
+// writing". A handle takes shared locks on the bytes that describe it and
+// then tests the opposite bytes for locks of others; two handles that
+// open at the same moment may then both be refused, never both admitted.
+
+constexpr off_t kShareLockBase = off_t(0x7fffffff00000000LL);
+enum ShareByte { kReads, kWrites, kDeniesReading, kDeniesWriting };
+
+bool ShareLock(int fd, ShareByte byte)
+{
+    struct flock l {
+    };
+    l.l_type = F_RDLCK;
+    l.l_whence = SEEK_SET;
+    l.l_start = kShareLockBase + byte;
+    l.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &l) == 0;
+}
+
+// True when a handle of another open file description holds `byte`.
+bool ShareHeldByOthers(int fd, ShareByte byte)
+{
+    struct flock l {
+    };
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    l.l_start = kShareLockBase + byte;
+    l.l_len = 1;
+    return ::fcntl(fd, F_OFD_GETLK, &l) == 0 && l.l_type != F_UNLCK;
+}
+
+bool SharingConflict(const OpenFile& a, const OpenFile& b)
+{
+    return (a.read && !b.shareRead) || (a.write && !b.shareWrite) || (b.read && !a.shareRead) ||
+           (b.write && !a.shareWrite);
+}
+
+// True when `f` (open as `path`, not yet registered) may be used next to
+// every other handle on its file, in this process and in others. Shared
+// locks need a descriptor that reads: a handle that only writes gets a
+// second one (f.lockFd), closed with it.
+bool ShareAdmits(const Context& c, OpenFile& f, const std::string& path)
+{
+    for (const auto& [h, other] : c.files)
+        if (other.device == f.device && other.inode == f.inode && SharingConflict(f, other))
+            return false;
+    int fd = f.fd;
+    if (!f.read) {
+        f.lockFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat sb {
+        };
+        if (f.lockFd >= 0 &&
+            (::fstat(f.lockFd, &sb) != 0 || sb.st_dev != f.device || sb.st_ino != f.inode)) {
+            ::close(f.lockFd);
+            f.lockFd = -1;
+            return false; // the name was given to another file meanwhile
+        }
+        // A file this process may not read: other processes cannot be
+        // asked; handles of this process are still kept apart above.
+        if (f.lockFd < 0)
+            return true;
+        fd = f.lockFd;
+    }
+    struct Need {
+        bool mine;
+        ShareByte take, test;
+    };
+    const Need needs[] = {{f.read, kReads, kDeniesReading},
+                          {f.write, kWrites, kDeniesWriting},
+                          {!f.shareRead, kDeniesReading, kReads},
+                          {!f.shareWrite, kDeniesWriting, kWrites}};
+    for (const Need& n : needs) {
+        // A file system without these locks cannot tell about other
+        // processes; handles of this process are still kept apart above.
+        if (n.mine && !ShareLock(fd, n.take))
+            return errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP;
+    }
+    for (const Need& n : needs)
+        if (n.mine && ShareHeldByOthers(fd, n.test))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -536,7 +696,7 @@ bool LogoutUser(void)
         return Fail(uint32_t(WC_USER_NOT_LOGGED_IN), false);
     ResetCursor(*gContext);
     CloseAllFiles(*gContext);
-    gContext->haveLastRead = false;
+    gContext->deliveries.clear();
     gContext->loggedIn = false;
     return true;
 }
@@ -718,10 +878,13 @@ bool GetNextUser(int32_t key, UserRecord* out, uint32_t* position)
     sqlite3_stmt* st = Prepare(ctx, sNextUser);
     if (!st)
         return Fail(kStorageError, false);
-    // The user after the one in the buffer, by name.
+    // The user after the one the position word names, by name. The name in
+    // the buffer is no guide: a name Latin-1 cannot hold comes back with
+    // '?' in it, and the user after that text may be the same user again.
     const size_t length = wcstore::FieldLength(out->Name, sizeof out->Name);
     const std::string u = wcstore::Latin1ToUtf8(out->Name, length);
     sqlite3_bind_text(st, 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(st, 2, int64_t(*position));
     return DeliverUser(st, out, position);
 }
 
@@ -741,7 +904,7 @@ bool SearchFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint3
     if (!st)
         return Fail(kStorageError, false);
     BindKey(st, area, Key{name, length});
-    return StepAndDeliver(ctx, st, out, position);
+    return SeekAndDeliver(ctx, st, area, out, position);
 }
 
 bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position)
@@ -753,19 +916,25 @@ bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position)
     if (key != WC_KEY_AREA_NAME)
         return Fail(uint32_t(WC_INVALID_INDEX), false);
     const Key name = FieldKey(rec->Name, sizeof rec->Name);
-    // Fast path: the caller hands back the record this cursor delivered
-    // last, so the running statement's next row is the answer.
-    if (*position == ctx.cursorSerial && CursorOn(ctx, rec->Area, name))
-        return StepAndDeliver(ctx, ctx.cursor, rec, position);
+    // Fast path: the caller hands back the record the walk delivered last,
+    // so the next row read ahead is the answer.
+    const bool continuing = *position == ctx.walkSerial && CursorOn(ctx, rec->Area, name);
+    if (continuing && ctx.walkNext < ctx.walkCount) {
+        Deliver(ctx, rec, position);
+        return true;
+    }
     // Otherwise seek past the buffer's (area, name), which need not exist
-    // any more (deleted or moved since it was read).
+    // any more (deleted or moved since it was read). A walk that reads
+    // whole records goes on reading them ahead.
+    const bool wantsFull = continuing && ctx.walkWantsFull;
     ResetCursor(ctx);
+    ctx.walkWantsFull = wantsFull;
     sqlite3_stmt* st = Prepare(ctx, sSeekAfter);
     if (!st)
         return Fail(kStorageError, false);
     const FileRec from = *rec;
     BindKey(st, from.Area, FieldKey(from.Name, sizeof from.Name));
-    return StepAndDeliver(ctx, st, rec, position);
+    return SeekAndDeliver(ctx, st, from.Area, rec, position);
 }
 
 bool GetFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint32_t* position)
@@ -783,7 +952,7 @@ bool GetFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint32_t
     if (found <= 0)
         return Fail(found < 0 ? kStorageError : uint32_t(WC_RECORD_NOT_FOUND), false);
     std::memcpy(out, &full.Rec, sizeof *out);
-    NoteRead(ctx, *out);
+    NoteRead(ctx, out, *out);
     if (position)
         *position = 0; // no cursor: a following GetNextFileRec seeks
     return true;
@@ -797,16 +966,23 @@ bool GetFullFileRec(const FileRec* rec, FullFileRec* out)
         return Fail(kBadArgument, false);
     const FileRec key = *rec; // `out` may overlap `rec`
     const Key name = FieldKey(key.Name, sizeof key.Name);
-    // The record the walk just delivered: its row is still under the cursor.
-    if (CursorOn(ctx, key.Area, name)) {
-        wcstore::ReadFullRec(ctx.cursor, *out);
-        NoteRead(ctx, out->Rec);
+    // The record the walk just delivered: its whole row was read ahead when
+    // the walk reads whole records. From the first such call on, the
+    // walk's next rows are read whole.
+    const bool walked = CursorOn(ctx, key.Area, name);
+    if (walked && ctx.walkRowsFull) {
+        std::memcpy(out, &ctx.walkRows[ctx.walkNext - 1], sizeof *out);
+        NoteRead(ctx, out, out->Rec);
         return true;
     }
+    if (walked)
+        ctx.walkWantsFull = true;
+    else
+        ResetCursor(ctx);
     const int found = ReadByKey(ctx, key.Area, name, out);
     if (found <= 0)
         return Fail(found < 0 ? kStorageError : uint32_t(WC_RECORD_NOT_FOUND), false);
-    NoteRead(ctx, out->Rec);
+    NoteRead(ctx, out, out->Rec);
     return true;
 }
 
@@ -829,61 +1005,84 @@ bool UpdateFileRec(const FileRec* rec)
         return Fail(kBadArgument, false);
     const FileRec r = *rec;
     const Key name = FieldKey(r.Name, sizeof r.Name);
-    return WriteTransaction(ctx, [&]() -> bool {
-        // Which stored record does the buffer stand for? The one at its own
-        // (area, name), unless its Area was changed to move it: then the
-        // record of that name that was read last, or the only record of
-        // that name in another area.
-        FullFileRec here, last;
-        const int atTarget = ReadByKey(ctx, r.Area, name, &here);
-        if (atTarget < 0)
-            return Fail(kStorageError, false);
-        int32_t source = 0;
-        bool haveSource = false;
-        if (ctx.haveLastRead && ctx.lastReadArea != r.Area &&
-            wcstore::EqualNoCase(ctx.lastReadName.data(), ctx.lastReadName.size(), name.text,
-                                 name.length)) {
-            const int found = ReadByKey(ctx, ctx.lastReadArea, name, &last);
-            if (found < 0)
-                return Fail(kStorageError, false);
-            if (found == 1) {
-                if (atTarget == 1 && SameButArea(last.Rec, r))
-                    return Fail(uint32_t(WC_DUPLICATE_RECORD), false);
-                if (atTarget == 0) {
-                    source = ctx.lastReadArea;
-                    haveSource = true;
-                }
+    const bool stored = WriteTransaction(ctx, [&]() -> bool {
+        // Which stored record does the buffer stand for? The one it was
+        // read as, whatever was read since: a delivery into this very
+        // buffer of these bytes (only Area may differ), else a delivery of
+        // these bytes into another buffer (a copy), else the last delivery
+        // of this name into this buffer (changed since). Only without any
+        // of them: the record at the buffer's own (area, name), else the
+        // only record of that name in another area.
+        const Delivery *byBuffer = nullptr, *byBytes = nullptr, *edited = nullptr;
+        bool severalAreas = false;
+        for (const Delivery& d : ctx.deliveries) {
+            const Key dn = FieldKey(d.image.Name, sizeof d.image.Name);
+            if (!wcstore::EqualNoCase(dn.text, dn.length, name.text, name.length))
+                continue;
+            if (SameButArea(d.image, r)) {
+                if (d.buffer == rec && !byBuffer)
+                    byBuffer = &d;
+                if (!byBytes)
+                    byBytes = &d;
+                else if (d.image.Area != byBytes->image.Area)
+                    severalAreas = true;
+            } else if (d.buffer == rec && !edited) {
+                edited = &d;
             }
         }
-        if (!haveSource && atTarget == 1) {
+        int32_t source = r.Area;
+        bool haveSource = true;
+        if (byBuffer) {
+            source = byBuffer->image.Area;
+        } else if (byBytes && severalAreas) {
+            // The same bytes were read from several areas: if one of them
+            // is another area than the buffer's, this is a move onto a name
+            // the target holds, refused below.
             source = r.Area;
-            haveSource = true;
+            for (const Delivery& d : ctx.deliveries)
+                if (SameButArea(d.image, r) && d.image.Area != r.Area) {
+                    source = d.image.Area;
+                    break;
+                }
+        } else if (byBytes) {
+            source = byBytes->image.Area;
+        } else if (edited) {
+            source = edited->image.Area;
+        } else {
+            haveSource = false;
         }
         if (!haveSource) {
-            sqlite3_stmt* st = Prepare(ctx, sSameName);
-            if (!st)
+            const int atTarget = ReadByKey(ctx, r.Area, name, nullptr);
+            if (atTarget < 0)
                 return Fail(kStorageError, false);
-            sqlite3_bind_int(st, 2, r.Area);
-            const std::string u = wcstore::Latin1ToUtf8(name.text, name.length);
-            sqlite3_bind_text(st, 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
-            int count = 0, rc;
-            int32_t only = 0;
-            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-                only = sqlite3_column_int(st, 0);
-                ++count;
+            source = r.Area;
+            if (atTarget == 0) {
+                sqlite3_stmt* st = Prepare(ctx, sSameName);
+                if (!st)
+                    return Fail(kStorageError, false);
+                sqlite3_bind_int(st, 2, r.Area);
+                const std::string u = wcstore::Latin1ToUtf8(name.text, name.length);
+                sqlite3_bind_text(st, 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
+                int count = 0, rc;
+                while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+                    source = sqlite3_column_int(st, 0);
+                    ++count;
+                }
+                sqlite3_reset(st);
+                if (rc != SQLITE_DONE)
+                    return Fail(kStorageError, false);
+                if (count != 1)
+                    return Fail(uint32_t(WC_RECORD_NOT_FOUND), false);
             }
-            sqlite3_reset(st);
-            if (rc != SQLITE_DONE)
-                return Fail(kStorageError, false);
-            if (count != 1)
-                return Fail(uint32_t(WC_RECORD_NOT_FOUND), false);
-            source = only;
-            haveSource = true;
         }
         if (source != r.Area) {
+            // A move: the target area must exist and must not hold the name.
             const int known = AreaFolder(ctx, r.Area, nullptr);
             if (known <= 0)
                 return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), false);
+            const int taken = ReadByKey(ctx, r.Area, name, nullptr);
+            if (taken != 0)
+                return Fail(taken < 0 ? kStorageError : uint32_t(WC_DUPLICATE_RECORD), false);
         }
         FullFileRec stored;
         const int found = ReadByKey(ctx, source, name, &stored);
@@ -892,6 +1091,10 @@ bool UpdateFileRec(const FileRec* rec)
         std::memcpy(&stored.Rec, &r, sizeof r);
         return StoreOver(ctx, source, name, stored);
     });
+    // The buffer now stands for the record at its new place.
+    if (stored)
+        NoteRead(ctx, rec, r);
+    return stored;
 }
 
 bool AddFileRec(const FullFileRec* rec)
@@ -985,18 +1188,25 @@ bool WcExistFile(const char* path)
 
 WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition)
 {
-    (void)share; // sharing is not enforced: files are opened for every process
     WC_OP("WcCreateFile", WcHandle(0));
     WC_LOGGED_IN(WcHandle(0));
-    int flags = O_CLOEXEC;
+    // Never blocks: a FIFO or device behind the name is refused below, not
+    // waited on.
+    int flags = O_CLOEXEC | O_NONBLOCK;
     const bool read = access & WC_GENERIC_READ, write = access & WC_GENERIC_WRITE;
     flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    // An existing file is emptied only after the share modes admit the
+    // handle, so no handle can empty a file that another one is reading.
+    bool truncate = false;
     switch (disposition) {
     case 1: // create new
         flags |= O_CREAT | O_EXCL;
         break;
     case WC_CREATE_ALWAYS:
-        flags |= O_CREAT | O_TRUNC;
+        if (!write)
+            return Fail(kBadArgument, WcHandle(0));
+        flags |= O_CREAT;
+        truncate = true;
         break;
     case WC_OPEN_EXISTING:
         break;
@@ -1006,7 +1216,7 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
     case 5: // truncate existing
         if (!write)
             return Fail(kBadArgument, WcHandle(0));
-        flags |= O_TRUNC;
+        truncate = true;
         break;
     default:
         return Fail(kBadArgument, WcHandle(0));
@@ -1024,17 +1234,47 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
                     WcHandle(0));
     struct stat sb {
     };
-    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode)) {
+    if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
     }
-    const WcHandle h = ctx.nextHandle++;
-    OpenFile& opened = ctx.files[h];
+    OpenFile opened;
     opened.fd = fd;
+    opened.read = read;
+    opened.write = write;
+    opened.shareRead = share & WC_SHARE_READ;
+    opened.shareWrite = share & WC_SHARE_WRITE;
+    opened.device = sb.st_dev;
+    opened.inode = sb.st_ino;
+    if (!ShareAdmits(ctx, opened, f.path) || (truncate && ::ftruncate(fd, 0) != 0)) {
+        CloseFile(opened);
+        return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
+    }
     // A new file written from the start: collect its writes.
-    if (write && !read && (flags & O_TRUNC))
-        opened.writer = wcsrv::BlockWriter::Create(fd);
+    if (write && !read && truncate)
+        opened.writer = wcsrv::BlockWriter::Create(fd, gFault.failBlock);
+    const WcHandle h = ctx.nextHandle++;
+    ctx.files.emplace(h, std::move(opened));
     return h;
+}
+
+bool WcGetFileId(const char* path, WcFileId* out)
+{
+    WC_OP("WcGetFileId", false);
+    WC_LOGGED_IN(false);
+    if (!out)
+        return Fail(kBadArgument, false);
+    DiskFile f;
+    if (!ResolveServerPath(ctx, path, f))
+        return false;
+    struct stat sb {
+    };
+    if (!f.exists || ::stat(f.path.c_str(), &sb) != 0)
+        return Fail(uint32_t(WC_ITEM_NOT_FOUND), false);
+    out->Volume = uint64_t(sb.st_dev);
+    out->File = uint64_t(sb.st_ino);
+    return true;
 }
 
 bool WcGetFileTime(WcHandle handle, FILETIME* utc)
@@ -1138,35 +1378,36 @@ bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* 
     return true;
 }
 
-void WcCloseHandle(WcHandle handle)
+bool WcCloseHandle(WcHandle handle)
 {
-    // A close cannot report failure; a faulted one leaves the handle open.
-    // Bytes a write already accepted are stored first in any case: the
-    // caller was told they were written.
+    // Bytes a write already accepted are stored first in any case, even
+    // when the close is faulted (which leaves the handle open): the caller
+    // was told they were written. False when some of them could not be
+    // stored: the file holds only the bytes before the first failed block.
     std::lock_guard<std::recursive_mutex> lock(gLock);
     if (gContext) {
         auto open = gContext->files.find(handle);
         if (open != gContext->files.end())
             EndCollecting(open->second);
     }
-    if (const uint32_t fault = FaultHit("WcCloseHandle")) {
-        tLastError = fault;
-        return;
-    }
+    if (const uint32_t fault = FaultHit("WcCloseHandle"))
+        return Fail(fault, false);
     Context* c = LoggedIn();
-    if (!c) {
-        tLastError = WC_USER_NOT_LOGGED_IN;
-        return;
-    }
+    if (!c)
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN), false);
     Context& ctx = *c;
     auto it = ctx.files.find(handle);
-    if (it == ctx.files.end()) {
-        tLastError = WC_INVALID_INDEX;
-        return;
-    }
-    EndCollecting(it->second);
-    ::close(it->second.fd);
+    if (it == ctx.files.end())
+        return Fail(uint32_t(WC_INVALID_INDEX), false);
+    OpenFile& f = it->second;
+    const bool stored = EndCollecting(f);
+    const bool closed = ::close(f.fd) == 0 || errno == EINTR;
+    if (f.lockFd >= 0)
+        ::close(f.lockFd);
     ctx.files.erase(it);
+    if (!stored || !closed)
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+    return true;
 }
 
 uint32_t WcGetLastError(void)
@@ -1189,6 +1430,12 @@ void WcFaultFailKind(const char* operation, uint32_t code)
     std::lock_guard<std::recursive_mutex> lock(gLock);
     gFault.kind = operation ? operation : "";
     gFault.kindCode = code;
+}
+
+void WcFaultFailBlock(long k)
+{
+    std::lock_guard<std::recursive_mutex> lock(gLock);
+    gFault.failBlock = k;
 }
 
 void WcFaultReset(void)

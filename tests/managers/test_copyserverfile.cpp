@@ -2,6 +2,7 @@
 #include "ManagerTestSupport.h"
 
 #include "managers/TProgressForm.h"
+#include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcFault.h"
 #include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
@@ -15,6 +16,9 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -32,6 +36,13 @@ QByteArray ReadAll(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// A FIFO would block an open for reading until a writer comes: the process
+// is killed after this long, so a hang fails the test instead of stalling it.
+struct HangGuard {
+    explicit HangGuard(unsigned seconds) { ::alarm(seconds); }
+    ~HangGuard() { ::alarm(0); }
+};
 
 TProgressForm* OpenProgressForm()
 {
@@ -66,6 +77,10 @@ private slots:
         QVERIFY(m_bbs->ok());
         m_bbs->addArea(1, QStringLiteral("General"));
         m_bbs->addArea(2, QStringLiteral("Uploads"));
+        // Area 3 keeps its files in area 1's folder.
+        const std::string shared =
+            wcadmin::AddArea(m_bbs->homeStd(), 3, "Shared", m_bbs->areaFolder(1).toStdString());
+        QVERIFY2(shared.empty(), shared.c_str());
         m_login = std::make_unique<ServerLogin>();
         QVERIFY(m_login->ok());
         QVERIFY(m_disk.isValid());
@@ -261,7 +276,8 @@ private slots:
                 value = p->Bar->value();
             return script(kind, text, buttons);
         });
-        WcFaultFailNth(1 + 1502, WC_ACCESS_DENIED); // the create, then the writes
+        // The same-file look-up and the create, then the writes.
+        WcFaultFailNth(2 + 1502, WC_ACCESS_DENIED);
         QVERIFY(!CopyServerFile(source, ServerFilePath(2, QStringLiteral("BIG.BIN")),
                                 QStringLiteral("Copying...")));
         SetMessageHook(script);
@@ -290,7 +306,7 @@ private slots:
     {
         QTest::addColumn<bool>("fromServer");
         QTest::newRow("server source") << true;
-        QTest::newRow("disk source (a folder)") << false;
+        QTest::newRow("disk source (a regular file whose reads fail)") << false;
     }
 
     void failedRead()
@@ -304,8 +320,11 @@ private slots:
             source = ServerFilePath(1, QStringLiteral("SOURCE.BIN"));
             WcFaultFailKind("WcReadFile", WC_ACCESS_DENIED);
         } else {
-            // A folder opens for reading but cannot be read.
-            source = m_disk.path();
+            // A regular file whose first bytes cannot be read: the memory
+            // at address 0 of this process.
+            source = QStringLiteral("/proc/self/mem");
+            if (!QFileInfo(source).isFile())
+                QSKIP("no /proc/self/mem: no disk file whose reads fail");
         }
         DialogScript dialogs;
         const int descriptors = OpenDescriptors();
@@ -314,6 +333,132 @@ private slots:
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Reading from file")});
         QVERIFY(QFile::exists(diskPath(QStringLiteral("copy.bin"))));
         QCOMPARE(OpenDescriptors(), descriptors);
+    }
+
+    // A copy whose source and destination are one file is refused before
+    // anything is opened for writing, however the two paths name it; the
+    // file keeps every byte and nothing else appears.
+    void sameFileRefused_data()
+    {
+        QTest::addColumn<QString>("onDisk"); // the file, in area 1's folder
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("destination");
+        const QString area1 = QStringLiteral("@1/");
+        QTest::newRow("disk path in the area's folder to its server path")
+            << "UPLOAD.ZIP" << area1 + "UPLOAD.ZIP"
+            << "wc:\\file\\area(1)\\UPLOAD.ZIP";
+        QTest::newRow("disk name in lower case to the server path")
+            << "upload.zip" << area1 + "upload.zip"
+            << "wc:\\file\\area(1)\\UPLOAD.ZIP";
+        QTest::newRow("server path to the same name in other letter case")
+            << "UPLOAD.ZIP"
+            << "wc:\\file\\area(1)\\UPLOAD.ZIP"
+            << "WC:\\FILE\\AREA(1)\\upload.zip";
+        QTest::newRow("between two areas sharing a folder") << "UPLOAD.ZIP"
+                                                            << "wc:\\file\\area(1)\\UPLOAD.ZIP"
+                                                            << "wc:\\file\\area(3)\\Upload.Zip";
+        QTest::newRow("server path to its disk path")
+            << "upload.zip"
+            << "wc:\\file\\area(3)\\UPLOAD.ZIP" << area1 + "upload.zip";
+        QTest::newRow("disk path to a hard link of it")
+            << "UPLOAD.ZIP" << area1 + "UPLOAD.ZIP" << area1 + "LINK.ZIP";
+    }
+
+    void sameFileRefused()
+    {
+        QFETCH(QString, onDisk);
+        QFETCH(QString, source);
+        QFETCH(QString, destination);
+        const QString folder = m_bbs->areaFolder(1) + QLatin1Char('/');
+        source.replace(QStringLiteral("@1/"), folder);
+        destination.replace(QStringLiteral("@1/"), folder);
+        const QByteArray content = Pattern(3 * 4096 + 17);
+        const QString file = folder + onDisk;
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), content.size());
+        }
+        if (destination.endsWith(QStringLiteral("LINK.ZIP")))
+            QCOMPARE(::link(QFile::encodeName(file).constData(),
+                            QFile::encodeName(destination).constData()),
+                     0);
+        const QStringList before = QDir(folder).entryList(QDir::Files);
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        QVERIFY(!CopyServerFile(source, destination, QStringLiteral("Copying...")));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Creating: ") + destination});
+        QCOMPARE(OpenDescriptors(), descriptors);
+        QCOMPARE(ReadAll(file), content);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), before);
+        QVERIFY(!OpenProgressForm());
+    }
+
+    // A source that is not a regular file is refused like a missing one,
+    // creates nothing, and never blocks (a FIFO waits for a writer).
+    void nonRegularSourceRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("fromServer");
+        for (const char* kind : {"folder", "fifo", "device"}) {
+            QTest::addRow("disk %s", kind) << QString::fromLatin1(kind) << false;
+            QTest::addRow("server %s", kind) << QString::fromLatin1(kind) << true;
+        }
+    }
+
+    void nonRegularSourceRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, fromServer);
+        const QString disk = fromServer ? areaFile(1, QStringLiteral("ODD.ZIP"))
+                                        : diskPath(QStringLiteral("odd-") + kind);
+        const QByteArray d = QFile::encodeName(disk);
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(disk));
+        else if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(d.constData(), 0644), 0);
+        else if (fromServer)
+            QCOMPARE(::symlink("/dev/zero", d.constData()), 0);
+        const QString source = fromServer ? ServerFilePath(1, QStringLiteral("ODD.ZIP"))
+                               : kind == QLatin1String("device") ? QStringLiteral("/dev/zero")
+                                                                 : disk;
+        const QString destination = ServerFilePath(2, QStringLiteral("ODD.ZIP"));
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        {
+            HangGuard guard(20);
+            QVERIFY(!CopyServerFile(source, destination, QStringLiteral("Copying...")));
+        }
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Opening: ") + source});
+        QCOMPARE(OpenDescriptors(), descriptors);
+        QCOMPARE(QDir(m_bbs->areaFolder(2)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+    // The last block of the destination fails to store only when the
+    // server closes the file, after every write reported success: the copy
+    // fails, and the destination holds the blocks stored before it, not a
+    // file of full length.
+    void writeBehindFailureFailsCopy()
+    {
+        const QByteArray content = Pattern(3 * (1 << 20) + 100);
+        const QString source = diskPath(QStringLiteral("big.bin"));
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), content.size());
+        }
+        WcFaultFailBlock(4);
+        DialogScript dialogs;
+        const int descriptors = OpenDescriptors();
+        QVERIFY(!CopyServerFile(source, ServerFilePath(2, QStringLiteral("BIG.BIN")),
+                                QStringLiteral("Copying...")));
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Writing new file")});
+        QCOMPARE(OpenDescriptors(), descriptors);
+        const QByteArray onDisk = ReadAll(areaFile(2, QStringLiteral("BIG.BIN")));
+        QCOMPARE(onDisk.size(), qsizetype(3) << 20);
+        QVERIFY(onDisk == content.left(onDisk.size()));
+        QVERIFY(!OpenProgressForm());
     }
 
     void emptySourceShowsEmptyProgress()

@@ -29,6 +29,11 @@ private slots:
     void toolCommands();
     void toolBadInput_data();
     void toolBadInput();
+    void importFileAlreadyInArea_data();
+    void importFileAlreadyInArea();
+    void importReadErrorFails();
+    void namesLatin1CannotHold_data();
+    void namesLatin1CannotHold();
 
 private:
     static QString writeZip(const QString& path, const QByteArray& diz, const char* member);
@@ -366,6 +371,131 @@ void TestWcsrvAdmin::toolBadInput()
     // Without a BBS every command fails as well.
     QTemporaryDir none;
     QVERIFY(RunTool({"--home", none.path(), "area", "list"}) > 0);
+}
+
+// A file that already lies in the area's folder (an upload without a
+// record) gets its record and keeps every byte: copying it onto itself
+// would empty it.
+void TestWcsrvAdmin::importFileAlreadyInArea_data()
+{
+    QTest::addColumn<QString>("onDisk");
+    QTest::addColumn<bool>("throughTool");
+    QTest::newRow("same name") << "UPLOAD.ZIP" << false;
+    QTest::newRow("lower-case name") << "upload.zip" << false;
+    QTest::newRow("the tool") << "upload.zip" << true;
+}
+
+void TestWcsrvAdmin::importFileAlreadyInArea()
+{
+    QFETCH(QString, onDisk);
+    QFETCH(bool, throughTool);
+    if (throughTool && !QFileInfo::exists(QDir(BinDir()).filePath(QStringLiteral("wcsrv-admin"))))
+        QSKIP("wcsrv-admin not built");
+    TestBbs bbs;
+    bbs.addArea(3, QStringLiteral("Three"));
+    QByteArray content(70000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char((i * 31) & 0xff);
+    const QString path = QDir(bbs.areaFolder(3)).filePath(onDisk);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(content), content.size());
+    f.close();
+    const QDateTime when = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+    f.close();
+    if (throughTool)
+        QCOMPARE(RunTool({"--home", bbs.home(), "import", "3", path}), 0);
+    else
+        QCOMPARE(wcadmin::ImportFile(bbs.homeStd(), 3, path.toStdString()), std::string());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll() == content);
+    f.close();
+    QCOMPARE(FilesBelow(bbs.areaFolder(3)), QStringList{onDisk});
+    QCOMPARE(QFileInfo(path).lastModified(), when);
+    ServerLogin login;
+    FileRec r{};
+    uint32_t pos = 0;
+    QVERIFY(GetFileRecByAreaName(3, "UPLOAD.ZIP", &r, &pos));
+    QCOMPARE(r.Size, int(content.size()));
+}
+
+// A file whose reads fail (this process's memory at address 0) is not
+// imported: the tool says so and exits non-zero, and leaves neither a
+// record nor a file.
+void TestWcsrvAdmin::importReadErrorFails()
+{
+    if (!QFileInfo::exists(QDir(BinDir()).filePath(QStringLiteral("wcsrv-admin"))))
+        QSKIP("wcsrv-admin not built");
+    if (!QFileInfo(QStringLiteral("/proc/self/mem")).isFile())
+        QSKIP("no /proc/self/mem: no file whose reads fail");
+    TestBbs bbs;
+    bbs.addArea(3, QStringLiteral("Three"));
+    QByteArray err;
+    QCOMPARE(RunTool({"--home", bbs.home(), "import", "3", "/proc/self/mem"}, nullptr, &err), 1);
+    QVERIFY2(err.startsWith("wcsrv-admin: cannot read /proc/self/mem"), err.constData());
+    QCOMPARE(FilesBelow(bbs.areaFolder(3)), QStringList());
+    std::vector<wcadmin::FileInfo> files;
+    QVERIFY(wcadmin::ListFiles(bbs.homeStd(), 3, files).empty());
+    QCOMPARE(files.size(), size_t(0));
+}
+
+// Names reach the records as Latin-1: a user name with a character beyond
+// it is refused with a message that says why (the library would read it
+// back with '?' in it); Latin-1 letters given as UTF-8 are kept.
+void TestWcsrvAdmin::namesLatin1CannotHold_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("Cyrillic") << QByteArray("\xd0\x96\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb0")
+                              << QByteArray("U+0416");
+    QTest::newRow("euro sign") << QByteArray("Eve \xe2\x82\xac") << QByteArray("U+20AC");
+    QTest::newRow("emoji") << QByteArray("Sam \xf0\x9f\x98\x80") << QByteArray("U+1F600");
+    QTest::newRow("not UTF-8") << QByteArray("J\xf6rg") << QByteArray("not UTF-8");
+    QTest::newRow("cut UTF-8") << QByteArray("Jo\xc3") << QByteArray("not UTF-8");
+    QTest::newRow("Latin-1 letters") << QByteArray("J\xc3\xb6rg M\xc3\xbcller") << QByteArray();
+    QTest::newRow("71 Latin-1 letters") << QByteArray(71 * 2, '\0') << QByteArray();
+}
+
+void TestWcsrvAdmin::namesLatin1CannotHold()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, message);
+    if (name.startsWith('\0')) // 71 times "é": 142 bytes, 71 characters
+        for (qsizetype i = 0; i < name.size(); i += 2)
+            name[i] = char(0xc3), name[i + 1] = char(0xa9);
+    if (!QFileInfo::exists(QDir(BinDir()).filePath(QStringLiteral("wcsrv-admin"))))
+        QSKIP("wcsrv-admin not built");
+    TestBbs bbs;
+    QByteArray err;
+    int code = 1;
+    if (QString::fromUtf8(name).toUtf8() == name) {
+        code =
+            RunTool({"--home", bbs.home(), "user", "add", QString::fromUtf8(name)}, nullptr, &err);
+    } else {
+        // Bytes that are not UTF-8 cannot pass through a QString argument:
+        // the function the tool calls gets them.
+        err = QByteArray::fromStdString(wcadmin::AddUser(bbs.homeStd(), name.toStdString()));
+    }
+    if (message.isEmpty()) {
+        QCOMPARE(code, 0);
+        ServerLogin login;
+        UserRecord u;
+        uint32_t pos = 0;
+        QVERIFY(GetFirstUser(2, &u, &pos));
+        QCOMPARE(QString::fromLatin1(u.Name), QString::fromUtf8(name));
+        QVERIFY(!GetNextUser(2, &u, &pos));
+        return;
+    }
+    QCOMPARE(code, 1);
+    QVERIFY2(err.contains(message), err.constData());
+    QVERIFY2(err.contains("the user name"), err.constData());
+    QVERIFY(!wcadmin::AddUser(bbs.homeStd(), name.toStdString()).empty());
+    ServerLogin login;
+    UserRecord u;
+    uint32_t pos = 0;
+    QVERIFY(!GetFirstUser(2, &u, &pos)); // no user was added
 }
 
 VT_TEST_MAIN(TestWcsrvAdmin)

@@ -168,9 +168,10 @@ void TestWcsrvSession::operationsNeedLogin_data()
     QTest::newRow("WcGetFileSize") << Op([] { return WcGetFileSize(1) != 0xFFFFFFFFu; });
     QTest::newRow("WcReadFile") << Op([] { return WcReadFile(1, buf, sizeof buf, &done); });
     QTest::newRow("WcWriteFile") << Op([] { return WcWriteFile(1, buf, sizeof buf, &done); });
-    QTest::newRow("WcCloseHandle") << Op([] {
-        WcCloseHandle(1);
-        return false;
+    QTest::newRow("WcCloseHandle") << Op([] { return WcCloseHandle(1); });
+    QTest::newRow("WcGetFileId") << Op([] {
+        static WcFileId id;
+        return WcGetFileId("wc:\\file\\area(1)\\A.ZIP", &id);
     });
 }
 
@@ -416,7 +417,7 @@ void TestWcsrvSession::pathsRefused_data()
     const uint denied = WC_ACCESS_DENIED;
     QTest::newRow("dot dot") << QByteArray("wc:\\file\\area(7)\\..") << denied;
     QTest::newRow("dot dot name") << QByteArray("wc:\\file\\area(7)\\..\\wcsrv.db") << denied;
-    QTest::newRow("dots inside") << QByteArray("wc:\\file\\area(7)\\A..B") << denied;
+    QTest::newRow("dot dot backslash") << QByteArray("wc:\\file\\area(7)\\..\\") << denied;
     QTest::newRow("slash") << QByteArray("wc:\\file\\area(7)\\x/y") << denied;
     QTest::newRow("slash up") << QByteArray("wc:\\file\\area(7)\\../../E") << denied;
     QTest::newRow("backslash") << QByteArray("wc:\\file\\area(7)\\SUB\\X") << denied;
@@ -500,6 +501,8 @@ void TestWcsrvSession::nullArgumentsFail_data()
     static char buf[4];
     QTest::newRow("GetMakewild") << Op([] { return GetMakewild(nullptr); });
     QTest::newRow("GetFileArea") << Op([] { return GetFileArea(7, nullptr); });
+    QTest::newRow("WcGetFileId out")
+        << Op([] { return WcGetFileId("wc:\\file\\area(7)\\N.ZIP", nullptr); });
     QTest::newRow("Search name") << Op(
         [] { return SearchFileRecByAreaName(7, nullptr, &rec, &pos); });
     QTest::newRow("Search out") << Op([] { return SearchFileRecByAreaName(7, "", nullptr, &pos); });
