@@ -2,6 +2,7 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
+#include "server/ServerFileCopy.h"
 
 #include <QStringList>
 
@@ -96,4 +97,25 @@ QString CliDelegate::Summary() const
     if (m_warnings)
         parts << QStringLiteral("%1 messages").arg(m_warnings);
     return parts.isEmpty() ? QStringLiteral("nothing to do") : parts.join(QStringLiteral(", "));
+}
+
+bool CliDelegate::Copy(const QString& source, const QString& destination, const QString& caption)
+{
+    // The copy's failures are this run's messages; its progress is the
+    // terminal's progress line.
+    struct Observer : CopyObserver {
+        CliDelegate& run;
+        QString caption;
+        int maximum = 0;
+        Observer(CliDelegate& r, const QString& c) : run(r), caption(c) {}
+        void Begin(const QString&, int max) override { maximum = max; }
+        void Progress(int chunks) override
+        {
+            if (maximum > 0)
+                run.m_context.Progress(QStringLiteral("%1 %2%").arg(
+                    caption, QString::number(qint64(chunks) * 100 / maximum)));
+        }
+        void Warn(const QString& text) override { run.Warn(text); }
+    } observer(*this, caption);
+    return CopyServerFileWith(source, destination, caption, observer);
 }

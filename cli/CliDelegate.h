@@ -29,6 +29,7 @@ public:
     void SetPosition(qint64 position) override;
     void Status(const QString& text) override;
     void Item(const RunItem& item) override;
+    bool Copy(const QString& source, const QString& destination, const QString& caption) override;
     bool StopRequested() override { return false; }
 
     // Counts of the items reported, by outcome.

@@ -51,6 +51,12 @@ public:
     // One record's result.
     virtual void Item(const RunItem& item) = 0;
 
+    // Copies one file between two disk or server paths with the server
+    // file copy; the window shows its progress window meanwhile. Failures
+    // have been told (Warn) when it returns false.
+    virtual bool Copy(const QString& source, const QString& destination,
+                      const QString& caption) = 0;
+
     // Called between records: gives the front end a turn (a window processes
     // its pending messages here) and tells whether a stop has been asked for
     // since the last call. A run that stops on it asks its own question.

@@ -1,6 +1,7 @@
 #include "common/WindowRunDelegate.h"
 
 #include "common/Dialogs.h"
+#include "server/CopyServerFile.h"
 
 #include <QProgressBar>
 
@@ -61,4 +62,10 @@ bool WindowRunDelegate::StopRequested()
         return false;
     *m_stopFlag = false;
     return true;
+}
+
+bool WindowRunDelegate::Copy(const QString& source, const QString& destination,
+                             const QString& caption)
+{
+    return CopyServerFile(source, destination, caption);
 }

@@ -28,6 +28,7 @@ public:
     void SetPosition(qint64 position) override;
     void Status(const QString& text) override;
     void Item(const RunItem&) override {}
+    bool Copy(const QString& source, const QString& destination, const QString& caption) override;
     bool StopRequested() override;
 
 private:

@@ -1,257 +1,50 @@
 #include "server/CopyServerFile.h"
 
 #include "common/Dialogs.h"
-#include "common/Text.h"
 #include "managers/TProgressForm.h"
-#include "server/ServerPath.h"
-#include "server/wcsrv.h"
+#include "server/ServerFileCopy.h"
 
-#include <QFile>
 #include <QProgressBar>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <optional>
 
 namespace
 {
 
-// Paths longer than this are refused like the platform refuses them.
-constexpr qsizetype kMaxPath = 260;
-
-// Opens a disk file without blocking (a FIFO would wait for a writer) and
-// keeps it only when it is what `accept` wants; the descriptor is then
-// blocking again. -1 on failure.
-int OpenDisk(const QString& path, int flags, bool (*accept)(mode_t))
-{
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0)
-        return -1;
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0 || !accept(st.st_mode) ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// One end of a copy: a server file or a disk file, opened and closed with
-// the functions of its own kind. The destructor closes it, so every way out
-// of CopyServerFile closes both files.
-class CopyEnd
+// The copy's modeless progress window: shown once both files are open,
+// only updated (the copy neither reads its Cancel button nor processes other
+// window messages), closed at the end.
+class ProgressWindowObserver : public CopyObserver
 {
 public:
-    explicit CopyEnd(const QString& path) : m_path(path), m_server(IsServerPath(path)) {}
-    ~CopyEnd() { close(); }
-    CopyEnd(const CopyEnd&) = delete;
-    CopyEnd& operator=(const CopyEnd&) = delete;
-
-    // Only a regular file is a source: a folder, FIFO or device is refused
-    // like a missing file, and opening one never blocks.
-    bool openRead()
+    void Begin(const QString& caption, int maximum) override
     {
-        if (m_path.size() > kMaxPath)
-            return false;
-        if (m_server) {
-            m_handle = WcCreateFile(ToBytes(m_path).constData(), WC_GENERIC_READ, WC_SHARE_READ,
-                                    WC_OPEN_EXISTING);
-        } else {
-            m_handle = OpenDisk(m_path, O_RDONLY, [](mode_t m) { return S_ISREG(m); });
-            // The source is read once from start to end.
-            if (m_handle > 0)
-                ::posix_fadvise(int(m_handle), 0, 0, POSIX_FADV_SEQUENTIAL);
-        }
-        return valid();
+        m_form.emplace();
+        m_form->show();
+        m_form->setWindowTitle(caption);
+        m_form->Bar->setValue(0);
+        m_form->Bar->setMaximum(maximum);
     }
-
-    // The disk file this end names, found the way its own functions find
-    // it (a server path through the server, without regard to letter
-    // case). False when there is none.
-    bool identity(WcFileId& id) const
+    void Progress(int chunks) override
     {
-        if (m_server)
-            return WcGetFileId(ToBytes(m_path).constData(), &id);
-        struct stat st {
-        };
-        const int rc = valid() ? ::fstat(int(m_handle), &st)
-                               : ::stat(QFile::encodeName(m_path).constData(), &st);
-        if (rc != 0)
-            return false;
-        id = WcFileId{uint64_t(st.st_dev), uint64_t(st.st_ino)};
-        return true;
+        if (m_form)
+            m_form->Bar->setValue(chunks);
     }
-
-    // True when this end and `other` are the same file: then creating this
-    // end would empty the other before it is read.
-    bool sameFileAs(const CopyEnd& other) const
+    void End() override
     {
-        WcFileId a{}, b{};
-        return identity(a) && other.identity(b) && a.Volume == b.Volume && a.File == b.File;
+        if (m_form)
+            m_form->close();
     }
-
-    bool createWrite()
-    {
-        if (m_path.size() > kMaxPath)
-            return false;
-        if (m_server) {
-            m_handle = WcCreateFile(ToBytes(m_path).constData(), WC_GENERIC_WRITE, WC_SHARE_NONE,
-                                    WC_CREATE_ALWAYS);
-        } else {
-            // A device such as /dev/null may be written to; a FIFO without a
-            // reader is refused instead of waited on.
-            m_handle = OpenDisk(m_path, O_WRONLY | O_CREAT | O_TRUNC,
-                                [](mode_t m) { return !S_ISDIR(m); });
-        }
-        return valid();
-    }
-
-    qint64 size() const
-    {
-        if (m_server)
-            return qint64(WcGetFileSize(m_handle));
-        struct stat st {
-        };
-        return ::fstat(int(m_handle), &st) == 0 ? qint64(st.st_size) : 0;
-    }
-
-    bool read(void* buffer, uint32_t count, uint32_t& done)
-    {
-        done = 0;
-        if (m_server)
-            return WcReadFile(m_handle, buffer, count, &done);
-        ssize_t n;
-        do
-            n = ::read(int(m_handle), buffer, count);
-        while (n < 0 && errno == EINTR);
-        if (n < 0)
-            return false;
-        done = uint32_t(n);
-        return true;
-    }
-
-    // A disk write that stores only part of the bytes is continued, as the
-    // platform's own file write would; it fails when the rest cannot be stored.
-    bool write(const void* buffer, uint32_t count, uint32_t& done)
-    {
-        done = 0;
-        if (m_server)
-            return WcWriteFile(m_handle, buffer, count, &done);
-        const char* p = static_cast<const char*>(buffer);
-        while (done < count) {
-            const ssize_t n = ::write(int(m_handle), p + done, count - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                break;
-            done += uint32_t(n);
-        }
-        return true;
-    }
-
-    // False when bytes that writes accepted could not be stored after all
-    // (the server's writes are stored behind the caller's back).
-    bool close()
-    {
-        if (!valid())
-            return true;
-        bool ok;
-        if (m_server)
-            ok = WcCloseHandle(m_handle);
-        else
-            ok = ::close(int(m_handle)) == 0 || errno == EINTR;
-        m_handle = 0;
-        return ok;
-    }
+    void Warn(const QString& text) override { ShowWarning(text); }
 
 private:
-    // A handle is valid only when greater than 0.
-    bool valid() const { return m_handle > 0; }
-
-    QString m_path;
-    bool m_server;
-    WcHandle m_handle = 0;
+    std::optional<TProgressForm> m_form;
 };
 
 } // namespace
 
 bool CopyServerFile(const QString& source, const QString& destination, const QString& caption)
 {
-    CopyEnd from(source);
-    if (!from.openRead()) {
-        ShowWarning(QStringLiteral("Error Opening: %1").arg(source));
-        return false;
-    }
-    // A copy onto the file it reads is refused before anything is opened
-    // for writing: the create would empty the source. Server paths are
-    // resolved by the server (any letter case, areas sharing a folder).
-    CopyEnd to(destination);
-    if (to.sameFileAs(from) || !to.createWrite()) {
-        ShowWarning(QStringLiteral("Error Creating: %1").arg(destination));
-        return false;
-    }
-
-    TProgressForm progress;
-    progress.show();
-    progress.setWindowTitle(caption);
-    progress.Bar->setValue(0);
-    progress.Bar->setMaximum(int(from.size() / kCopyChunkSize));
-
-    // The bar is only updated: the loop neither reads the window's Cancel
-    // button nor processes other window messages. It moves in steps of a
-    // thousandth of the file at the least (finer than a pixel): a bar update
-    // formats and repaints its text, which per 4096-byte chunk would cost
-    // more than the copy. Before a message and at the end it shows exactly
-    // how far the copy came.
-    const int barStep = std::max(1, progress.Bar->maximum() / 1000);
-    auto showProgress = [&](qint64 total, bool exact) {
-        const int chunks = int(total / kCopyChunkSize);
-        if (exact ? chunks != progress.Bar->value() : chunks - progress.Bar->value() >= barStep)
-            progress.Bar->setValue(chunks);
-    };
-    char buffer[kCopyChunkSize];
-    qint64 total = 0;
-    bool ok = false;
-    for (;;) {
-        uint32_t read = 0;
-        if (!from.read(buffer, kCopyChunkSize, read)) {
-            showProgress(total, true);
-            ShowWarning(QStringLiteral("Error Reading from file"));
-            break;
-        }
-        if (read == 0) {
-            showProgress(total, true);
-            ok = true;
-            break;
-        }
-        total += read;
-        showProgress(total, false);
-        uint32_t written = 0;
-        if (!to.write(buffer, read, written)) {
-            showProgress(total, true);
-            ShowWarning(QStringLiteral("Error Writing new file"));
-            break;
-        }
-        if (written != read) {
-            showProgress(total, true);
-            ShowWarning(QStringLiteral("Bytes Written not equal to Bytes Read."));
-            break;
-        }
-    }
-    from.close();
-    // The server stores writes behind the copy: a block it fails to store
-    // shows only here.
-    if (!to.close() && ok) {
-        ShowWarning(QStringLiteral("Error Writing new file"));
-        ok = false;
-    }
-    progress.close();
-    return ok;
+    ProgressWindowObserver observer;
+    return CopyServerFileWith(source, destination, caption, observer);
 }

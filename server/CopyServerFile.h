@@ -2,10 +2,9 @@
 // ("wc:\file\area(N)\NAME"), in fixed chunks under a progress window.
 #pragma once
 
-#include <QString>
+#include "server/ServerFileCopy.h"
 
-// Bytes read and written per step; also the progress bar's unit.
-inline constexpr int kCopyChunkSize = 4096;
+#include <QString>
 
 // Copies `source` to `destination` (created anew, an existing file replaced)
 // and shows a modeless progress window captioned `caption` meanwhile.
