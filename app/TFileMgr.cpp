@@ -321,6 +321,7 @@ void TFileMgr::BuildControls()
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setTextFormat(Qt::PlainText); // names are shown as they are
     StatusPanel0->setFixedWidth(500);
     StatusBar1->addWidget(StatusPanel0);
     setStatusBar(StatusBar1);

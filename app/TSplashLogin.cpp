@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QLabel>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 TSplashLogin::TSplashLogin(QWidget* parent)
@@ -60,7 +61,9 @@ void TSplashLogin::FormPaint()
 void TSplashLogin::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    FormShow();
+    // A restore after minimising is a spontaneous show event: not an opening.
+    if (!event->spontaneous())
+        FormShow();
 }
 
 void TSplashLogin::changeEvent(QEvent* event)

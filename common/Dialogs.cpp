@@ -25,12 +25,18 @@ const QString kYes = QStringLiteral("&Yes");
 const QString kNo = QStringLiteral("&No");
 const QString kAll = QStringLiteral("&All");
 
-DialogAnswer showBox(MessageKind kind, const QString& text, const QStringList& buttons)
+MessageBoxHook& boxHook()
 {
-    if (messageHook())
-        return messageHook()(kind, text, buttons);
+    static MessageBoxHook hook;
+    return hook;
+}
 
-    QMessageBox box(QApplication::activeWindow());
+using ButtonAnswers = QList<QPair<QAbstractButton*, DialogAnswer>>;
+
+// The box of one message, ready to show; `answers` gets what each button means.
+void buildBox(QMessageBox& box, MessageKind kind, const QString& text, const QStringList& buttons,
+              ButtonAnswers& answers)
+{
     switch (kind) {
     case MessageKind::Warning:
         box.setWindowTitle(QStringLiteral("Warning"));
@@ -49,8 +55,9 @@ DialogAnswer showBox(MessageKind kind, const QString& text, const QStringList& b
         box.setIcon(QMessageBox::Critical);
         break;
     }
+    // Texts carry file and area names: "<B>X.ZIP" is a name, not markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
-    QList<QPair<QAbstractButton*, DialogAnswer>> map;
     for (const QString& caption : buttons) {
         QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
         DialogAnswer answer = DialogAnswer::Ok;
@@ -64,13 +71,28 @@ DialogAnswer showBox(MessageKind kind, const QString& text, const QStringList& b
             role = QMessageBox::YesRole;
             answer = DialogAnswer::All;
         }
-        map.append({box.addButton(caption, role), answer});
+        answers.append({box.addButton(caption, role), answer});
     }
     // The close box counts as no button pressed.
     if (buttons.size() == 1)
-        box.setEscapeButton(map.first().first);
+        box.setEscapeButton(answers.first().first);
+}
+
+DialogAnswer showBox(MessageKind kind, const QString& text, const QStringList& buttons)
+{
+    // The box is built only when it is shown or a test looks at it.
+    if (messageHook() && !boxHook())
+        return messageHook()(kind, text, buttons);
+
+    QMessageBox box(QApplication::activeWindow());
+    ButtonAnswers answers;
+    buildBox(box, kind, text, buttons, answers);
+    if (boxHook())
+        boxHook()(box);
+    if (messageHook())
+        return messageHook()(kind, text, buttons);
     box.exec();
-    for (const auto& [button, answer] : map)
+    for (const auto& [button, answer] : answers)
         if (box.clickedButton() == button)
             return answer;
     return DialogAnswer::Closed;
@@ -178,6 +200,13 @@ void ShowServerError(unsigned code)
 void ShowErrorBox(const QString& text)
 {
     showBox(MessageKind::Error, text, {kOk});
+}
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
+{
+    MessageBoxHook old = std::move(boxHook());
+    boxHook() = std::move(hook);
+    return old;
 }
 
 FileDialogHook SetFileDialogHook(FileDialogHook hook)

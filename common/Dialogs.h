@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QMessageBox;
 class QWidget;
 
 enum class MessageKind { Warning, Information, Confirmation, Error };
@@ -18,6 +19,10 @@ enum class DialogAnswer { Ok, Yes, No, All, Closed };
 using MessageHook = std::function<DialogAnswer(MessageKind, const QString&, const QStringList&)>;
 // Installs a hook (empty: real boxes again); returns the previous one.
 MessageHook SetMessageHook(MessageHook hook);
+// Box hook: sees each message box as it is about to be shown (caption, text,
+// text format, buttons), before the message hook answers it, if one is set.
+using MessageBoxHook = std::function<void(const QMessageBox&)>;
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
 void ShowWarning(const QString& text);
 void ShowInformation(const QString& text);

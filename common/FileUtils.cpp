@@ -23,6 +23,41 @@
 namespace
 {
 
+// A folder search knows two wildcards, '*' and '?'. Every other character
+// stands for itself: "[" and "]" are ordinary characters of a file name,
+// not the bounds of a set as glob() reads them.
+#ifndef _WIN32
+// glob() without GLOB_NOESCAPE: a backslash makes the next character plain,
+// so a backslash of the name (an ordinary character on Linux) is escaped too.
+QByteArray GlobPattern(const QString& pattern)
+{
+    const QByteArray bytes = QFile::encodeName(pattern);
+    QByteArray out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        if (c == '[' || c == ']' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+#else
+// Name filters read "[...]" as a set; a set of one bracket is the bracket.
+QString FilterPattern(const QString& pattern)
+{
+    QString out;
+    for (const QChar c : pattern) {
+        if (c == u'[')
+            out += QStringLiteral("[[]");
+        else if (c == u']')
+            out += QStringLiteral("[]]");
+        else
+            out += c;
+    }
+    return out;
+}
+#endif
+
 // Full paths of the entries a wildcard pattern yields, hidden names included.
 QStringList SearchEntries(const QString& pattern)
 {
@@ -32,10 +67,8 @@ QStringList SearchEntries(const QString& pattern)
 #ifndef _WIN32
     glob_t found;
     std::memset(&found, 0, sizeof found);
-    // GLOB_NOESCAPE: a backslash is an ordinary character of a Linux name.
     // GLOB_PERIOD: a wildcard also matches names that start with a dot.
-    const int r = ::glob(QFile::encodeName(pattern).constData(), GLOB_NOESCAPE | GLOB_PERIOD,
-                         nullptr, &found);
+    const int r = ::glob(GlobPattern(pattern).constData(), GLOB_PERIOD, nullptr, &found);
     if (r == 0) {
         for (std::size_t i = 0; i < found.gl_pathc; ++i)
             out << QFile::decodeName(found.gl_pathv[i]);
@@ -44,8 +77,8 @@ QStringList SearchEntries(const QString& pattern)
 #else
     const QFileInfo info(pattern);
     QDir dir = info.dir();
-    const QStringList names =
-        dir.entryList(QStringList{info.fileName()}, QDir::AllEntries | QDir::Hidden | QDir::System);
+    const QStringList names = dir.entryList(QStringList{FilterPattern(info.fileName())},
+                                            QDir::AllEntries | QDir::Hidden | QDir::System);
     for (const QString& name : names)
         out << dir.filePath(name);
 #endif

@@ -18,8 +18,8 @@ bool DeleteDiskFile(const QString& path);
 QString WithTrailingBackslash(const QString& path);
 
 // True when `path` (one trailing '/' dropped) names an existing entry: a
-// folder, but also an ordinary file; wildcards (* ? [..]) count when anything
-// matches them.
+// folder, but also an ordinary file; the wildcards * and ? count when anything
+// matches them ("[" and "]" are ordinary characters).
 bool FolderExists(const QString& path);
 
 // True when the wildcard pattern yields an entry whose name equals `name`,

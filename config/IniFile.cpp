@@ -4,6 +4,9 @@
 #include "common/Text.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
 
 namespace
 {
@@ -65,6 +68,17 @@ bool KeyOf(const QByteArray& line, QByteArray& key, QByteArray& value)
     return true;
 }
 
+// The text with each run of CR and LF characters as one blank.
+QString OneLine(const QString& text)
+{
+    if (!text.contains(u'\r') && !text.contains(u'\n'))
+        return text;
+    static const QRegularExpression breaks(QStringLiteral("[\r\n]+"));
+    QString out = text;
+    out.replace(breaks, QStringLiteral(" "));
+    return out;
+}
+
 } // namespace
 
 IniFile::IniFile(const QString& path) : m_path(path)
@@ -107,6 +121,21 @@ QString IniFile::ReadString(const QString& section, const QString& key, const QS
 
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value)
 {
+    const QList<QByteArray> kept = m_lines;
+    SetString(section, key, value);
+    try {
+        Save();
+    } catch (const WriteError&) {
+        m_lines = kept;
+        throw;
+    }
+}
+
+void IniFile::SetString(const QString& rawSection, const QString& rawKey, const QString& rawValue)
+{
+    const QString section = OneLine(rawSection);
+    const QString key = OneLine(rawKey);
+    const QString value = OneLine(rawValue);
     // New lines take the file's own line end (CRLF for a new file).
     QByteArray eol = "\r\n";
     for (const QByteArray& line : m_lines) {
@@ -116,7 +145,7 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         }
     }
     const QByteArray keyLine = ToBytes(key.trimmed()) + '=' + ToBytes(value);
-    QList<QByteArray> lines = m_lines;
+    QList<QByteArray>& lines = m_lines;
 
     qsizetype sectionAt = -1;
     qsizetype lastKey = -1; // the section's last key line, else its header
@@ -161,15 +190,30 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         lines.append('[' + ToBytes(section.trimmed()) + ']' + eol);
         lines.append(keyLine + eol);
     }
+}
 
-    QFile file(m_path);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    for (qsizetype i = 0; ok && i < lines.size(); ++i)
-        ok = file.write(lines[i]) == lines[i].size();
-    if (ok)
-        ok = file.flush();
-    file.close();
-    if (!ok || file.error() != QFileDevice::NoError)
+void IniFile::Save() const
+{
+    QByteArray content;
+    for (const QByteArray& line : m_lines)
+        content += line;
+    // A file made read-only is not replaced behind the sysop's back (the
+    // new file would replace it although it could not be written).
+    const QFileInfo existing(m_path);
+    bool ok = !(existing.exists() && existing.isFile() && !existing.isWritable());
+    // The content goes to a new file beside the old one, which replaces the
+    // old file only once every byte is written and flushed; on failure the
+    // new file is removed and the old one is untouched.
+    // Unbuffered, so that a short or failed write shows in write()'s result:
+    // commit() does not see a failure of the buffer's flush on closing and
+    // would put the cut file in place.
+    QSaveFile file(m_path);
+    ok = ok && file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    ok = ok && file.write(content) == content.size();
+    ok = ok && file.flush();
+    ok = ok && file.commit();
+    if (!ok) {
+        file.cancelWriting();
         throw WriteError(QStringLiteral("Unable to write to %1").arg(m_path));
-    m_lines = lines;
+    }
 }

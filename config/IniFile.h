@@ -3,7 +3,8 @@
 // keys match without regard to case; reading trims surrounding blanks and
 // removes one pair of surrounding double quotes; a write replaces the one
 // line (or appends the key to its section, or the section to the file) and
-// leaves every other line byte for byte, line ends included.
+// leaves every other line byte for byte, line ends included. A line break
+// inside a value never reaches the file: see SetString.
 #pragma once
 
 #include <QByteArray>
@@ -19,8 +20,16 @@ public:
     const QString& path() const { return m_path; }
     // At most 1,023 characters of a value are seen.
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
-    // Changes the line and writes the whole file back at once. A file that
-    // cannot be written throws WriteError "Unable to write to <path>".
+    // Changes the line in memory only; Save writes it. Each run of CR and LF
+    // characters in the value (or in the key or section name) is written as
+    // one blank, so the key stays one line and cannot start another key or
+    // section, and the words either side of the break stay apart.
+    void SetString(const QString& section, const QString& key, const QString& value);
+    // Writes all lines in one go to a new file that then replaces the old
+    // one: a write that fails part-way leaves the old file as it was. A file
+    // that cannot be written throws WriteError "Unable to write to <path>".
+    void Save() const;
+    // SetString and Save; when the save fails the kept lines stay as they were.
     void WriteString(const QString& section, const QString& key, const QString& value);
 
 private:

@@ -135,13 +135,16 @@ void TSetupDlg::b_Tools_Browse1Click()
 
 void TSetupDlg::BitBtn1Click()
 {
-    // The window closes with the OK result even when a write fails; the
-    // write error then ends the command and is shown in the error box.
+    // The window closes with the OK result even when the write fails; the
+    // write error then ends the command and is shown in the error box. The
+    // three values go into the file in one write, so a failure leaves the
+    // old file whole instead of part-written.
     try {
         IniFile ini(ConfigPath());
-        ini.WriteString(kGeneral, kSysopName, e_SysopName->text().trimmed());
-        ini.WriteString(kGeneral, kHomeDir, e_wcHomeDir->text().trimmed());
-        ini.WriteString(kTools, kZipViewer, e_Tools_Prg1->text().trimmed());
+        ini.SetString(kGeneral, kSysopName, e_SysopName->text().trimmed());
+        ini.SetString(kGeneral, kHomeDir, e_wcHomeDir->text().trimmed());
+        ini.SetString(kTools, kZipViewer, e_Tools_Prg1->text().trimmed());
+        ini.Save();
         ZipViewerSetting = e_Tools_Prg1->text().trimmed();
     } catch (const AppError&) {
         accept();

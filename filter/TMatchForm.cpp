@@ -246,6 +246,7 @@ TMatchForm::TMatchForm(QWidget* parent) : QDialog(parent)
     StatusBar1->setSizeGripEnabled(false);
     m_statusPanel = new QLabel(StatusBar1);
     m_statusPanel->setObjectName(QStringLiteral("StatusPanel1"));
+    m_statusPanel->setTextFormat(Qt::PlainText); // names are shown as they are
     m_statusPanel->setFixedWidth(500);
     StatusBar1->addWidget(m_statusPanel);
     Place(StatusBar1, 0, 377 - 20, 394, 20);

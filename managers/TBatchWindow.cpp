@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QCloseEvent>
+#include <QHideEvent>
 #include <QKeyEvent>
 
 TBatchWindow::TBatchWindow(QSize outerSize, QWidget* parent)
@@ -24,7 +25,14 @@ void TBatchWindow::showEvent(QShowEvent* event)
         SetOuterSize(this, m_outerSize);
         CenterOnScreen(this);
     }
-    FormShow();
+    if (m_opening.Begins())
+        FormShow();
+}
+
+void TBatchWindow::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    m_opening.Hidden(event);
 }
 
 QString TBatchWindow::EditFilter()

@@ -1,9 +1,13 @@
 // What the three batch managers share: one run at a time, and a run that is
 // never torn down under its own loop. During a run, Esc and the close box
 // become a stop request; Esc presses the window's stop button when it shows.
-// Each showing fills the window anew (FormShow); the first one also places
-// it. The filter a manager applies is the one the match window left.
+// Each opening fills the window once (FormShow); a window brought back after
+// minimising keeps its lists and selections, also during a run. The first
+// opening also places it. The filter a manager applies is the one the match
+// window left.
 #pragma once
+
+#include "common/WindowOpening.h"
 
 #include <QDialog>
 #include <QSize>
@@ -27,6 +31,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     // The button Esc presses while it is visible; none by default.
@@ -41,5 +46,6 @@ protected:
 private:
     const QSize m_outerSize;
     bool m_placed = false;
+    WindowOpening m_opening;
     QString m_filterFilePath;
 };

@@ -3,6 +3,7 @@
 #include "common/AreaLines.h"
 #include "managers/ManagerSupport.h"
 
+#include <QHideEvent>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -37,7 +38,15 @@ TChooseFileAreaForm::TChooseFileAreaForm(QWidget* parent)
 void TChooseFileAreaForm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    FormShow();
+    // Brought back after minimising, the list keeps the line the sysop chose.
+    if (m_opening.Begins())
+        FormShow();
+}
+
+void TChooseFileAreaForm::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    m_opening.Hidden(event);
 }
 
 void TChooseFileAreaForm::FormShow()

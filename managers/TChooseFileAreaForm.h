@@ -2,6 +2,8 @@
 // chosen area number (1 or more), or -1 after "&Cancel" or the close box.
 #pragma once
 
+#include "common/WindowOpening.h"
+
 #include <QDialog>
 
 class QListWidget;
@@ -31,8 +33,10 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    WindowOpening m_opening;
     // The modal result becomes the result.
     void FormClose();
 

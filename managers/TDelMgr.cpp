@@ -134,6 +134,7 @@ TDelMgr::TDelMgr(QWidget* parent) : TBatchWindow(QSize(372, 430), parent)
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     StatusBar->setSizeGripEnabled(false);
     m_statusPanel = new QLabel(StatusBar);
+    m_statusPanel->setTextFormat(Qt::PlainText); // names are shown as they are
     m_statusPanel->setObjectName(QStringLiteral("StatusPanel0"));
     m_statusPanel->setFixedWidth(300);
     StatusBar->addWidget(m_statusPanel);
@@ -307,8 +308,7 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
             if (take && promptEach && cb_PromptFirst->isChecked()) {
                 const int answer =
                     ConfirmYesNoAll(QStringLiteral("Delete file %1 from file area #%2?")
-                                        .arg(RecText(rec.Name))
-                                        .arg(area));
+                                        .arg(RecText(rec.Name), QString::number(area)));
                 if (answer == 0)
                     take = false;
                 else if (answer < 0)

@@ -132,6 +132,7 @@ TMoveMgr::TMoveMgr(QWidget* parent) : TBatchWindow(QSize(572, 458), parent)
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     m_statusPanel = new QLabel(StatusBar1);
+    m_statusPanel->setTextFormat(Qt::PlainText); // names are shown as they are
     m_statusPanel->setObjectName(QStringLiteral("StatusPanel0"));
     m_statusPanel->setFixedWidth(300);
     StatusBar1->addWidget(m_statusPanel);
@@ -288,9 +289,8 @@ void TMoveMgr::b_MoveToList2Click()
     L_NumFiles2->setText(QString::number(destinationTotal));
 
     if (!ConfirmYesNo(QStringLiteral("Move Files in Area \"%1\" from # %2 to file area # %3")
-                          .arg(RecText(sourceRec.Name))
-                          .arg(source)
-                          .arg(destination))) {
+                          .arg(RecText(sourceRec.Name), QString::number(source),
+                               QString::number(destination)))) {
         EndMove();
         return;
     }
@@ -385,7 +385,8 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
             continue;
 
         const QString recName = RecText(rec.Name);
-        SetStatusText(QStringLiteral("Moving File [%1] to Area %2").arg(recName).arg(destination));
+        SetStatusText(QStringLiteral("Moving File [%1] to Area %2")
+                          .arg(recName, QString::number(destination)));
         StatusBar1->repaint();
         const QString sourcePath = ServerFilePath(rec.Area, recName);
         const QString destinationPath = ServerFilePath(destination, recName);
@@ -410,8 +411,7 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
             // destination area (or, for areas sharing one folder, the source
             // file itself): nothing is copied and the record stays.
             SetStatusText(QStringLiteral("File: %1 already exists in file area %2. Can not move.")
-                              .arg(recName)
-                              .arg(destination));
+                              .arg(recName, QString::number(destination)));
             m_notMoved = true;
         } else if (!CopyServerFile(sourcePath, destinationPath, QStringLiteral("Moving File..."))) {
             SetStatusText(QStringLiteral("File: %1 could not be moved.").arg(recName));

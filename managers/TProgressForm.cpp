@@ -2,6 +2,7 @@
 
 #include "managers/ManagerSupport.h"
 
+#include <QHideEvent>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -30,8 +31,16 @@ TProgressForm::TProgressForm(QWidget* parent)
 void TProgressForm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    if (!m_opening.Begins())
+        return;
     CenterOnScreen(this);
     FormShow();
+}
+
+void TProgressForm::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    m_opening.Hidden(event);
 }
 
 void TProgressForm::FormShow()

@@ -3,6 +3,8 @@
 // position, and closes and destroys it when the work is done.
 #pragma once
 
+#include "common/WindowOpening.h"
+
 #include <QDialog>
 
 class QProgressBar;
@@ -17,7 +19,8 @@ public:
     QProgressBar* Bar;
     QPushButton* b_Cancel;
 
-    // Set by "&Cancel", cleared when the window is shown.
+    // Set by "&Cancel", cleared when the window opens (not when it is
+    // brought back after minimising: a Cancel pressed stays pressed).
     bool CancelRequested() const { return m_cancelRequest; }
 
 public slots:
@@ -26,7 +29,9 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    WindowOpening m_opening;
     bool m_cancelRequest = false;
 };

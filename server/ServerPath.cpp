@@ -12,7 +12,9 @@ constexpr qsizetype kServerPathMax = 99;
 
 QString ServerFilePath(int area, const QString& name)
 {
-    return QStringLiteral("wc:\\file\\area(%1)\\%2").arg(area).arg(name).left(kServerPathMax);
+    return QStringLiteral("wc:\\file\\area(%1)\\%2")
+        .arg(QString::number(area), name)
+        .left(kServerPathMax);
 }
 
 QByteArray ServerFilePathBytes(int area, const char* name)

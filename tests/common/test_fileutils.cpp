@@ -137,6 +137,57 @@ private slots:
         QVERIFY(FolderExists(root() + QStringLiteral(".hidden.d/")));
     }
 
+    // Only '*' and '?' are wildcards: brackets (and a backslash) are
+    // ordinary characters of a name, never a set.
+    void folderExistsBrackets_data()
+    {
+        QTest::addColumn<QStringList>("onDisk"); // folders made, "/" for a level
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("A[1] is not A1") << QStringList{"A1"} << "A[1]" << false;
+        QTest::newRow("A[1] itself") << QStringList{"A[1]"} << "A[1]" << true;
+        QTest::newRow("A[1] with trailing separator") << QStringList{"A[1]"} << "A[1]/" << true;
+        QTest::newRow("A[1] beside A1") << QStringList{"A1", "A[1]"} << "A[1]" << true;
+        QTest::newRow("[x] itself") << QStringList{"[x]"} << "[x]" << true;
+        QTest::newRow("[x] is not x") << QStringList{"x"} << "[x]" << false;
+        QTest::newRow("a lone ]") << QStringList{"b]"} << "b]" << true;
+        QTest::newRow("a lone [") << QStringList{"b["} << "b[" << true;
+        QTest::newRow("negated set is plain") << QStringList{"A1"} << "A[!2]" << false;
+        QTest::newRow("range is plain") << QStringList{"A5"} << "A[0-9]" << false;
+        QTest::newRow("star after bracket") << QStringList{"A[1]"} << "A[*" << true;
+        QTest::newRow("question mark for bracket") << QStringList{"A[1]"} << "A?1?" << true;
+        QTest::newRow("star does not make brackets a set")
+            << QStringList{"A1x"} << "A[1]*" << false;
+        QTest::newRow("bracketed level") << QStringList{"D[1]/X"} << "D[1]/X" << true;
+        QTest::newRow("bracketed level is not D1") << QStringList{"D1/X"} << "D[1]/X" << false;
+        QTest::newRow("backslash in a name") << QStringList{"a\\b"} << "a\\b" << true;
+        QTest::newRow("backslash is not an escape") << QStringList{"ab"} << "a\\b" << false;
+    }
+
+    void folderExistsBrackets()
+    {
+        QFETCH(QStringList, onDisk);
+        QFETCH(QString, asked);
+        QFETCH(bool, exists);
+        for (const QString& folder : onDisk)
+            QVERIFY(QDir().mkpath(root() + folder));
+        QCOMPARE(FolderExists(root() + asked), exists);
+    }
+
+    void bracketsInFolderSearchAndCreation()
+    {
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("[T]emp")));
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("Temp")));
+        QVERIFY(FolderEntryExists(root() + QStringLiteral("[T]*"), QStringLiteral("[t]EMP")));
+        QVERIFY(!FolderEntryExists(root() + QStringLiteral("[T]*"), QStringLiteral("Temp")));
+        QVERIFY(!FolderEntryExists(root() + QStringLiteral("[T]emp"), QStringLiteral("Temp")));
+        // Levels with brackets are created and then found by their names.
+        const QString path = root() + QStringLiteral("[A]/b[2]/");
+        QVERIFY(MakeFolderPath(path));
+        QVERIFY(QFileInfo(root() + QStringLiteral("[A]/b[2]")).isDir());
+        QVERIFY(!QFileInfo::exists(root() + QStringLiteral("A")));
+    }
+
     void folderEntryExists()
     {
         QVERIFY(QDir().mkpath(root() + QStringLiteral("Temp")));

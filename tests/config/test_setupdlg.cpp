@@ -11,6 +11,9 @@
 #include <QTabWidget>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 class TestSetupDlg : public QObject
 {
     Q_OBJECT
@@ -26,6 +29,12 @@ private slots:
     void browseReplacesProgram();
     void writeFailureShowsErrorAndCloses();
     void noBbsConfigLeavesEditsEmpty();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+    void lineBreaksStayInValue_data();
+    void lineBreaksStayInValue();
+    void lineBreaksInIniFile_data();
+    void lineBreaksInIniFile();
 
 private:
     QString cfg() const { return ProgramFolder + QStringLiteral("vuru.cfg"); }
@@ -228,6 +237,200 @@ void TestSetupDlg::noBbsConfigLeavesEditsEmpty()
     QVERIFY(sysop.isEmpty());
     QVERIFY(home.isEmpty());
     QVERIFY(HomeDirSetting.isEmpty());
+}
+
+namespace
+{
+
+// Lets no file of this process grow past `bytes` while it lives: a write
+// beyond fails (EFBIG) instead of raising SIGXFSZ. This fails a write
+// part-way through even for root, whom folder permissions do not stop.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_saved) == 0;
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        m_ok = m_ok && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+} // namespace
+
+void TestSetupDlg::failedWriteKeepsOldFile_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::newRow("nothing can be written") << 0;
+    // The first changed key would fit; the whole new content does not.
+    QTest::newRow("cut part-way") << 30;
+}
+
+void TestSetupDlg::failedWriteKeepsOldFile()
+{
+    QFETCH(int, limit);
+    const QByteArray original = "[General]\r\nSysopName=Old\r\n"; // 26 bytes
+    {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(original), original.size());
+    }
+    ZipViewerSetting = QStringLiteral("before");
+    bool limited = false;
+    const int result = run([&](TSetupDlg& dlg) {
+        dlg.e_SysopName->setText(QStringLiteral("New"));
+        dlg.e_wcHomeDir->setText(QStringLiteral("/srv/wc5/"));
+        dlg.e_Tools_Prg1->setText(QStringLiteral("/usr/bin/viewer"));
+        FileSizeLimit sizeLimit{rlim_t(limit)};
+        limited = sizeLimit.ok();
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    QVERIFY(limited);
+    QCOMPARE(result, int(QDialog::Accepted));
+    // The write did fail: the error box, and the setting left alone.
+    QCOMPARE(m_dialogs->shown.size(), 1);
+    QCOMPARE(m_dialogs->shown.first().kind, MessageKind::Error);
+    QCOMPARE(m_dialogs->shown.first().text, QStringLiteral("Unable to write to ") + cfg());
+    QCOMPARE(ZipViewerSetting, QStringLiteral("before"));
+    // The old file byte for byte, and no part-written file left beside it.
+    QCOMPARE(readCfg(), original);
+    QCOMPARE(QDir(ProgramFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("vuru.cfg")});
+
+    // What the same limit does to a file written in place: it is cut, which
+    // is what a failure part-way would have left of vuru.cfg.
+    const QString inPlace = ProgramFolder + QStringLiteral("inplace.cfg");
+    const QByteArray whole = "[General]\r\nSysopName=New\r\nwcHomeDir=/srv/wc5/\r\n"
+                             "[Tools]\r\nZipViewer_Prg1=/usr/bin/viewer\r\n";
+    {
+        QFile f(inPlace);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        FileSizeLimit sizeLimit{rlim_t(limit)};
+        QVERIFY(sizeLimit.ok());
+        f.write(whole);
+        f.close();
+    }
+    QCOMPARE(QFileInfo(inPlace).size(), qint64(limit));
+
+    // Without the limit the same OK writes the whole content.
+    m_dialogs->shown.clear();
+    QVERIFY(QFile::remove(inPlace));
+    run([&](TSetupDlg& dlg) {
+        dlg.e_SysopName->setText(QStringLiteral("New"));
+        dlg.e_wcHomeDir->setText(QStringLiteral("/srv/wc5/"));
+        dlg.e_Tools_Prg1->setText(QStringLiteral("/usr/bin/viewer"));
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    QVERIFY(m_dialogs->shown.isEmpty());
+    QCOMPARE(readCfg(), whole);
+    QCOMPARE(ZipViewerSetting, QStringLiteral("/usr/bin/viewer"));
+}
+
+void TestSetupDlg::lineBreaksStayInValue_data()
+{
+    QTest::addColumn<QString>("sysop");
+    QTest::addColumn<QString>("zip");
+    QTest::addColumn<QByteArray>("sysopLine");
+    QTest::addColumn<QByteArray>("zipLine");
+    QTest::newRow("LF") << "Pat\nSysop"
+                        << "/bin/z" << QByteArray("SysopName=Pat Sysop")
+                        << QByteArray("ZipViewer_Prg1=/bin/z");
+    QTest::newRow("CR LF") << "Pat\r\nSysop"
+                           << "/bin/z" << QByteArray("SysopName=Pat Sysop")
+                           << QByteArray("ZipViewer_Prg1=/bin/z");
+    QTest::newRow("lone CR") << "Pat\rSysop"
+                             << "/bin/z" << QByteArray("SysopName=Pat Sysop")
+                             << QByteArray("ZipViewer_Prg1=/bin/z");
+    QTest::newRow("several breaks in a row")
+        << "Pat\r\n\r\n\nSysop"
+        << "/bin/z" << QByteArray("SysopName=Pat Sysop") << QByteArray("ZipViewer_Prg1=/bin/z");
+    QTest::newRow("break at the end")
+        << "Pat\r\n"
+        << "/bin/z\n"
+        << QByteArray("SysopName=Pat") << QByteArray("ZipViewer_Prg1=/bin/z");
+    QTest::newRow("a section and key in a value")
+        << "Pat"
+        << "/bin/z\r\n[General]\r\nwcHomeDir=/evil/" << QByteArray("SysopName=Pat")
+        << QByteArray("ZipViewer_Prg1=/bin/z [General] wcHomeDir=/evil/");
+}
+
+void TestSetupDlg::lineBreaksStayInValue()
+{
+    QFETCH(QString, sysop);
+    QFETCH(QString, zip);
+    QFETCH(QByteArray, sysopLine);
+    QFETCH(QByteArray, zipLine);
+    QString shownSysop;
+    run([&](TSetupDlg& dlg) {
+        dlg.e_SysopName->setText(sysop);
+        dlg.e_wcHomeDir->setText(QStringLiteral("/srv/wc5/"));
+        dlg.e_Tools_Prg1->setText(zip);
+        shownSysop = dlg.e_SysopName->text();
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    // The edit does hold the line break: it reaches the write.
+    QCOMPARE(shownSysop, sysop);
+    QVERIFY(m_dialogs->shown.isEmpty());
+    // Five lines exactly, each value on its key's line.
+    QCOMPARE(readCfg(), "[General]\r\n" + sysopLine + "\r\nwcHomeDir=/srv/wc5/\r\n[Tools]\r\n" +
+                            zipLine + "\r\n");
+    // Read back, the key under [General] is the one written there.
+    const IniFile ini(cfg());
+    QCOMPARE(ini.ReadString(QStringLiteral("General"), QStringLiteral("wcHomeDir"), QString()),
+             QStringLiteral("/srv/wc5/"));
+}
+
+void TestSetupDlg::lineBreaksInIniFile_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray head = "; kept\n[General]\nSysopName=Old\n";
+    const QByteArray tail = "\n[Tools]\nZipViewer_Prg1=/bin/z\n";
+    QTest::newRow("existing key, CR LF in value")
+        << "General"
+        << "SysopName"
+        << "a\r\nb" << QByteArray("; kept\n[General]\nSysopName=a b\n" + tail.mid(1));
+    QTest::newRow("new key, LF in value") << "General"
+                                          << "Extra"
+                                          << "x\ny" << QByteArray(head + "Extra=x y" + tail);
+    QTest::newRow("line break in key") << "General"
+                                       << "Ex\ntra"
+                                       << "1" << QByteArray(head + "Ex tra=1" + tail);
+    QTest::newRow("line break in section")
+        << "New\r\nSection"
+        << "K"
+        << "v" << QByteArray(head + tail.mid(1) + "[New Section]\nK=v\n");
+}
+
+void TestSetupDlg::lineBreaksInIniFile()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, expected);
+    {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("; kept\n[General]\nSysopName=Old\n[Tools]\nZipViewer_Prg1=/bin/z\n");
+    }
+    IniFile ini(cfg());
+    ini.WriteString(section, key, value);
+    QCOMPARE(readCfg(), expected);
 }
 
 VT_TEST_MAIN(TestSetupDlg)

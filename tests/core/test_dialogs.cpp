@@ -6,6 +6,8 @@
 #include "common/Text.h"
 #include "common/VtApplication.h"
 
+#include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
 
@@ -77,6 +79,79 @@ private slots:
         QCOMPARE(caption, QStringLiteral("Confirm"));
         QVERIFY(buttons.contains(QStringLiteral("&Yes")));
         QVERIFY(buttons.contains(QStringLiteral("&No")));
+    }
+
+    // Texts are shown exactly as passed: no markup, no mnemonics, for every
+    // kind of box, in the real box and in what the box hook sees.
+    void boxShowsTextAsIs_data()
+    {
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<QString>("text");
+        const QStringList texts{
+            QStringLiteral("<B>X.ZIP"),
+            QStringLiteral("Delete file A%1.TXT from file area #%2?"),
+            QStringLiteral("R&D <i>notes</i> &amp; <br> more"),
+        };
+        for (const char* function : {"warning", "information", "yesno", "yesnoall", "error"})
+            for (int i = 0; i < texts.size(); ++i)
+                QTest::addRow("%s %d", function, i) << QString::fromLatin1(function) << texts[i];
+    }
+
+    void boxShowsTextAsIs()
+    {
+        QFETCH(QString, function);
+        QFETCH(QString, text);
+        const auto call = [&] {
+            if (function == QLatin1String("warning"))
+                ShowWarning(text);
+            else if (function == QLatin1String("information"))
+                ShowInformation(text);
+            else if (function == QLatin1String("yesno"))
+                ConfirmYesNo(text);
+            else if (function == QLatin1String("yesnoall"))
+                ConfirmYesNoAll(text);
+            else
+                ShowErrorBox(text);
+        };
+
+        // The real box, no hooks.
+        const MessageHook saved = SetMessageHook({});
+        bool seen = false;
+        Qt::TextFormat format = Qt::AutoText, labelFormat = Qt::AutoText;
+        QString shown, labelText;
+        OnNextModal([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            QVERIFY(box);
+            seen = true;
+            format = box->textFormat();
+            shown = box->text();
+            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+                labelFormat = label->textFormat();
+                labelText = label->text();
+            }
+            box->findChildren<QPushButton*>().first()->click();
+        });
+        call();
+        SetMessageHook(saved);
+        QVERIFY(seen);
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shown, text);
+        QCOMPARE(labelFormat, Qt::PlainText);
+        QCOMPARE(labelText, text);
+
+        // Answered through the message hook, the box hook sees the same box.
+        DialogScript script;
+        script.answer(DialogAnswer::No);
+        QList<QPair<QString, Qt::TextFormat>> boxes;
+        const MessageBoxHook previous = SetMessageBoxHook([&](const QMessageBox& box) {
+            boxes.append({box.text(), box.textFormat()});
+        });
+        call();
+        SetMessageBoxHook(previous);
+        QCOMPARE(script.texts(), QStringList{text});
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first().first, text);
+        QCOMPARE(boxes.first().second, Qt::PlainText);
     }
 
     void appErrorEndsCommandAndShowsErrorBox()
