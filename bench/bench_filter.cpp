@@ -80,6 +80,7 @@ int main(int argc, char** argv)
         return double(t.nsecsElapsed()) / 1e9;
     };
 
+    const double idle = StatusMiB("VmRSS"); // the window with no lines yet
     const WalkResult walk = LibraryWalk(false, areas);
     matchWalk();
     listing();
@@ -119,8 +120,9 @@ int main(int argc, char** argv)
     std::printf("window overhead over the match walk: %.1f %%\n",
                 100.0 * (listSeconds - matchSeconds) / matchSeconds);
     if (peakKnown)
-        std::printf("peak memory while listing: %.0f MiB (%.0f MiB before; limit %.0f MiB)\n", peak,
-                    before, kMemoryLimitMiB);
+        std::printf("peak memory while listing: %.0f MiB (%.0f MiB with the last list, %.0f MiB "
+                    "with none; limit %.0f MiB)\n",
+                    peak, before, idle, kMemoryLimitMiB);
     else
         std::printf("peak memory of the whole run: %.0f MiB (limit %.0f MiB)\n",
                     peak = StatusMiB("VmHWM"), kMemoryLimitMiB);
