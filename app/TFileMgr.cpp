@@ -52,7 +52,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -69,6 +73,17 @@ QString MaskedText(const QLineEdit* edit)
     QString text = edit->displayText();
     text.replace(u'_', u' ');
     return text;
+}
+
+// A date and time field pair into a record time. With only the time field
+// edited the stored day stays as it is: the date field shows two year digits,
+// which bring back no year outside 1980-2079 (a dropped file's LastAccessed 0
+// shows 01/01/01 and would come back as 2001).
+bool PanelTimeInto(const QLineEdit* date, const QLineEdit* time, bool dateEdited, FILETIME& ft)
+{
+    if (dateEdited)
+        return MaskedTextToFileTime(MaskedText(date), MaskedText(time), ft);
+    return MaskedTimeOnDay(ft, MaskedText(time), ft);
 }
 
 QLabel* MakeLabel(const QString& caption, QWidget* parent)
@@ -761,7 +776,13 @@ bool TFileMgr::ReadRecordOfLine(int row, FullFileRec& full) const
 void TFileMgr::FileListBoxClick()
 {
     if (FileListBox->SelCount() == 1) {
-        const int clicked = FileListBox->ItemIndex();
+        // The clicked line is the one selected line. The current line need
+        // not be it: a Ctrl+click that takes B out of {A, B} leaves B
+        // current and only A selected, and the panel must show A, which an
+        // update then writes into.
+        const int clicked = FileListBox->SelectedRows().constFirst();
+        if (FileListBox->ItemIndex() != clicked)
+            FileListBox->SetItemIndex(clicked);
         if (RecordChanged && ShownItemIndex >= 0) {
             FileListBox->SetSelected(clicked, false);
             FileListBox->repaint();
@@ -857,6 +878,7 @@ void TFileMgr::ClearRecordPanel()
     b_freshen->setText(kFreshen);
     ClearChangeFlags();
     L_FileFound->setText(QString());
+    ShownItemIndex = -1; // the panel shows no record now
 }
 
 bool TFileMgr::ShowDiskState(const QString& serverPath)
@@ -903,7 +925,12 @@ void TFileMgr::b_freshenClick()
     // A conversion error (ConversionError) leaves here at the record where it
     // happened: the records after it are not written and the panel keeps its
     // edits and "&Update".
-    for (int row : FileListBox->SelectedRows()) {
+    const QList<int> rows = FileListBox->SelectedRows();
+    for (int row : rows) {
+        // Edits typed into the panel go into the record it shows, or into
+        // every line of a multi-selection; never into one other line.
+        if (RecordChanged && rows.size() == 1 && row != ShownItemIndex)
+            continue;
         FullFileRec full{};
         if (!ReadRecordOfLine(row, full))
             continue;
@@ -923,6 +950,7 @@ void TFileMgr::b_freshenClick()
     ClearRecordPanel();
     FileListBox->SetItemIndex(remembered);
     if (FileListBox->Selected(remembered)) {
+        ShownItemIndex = remembered;
         FullFileRec full{};
         if (ReadRecordOfLine(remembered, full)) {
             const Entry entry = EntryOfListLine(remembered);
@@ -949,11 +977,11 @@ bool TFileMgr::StorePanelChanges(const FullFileRec& given)
     if (FieldChanged[3])
         number(f_size, r.Size);
     if (FieldChanged[4] || FieldChanged[5]) {
-        if (!TextToFileTime(MaskedText(f_FileDate), MaskedText(f_FileTime), r.FileTime))
+        if (!PanelTimeInto(f_FileDate, f_FileTime, FieldChanged[4], r.FileTime))
             ShowWarning(QStringLiteral("Could not convert File Date or Time."));
     }
     if (FieldChanged[6] || FieldChanged[7]) {
-        if (!TextToFileTime(MaskedText(f_accessDate), MaskedText(f_accessTime), r.LastAccessed))
+        if (!PanelTimeInto(f_accessDate, f_accessTime, FieldChanged[6], r.LastAccessed))
             ShowWarning(QStringLiteral("Could not convert Last Accessed Date or Time "));
     }
     if (FieldChanged[8])
@@ -1231,6 +1259,91 @@ QString DroppedFileName(const QString& path)
     const qsizetype cut =
         std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')});
     return path.mid(cut + 1);
+}
+
+// Whether a dropped path names a regular file, found without opening it:
+// opening a FIFO for reading waits for a writer, and a folder or a device
+// copied into an area would leave a file that holds nothing of it.
+bool IsRegularDiskFile(const QString& path)
+{
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Whether the server file already holds the dropped disk file: the same
+// size, the same modification time to the tick and the same bytes. A file
+// dropped from the area's own folder (an upload given its record) is that
+// very file, found by the server under its name in any letter case; copying
+// it onto itself would empty it. A copy that agrees in all three is left as
+// it is too: copying it again would change nothing of it.
+bool ServerFileHolds(const QString& serverPath, const QString& diskPath)
+{
+    const int fd =
+        ::open(QFile::encodeName(diskPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {
+    };
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const WcHandle handle = same ? WcCreateFile(ToBytes(serverPath).constData(), WC_GENERIC_READ,
+                                                WC_SHARE_READ, WC_OPEN_EXISTING)
+                                 : 0;
+    FILETIME utc{};
+    if (handle <= 0 || !WcGetFileTime(handle, &utc) ||
+        WcGetFileSize(handle) != uint32_t(uint64_t(st.st_size)))
+        same = false;
+    // The server's file times count 100-ns ticks since 1601-01-01 (UTC).
+    constexpr uint64_t kSecondsTo1970 = 11644473600ULL;
+    const uint64_t ticks = (uint64_t(int64_t(st.st_mtim.tv_sec)) + kSecondsTo1970) * 10000000ULL +
+                           uint64_t(st.st_mtim.tv_nsec) / 100;
+    if (same && FileTimeValue(utc) != ticks)
+        same = false;
+    // Both sides are read a full chunk at a time (less only at the end), so
+    // that chunks of either reader line up whatever its short reads.
+    auto readDisk = [fd](char* buffer, uint32_t& done) {
+        done = 0;
+        while (done < kCopyChunkSize) {
+            const ssize_t n = ::read(fd, buffer + done, kCopyChunkSize - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0)
+                break;
+            done += uint32_t(n);
+        }
+        return true;
+    };
+    auto readServer = [handle](char* buffer, uint32_t& done) {
+        done = 0;
+        while (done < kCopyChunkSize) {
+            uint32_t n = 0;
+            if (!WcReadFile(handle, buffer + done, kCopyChunkSize - done, &n))
+                return false;
+            if (n == 0)
+                break;
+            done += n;
+        }
+        return true;
+    };
+    char disk[kCopyChunkSize];
+    char server[kCopyChunkSize];
+    while (same) {
+        uint32_t n = 0;
+        uint32_t m = 0;
+        if (!readDisk(disk, n) || !readServer(server, m) || n != m ||
+            std::memcmp(disk, server, n) != 0) {
+            same = false;
+            break;
+        }
+        if (n < uint32_t(kCopyChunkSize))
+            break;
+    }
+    if (handle > 0)
+        WcCloseHandle(handle);
+    ::close(fd);
+    return same;
 }
 
 // Letters a-z become A-Z; every other character stays as it is.
@@ -1632,8 +1745,19 @@ void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
                 continue;
             }
         }
-        if (!CopyServerFile(path.left(MaxDiskPath), ServerFilePath(area, name),
-                            QStringLiteral("Copy File to FileArea #") + areaText)) {
+        const QString source = path.left(MaxDiskPath);
+        const QString target = ServerFilePath(area, name);
+        // A folder, FIFO or device fails as a source the copy can't open,
+        // before any record or file is made.
+        if (!IsRegularDiskFile(source)) {
+            ShowWarning(QStringLiteral("Error Opening: ") + source);
+            ShowWarning(QStringLiteral("Error copying file to filearea path"));
+            return;
+        }
+        const bool inPlace =
+            WcExistFile(ToBytes(target).constData()) && ServerFileHolds(target, source);
+        if (!inPlace &&
+            !CopyServerFile(source, target, QStringLiteral("Copy File to FileArea #") + areaText)) {
             ShowWarning(QStringLiteral("Error copying file to filearea path"));
             return;
         }

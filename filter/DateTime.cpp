@@ -297,6 +297,43 @@ bool TextToFileTime(const QString& dateText, const QString& timeText, FILETIME& 
     return SystemTimeToFileTime(st, ft);
 }
 
+namespace
+{
+// A masked time field with a position left blank: "1_:30" would read as
+// 00:30 and "12:3_" as 12:03, another time than any the sysop meant.
+bool HasBlankPosition(const QString& maskedTime)
+{
+    return maskedTime.isEmpty() || maskedTime.contains(u' ');
+}
+} // namespace
+
+bool MaskedTextToFileTime(const QString& dateText, const QString& timeText, FILETIME& ft)
+{
+    if (HasBlankPosition(timeText))
+        return false;
+    return TextToFileTime(dateText, timeText, ft);
+}
+
+bool MaskedTimeOnDay(const FILETIME& stored, const QString& timeText, FILETIME& ft)
+{
+    if (HasBlankPosition(timeText))
+        return false;
+    SystemTime st;
+    if (!FileTimeToSystemTime(stored, st))
+        return false;
+    const QString time = timeText.size() > 6 ? timeText.left(5) : timeText;
+    int hour, minute;
+    ParseTimeText(time, hour, minute);
+    if (hour > 23 || minute > 59)
+        return false;
+    st.hour = uint16_t(hour);
+    st.minute = uint16_t(minute);
+    st.second = 0;
+    st.milliseconds = 0;
+    st.dayOfWeek = 0;
+    return SystemTimeToFileTime(st, ft);
+}
+
 int CompareFileTimes(const FILETIME& first, const FILETIME& second)
 {
     SystemTime a, b;

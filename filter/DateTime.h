@@ -27,6 +27,15 @@ QString FileTimeToTimeText(const FILETIME& ft);
 // Date text month first, a year of one or two digits read by the two-digit
 // year rule; false when the texts do not make a valid time (ft untouched).
 bool TextToFileTime(const QString& dateText, const QString& timeText, FILETIME& ft);
+// The texts of a masked date field and a masked time field ("99:99", each
+// unfilled position read as a blank): as TextToFileTime, except that a time
+// with a blank position fails.
+bool MaskedTextToFileTime(const QString& dateText, const QString& timeText, FILETIME& ft);
+// Only the time field edited: `stored` with its time of day replaced by the
+// masked time text (seconds 0), its day kept whatever its year. False, `ft`
+// untouched, for a time with a blank position, a time out of range or a
+// stored time that cannot be split.
+bool MaskedTimeOnDay(const FILETIME& stored, const QString& timeText, FILETIME& ft);
 // -1, 0, 1: by calendar day when the second (criterion) time is midnight,
 // else to the minute.
 int CompareFileTimes(const FILETIME& first, const FILETIME& second);

@@ -429,12 +429,12 @@ void TMatchForm::ReadControls()
         t.Size = StrToInt(f_size->text());
 
     FILETIME ft = t.FileTime;
-    if (TextToFileTime(MaskedText(f_FileDate), MaskedText(f_FileTime), ft))
+    if (MaskedTextToFileTime(MaskedText(f_FileDate), MaskedText(f_FileTime), ft))
         t.FileTime = ft;
     else
         ShowWarning(QStringLiteral("Could not convert File Date or Time."));
     ft = t.LastAccessed;
-    if (TextToFileTime(MaskedText(f_accessDate), MaskedText(f_accessTime), ft))
+    if (MaskedTextToFileTime(MaskedText(f_accessDate), MaskedText(f_accessTime), ft))
         t.LastAccessed = ft;
     else
         ShowWarning(QStringLiteral("Could not convert Last Accessed Date or Time "));

@@ -24,6 +24,51 @@ bool SameExcept(const FullFileRec& a, const FullFileRec& b, std::size_t offset, 
            std::memcmp(pa + offset + size, pb + offset + size, sizeof a - offset - size) == 0;
 }
 
+// Every record of the test BBS, all 1,792 bytes of each, by area and name.
+QList<QByteArray> AllRecords()
+{
+    QList<QByteArray> all;
+    for (int area : {1, 2})
+        for (const char* name : {"A1.ZIP", "B2.ZIP", "C3.ZIP", "D4.ZIP", "OTHER.ZIP"}) {
+            bool found = false;
+            const FullFileRec r = ReadRecord(area, QString::fromLatin1(name), &found);
+            if (found)
+                all << QByteArray(reinterpret_cast<const char*>(&r), sizeof r);
+        }
+    return all;
+}
+
+// Stores a record's file time and last-accessed time through the server.
+bool SetRecordTimes(int area, const QString& name, const FILETIME& fileTime,
+                    const FILETIME& accessed)
+{
+    ServerLogin login;
+    FileRec rec{};
+    FullFileRec full{};
+    uint32_t position = 0;
+    const QByteArray n = name.toLatin1();
+    if (!login.ok() || !GetFileRecByAreaName(area, n.constData(), &rec, &position) ||
+        !GetFullFileRec(&rec, &full))
+        return false;
+    full.Rec.FileTime = fileTime;
+    full.Rec.LastAccessed = accessed;
+    return UpdateFullFileRec(&full);
+}
+
+// Types into a masked edit from its start, over what it holds: digits
+// fill positions, "_" moves on and leaves a position blank.
+void TypeMasked(QLineEdit* edit, const QString& keys)
+{
+    edit->setFocus();
+    edit->setCursorPosition(0);
+    for (const QChar c : keys) {
+        if (c == u'_')
+            QTest::keyClick(edit, Qt::Key_Right);
+        else
+            QTest::keyClicks(edit, QString(c));
+    }
+}
+
 int YearOf(const FILETIME& ft)
 {
     SystemTime st;
@@ -58,6 +103,12 @@ private slots:
     void pendingChangesQuestion_data();
     void pendingChangesQuestion();
     void mouseMoveWithManySelectedAsks();
+    void panelShowsTheSelectedRecord_data();
+    void panelShowsTheSelectedRecord();
+    void timeOnlyEditKeepsDay_data();
+    void timeOnlyEditKeepsDay();
+    void halfFilledTimeFails_data();
+    void halfFilledTimeFails();
 
 private:
     std::unique_ptr<ProgramFolderScope> m_folder;
@@ -471,6 +522,175 @@ void TestFileMgrEdit::mouseMoveWithManySelectedAsks()
     QCOMPARE(w->b_freshen->text(), kFreshen);
     QVERIFY(!w->RecordChanged);
     QCOMPARE(ReadRecord(1, QStringLiteral("A1.ZIP")).Rec.FailedScan, 0);
+}
+
+// The panel shows the one selected line's record or nothing: after a
+// Ctrl+click takes a line out of a two-line selection, the line left
+// selected is shown, and an update writes into it alone. A selection that
+// changed without a click never receives what was typed over another record.
+// Every byte of every record is compared before and after.
+void TestFileMgrEdit::panelShowsTheSelectedRecord_data()
+{
+    QTest::addColumn<QList<int>>("clicks"); // row + 100 for Ctrl+click
+    QTest::addColumn<int>("selectOnly");    // -1, or a row selected without a click
+    QTest::addColumn<QString>("shown");     // the panel after the clicks
+    QTest::addColumn<int>("written");       // index into the records, -1 for none
+    QTest::newRow("A, Ctrl+B, Ctrl+B again")
+        << QList<int>{0, 101, 101} << -1 << QStringLiteral("A1.ZIP") << 0;
+    QTest::newRow("A, Ctrl+B, Ctrl+A")
+        << QList<int>{0, 101, 100} << -1 << QStringLiteral("B2.ZIP") << 1;
+    QTest::newRow("C, Ctrl+D, Ctrl+D again")
+        << QList<int>{2, 103, 103} << -1 << QStringLiteral("C3.ZIP") << 2;
+    QTest::newRow("A shown, B selected without a click")
+        << QList<int>{0} << 1 << QStringLiteral("A1.ZIP") << -1;
+}
+
+void TestFileMgrEdit::panelShowsTheSelectedRecord()
+{
+    QFETCH(QList<int>, clicks);
+    QFETCH(int, selectOnly);
+    QFETCH(QString, shown);
+    QFETCH(int, written);
+    const QList<QByteArray> before = AllRecords();
+    QCOMPARE(before.size(), 5);
+    auto w = OpenMainWindow();
+    for (int i = 0; i < clicks.size(); ++i) {
+        const int c = clicks[i];
+        ClickLine(*w, c % 100, c >= 100 ? Qt::ControlModifier : Qt::NoModifier);
+        if (i == 1) {
+            // Two lines selected: the panel is empty.
+            QCOMPARE(w->FileListBox->SelCount(), 2);
+            QVERIFY(w->f_FileName->text().isEmpty());
+        }
+    }
+    if (selectOnly >= 0) {
+        w->FileListBox->clearSelection();
+        w->FileListBox->SetSelected(selectOnly, true);
+        w->FileListBox->SetItemIndex(selectOnly);
+    }
+    QCOMPARE(w->FileListBox->SelCount(), 1);
+    const QString name = w->f_FileName->text();
+    QVERIFY2(name == shown, qPrintable(name));
+    if (selectOnly < 0)
+        QCOMPARE(w->FileListBox->Line(w->FileListBox->SelectedRows().constFirst()), shown);
+    w->f_desc->setText(QStringLiteral("typed over ") + name);
+    QCOMPARE(w->b_freshen->text(), kUpdate);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QVERIFY2(m_dialogs->shown.isEmpty(), qPrintable(m_dialogs->texts().join(u'|')));
+
+    const QList<QByteArray> after = AllRecords();
+    QCOMPARE(after.size(), before.size());
+    for (int i = 0; i < before.size(); ++i) {
+        if (i != written) {
+            QVERIFY2(after[i] == before[i], qPrintable(QString::number(i)));
+            continue;
+        }
+        FullFileRec a{}, b{};
+        std::memcpy(&a, before[i].constData(), sizeof a);
+        std::memcpy(&b, after[i].constData(), sizeof b);
+        QCOMPARE(RecText(b.Rec.Name), shown);
+        QCOMPARE(RecText(b.Rec.Description), QStringLiteral("typed over ") + shown);
+        QVERIFY(SameExcept(a, b, offsetof(FileRec, Description), sizeof b.Rec.Description));
+    }
+}
+
+// Editing only a time field keeps the stored day, also for days the two
+// year digits of the date field cannot bring back: a file time of 0 (shown
+// 01/01/01, a dropped file's LastAccessed), 1979 and 2080.
+void TestFileMgrEdit::timeOnlyEditKeepsDay_data()
+{
+    QTest::addColumn<bool>("access");
+    QTest::addColumn<quint64>("stored");
+    QTest::addColumn<QString>("shownDate");
+    const auto v = [](FILETIME f) { return quint64(FileTimeValue(f)); };
+    for (bool access : {false, true}) {
+        const char* field = access ? "access" : "file";
+        QTest::addRow("%s time 0", field) << access << quint64(0) << QStringLiteral("01/01/01");
+        QTest::addRow("%s 1979", field)
+            << access << v(TestTime(1979, 7, 4, 8, 15, 37)) << QStringLiteral("07/04/79");
+        QTest::addRow("%s 2080", field)
+            << access << v(TestTime(2080, 2, 29, 6, 0)) << QStringLiteral("02/29/80");
+        QTest::addRow("%s 2003", field)
+            << access << v(TestTime(2003, 1, 15, 10, 0)) << QStringLiteral("01/15/03");
+    }
+}
+
+void TestFileMgrEdit::timeOnlyEditKeepsDay()
+{
+    QFETCH(bool, access);
+    QFETCH(quint64, stored);
+    QFETCH(QString, shownDate);
+    const FILETIME other = TestTime(1998, 6, 7, 8, 9);
+    QVERIFY(SetRecordTimes(1, QStringLiteral("B2.ZIP"), access ? other : MakeFileTime(stored),
+                           access ? MakeFileTime(stored) : other));
+    const FullFileRec before = ReadRecord(1, QStringLiteral("B2.ZIP"));
+    auto w = OpenMainWindow();
+    ClickLine(*w, 1);
+    QCOMPARE((access ? w->f_accessDate : w->f_FileDate)->text(), shownDate);
+    QLineEdit* time = access ? w->f_accessTime : w->f_FileTime;
+    time->selectAll();
+    QTest::keyClicks(time, QStringLiteral("1422"));
+    QCOMPARE(time->text(), QStringLiteral("14:22"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QVERIFY2(m_dialogs->shown.isEmpty(), qPrintable(m_dialogs->texts().join(u'|')));
+
+    const FullFileRec after = ReadRecord(1, QStringLiteral("B2.ZIP"));
+    SystemTime was, now;
+    QVERIFY(FileTimeToSystemTime(MakeFileTime(stored), was));
+    QVERIFY(FileTimeToSystemTime(access ? after.Rec.LastAccessed : after.Rec.FileTime, now));
+    QCOMPARE(int(now.year), int(was.year));
+    QCOMPARE(int(now.month), int(was.month));
+    QCOMPARE(int(now.day), int(was.day));
+    QCOMPARE(int(now.hour), 14);
+    QCOMPARE(int(now.minute), 22);
+    QCOMPARE(int(now.second), 0);
+    QVERIFY(SameExcept(before, after,
+                       access ? offsetof(FileRec, LastAccessed) : offsetof(FileRec, FileTime),
+                       sizeof(FILETIME)));
+}
+
+// A time field with a position left blank is no time: the design's warning,
+// the stored time unchanged, the other edits stored.
+void TestFileMgrEdit::halfFilledTimeFails_data()
+{
+    QTest::addColumn<bool>("access");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("shown");
+    for (bool access : {false, true}) {
+        const char* field = access ? "access" : "file";
+        QTest::addRow("%s 1_:30", field) << access << "1_30"
+                                         << "1_:30";
+        QTest::addRow("%s 12:3_", field) << access << "123"
+                                         << "12:3_";
+        QTest::addRow("%s _9:05", field) << access << "_905"
+                                         << "_9:05";
+        QTest::addRow("%s __:__", field) << access << ""
+                                         << "__:__";
+    }
+}
+
+void TestFileMgrEdit::halfFilledTimeFails()
+{
+    QFETCH(bool, access);
+    QFETCH(QString, keys);
+    QFETCH(QString, shown);
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    const FullFileRec before = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QLineEdit* time = access ? w->f_accessTime : w->f_FileTime;
+    time->selectAll();
+    QTest::keyClick(time, Qt::Key_Delete);
+    TypeMasked(time, keys);
+    QCOMPARE(time->displayText(), shown);
+    w->f_desc->setText(QStringLiteral("still stored"));
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QCOMPARE(m_dialogs->texts(),
+             QStringList{access ? QStringLiteral("Could not convert Last Accessed Date or Time ")
+                                : QStringLiteral("Could not convert File Date or Time.")});
+    const FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"));
+    QCOMPARE(RecText(after.Rec.Description), QStringLiteral("still stored"));
+    QVERIFY(
+        SameExcept(before, after, offsetof(FileRec, Description), sizeof after.Rec.Description));
 }
 
 VT_TEST_MAIN(TestFileMgrEdit)

@@ -19,6 +19,13 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 namespace
 {
 
@@ -41,6 +48,32 @@ void SelectRows(TFileMgr& w, const QList<int>& rows)
     for (int row : rows)
         w.FileListBox->SetSelected(row, true);
     w.FileListBox->SetItemIndex(rows.last());
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Bytes that differ from chunk to chunk, over several copy chunks.
+QByteArray Pattern(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    uint32_t x = 2463534242u;
+    for (char& c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x);
+    }
+    return bytes;
+}
+
+// The record name a dropped path gets: its last part, in upper case.
+QString DroppedNameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1).toUpper();
 }
 
 int AreaIndex(const TFileMgr& w, int area)
@@ -74,6 +107,10 @@ private slots:
     void dropSecondOfThreeFails();
     void dropZipTakesDescription();
     void dropErrorEndsDropOnly();
+    void dropFromAreaFolder_data();
+    void dropFromAreaFolder();
+    void dropNotRegularFile_data();
+    void dropNotRegularFile();
 
     void viewZipResults_data();
     void viewZipResults();
@@ -379,6 +416,122 @@ void TestFileMgrFiles::dropErrorEndsDropOnly()
     ProgramFolder = m_folder->folder();
     w->AddDroppedFiles({later});
     QVERIFY(HasRecord(1, QStringLiteral("LATER.TXT")));
+}
+
+// A file that already lies in the area's folder (an upload) gets its record
+// and is freshened in place: it keeps every byte. A file of that name in the
+// folder that is not the dropped file is replaced by the copy as before.
+void TestFileMgrFiles::dropFromAreaFolder_data()
+{
+    QTest::addColumn<QString>("onDisk");
+    QTest::addColumn<bool>("fromAreaFolder");
+    QTest::newRow("upper case name") << "UPLOAD.ZIP" << true;
+    QTest::newRow("lower case name") << "upload.zip" << true;
+    QTest::newRow("mixed case name") << "UpLoad.Zip" << true;
+    QTest::newRow("other file of the name") << "UPLOAD.ZIP" << false;
+}
+
+void TestFileMgrFiles::dropFromAreaFolder()
+{
+    QFETCH(QString, onDisk);
+    QFETCH(bool, fromAreaFolder);
+    const QDir folder(m_bbs->areaFolder(1));
+    const QString inArea = folder.filePath(onDisk);
+    const QByteArray upload = Pattern(3 * 4096 + 123);
+    QVERIFY(WriteBytes(inArea, upload));
+    // Another file, elsewhere, with other bytes of the same length.
+    const QByteArray other = Pattern(3 * 4096 + 123 + 7).mid(7);
+    const QString dropped = fromAreaFolder ? inArea : dropFile(QStringLiteral("upload.zip"), other);
+    const QByteArray expected = fromAreaFolder ? upload : other;
+
+    auto w = OpenMainWindow();
+    w->ChooseArea(AreaIndex(*w, 1));
+    w->AddDroppedFiles({dropped});
+
+    QVERIFY2(m_dialogs->shown.isEmpty(), qPrintable(m_dialogs->texts().join(u'|')));
+    // The one file of the folder holds the bytes it should, every one.
+    QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{onDisk});
+    const QByteArray now = ReadAll(inArea);
+    QCOMPARE(now.size(), expected.size());
+    QVERIFY(now == expected);
+    bool found = false;
+    const FullFileRec rec = ReadRecord(1, QStringLiteral("UPLOAD.ZIP"), &found);
+    QVERIFY(found);
+    QCOMPARE(RecText(rec.Rec.Name), QStringLiteral("UPLOAD.ZIP"));
+    QCOMPARE(rec.Rec.Size, int32_t(expected.size()));
+    // Freshened: the file's own date, in local time.
+    QCOMPARE(FileTimeToDateText(rec.Rec.FileTime) + u' ' + FileTimeToTimeText(rec.Rec.FileTime),
+             QFileInfo(inArea).lastModified().toString(QStringLiteral("MM/dd/yy hh:mm")));
+    QCOMPARE(w->FileListBox->Lines()->lines(), QStringList{QStringLiteral("UPLOAD.ZIP")});
+}
+
+// A folder, a FIFO or a device dropped on the window is a source that can't
+// be opened: the copy's message, the drop's message, and nothing made, the
+// files after it not tried. A FIFO is never opened (opening it would wait
+// for a writer): a watchdog thread would open its writing end after five
+// seconds and record that it had to.
+void TestFileMgrFiles::dropNotRegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("device") << "device";
+}
+
+void TestFileMgrFiles::dropNotRegularFile()
+{
+    QFETCH(QString, kind);
+    QString source;
+    if (kind == QLatin1String("folder")) {
+        source = m_drops->path() + QStringLiteral("/somedir");
+        QVERIFY(QDir().mkpath(source + QStringLiteral("/inner")));
+        QVERIFY(WriteBytes(source + QStringLiteral("/inner/x.txt"), "inside"));
+    } else if (kind == QLatin1String("fifo")) {
+        source = m_drops->path() + QStringLiteral("/pipe.fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+    } else {
+        source = QStringLiteral("/dev/null");
+        struct stat st {
+        };
+        QVERIFY(::stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
+    }
+    const QString name = DroppedNameOf(source);
+    const QString later = dropFile(QStringLiteral("later.txt"), "later");
+
+    std::atomic<bool> done{false};
+    std::atomic<bool> hadToUnblock{false};
+    std::thread watchdog;
+    if (kind == QLatin1String("fifo")) {
+        const QByteArray fifo = QFile::encodeName(source);
+        watchdog = std::thread([fifo, &done, &hadToUnblock]() {
+            for (int i = 0; i < 500 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (done)
+                return;
+            hadToUnblock = true;
+            // Succeeds only while a reader waits in open(): that frees it.
+            const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        });
+    }
+    auto w = OpenMainWindow();
+    w->ChooseArea(AreaIndex(*w, 1));
+    w->AddDroppedFiles({source, later});
+    done = true;
+    if (watchdog.joinable())
+        watchdog.join();
+
+    QVERIFY2(!hadToUnblock, "the drop waited on the FIFO");
+    QCOMPARE(m_dialogs->texts(),
+             (QStringList{QStringLiteral("Error Opening: ") + source,
+                          QStringLiteral("Error copying file to filearea path")}));
+    QVERIFY(!HasRecord(1, name));
+    QVERIFY(!HasRecord(1, QStringLiteral("LATER.TXT")));
+    QCOMPARE(QDir(m_bbs->areaFolder(1))
+                 .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+             QStringList{});
+    QVERIFY(w->FileListBox->Lines()->lines().isEmpty());
 }
 
 // ---------------------------------------------------------------- zip view

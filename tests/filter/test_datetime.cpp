@@ -375,6 +375,65 @@ private slots:
         QCOMPARE(int(st.year), 2003);
     }
 
+    // The masked fields: a time with a blank position fails; otherwise as
+    // TextToFileTime. Only the time edited: the stored day stays.
+    void maskedTime_data()
+    {
+        QTest::addColumn<quint64>("stored");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("iso");
+        const auto v = [](FILETIME f) { return quint64(FileTimeValue(f)); };
+        QTest::newRow("time 0") << quint64(0) << "14:22" << true << "1601-01-01 14:22:00";
+        QTest::newRow("1979 keeps seconds out")
+            << v(TestTime(1979, 7, 4, 8, 15, 37, 250)) << "00:01" << true << "1979-07-04 00:01:00";
+        QTest::newRow("2080 leap day")
+            << v(TestTime(2080, 2, 29, 6, 0)) << "23:59" << true << "2080-02-29 23:59:00";
+        QTest::newRow("year 9999")
+            << v(TestTime(9999, 12, 31, 1, 2)) << "03:04" << true << "9999-12-31 03:04:00";
+        QTest::newRow("1_:30") << v(TestTime(2003, 1, 15)) << "1 :30" << false << "";
+        QTest::newRow("12:3_") << v(TestTime(2003, 1, 15)) << "12:3 " << false << "";
+        QTest::newRow("_9:05") << v(TestTime(2003, 1, 15)) << " 9:05" << false << "";
+        QTest::newRow("blank") << v(TestTime(2003, 1, 15)) << "  :  " << false << "";
+        QTest::newRow("hour 24") << v(TestTime(2003, 1, 15)) << "24:00" << false << "";
+        QTest::newRow("minute 60") << v(TestTime(2003, 1, 15)) << "10:60" << false << "";
+        QTest::newRow("stored unsplittable")
+            << quint64(0x8000000000000000ULL) << "10:00" << false << "";
+    }
+    void maskedTime()
+    {
+        QFETCH(quint64, stored);
+        QFETCH(QString, time);
+        QFETCH(bool, ok);
+        QFETCH(QString, iso);
+        FILETIME ft = MakeFileTime(stored);
+        QCOMPARE(MaskedTimeOnDay(ft, time, ft), ok);
+        if (!ok) {
+            QCOMPARE(quint64(FileTimeValue(ft)), stored);
+            // With the date typed too, a blank time position fails all the same.
+            if (time.contains(u' ')) {
+                FILETIME other = MakeFileTime(777);
+                QVERIFY(!MaskedTextToFileTime(QStringLiteral("01/15/03"), time, other));
+                QCOMPARE(FileTimeValue(other), uint64_t(777));
+                QVERIFY(TextToFileTime(QStringLiteral("01/15/03"), time, other));
+            }
+            return;
+        }
+        SystemTime st;
+        QVERIFY(FileTimeToSystemTime(ft, st));
+        QCOMPARE(QStringLiteral("%1-%2-%3 %4:%5:%6")
+                     .arg(st.year, 4, 10, QChar(u'0'))
+                     .arg(st.month, 2, 10, QChar(u'0'))
+                     .arg(st.day, 2, 10, QChar(u'0'))
+                     .arg(st.hour, 2, 10, QChar(u'0'))
+                     .arg(st.minute, 2, 10, QChar(u'0'))
+                     .arg(st.second, 2, 10, QChar(u'0')),
+                 iso);
+        QCOMPARE(int(st.milliseconds), 0);
+        FILETIME typed{};
+        QVERIFY(MaskedTextToFileTime(QStringLiteral("01/15/03"), time, typed));
+    }
+
     void compare_data()
     {
         QTest::addColumn<quint64>("first");

@@ -363,6 +363,67 @@ private slots:
         QCOMPARE(FileTimeValue(CurrentSearchRecord.Template.Rec.FileTime), uint64_t(0));
     }
 
+    // A masked time with a position left blank is no time: the design's
+    // warning, and the criterion keeps its previous time.
+    void halfFilledTime_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("warning");
+        const QString file = QStringLiteral("Could not convert File Date or Time.");
+        const QString access = QStringLiteral("Could not convert Last Accessed Date or Time ");
+        QTest::newRow("file 1_:30") << "f_FileTime"
+                                    << "1_30"
+                                    << "1_:30" << file;
+        QTest::newRow("file 12:3_") << "f_FileTime"
+                                    << "123"
+                                    << "12:3_" << file;
+        QTest::newRow("file _9:05") << "f_FileTime"
+                                    << "_905"
+                                    << "_9:05" << file;
+        QTest::newRow("access 1_:30") << "f_accessTime"
+                                      << "1_30"
+                                      << "1_:30" << access;
+        QTest::newRow("access 12:3_") << "f_accessTime"
+                                      << "123"
+                                      << "12:3_" << access;
+        QTest::newRow("access __:__") << "f_accessTime"
+                                      << ""
+                                      << "__:__" << access;
+    }
+    void halfFilledTime()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, keys);
+        QFETCH(QString, shown);
+        QFETCH(QString, warning);
+        const FILETIME old = TestTime(1997, 3, 4, 5, 6);
+        CurrentSearchRecord.Template.Rec.FileTime = old;
+        CurrentSearchRecord.Template.Rec.LastAccessed = old;
+        FilterDefined = true;
+        DialogScript dialogs;
+        QString seen;
+        RunForm([&](TMatchForm* f) {
+            QLineEdit* time = Edit(f, qPrintable(field));
+            time->selectAll();
+            QTest::keyClick(time, Qt::Key_Delete);
+            time->home(false);
+            for (const QChar c : keys) {
+                if (c == u'_')
+                    QTest::keyClick(time, Qt::Key_Right);
+                else
+                    QTest::keyClicks(time, QString(c));
+            }
+            seen = time->displayText();
+            Click(f, "bs_Ok");
+        });
+        QCOMPARE(seen, shown);
+        QCOMPARE(dialogs.texts(), QStringList{warning});
+        QCOMPARE(FileTimeValue(CurrentSearchRecord.Template.Rec.FileTime), FileTimeValue(old));
+        QCOMPARE(FileTimeValue(CurrentSearchRecord.Template.Rec.LastAccessed), FileTimeValue(old));
+    }
+
     void operatorsAndFlags()
     {
         RunForm([](TMatchForm* f) {
