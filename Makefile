@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 DEMO       := $(abspath $(BUILD)/demo-bbs)
 # What `make run` runs: the program, its libraries (libwcsrv comes with
 # both), the zip library it loads and the admin tool that builds the demo.
-RUN_TARGETS := vtfilemgr dunzip wcsrv-admin
+RUN_TARGETS := vtfilemgr vtfilemgr-cli dunzip wcsrv-admin
 
 .PHONY: deps build run test bench format
 
