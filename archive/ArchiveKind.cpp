@@ -108,7 +108,10 @@ ArchiveKind DetectArchiveKind(const QByteArray& head)
         return ArchiveKind::Gzip;
     if (At(head, 0, "BZh", 3) && head.size() > 3 && head.at(3) >= '1' && head.at(3) <= '9')
         return ArchiveKind::Bzip2;
-    if (At(head, 0, "\xFD" "7zXZ\0", 6))
+    if (At(head, 0,
+           "\xFD"
+           "7zXZ\0",
+           6))
         return ArchiveKind::Xz;
     if (At(head, 7, "**ACE**", 7))
         return ArchiveKind::Ace;

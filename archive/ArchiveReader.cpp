@@ -101,8 +101,8 @@ QByteArray ReadHead(int fd)
 QStringList DescriptionFilesIn(const QString& folder)
 {
     QStringList out;
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System |
-                                                     QDir::NoDotAndDotDot);
+    const QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : names)
         if (MemberRank(QFile::encodeName(name)) != NoMember)
             out << name;

@@ -28,33 +28,33 @@ constexpr qint64 ArchiveMemberMaxBytes = 64 * 1024;
 constexpr int ArchiveMaxMembers = 100000;
 
 enum class DescriptionFailure {
-    None,          // extracted: `path` is the file
-    NotAnArchive,  // the first bytes name no archive kind (and the name no zip)
+    None,           // extracted: `path` is the file
+    NotAnArchive,   // the first bytes name no archive kind (and the name no zip)
     UnreadableKind, // a kind known by its bytes that nothing here reads (ARJ...)
-    NotFound,      // neither FILE_ID.DIZ nor DESC.SDI is in the archive
-    ExtractFailed, // the archive or the member can't be read, or the file not written
-    FolderFailed,  // the temporary folder is missing and can't be made
+    NotFound,       // neither FILE_ID.DIZ nor DESC.SDI is in the archive
+    ExtractFailed,  // the archive or the member can't be read, or the file not written
+    FolderFailed,   // the temporary folder is missing and can't be made
 };
 
 // Why an extraction failed (for ExtractFailed).
 enum class ExtractProblem {
     None,
-    Unopenable,   // the archive can't be opened or its headers read
-    Encrypted,    // the member is encrypted (or stored with a method not decoded)
-    Damaged,      // the member's data can't be decoded
-    TooLarge,     // the member holds more than ArchiveMemberMaxBytes
-    NotAFile,     // the member is a link, a device or another non-file
-    WriteFailed,  // the file can't be written into the folder
-    NoComponent,  // a zip archive, but no zip component was given
+    Unopenable,  // the archive can't be opened or its headers read
+    Encrypted,   // the member is encrypted (or stored with a method not decoded)
+    Damaged,     // the member's data can't be decoded
+    TooLarge,    // the member holds more than ArchiveMemberMaxBytes
+    NotAFile,    // the member is a link, a device or another non-file
+    WriteFailed, // the file can't be written into the folder
+    NoComponent, // a zip archive, but no zip component was given
 };
 
 struct DescriptionExtraction {
     DescriptionFailure failure = DescriptionFailure::NotAnArchive;
     ExtractProblem problem = ExtractProblem::None;
     ArchiveKind kind = ArchiveKind::Unknown;
-    QString kindName;     // ArchiveKindName(kind), for the message
-    QString path;         // the extracted file: folder + "file_id.diz" or "desc.sdi"
-    QByteArray member;    // the member's full name in the archive, as stored
+    QString kindName;  // ArchiveKindName(kind), for the message
+    QString path;      // the extracted file: folder + "file_id.diz" or "desc.sdi"
+    QByteArray member; // the member's full name in the archive, as stored
     bool ok() const { return failure == DescriptionFailure::None; }
 };
 

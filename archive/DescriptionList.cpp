@@ -361,11 +361,9 @@ DescriptionListExport ExportDescriptionList(const QList<DescriptionEntry>& entri
         struct Form {
             bool columns, tab;
         };
-        const QList<Form> forms = bbs ? QList<Form>{{true, false}, {true, true}}
-                                      : QList<Form>{{false, false},
-                                                    {false, true},
-                                                    {true, false},
-                                                    {true, true}};
+        const QList<Form> forms =
+            bbs ? QList<Form>{{true, false}, {true, true}}
+                : QList<Form>{{false, false}, {false, true}, {true, false}, {true, true}};
         QByteArray chosen;
         for (const Form& form : forms) {
             const QByteArray text = EntryText(entry, layout, form.columns, form.tab);

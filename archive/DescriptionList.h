@@ -34,8 +34,8 @@ constexpr qsizetype LongDescriptionTextMax = LongDescLineSize - 1;
 constexpr qsizetype LongDescriptionLineMax = LongDescLines;
 
 struct DescriptionEntry {
-    QByteArray name;        // quotes removed
-    QByteArray description; // at most DescriptionTextMax bytes
+    QByteArray name;             // quotes removed
+    QByteArray description;      // at most DescriptionTextMax bytes
     QList<QByteArray> longLines; // at most 15, each at most LongDescriptionTextMax bytes
     int line = 0;                // line number (from 1) of the file line
     QList<int> longLineNumbers;  // line number of each long-description line
