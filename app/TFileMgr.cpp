@@ -52,11 +52,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace
 {
@@ -1271,79 +1268,18 @@ bool IsRegularDiskFile(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Whether the server file already holds the dropped disk file: the same
-// size, the same modification time to the tick and the same bytes. A file
-// dropped from the area's own folder (an upload given its record) is that
-// very file, found by the server under its name in any letter case; copying
-// it onto itself would empty it. A copy that agrees in all three is left as
-// it is too: copying it again would change nothing of it.
-bool ServerFileHolds(const QString& serverPath, const QString& diskPath)
+// Whether the dropped file is the very file behind the server path: the
+// same device and inode. A file dropped from the area's own folder (an
+// upload given its record) is found by the server under its name in any
+// letter case; copying it onto itself would empty it.
+bool IsFileBehind(const QString& serverPath, const QString& diskPath)
 {
-    const int fd =
-        ::open(QFile::encodeName(diskPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     struct stat st {
     };
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const WcHandle handle = same ? WcCreateFile(ToBytes(serverPath).constData(), WC_GENERIC_READ,
-                                                WC_SHARE_READ, WC_OPEN_EXISTING)
-                                 : 0;
-    FILETIME utc{};
-    if (handle <= 0 || !WcGetFileTime(handle, &utc) ||
-        WcGetFileSize(handle) != uint32_t(uint64_t(st.st_size)))
-        same = false;
-    // The server's file times count 100-ns ticks since 1601-01-01 (UTC).
-    constexpr uint64_t kSecondsTo1970 = 11644473600ULL;
-    const uint64_t ticks = (uint64_t(int64_t(st.st_mtim.tv_sec)) + kSecondsTo1970) * 10000000ULL +
-                           uint64_t(st.st_mtim.tv_nsec) / 100;
-    if (same && FileTimeValue(utc) != ticks)
-        same = false;
-    // Both sides are read a full chunk at a time (less only at the end), so
-    // that chunks of either reader line up whatever its short reads.
-    auto readDisk = [fd](char* buffer, uint32_t& done) {
-        done = 0;
-        while (done < kCopyChunkSize) {
-            const ssize_t n = ::read(fd, buffer + done, kCopyChunkSize - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                break;
-            done += uint32_t(n);
-        }
-        return true;
-    };
-    auto readServer = [handle](char* buffer, uint32_t& done) {
-        done = 0;
-        while (done < kCopyChunkSize) {
-            uint32_t n = 0;
-            if (!WcReadFile(handle, buffer + done, kCopyChunkSize - done, &n))
-                return false;
-            if (n == 0)
-                break;
-            done += n;
-        }
-        return true;
-    };
-    char disk[kCopyChunkSize];
-    char server[kCopyChunkSize];
-    while (same) {
-        uint32_t n = 0;
-        uint32_t m = 0;
-        if (!readDisk(disk, n) || !readServer(server, m) || n != m ||
-            std::memcmp(disk, server, n) != 0) {
-            same = false;
-            break;
-        }
-        if (n < uint32_t(kCopyChunkSize))
-            break;
-    }
-    if (handle > 0)
-        WcCloseHandle(handle);
-    ::close(fd);
-    return same;
+    WcFileId id{};
+    return ::stat(QFile::encodeName(diskPath).constData(), &st) == 0 &&
+           WcGetFileId(ToBytes(serverPath).constData(), &id) && id.Volume == uint64_t(st.st_dev) &&
+           id.File == uint64_t(st.st_ino);
 }
 
 // Letters a-z become A-Z; every other character stays as it is.
@@ -1754,8 +1690,7 @@ void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
             ShowWarning(QStringLiteral("Error copying file to filearea path"));
             return;
         }
-        const bool inPlace =
-            WcExistFile(ToBytes(target).constData()) && ServerFileHolds(target, source);
+        const bool inPlace = IsFileBehind(target, source);
         if (!inPlace &&
             !CopyServerFile(source, target, QStringLiteral("Copy File to FileArea #") + areaText)) {
             ShowWarning(QStringLiteral("Error copying file to filearea path"));
