@@ -604,7 +604,10 @@ QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& exp
                                 .arg(FieldNames(set));
             FullFileRec full;
             std::memcpy(&full, now.constData(), sizeof full);
-            if ((expect.newRecordFields & FSize) && full.Rec.Size != want.size())
+            const bool unfreshened = expect.addedMayStayUnfreshened && full.Rec.Size == 0 &&
+                                     full.Rec.FileTime.dwLowDateTime == 0 &&
+                                     full.Rec.FileTime.dwHighDateTime == 0;
+            if ((expect.newRecordFields & FSize) && full.Rec.Size != want.size() && !unfreshened)
                 problems << QStringLiteral("new record %1 (area %2) has size %3, its file %4")
                                 .arg(r.name)
                                 .arg(r.area)

@@ -168,6 +168,9 @@ struct Expect {
     // leave a partial file there, and a copy whose record update was
     // refused stays whole; both have no record.
     bool copiesMayStay = true;
+    // An added record may keep the zero size and dates it was added with
+    // (its freshen after the add failed).
+    bool addedMayStayUnfreshened = false;
     // Deleting with the files may leave a deleted record's file.
     bool deleteMayKeepFile = false;
     QSet<QString> ignoreFiles; // files in area folders the test made itself

@@ -181,6 +181,7 @@ private:
         // it does not record.
         expect.recordMayMoveAlone |= k > 0 && c.movesAloneOnFault;
         expect.copiesMayStay = k > 0;
+        expect.addedMayStayUnfreshened = k > 0;
         problems << CheckBbs(box, m_layout, expect, notes);
         problems << SnapshotDiff(before, Snapshot(box.root(), allowed));
         m_phase[5] += phase.restart();
