@@ -558,13 +558,21 @@ QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& exp
         return disk.isEmpty() ? QByteArray() : ReadFile(folders.value(area) + u'/' + disk, ok);
     };
 
+    // Areas may share a folder: a file there is recorded when any of them
+    // has a record of it.
+    QMap<int, QString> canonical;
+    for (auto f = folders.cbegin(); f != folders.cend(); ++f) {
+        const QString c = QFileInfo(f.value()).canonicalFilePath();
+        canonical.insert(f.key(), c.isEmpty() ? f.value() : c);
+    }
     QMap<QString, int> count;
-    QSet<QPair<int, QString>> recorded; // (area, upper-case name) of every record
+    QSet<QPair<QString, QString>> recorded; // (folder, upper-case name) of every record
     for (const RecordRow& r : rows) {
         const QString key = r.name.toUpper();
         ++count[key];
-        recorded.insert({r.area, key});
+        recorded.insert({canonical.value(r.area), key});
     }
+    QSet<QString> seenFolders;
     for (const RecordRow& r : rows) {
         const QString key = r.name.toUpper();
         const bool known = layout.contents.contains(key);
@@ -649,9 +657,13 @@ QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& exp
 
     // Files in area folders that no record of that area names.
     for (auto a = onDisk.cbegin(); a != onDisk.cend(); ++a) {
+        const QString folder = canonical.value(a.key());
+        if (seenFolders.contains(folder))
+            continue; // a shared folder is checked once, for its first area
+        seenFolders.insert(folder);
         for (auto f = a.value().cbegin(); f != a.value().cend(); ++f) {
             const QString key = f.key();
-            if (recorded.contains({a.key(), key}) || expect.ignoreFiles.contains(key))
+            if (recorded.contains({folder, key}) || expect.ignoreFiles.contains(key))
                 continue;
             bool ok = false;
             const QByteArray bytes = read(a.key(), key, &ok);
