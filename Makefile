@@ -25,11 +25,12 @@ run: build
 	  $(BUILD)/bin/wcsrv-admin --home $(DEMO) area list; \
 	fi
 
-# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test.
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
+# test; CTEST_ARGS adds options to ctest (CI asks for a JUnit report).
 test: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVT_SANITIZE=ON -DVT_BUILD_TESTS=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
-	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) $(CTEST_ARGS)
 
 # Runs every benchmark, then fails when any missed its goal.
 bench: build

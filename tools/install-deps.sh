@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build and the tests need, when missing.
 set -euo pipefail
+# tzdata: the time-zone tests need the zone files (they skip without them).
 packages=(cmake make g++ pkg-config qt6-base-dev libsqlite3-dev sqlite3 libzip-dev zip
-          clang libclang-rt-14-dev xauth xvfb
+          clang libclang-rt-14-dev xauth xvfb tzdata
           libarchive-dev libarchive-tools p7zip-full lhasa gcab genisoimage xorriso arj)
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 
 #include "config/Settings.h"
 #include "platform/wcsrv/WcAdmin.h"
+#include "platform/wcsrv/WcStore.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -12,8 +13,10 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace hard
@@ -37,6 +40,92 @@ QByteArray FileContent(const QString& name, int size)
         out += seed;
     out.truncate(size);
     return out;
+}
+
+// ---- record fields -------------------------------------------------------------
+
+namespace
+{
+
+struct FieldSpan {
+    Field field;
+    const char* name;
+    int offset;
+    int size;
+};
+
+#define VT_REC_FIELD(f, member)                                                                    \
+    FieldSpan                                                                                      \
+    {                                                                                              \
+        f, #member, int(offsetof(FileRec, member)), int(sizeof(FileRec::member))                   \
+    }
+
+// Every byte of a FullFileRec belongs to exactly one span (checked below).
+constexpr FieldSpan kSpans[] = {
+    VT_REC_FIELD(FOpaque0, Reserved0),
+    VT_REC_FIELD(FArea, Area),
+    VT_REC_FIELD(FName, Name),
+    VT_REC_FIELD(FDescription, Description),
+    VT_REC_FIELD(FPassword, Password),
+    VT_REC_FIELD(FOpaque132, Reserved1),
+    VT_REC_FIELD(FSize, Size),
+    VT_REC_FIELD(FFileTime, FileTime),
+    VT_REC_FIELD(FLastAccessed, LastAccessed),
+    VT_REC_FIELD(FNeverOverwrite, NeverOverwrite),
+    VT_REC_FIELD(FNeverDelete, NeverDelete),
+    VT_REC_FIELD(FFreeFile, FreeFile),
+    VT_REC_FIELD(FCopyBeforeDownload, CopyBeforeDownload),
+    VT_REC_FIELD(FOpaque172, Reserved2),
+    VT_REC_FIELD(FFailedScan, FailedScan),
+    VT_REC_FIELD(FFreeTime, FreeTime),
+    VT_REC_FIELD(FDownloads, Downloads),
+    VT_REC_FIELD(FCost, Cost),
+    VT_REC_FIELD(FUploader, Uploader),
+    VT_REC_FIELD(FOpaque280, Reserved3),
+    VT_REC_FIELD(FHasLongDescription, HasLongDescription),
+    VT_REC_FIELD(FOpaque288, Reserved4),
+    {FReserved5, "Reserved5", int(offsetof(FullFileRec, Reserved5)),
+     int(sizeof(FullFileRec::Reserved5))},
+    {FLongDescription, "LongDescription", int(offsetof(FullFileRec, LongDescription)),
+     int(sizeof(FullFileRec::LongDescription))},
+};
+
+#undef VT_REC_FIELD
+
+constexpr bool SpansCoverTheRecord()
+{
+    int next = 0;
+    for (const FieldSpan& s : kSpans) {
+        if (s.offset != next)
+            return false;
+        next += s.size;
+    }
+    return next == int(sizeof(FullFileRec));
+}
+static_assert(SpansCoverTheRecord(), "the field spans must tile all 1792 bytes");
+static_assert(sizeof(FullFileRec) == 1792);
+static_assert(offsetof(FullFileRec, Rec) == 0);
+
+} // namespace
+
+Fields DifferingFields(const QByteArray& a, const QByteArray& b)
+{
+    if (a.size() != int(sizeof(FullFileRec)) || b.size() != int(sizeof(FullFileRec)))
+        return ~kNoFields;
+    Fields out = kNoFields;
+    for (const FieldSpan& s : kSpans)
+        if (std::memcmp(a.constData() + s.offset, b.constData() + s.offset, size_t(s.size)) != 0)
+            out |= s.field;
+    return out;
+}
+
+QString FieldNames(Fields fields)
+{
+    QStringList out;
+    for (const FieldSpan& s : kSpans)
+        if (fields & s.field)
+            out << QString::fromLatin1(s.name);
+    return out.join(u',');
 }
 
 namespace
@@ -92,6 +181,8 @@ Layout BuildStandardBbs(const QString& home)
         }
     }
     QDir(staging).removeRecursively();
+    if (!TakeImages(home, layout))
+        return {};
     return layout;
 }
 
@@ -121,6 +212,8 @@ Layout BuildBulkBbs(const QString& home, int areas, long files)
             layout.area.insert(name, a);
         }
     }
+    if (!TakeImages(home, layout))
+        return {};
     return layout;
 }
 
@@ -330,9 +423,113 @@ QStringList RecordNamesIn(const Sandbox& box, int area)
     return out;
 }
 
-QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& expect)
+QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* areaOf,
+                                       QString* error)
+{
+    QMap<QString, QByteArray> out;
+    sqlite3* db = OpenDb(home, error);
+    if (!db)
+        return out;
+    const std::string sql =
+        std::string("SELECT ") + wcstore::kFileColumns + " FROM files ORDER BY area, name";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            FullFileRec full;
+            wcstore::ReadFullRec(st, full);
+            const QString name =
+                QString::fromLatin1(full.Rec.Name,
+                                    int(wcstore::FieldLength(full.Rec.Name, sizeof full.Rec.Name)))
+                    .toUpper();
+            // A name twice (in two areas) keeps the first; CheckBbs
+            // reports the duplicate from the plain rows.
+            if (!out.contains(name)) {
+                out.insert(name, QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
+                if (areaOf)
+                    areaOf->insert(name, full.Rec.Area);
+            }
+        }
+        if (rc != SQLITE_DONE && error)
+            *error = QString::fromUtf8(sqlite3_errmsg(db));
+    } else if (error) {
+        *error = QString::fromUtf8(sqlite3_errmsg(db));
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return out;
+}
+
+bool TakeImages(const QString& home, Layout& layout)
+{
+    QString error;
+    const QMap<QString, QByteArray> all = RecordImages(home, nullptr, &error);
+    if (!error.isEmpty())
+        return false;
+    layout.images.clear();
+    for (auto it = layout.contents.cbegin(); it != layout.contents.cend(); ++it) {
+        if (!all.contains(it.key()))
+            return false;
+        layout.images.insert(it.key(), all.value(it.key()));
+    }
+    return true;
+}
+
+void Expect::allow(const QStringList& names, Fields fields)
+{
+    for (const QString& n : names)
+        mayChange[n.toUpper()] |= fields;
+}
+
+void Expect::allowMove(const QStringList& names, int target)
+{
+    for (const QString& n : names)
+        mayMoveTo[n.toUpper()].insert(target);
+}
+
+namespace
+{
+
+// Collects the allowed leftovers of one kind for the run's notes.
+struct NoteBook {
+    QMap<QString, QStringList> kinds;
+    void add(const QString& kind, const QString& what) { kinds[kind] << what; }
+    QStringList lines() const
+    {
+        QStringList out;
+        for (auto it = kinds.cbegin(); it != kinds.cend(); ++it)
+            out << QStringLiteral("%1: %2 (%3%4)")
+                       .arg(it.key())
+                       .arg(it.value().size())
+                       .arg(it.value().mid(0, 3).join(QStringLiteral(", ")))
+                       .arg(it.value().size() > 3 ? QStringLiteral(", ...") : QString());
+        return out;
+    }
+};
+
+// Regular files directly in an area folder (what the library can name).
+QMap<QString, QString> FilesIn(const QString& folder)
+{
+    QMap<QString, QString> out; // upper-case name -> name on disk
+    const QFileInfoList list =
+        QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QFileInfo& f : list)
+        out.insert(f.fileName().toUpper(), f.fileName());
+    return out;
+}
+
+QString Bytes(const QByteArray& got, const QByteArray& want)
+{
+    return QStringLiteral("%1 of %2 bytes").arg(got.size()).arg(want.size());
+}
+
+} // namespace
+
+QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& expect,
+                     QStringList* notes)
 {
     QStringList problems;
+    NoteBook book;
     const QString integrity = IntegrityCheck(box.home());
     if (integrity != QLatin1String("ok"))
         problems << QStringLiteral("integrity: ") + integrity;
@@ -340,43 +537,116 @@ QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& exp
     const QList<RecordRow> rows = AllRecords(box.home(), &error);
     if (!error.isEmpty())
         problems << QStringLiteral("records: ") + error;
+    QString imageError;
+    const QMap<QString, QByteArray> images = RecordImages(box.home(), nullptr, &imageError);
+    if (!imageError.isEmpty())
+        problems << QStringLiteral("record images: ") + imageError;
 
-    // Area folders of the BBS, by number.
+    // Area folders of the BBS, by number, and what each holds.
     const std::string h = QFile::encodeName(box.home()).toStdString();
     std::vector<wcadmin::AreaInfo> areas;
     wcadmin::ListAreas(h, areas);
     QMap<int, QString> folders;
-    for (const wcadmin::AreaInfo& a : areas)
+    QMap<int, QMap<QString, QString>> onDisk;
+    for (const wcadmin::AreaInfo& a : areas) {
         folders.insert(a.number, QString::fromStdString(wcadmin::AreaFolder(h, a.number)));
+        onDisk.insert(a.number, FilesIn(folders.value(a.number)));
+    }
+    auto read = [&](int area, const QString& upper, bool* ok) {
+        *ok = false;
+        const QString disk = onDisk.value(area).value(upper);
+        return disk.isEmpty() ? QByteArray() : ReadFile(folders.value(area) + u'/' + disk, ok);
+    };
 
+    // Areas may share a folder: a file there is recorded when any of them
+    // has a record of it.
+    QMap<int, QString> canonical;
+    for (auto f = folders.cbegin(); f != folders.cend(); ++f) {
+        const QString c = QFileInfo(f.value()).canonicalFilePath();
+        canonical.insert(f.key(), c.isEmpty() ? f.value() : c);
+    }
     QMap<QString, int> count;
+    QSet<QPair<QString, QString>> recorded; // (folder, upper-case name) of every record
     for (const RecordRow& r : rows) {
         const QString key = r.name.toUpper();
         ++count[key];
+        recorded.insert({canonical.value(r.area), key});
+    }
+    QSet<QString> seenFolders;
+    for (const RecordRow& r : rows) {
+        const QString key = r.name.toUpper();
         const bool known = layout.contents.contains(key);
         if (!known && !expect.mayAppear.contains(key)) {
             problems << QStringLiteral("unexpected record %1 in area %2").arg(r.name).arg(r.area);
             continue;
         }
         const QByteArray want = known ? layout.contents.value(key) : expect.mayAppear.value(key);
-        bool intact = false;
-        for (auto f = folders.cbegin(); f != folders.cend(); ++f) {
-            bool ok = false;
-            const QByteArray bytes = ReadFile(f.value() + u'/' + r.name, &ok);
-            if (ok && bytes == want)
-                intact = true;
-            if (ok && f.key() == r.area && bytes != want && expect.strictOwnFolder)
-                problems << QStringLiteral("record %1 in area %2 names a damaged file (%3 of %4 "
-                                           "bytes)")
+
+        // Where the record may be.
+        const int home = known ? layout.area.value(key) : expect.appearIn.value(key, r.area);
+        if (r.area != home && !expect.mayMoveTo.value(key).contains(r.area))
+            problems << QStringLiteral("record %1 is in area %2, it may be in %3 only")
+                            .arg(r.name)
+                            .arg(r.area)
+                            .arg(home);
+
+        // Its bytes: only the fields the command may change differ.
+        const QByteArray now = images.value(key);
+        if (known && count.value(key) == 1) {
+            Fields allowed = expect.mayChange.value(key);
+            if (r.area != home)
+                allowed |= FArea;
+            const Fields changed = DifferingFields(layout.images.value(key), now) & ~allowed;
+            if (changed)
+                problems << QStringLiteral("record %1 (area %2): %3 changed")
                                 .arg(r.name)
                                 .arg(r.area)
-                                .arg(bytes.size())
+                                .arg(FieldNames(changed));
+        } else if (!known && count.value(key) == 1) {
+            const QByteArray zero(int(sizeof(FullFileRec)), '\0');
+            const Fields set = DifferingFields(zero, now) & ~expect.newRecordFields;
+            if (set)
+                problems << QStringLiteral("new record %1 (area %2): %3 not zero")
+                                .arg(r.name)
+                                .arg(r.area)
+                                .arg(FieldNames(set));
+            FullFileRec full;
+            std::memcpy(&full, now.constData(), sizeof full);
+            const bool unfreshened = expect.addedMayStayUnfreshened && full.Rec.Size == 0 &&
+                                     full.Rec.FileTime.dwLowDateTime == 0 &&
+                                     full.Rec.FileTime.dwHighDateTime == 0;
+            if ((expect.newRecordFields & FSize) && full.Rec.Size != want.size() && !unfreshened)
+                problems << QStringLiteral("new record %1 (area %2) has size %3, its file %4")
+                                .arg(r.name)
+                                .arg(r.area)
+                                .arg(full.Rec.Size)
                                 .arg(want.size());
         }
-        if (!intact)
-            problems << QStringLiteral("the file of record %1 (area %2) is gone")
+
+        // Its file: in its own area's folder, with its bytes.
+        bool ok = false;
+        const QByteArray bytes = read(r.area, key, &ok);
+        if (ok && bytes == want)
+            continue;
+        if (ok) {
+            problems << QStringLiteral("record %1 in area %2 names a damaged file (%3)")
                             .arg(r.name)
-                            .arg(r.area);
+                            .arg(r.area)
+                            .arg(Bytes(bytes, want));
+            continue;
+        }
+        // Moved alone: the file stays whole in the area the record came from.
+        bool left = false;
+        const QByteArray there = read(home, key, &left);
+        if (expect.recordMayMoveAlone && r.area != home && left && there == want) {
+            book.add(QStringLiteral("records moved alone, their files stay in the area they came "
+                                    "from"),
+                     r.name);
+            continue;
+        }
+        problems << QStringLiteral("the file of record %1 is not in area %2's folder")
+                        .arg(r.name)
+                        .arg(r.area);
     }
     for (auto it = count.cbegin(); it != count.cend(); ++it)
         if (it.value() > 1)
@@ -384,6 +654,64 @@ QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& exp
     for (auto it = layout.contents.cbegin(); it != layout.contents.cend(); ++it)
         if (!count.contains(it.key()) && !expect.mayVanish.contains(it.key()))
             problems << QStringLiteral("record %1 was lost").arg(it.key());
+
+    // Files in area folders that no record of that area names.
+    for (auto a = onDisk.cbegin(); a != onDisk.cend(); ++a) {
+        const QString folder = canonical.value(a.key());
+        if (seenFolders.contains(folder))
+            continue; // a shared folder is checked once, for its first area
+        seenFolders.insert(folder);
+        for (auto f = a.value().cbegin(); f != a.value().cend(); ++f) {
+            const QString key = f.key();
+            if (recorded.contains({folder, key}) || expect.ignoreFiles.contains(key))
+                continue;
+            bool ok = false;
+            const QByteArray bytes = read(a.key(), key, &ok);
+            const QString where = QStringLiteral("%1 in area %2").arg(f.value()).arg(a.key());
+            const bool known = layout.contents.contains(key);
+            const QByteArray want =
+                known ? layout.contents.value(key) : expect.mayAppear.value(key);
+            const bool appears =
+                !known && expect.mayAppear.contains(key) &&
+                (!expect.appearIn.contains(key) || expect.appearIn.value(key) == a.key());
+            if (!ok) {
+                problems << QStringLiteral("file %1 can't be read").arg(where);
+            } else if (known && layout.area.value(key) == a.key()) {
+                // The record's own first file: a move copies, it never removes.
+                if (expect.mayMoveTo.contains(key) && bytes == want)
+                    book.add(QStringLiteral("source files that stay after a move"), where);
+                else if (expect.mayVanish.contains(key) && expect.deleteMayKeepFile &&
+                         bytes == want)
+                    book.add(QStringLiteral("files of deleted records kept"), where);
+                else
+                    problems << QStringLiteral("file %1 has no record (%2)")
+                                    .arg(where)
+                                    .arg(Bytes(bytes, want));
+            } else if ((known && expect.mayMoveTo.value(key).contains(a.key())) || appears) {
+                // A copy into a move's target (or a drop) whose record did
+                // not follow: whole when the record update was refused,
+                // the bytes written so far when the copy failed.
+                if (!expect.copiesMayStay)
+                    problems << QStringLiteral("copy %1 has no record").arg(where);
+                else if (bytes == want)
+                    book.add(QStringLiteral("whole copies without a record (record not stored)"),
+                             where);
+                else if (bytes.size() < want.size() && want.startsWith(bytes))
+                    book.add(QStringLiteral("partial copies left by a failed copy"),
+                             QStringLiteral("%1 (%2)").arg(where, Bytes(bytes, want)));
+                else
+                    problems << QStringLiteral("copy %1 without a record is damaged (%2)")
+                                    .arg(where)
+                                    .arg(Bytes(bytes, want));
+            } else {
+                problems << QStringLiteral("file %1 has no record (%2 bytes)")
+                                .arg(where)
+                                .arg(bytes.size());
+            }
+        }
+    }
+    if (notes)
+        *notes << book.lines();
     return problems;
 }
 
@@ -435,6 +763,13 @@ Watchdog::~Watchdog()
     }
     m_cv.notify_all();
     m_thread.join();
+}
+
+qint64 WallMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 int HangSeconds()

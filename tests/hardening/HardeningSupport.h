@@ -1,12 +1,15 @@
 // Shared pieces of the hardening tests: a sandbox folder that holds a BBS,
 // the program's folder and the output files of one run; the checks made
-// after every run (database integrity, every record once, every record's
-// file intact somewhere, nothing written outside the allowed folders); a
-// message hook that answers every question; and a watchdog that turns a
-// hang into a failure with a name.
+// after every run (database integrity, every record once and byte for byte
+// as it was except for the fields the command may change, every record's
+// file intact in its own area's folder, no file left in an area folder
+// without a record unless the command may leave it, nothing written outside
+// the allowed folders); a message hook that answers every question; and a
+// watchdog that turns a hang into a failure with a name.
 #pragma once
 
 #include "common/Dialogs.h"
+#include "server/Records.h"
 
 #include <QByteArray>
 #include <QList>
@@ -32,8 +35,55 @@ namespace hard
 struct Layout {
     QMap<QString, QByteArray> contents; // name -> the file's bytes
     QMap<QString, int> area;            // name -> area number at build time
+    QMap<QString, QByteArray> images;   // name -> the record's 1792 bytes
     QStringList namesIn(int area) const;
 };
+
+// ---- record fields ------------------------------------------------------------
+
+// The stretches of a FullFileRec, named fields and opaque ones alike; a
+// set of them says which bytes a command may change.
+enum Field : quint32 {
+    FOpaque0 = 1u << 0,
+    FArea = 1u << 1,
+    FName = 1u << 2,
+    FDescription = 1u << 3,
+    FPassword = 1u << 4,
+    FOpaque132 = 1u << 5,
+    FSize = 1u << 6,
+    FFileTime = 1u << 7,
+    FLastAccessed = 1u << 8,
+    FNeverOverwrite = 1u << 9,
+    FNeverDelete = 1u << 10,
+    FFreeFile = 1u << 11,
+    FCopyBeforeDownload = 1u << 12,
+    FOpaque172 = 1u << 13,
+    FFailedScan = 1u << 14,
+    FFreeTime = 1u << 15,
+    FDownloads = 1u << 16,
+    FCost = 1u << 17,
+    FUploader = 1u << 18,
+    FOpaque280 = 1u << 19,
+    FHasLongDescription = 1u << 20,
+    FOpaque288 = 1u << 21,
+    FReserved5 = 1u << 22,
+    FLongDescription = 1u << 23,
+};
+using Fields = quint32;
+inline constexpr Fields kNoFields = 0;
+
+// Names of the fields in which two record images differ (both 1792 bytes).
+Fields DifferingFields(const QByteArray& a, const QByteArray& b);
+QString FieldNames(Fields fields);
+
+// Every record of the database as the library returns it from
+// GetFullFileRec, all 1792 bytes, by upper-case name; read with SQLite
+// directly (no login, no walk). `areaOf` gets each record's area.
+QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* areaOf = nullptr,
+                                       QString* error = nullptr);
+// Reads the images of every record of `layout` from `home` (after the
+// BBS was built). False when a record of the layout is missing.
+bool TakeImages(const QString& home, Layout& layout);
 
 // Content of a test file: recognisable, of the given size.
 QByteArray FileContent(const QString& name, int size);
@@ -100,17 +150,42 @@ QList<RecordRow> AllRecords(const QString& home, QString* error = nullptr);
 // The names of the records of one area, read the same way.
 QStringList RecordNamesIn(const Sandbox& box, int area);
 
-// What a run may do to the records of the layout.
+// What a run may do to the records of the layout and to the area folders.
+// Everything not named here must stay exactly as it was.
 struct Expect {
     QSet<QString> mayVanish;             // names the command may delete
     QMap<QString, QByteArray> mayAppear; // names (and contents) it may add
-    // A record's file in its own area's folder must hold its original
-    // bytes (a record must never name a damaged file).
-    bool strictOwnFolder = true;
+    QMap<QString, int> appearIn;         // the area an added name belongs in (any when absent)
+    // Fields an added record may hold besides zeros (it starts zeroed).
+    Fields newRecordFields =
+        FArea | FName | FSize | FFileTime | FDescription | FHasLongDescription | FLongDescription;
+    QMap<QString, Fields> mayChange;    // name -> fields the command may change in that record
+    QMap<QString, QSet<int>> mayMoveTo; // name -> areas a move may take its record to
+    // A record moved without its file (records-only move, or the record
+    // moved alone after a failed copy): its file stays in the area it came from.
+    bool recordMayMoveAlone = false;
+    // A failed copy into a move's target area (or into the drop area) may
+    // leave a partial file there, and a copy whose record update was
+    // refused stays whole; both have no record.
+    bool copiesMayStay = true;
+    // An added record may keep the zero size and dates it was added with
+    // (its freshen after the add failed).
+    bool addedMayStayUnfreshened = false;
+    // Deleting with the files may leave a deleted record's file.
+    bool deleteMayKeepFile = false;
+    QSet<QString> ignoreFiles; // files in area folders the test made itself
+
+    void allow(const QStringList& names, Fields fields);
+    void allow(const QSet<QString>& names, Fields fields) { allow(names.values(), fields); }
+    void allowMove(const QStringList& names, int target);
 };
 
 // Runs every check after a run; returns the problems found (empty: none).
-QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& expect);
+// `notes` gets what the run left that the design allows (source files that
+// stay after a move, copies and partial copies without a record, records
+// moved alone), one line per kind with the count and the first names.
+QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& expect,
+                     QStringList* notes = nullptr);
 
 // ---- answering questions ------------------------------------------------------
 
@@ -148,6 +223,9 @@ private:
 
 // Seconds a run may take before it counts as hung (longer under sanitizers).
 int HangSeconds();
+
+// Milliseconds since the epoch: a clock two processes share.
+qint64 WallMs();
 
 // The table of figures printed at the end of a test program.
 struct Figure {

@@ -3,7 +3,11 @@
 // bounded time and number of operations. It updates any record's counters
 // and description, but deletes only the records it added itself ("WR"
 // names), so that the test knows which records must survive.
-// Arguments: milliseconds to run, seed. Prints "ops <n> failed <m>".
+// Arguments: milliseconds to run, seed. Prints "span <first> <last>" (the
+// wall-clock milliseconds of its first and last operation) and
+// "ops <n> refused <r> gone <g>": a refused operation is one the server
+// turned down for a record that was there; a gone one found its record
+// moved or deleted by the program first.
 #include "HardeningSupport.h"
 
 #include "common/Text.h"
@@ -32,11 +36,22 @@ int main(int argc, char** argv)
     std::printf("WRITING\n");
     std::fflush(stdout);
     QList<QPair<int, QByteArray>> mine;
-    long ops = 0, failed = 0, serial = 0;
+    long ops = 0, refused = 0, gone = 0, serial = 0;
+    qint64 first = 0, last = 0;
+    // A failed call whose record had gone counts apart from a refusal.
+    auto failed = [&]() {
+        if (WcGetLastError() == WC_RECORD_NOT_FOUND)
+            ++gone;
+        else
+            ++refused;
+    };
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < ms && ops < 200000) {
         ++ops;
+        last = hard::WallMs();
+        if (first == 0)
+            first = last;
         const int choice = int(rng.bounded(10));
         const int area = 1 + int(rng.bounded(3));
         if (choice < 4) {
@@ -45,15 +60,18 @@ int main(int argc, char** argv)
             FileRec rec{};
             uint32_t pos = 0;
             FullFileRec full{};
-            if (!SearchFileRecByAreaName(area, start, &rec, &pos) || rec.Area != area ||
-                !GetFullFileRec(&rec, &full)) {
-                ++failed;
+            if (!SearchFileRecByAreaName(area, start, &rec, &pos) || rec.Area != area) {
+                ++gone; // the area was emptied
+                continue;
+            }
+            if (!GetFullFileRec(&rec, &full)) {
+                failed();
                 continue;
             }
             full.Rec.Downloads += 1;
             SetRecText(full.Rec.Description, QStringLiteral("writer %1").arg(ops));
             if (!UpdateFullFileRec(&full))
-                ++failed;
+                failed();
         } else if (choice < 7 || mine.isEmpty()) {
             // Add a record with a real file.
             const QByteArray name = QStringLiteral("WR%1%2.TXT")
@@ -70,7 +88,7 @@ int main(int argc, char** argv)
             if (h > 0)
                 WcCloseHandle(h);
             if (!written) {
-                ++failed;
+                ++refused;
                 continue;
             }
             FullFileRec full{};
@@ -80,7 +98,7 @@ int main(int argc, char** argv)
             if (AddFileRec(&full))
                 mine.append({area, name});
             else
-                ++failed;
+                ++refused;
         } else {
             // Delete one of its own records, file too.
             const int i = int(rng.bounded(quint32(mine.size())));
@@ -89,13 +107,14 @@ int main(int argc, char** argv)
             uint32_t pos = 0;
             if (!GetFileRecByAreaName(victim.first, victim.second.constData(), &rec, &pos) ||
                 !DeleteFileRec(&rec, 1))
-                ++failed;
+                failed();
         }
         if (rng.bounded(4) == 0)
             usleep(200);
     }
     LogoutUser();
     WildcatServerDeleteContext();
-    std::printf("ops %ld failed %ld\n", ops, failed);
+    std::printf("span %lld %lld\nops %ld refused %ld gone %ld\n", (long long)first, (long long)last,
+                ops, refused, gone);
     return 0;
 }

@@ -1,6 +1,9 @@
 // A second process writes to the same BBS (updates any record, adds records
 // and deletes its own) while the program lists, filters, freshens, deletes
-// and moves: no crash, no hang, no corrupted or lost record, every walk ends.
+// and moves: no crash, no hang, no corrupted or lost record, no byte of a
+// record changed but the fields the two change, every walk ends. Each round
+// proves that the writer's operations overlapped whole passes of the
+// program's commands and that the server refused none of them.
 #include "HardeningSupport.h"
 
 #include "app/TFileMgr.h"
@@ -15,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -96,18 +100,24 @@ private slots:
     void programAndWriterTogether()
     {
         QStringList failures;
-        long writerOps = 0, writerFailed = 0, passes = 0;
+        long writerOps = 0, writerRefused = 0, writerGone = 0, passes = 0, overlapped = 0;
         for (int round = 0; round < kRounds; ++round) {
             Sandbox box(m_template->root());
             QVERIFY(box.ok());
             box.enter();
             AnswerHook hook;
             Expect expect;
+            // The writer counts downloads and describes; the program
+            // describes, freshens and moves area 2 to 3 and 1 to 2.
+            expect.allow(m_layout.contents.keys(), FDownloads | FDescription | FSize | FFileTime);
+            expect.allowMove(m_layout.namesIn(1), 2);
+            expect.allowMove(m_layout.namesIn(2), 3);
+            expect.newRecordFields = FArea | FName | FSize | FFileTime | FDownloads | FDescription;
+            QList<QPair<qint64, qint64>> passTimes;
 
             QProcess writer;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("WCSRV_HOME"), box.home());
-            env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
             env.insert(QStringLiteral("XDG_RUNTIME_DIR"), box.root() + QStringLiteral("/tmp"));
             writer.setProcessEnvironment(env);
             writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -124,6 +134,7 @@ private slots:
                 // At least two passes, and on while the writer writes.
                 while (pass < 2 || writer.state() == QProcess::Running) {
                     ++pass;
+                    passTimes.append({WallMs(), 0});
                     // Filtered listing over all areas.
                     std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
                     CurrentSearchRecord.ExistOnDiskOp = FlagYes;
@@ -159,6 +170,7 @@ private slots:
                         w->b_MoveClick();
                     }
                     QApplication::processEvents();
+                    passTimes.last().second = WallMs();
                 }
                 passes += pass;
                 // The managers: a file list, moving area 1 to 2, deleting area 3.
@@ -196,10 +208,29 @@ private slots:
                 !writer.waitForFinished(HangSeconds() * 1000))
                 failures << QStringLiteral("round %1: the writer hung").arg(round);
             const QByteArray out = writer.readAllStandardOutput();
+            const QList<QByteArray> span =
+                out.mid(out.indexOf("span ")).split('\n').value(0).split(' ');
             const QList<QByteArray> words = out.mid(out.indexOf("ops ")).trimmed().split(' ');
-            if (words.size() == 4) {
+            if (words.size() == 6 && span.size() == 3) {
                 writerOps += words[1].toLong();
-                writerFailed += words[3].toLong();
+                writerRefused += words[3].toLong();
+                writerGone += words[5].toLong();
+                if (words[3].toLong() != 0)
+                    failures << QStringLiteral("round %1: the server refused %2 of the writer's "
+                                               "operations")
+                                    .arg(round)
+                                    .arg(QString::fromLatin1(words[3]));
+                // Passes of the program's commands that ran wholly while the
+                // writer wrote.
+                const qint64 first = span[1].toLongLong(), last = span[2].toLongLong();
+                int inside = 0;
+                for (const auto& t : passTimes)
+                    inside += t.first >= first && t.second <= last;
+                overlapped += inside;
+                if (inside == 0)
+                    failures << QStringLiteral("round %1: no pass of the program's commands ran "
+                                               "while the writer wrote")
+                                    .arg(round);
             } else {
                 failures << QStringLiteral("round %1: writer said %2")
                                 .arg(round)
@@ -219,6 +250,11 @@ private slots:
             for (const RecordRow& r : rows)
                 if (r.name.startsWith(QLatin1String("WR")))
                     expect.mayAppear.insert(r.name, FileContent(r.name, 128));
+            // So may the writer's files whose records went with a move or a delete.
+            for (int area = 1; area <= 3; ++area)
+                for (const QString& n : QDir(box.home() + QStringLiteral("/areas/%1").arg(area))
+                                            .entryList({QStringLiteral("WR*")}, QDir::Files))
+                    expect.mayAppear.insert(n, FileContent(n, 128));
             bad << CheckBbs(box, m_layout, expect);
             if (!bad.isEmpty())
                 failures << QStringLiteral("round %1: %2")
@@ -228,10 +264,14 @@ private slots:
         }
         m_figures << Figure{QStringLiteral("program commands with a concurrent writer"), kRounds,
                             long(failures.size()),
-                            QStringLiteral("%1 command passes; writer: %2 operations, %3 refused")
+                            QStringLiteral("%1 command passes, %2 of them wholly while the writer "
+                                           "wrote; writer: %3 operations, %4 refused, %5 found "
+                                           "their record gone")
                                 .arg(passes)
+                                .arg(overlapped)
                                 .arg(writerOps)
-                                .arg(writerFailed)};
+                                .arg(writerRefused)
+                                .arg(writerGone)};
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
     }
 };

@@ -1,6 +1,10 @@
 // Process death: the move manager moving 2,000 records with their files is
-// killed (SIGKILL) at random moments. Afterwards the database is sound,
-// every record exists exactly once and names a file that exists intact.
+// killed (SIGKILL) once a random number of records has moved, a few random
+// milliseconds later. Each kill must land mid-run (some but not all records
+// moved). Afterwards the database is sound, every record exists exactly
+// once with all its bytes as before except its area, its file is intact in
+// its own area's folder, and every file without a record is an original
+// the move copied or a (partial) copy the kill interrupted.
 #include "HardeningSupport.h"
 
 #include "platform/wcsrv/WcAdmin.h"
@@ -11,7 +15,10 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 #include <memory>
 
@@ -27,14 +34,28 @@ private:
     QString m_child;
     qint64 m_fullMs = 0;
     QList<Figure> m_figures;
+    Expect m_expect;
 
     static constexpr int kRecords = 2000;
     static constexpr int kKillRuns = 20;
 
-    // Runs the helper on the sandbox; kills it `killAfterMs` after the move
-    // began (never when negative). Returns the milliseconds the move ran;
-    // `finished` tells whether it ended by itself with "DONE".
-    qint64 runChild(Sandbox& box, int killAfterMs, bool& finished, QString& error)
+    // Records in the target area, read beside the moving process.
+    static int MovedSoFar(sqlite3* db)
+    {
+        sqlite3_stmt* st = nullptr;
+        int n = -1;
+        if (sqlite3_prepare_v2(db, "SELECT count(*) FROM files WHERE area = 2", -1, &st, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            n = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+        return n;
+    }
+
+    // Runs the helper on the sandbox; kills it `extraMs` after `killAtMoved`
+    // records have moved (never when negative). Returns the milliseconds the
+    // move ran; `finished` tells whether it ended by itself with "DONE".
+    qint64 runChild(Sandbox& box, int killAtMoved, int extraMs, bool& finished, QString& error)
     {
         finished = false;
         QProcess p;
@@ -44,7 +65,6 @@ private:
         env.insert(QStringLiteral("TMPDIR"), box.root() + QStringLiteral("/tmp"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), box.root() + QStringLiteral("/tmp"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(m_child, {});
@@ -68,10 +88,24 @@ private:
         }
         QElapsedTimer running;
         running.start();
-        const int limit = killAfterMs < 0 ? HangSeconds() * 1000 : killAfterMs;
-        if (!p.waitForFinished(limit)) {
-            if (killAfterMs < 0)
+        bool ended = false;
+        if (killAtMoved < 0) {
+            ended = p.waitForFinished(HangSeconds() * 1000);
+            if (!ended)
                 error = QStringLiteral("the move hung");
+        } else {
+            sqlite3* db = nullptr;
+            const QByteArray path = QFile::encodeName(box.home() + QStringLiteral("/wcsrv.db"));
+            sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+            sqlite3_busy_timeout(db, 1000);
+            while (!(ended = p.waitForFinished(1)) && running.elapsed() < HangSeconds() * 1000 &&
+                   MovedSoFar(db) < killAtMoved) {
+            }
+            sqlite3_close(db);
+            if (!ended && extraMs > 0)
+                ended = p.waitForFinished(extraMs);
+        }
+        if (!ended) {
             p.kill(); // SIGKILL
             p.waitForFinished();
         } else {
@@ -95,6 +129,7 @@ private slots:
         QCOMPARE(m_layout.contents.size(), kRecords);
         QVERIFY(wcadmin::AddArea(QFile::encodeName(m_template->home()).toStdString(), 2, "Target")
                     .empty());
+        m_expect.allowMove(m_layout.namesIn(1), 2);
     }
 
     void cleanupTestCase() { PrintFigures(QStringLiteral("Process death"), m_figures); }
@@ -107,10 +142,18 @@ private slots:
         QVERIFY(box.ok());
         bool finished = false;
         QString error;
-        m_fullMs = runChild(box, -1, finished, error);
+        m_fullMs = runChild(box, -1, 0, finished, error);
         QVERIFY2(finished, qPrintable(error));
-        const QStringList problems = CheckBbs(box, m_layout, Expect{});
+        Expect expect = m_expect;
+        expect.copiesMayStay = false;
+        QStringList notes;
+        const QStringList problems = CheckBbs(box, m_layout, expect, &notes);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 10).join(u'\n')));
+        // Only the originals stay behind (a move copies).
+        QCOMPARE(notes.size(), 1);
+        QVERIFY2(notes.first().startsWith(
+                     QStringLiteral("source files that stay after a move: %1").arg(kRecords)),
+                 qPrintable(notes.first()));
         int inTarget = 0;
         for (const RecordRow& r : AllRecords(box.home()))
             inTarget += r.area == 2;
@@ -125,41 +168,58 @@ private slots:
                                  ? quint32(qEnvironmentVariableIntValue("VT_HARD_SEED"))
                                  : 20240611u;
         QRandomGenerator rng(seed);
-        int killed = 0, completed = 0;
+        int killed = 0, completed = 0, partial = 0, whole = 0;
         QStringList failures;
         for (int run = 0; run < kKillRuns; ++run) {
             Sandbox box(m_template->root());
             QVERIFY(box.ok());
-            const int delay = int(rng.bounded(quint32(m_fullMs)));
+            const int at = 1 + int(rng.bounded(quint32(kRecords - 100)));
+            const int extra = int(rng.bounded(30u));
             bool finished = false;
             QString error;
-            runChild(box, delay, finished, error);
+            runChild(box, at, extra, finished, error);
             if (finished)
                 ++completed;
             else if (error.isEmpty())
                 ++killed;
-            QStringList problems = CheckBbs(box, m_layout, Expect{});
+            QStringList notes;
+            QStringList problems = CheckBbs(box, m_layout, m_expect, &notes);
             if (!error.isEmpty())
                 problems.prepend(error);
             int moved = 0;
             for (const RecordRow& r : AllRecords(box.home()))
                 moved += r.area == 2;
+            if (finished || moved == 0 || moved == kRecords)
+                problems.prepend(
+                    QStringLiteral("the kill did not land mid-run (%1 of %2 moved%3)")
+                        .arg(moved)
+                        .arg(kRecords)
+                        .arg(finished ? QStringLiteral(", the move had ended") : QString()));
+            for (const QString& n : notes) {
+                partial += n.startsWith(QLatin1String("partial copies"));
+                whole += n.startsWith(QLatin1String("whole copies"));
+            }
             if (!problems.isEmpty())
-                failures << QStringLiteral("run %1 killed after %2 ms (%3 moved): %4")
+                failures << QStringLiteral("run %1 killed %2 ms after %3 moved (%4 moved): %5")
                                 .arg(run)
-                                .arg(delay)
+                                .arg(extra)
+                                .arg(at)
                                 .arg(moved)
                                 .arg(problems.mid(0, 5).join(QStringLiteral("; ")));
             else
-                qInfo("run %d: killed after %d ms, %d records moved", run, delay, moved);
+                qInfo("run %d: killed %d ms after %d had moved, %d records moved; %s", run, extra,
+                      at, moved, qPrintable(notes.join(QStringLiteral("; "))));
         }
         m_figures << Figure{
             QStringLiteral("move manager killed (SIGKILL), %1 records").arg(kRecords), kKillRuns,
             long(failures.size()),
-            QStringLiteral("seed %1: %2 killed during the move, %3 ended first")
+            QStringLiteral("seed %1: %2 killed mid-run, %3 ended first; left a partial copy "
+                           "(allowed) in %4 runs, a whole copy without its record in %5")
                 .arg(seed)
                 .arg(killed)
-                .arg(completed)};
+                .arg(completed)
+                .arg(partial)
+                .arg(whole)};
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
     }
 };

@@ -2,12 +2,20 @@
 #include "HardeningSupport.h"
 
 #include "app/TFileMgr.h"
+#include "managers/TDelMgr.h"
+#include "managers/TFileListMgrForm.h"
+#include "managers/TMoveMgr.h"
+#include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcFault.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QShowEvent>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -16,6 +24,18 @@ using namespace hard;
 
 namespace
 {
+
+// A batch window minimised and brought back while its run goes on: the
+// window system's restore arrives as a show event.
+void MinimiseAndRestoreSoon(QWidget* w)
+{
+    QTimer::singleShot(0, w, [w]() {
+        w->showMinimized();
+        w->showNormal();
+        QShowEvent restore;
+        QApplication::sendEvent(w, &restore);
+    });
+}
 
 } // namespace
 
@@ -84,9 +104,16 @@ private slots:
         WcFaultReset();
         w->close();
         w.reset();
+        // The fault fired: the copy's own warning was shown.
+        const QString warning = failing == QLatin1String("WcWriteFile")
+                                    ? QStringLiteral("Error Writing new file")
+                                    : QStringLiteral("Error Reading from file");
+        QVERIFY2(hook.texts.contains(warning), qPrintable(hook.texts.join(u'\n')));
         QCOMPARE(RecordNamesIn(*m_box, 2).size(), 18);
         QCOMPARE(RecordNamesIn(*m_box, 3).size(), 20);
-        const QStringList p = CheckBbs(*m_box, m_layout, Expect{});
+        Expect expect;
+        expect.allowMove(m_layout.namesIn(2).mid(0, 2), 3);
+        const QStringList p = CheckBbs(*m_box, m_layout, expect);
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 
@@ -111,8 +138,15 @@ private slots:
             "the CD-Rom.  Would you still like to move the file record info to file area #3?")));
         QCOMPARE(RecordNamesIn(*m_box, 3).size(), 21);
         // Its file stays in the source folder: still intact, no damaged copy.
-        const QStringList p = CheckBbs(*m_box, m_layout, Expect{});
+        Expect expect;
+        expect.allowMove(m_layout.namesIn(2).mid(0, 1), 3);
+        expect.recordMayMoveAlone = true;
+        expect.copiesMayStay = false;
+        QStringList notes;
+        const QStringList p = CheckBbs(*m_box, m_layout, expect, &notes);
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
+        QVERIFY2(notes.join(u'\n').contains(QStringLiteral("records moved alone")),
+                 qPrintable(notes.join(u'\n')));
     }
 
     // Dropped files: a dropped file named like a record of the area must not
@@ -141,6 +175,8 @@ private slots:
         Expect expect;
         expect.mayAppear.insert(QStringLiteral("FRESH.TXT"),
                                 FileContent(QStringLiteral("FRESH.TXT"), 321));
+        expect.appearIn.insert(QStringLiteral("FRESH.TXT"), 1);
+        expect.copiesMayStay = false;
         const QStringList p = CheckBbs(*m_box, m_layout, expect);
         QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
         // The other dropped file is still added.
@@ -148,6 +184,145 @@ private slots:
         QVERIFY2(hook.texts.contains(QStringLiteral("File: ") + existing +
                                      QStringLiteral(" already exists in file area #1.")),
                  qPrintable(hook.texts.join(u'\n')));
+    }
+    // A file that lies in the current area's folder already (an upload
+    // without a record), dropped to give it a record, keeps its bytes and
+    // gets a record of its size. A dropped folder creates nothing.
+    void dropOfAFileInItsOwnAreaFolder_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("a file in the area's folder") << false;
+        QTest::newRow("a folder") << true;
+    }
+
+    void dropOfAFileInItsOwnAreaFolder()
+    {
+        QFETCH(bool, folder);
+        const QString name = QStringLiteral("UPLOAD.BIN");
+        const QByteArray bytes = FileContent(name, 5000);
+        QString path;
+        Expect expect;
+        if (folder) {
+            path = m_box->drop() + QStringLiteral("/SUBDIR");
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            path = m_box->home() + QStringLiteral("/areas/1/") + name;
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(bytes), qint64(bytes.size()));
+            f.close();
+            expect.mayAppear.insert(name, bytes);
+            expect.appearIn.insert(name, 1);
+        }
+        AnswerHook hook;
+        auto w = std::make_unique<TFileMgr>();
+        w->show();
+        w->ChooseArea(0);
+        w->AddDroppedFiles({path});
+        w->close();
+        w.reset();
+        expect.copiesMayStay = false;
+        const QStringList p = CheckBbs(*m_box, m_layout, expect);
+        QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
+        if (folder) {
+            QVERIFY2(hook.texts.contains(QStringLiteral("Error Opening: ") + path),
+                     qPrintable(hook.texts.join(u'\n')));
+        } else {
+            QVERIFY(RecordNamesIn(*m_box, 1).contains(name));
+        }
+    }
+
+    // Moving a record between two areas that share one folder: the copy
+    // would be onto the file it reads. The file keeps its bytes.
+    void moveBetweenAreasSharingAFolder_data()
+    {
+        QTest::addColumn<bool>("manager");
+        QTest::newRow("move button, one record") << false;
+        QTest::newRow("move manager, whole area") << true;
+    }
+
+    void moveBetweenAreasSharingAFolder()
+    {
+        QFETCH(bool, manager);
+        const std::string h = QFile::encodeName(m_box->home()).toStdString();
+        QVERIFY(wcadmin::AddArea(h, 4, "Shared", wcadmin::AreaFolder(h, 2)).empty());
+        QStringList moved = m_layout.namesIn(2);
+        AnswerHook hook; // Yes: files too
+        if (manager) {
+            ServerLogin login;
+            TMoveMgr form;
+            form.show();
+            LineOfArea(form.AreaList1, 2)->setSelected(true);
+            LineOfArea(form.AreaList2, 4)->setSelected(true);
+            form.b_MoveToList2Click();
+            form.close();
+        } else {
+            moved = moved.mid(0, 1);
+            auto w = std::make_unique<TFileMgr>();
+            w->show();
+            w->ChooseArea(1);
+            w->FileListBox->SetSelected(0, true);
+            w->FileListBox->SetItemIndex(0);
+            ChooseTarget(4);
+            w->b_MoveClick();
+            w->close();
+        }
+        Expect expect;
+        expect.allowMove(moved, 4);
+        expect.copiesMayStay = false;
+        const QStringList p = CheckBbs(*m_box, m_layout, expect);
+        QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
+    }
+
+    // A batch run minimised and brought back part-way still works through
+    // every chosen area: the deletion empties both, the file list lists
+    // all three (or the run says why not).
+    void batchRunMinimisedAndRestored_data()
+    {
+        QTest::addColumn<bool>("deletion");
+        QTest::newRow("deletion manager, areas 1 and 3") << true;
+        QTest::newRow("file list manager, 3 areas") << false;
+    }
+
+    void batchRunMinimisedAndRestored()
+    {
+        QFETCH(bool, deletion);
+        AnswerHook hook;
+        ServerLogin login;
+        QVERIFY(login.ok());
+        Expect expect;
+        if (deletion) {
+            for (int area : {1, 3})
+                for (const QString& n : m_layout.namesIn(area))
+                    expect.mayVanish << n;
+            TDelMgr form;
+            form.show();
+            LineOfArea(form.AreaList, 1)->setSelected(true);
+            LineOfArea(form.AreaList, 3)->setSelected(true);
+            MinimiseAndRestoreSoon(&form);
+            form.b_DeleteClick();
+            form.close();
+            QVERIFY2(RecordNamesIn(*m_box, 1).isEmpty() && RecordNamesIn(*m_box, 3).isEmpty(),
+                     qPrintable(QStringLiteral("left in area 1: %1, in area 3: %2; shown: %3")
+                                    .arg(RecordNamesIn(*m_box, 1).size())
+                                    .arg(RecordNamesIn(*m_box, 3).size())
+                                    .arg(hook.texts.join(QStringLiteral(" / ")))));
+        } else {
+            TFileListMgrForm form;
+            form.show();
+            form.b_SelectAllClick();
+            const QString out = m_box->out() + QStringLiteral("/list.txt");
+            form.e_OutputFile->setText(out);
+            MinimiseAndRestoreSoon(&form);
+            form.b_MakeFileListClick();
+            form.close();
+            QFile f(out);
+            const int lines = f.open(QIODevice::ReadOnly) ? int(f.readAll().count("\r\n")) : 0;
+            QVERIFY2(lines == 50 + 3 * 5 || !hook.texts.isEmpty(),
+                     qPrintable(QStringLiteral("file list of %1 lines, no message").arg(lines)));
+        }
+        const QStringList p = CheckBbs(*m_box, m_layout, expect);
+        QVERIFY2(p.isEmpty(), qPrintable(p.join(u'\n')));
     }
 };
 

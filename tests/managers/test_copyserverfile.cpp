@@ -288,7 +288,7 @@ private slots:
     void failedWriteToFullDisk()
     {
         if (!QFile::exists(QStringLiteral("/dev/full")))
-            QSKIP("no /dev/full");
+            QSKIP("no /dev/full on this host to make a write fail");
         const QString source = ServerFilePath(1, QStringLiteral("SOURCE.BIN"));
         {
             QFile f(areaFile(1, QStringLiteral("SOURCE.BIN")));
