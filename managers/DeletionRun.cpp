@@ -42,9 +42,10 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
                 }
             }
             if (take) {
-                const QString action = options.deleteFromDisk
-                                           ? QStringLiteral("deleted with its file")
-                                           : QStringLiteral("deleted");
+                // A dry run's line reads "would delete ...".
+                const QString action =
+                    (options.dryRun ? QStringLiteral("delete") : QStringLiteral("deleted")) +
+                    (options.deleteFromDisk ? QStringLiteral(" with its file") : QString());
                 if (options.dryRun) {
                     ++result.deleted;
                     run.Item({area, name, RunOutcome::Planned, action});

@@ -49,7 +49,10 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
     run.SetPosition(0);
 
     qint64 done = 0;
-    const QString movedTo = QStringLiteral("moved to %1").arg(destination);
+    // A dry run's line reads "would move to N".
+    const QString movedTo =
+        (options.dryRun ? QStringLiteral("move to %1") : QStringLiteral("moved to %1"))
+            .arg(destination);
     for (const QByteArray& nameBytes : std::as_const(names)) {
         run.SetPosition(++done);
         if (run.StopRequested() && run.Ask(QStringLiteral("Some Files have already been moved.\r\r"
