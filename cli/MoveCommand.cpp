@@ -16,8 +16,7 @@ public:
     QString Name() const override { return QStringLiteral("move"); }
     QString Summary() const override
     {
-        return QStringLiteral(
-            "Moves the records (and with --files their files) of one file area to another.");
+        return QStringLiteral("Moves the records (and with --files their files) to another area.");
     }
     QString Synopsis() const override
     {
