@@ -31,6 +31,9 @@ public:
     bool Copy(const QString& source, const QString& destination, const QString& caption) override;
     bool StopRequested() override;
 
+    // True when the next StopRequested gives window messages their turn.
+    bool PumpDue() const { return m_pump.Due(); }
+
 private:
     QProgressBar* m_bar;
     std::function<void(const QString&)> m_status;

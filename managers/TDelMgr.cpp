@@ -3,9 +3,9 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
+#include "common/WindowRunDelegate.h"
 #include "filter/DateTime.h"
-#include "filter/Matching.h"
-#include "filter/SearchRecord.h"
+#include "managers/DeletionRun.h"
 #include "managers/ManagerSupport.h"
 #include "managers/TSplitControl.h"
 #include "server/wcsrv.h"
@@ -274,71 +274,25 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
     } guard{this};
     SetRunning(true);
 
-    const int selectedCount = int(AreaList->selectedItems().size());
+    DeletionOptions options;
+    for (int i = 0; i < AreaList->count(); ++i) {
+        QListWidgetItem* item = AreaList->item(i);
+        if (item && item->isSelected())
+            options.areas.append(AreaNumberOfLine(item->text()));
+    }
+    options.applyFilter = cb_ApplyFilter->isChecked();
+    options.promptFirst = cb_PromptFirst->isChecked();
+    options.deleteFromDisk = deleteFromDisk;
+    // The count shown is the bar's range when there is one.
     const QString shownTotal = L_numFiles->text();
     bool totalOk = false;
     const qlonglong total = shownTotal.toLongLong(&totalOk);
-    const bool barPerRecord =
-        !shownTotal.isEmpty() && IsAllDigits(shownTotal) && totalOk && total != 0;
-    ProgressBar->setMaximum(barPerRecord ? int(std::min<qlonglong>(total, INT_MAX))
-                                         : selectedCount);
-    ProgressBar->setValue(0);
-    SetStatusText(QStringLiteral("Deleting Files..."));
+    if (!shownTotal.isEmpty() && IsAllDigits(shownTotal) && totalOk && total != 0)
+        options.recordTotal = std::min<qlonglong>(total, INT_MAX);
 
-    EventPump pump;
-    long deleted = 0;
-    bool promptEach = true; // "All" ends the asking for the rest of the run
-    for (int i = 0; i < AreaList->count(); ++i) {
-        QListWidgetItem* item = AreaList->item(i);
-        if (!item || !item->isSelected())
-            continue;
-        const int area = AreaNumberOfLine(item->text());
-        if (!barPerRecord)
-            ProgressBar->setValue(ProgressBar->value() + 1);
-        FileAreaRec areaRec{};
-        if (!GetFileArea(area, &areaRec))
-            continue;
-        SetStatusText(QStringLiteral("Deleting Files from File Area %1").arg(area));
-        FileRec rec{};
-        uint32_t position = 0;
-        if (!SearchFileRecByAreaName(area, "", &rec, &position))
-            continue;
-        while (rec.Area == area) {
-            bool take = !cb_ApplyFilter->isChecked() || MatchesFilter(rec);
-            if (take && promptEach && cb_PromptFirst->isChecked()) {
-                const int answer =
-                    ConfirmYesNoAll(QStringLiteral("Delete file %1 from file area #%2?")
-                                        .arg(RecText(rec.Name), QString::number(area)));
-                if (answer == 0)
-                    take = false;
-                else if (answer < 0)
-                    promptEach = false;
-            }
-            // A record the server refuses to delete is passed over, uncounted.
-            if (take && DeleteFileRec(&rec, deleteFromDisk ? 1 : 0))
-                ++deleted;
-            if (barPerRecord)
-                ProgressBar->setValue(ProgressBar->value() + 1);
-            pump();
-            if (m_stopRequest) {
-                m_stopRequest = false;
-                if (ConfirmYesNo(QStringLiteral("Some Files have already been deleted.\r\r"
-                                                "Stop File Deletion Process?"))) {
-                    ProgressBar->setValue(0);
-                    SetStatusText(QString());
-                    del_Cancel->hide();
-                    repaint();
-                    return;
-                }
-            }
-            // The record just deleted is the position: the server returns the
-            // one that follows it in area-and-name order.
-            if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
-                break;
-        }
-    }
-    ProgressBar->setValue(0);
-    SetStatusText(QStringLiteral("Number of Files Deleted: %1").arg(deleted));
+    WindowRunDelegate run(
+        ProgressBar, [this](const QString& text) { SetStatusText(text); }, &m_stopRequest);
+    ::RunDeletion(options, run);
     del_Cancel->hide();
     repaint();
 }

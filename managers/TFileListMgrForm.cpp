@@ -2,11 +2,10 @@
 
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
-#include "common/FileUtils.h"
 #include "common/Text.h"
-#include "filter/DateTime.h"
-#include "filter/Matching.h"
+#include "common/WindowRunDelegate.h"
 #include "filter/SearchRecord.h"
+#include "managers/FileListRun.h"
 #include "managers/ManagerSupport.h"
 #include "server/wcsrv.h"
 
@@ -32,106 +31,10 @@
 namespace
 {
 
-constexpr int kLineWidth = 80;
 const QString kCancelCaption = QStringLiteral("Cancel");
 const QString kCloseCaption = QStringLiteral("C&lose");
 
-// Appends one area's block (lines already ending in CR LF) to the output
-// file, creating it when missing: one open, write and close per area.
-bool AppendBlock(const QString& path, const QByteArray& block)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    if (file.write(block) != block.size())
-        return false;
-    if (!file.flush())
-        return false;
-    file.close();
-    return file.error() == QFileDevice::NoError;
-}
-
-void AppendLine(QByteArray& block, const QByteArray& line)
-{
-    block.append(line);
-    block.append("\r\n", 2);
-}
-
 } // namespace
-
-namespace
-{
-
-// A field of the record, cut to `width` bytes or padded with blanks to it
-// (in front when right-aligned): the rule of PadToWidth, applied to the
-// record's own 8-bit bytes so they reach the file unchanged.
-char* PutField(char* out, const char* text, size_t length, size_t width, bool rightAligned)
-{
-    length = std::min(length, width);
-    if (rightAligned) {
-        std::memset(out, ' ', width - length);
-        std::memcpy(out + (width - length), text, length);
-    } else {
-        std::memcpy(out, text, length);
-        std::memset(out + length, ' ', width - length);
-    }
-    return out + width;
-}
-
-// A converted date or time text, as it comes, in 8-bit form.
-char* PutText(char* out, const QString& text)
-{
-    for (const QChar c : text)
-        *out++ = c.unicode() < 256 ? char(c.unicode()) : '?';
-    return out;
-}
-
-template <std::size_t N> size_t FieldLength(const char (&field)[N])
-{
-    return qstrnlen(field, N);
-}
-
-} // namespace
-
-void AppendFileListLine(QByteArray& block, const FileRec& rec)
-{
-    const QString date = FileTimeToDateText(rec.FileTime);
-    const QString time = FileTimeToTimeText(rec.FileTime);
-    char size[16];
-    const int sizeLength = std::snprintf(size, sizeof size, "%d", int(rec.Size));
-
-    const qsizetype start = block.size();
-    block.resize(start + 17 + 8 + 1 + date.size() + 1 + time.size() + 1 + 39);
-    char* out = block.data() + start;
-    out = PutField(out, rec.Name, FieldLength(rec.Name), 17, false);
-    out = PutField(out, size, size_t(sizeLength), 8, true);
-    *out++ = ' ';
-    out = PutText(out, date);
-    *out++ = ' ';
-    out = PutText(out, time);
-    *out++ = ' ';
-    PutField(out, rec.Description, FieldLength(rec.Description), 39, false);
-}
-
-QByteArray FileListLine(const FileRec& rec)
-{
-    QByteArray line;
-    line.reserve(kLineWidth);
-    AppendFileListLine(line, rec);
-    return line;
-}
-
-QByteArray FileListHeading(const QString& areaLine)
-{
-    return ToBytes(PadToWidth(QStringLiteral("===[") + areaLine + QStringLiteral(" ]="), u'=',
-                              kLineWidth, u'R'));
-}
-
-QByteArray FileListTotalLine(long count)
-{
-    return ToBytes(
-        PadToWidth(QStringLiteral("    Total Files: %1").arg(count), u' ', kLineWidth, u'R'));
-}
 
 TFileListMgrForm::TFileListMgrForm(QWidget* parent) : TBatchWindow(QSize(470, 456), parent)
 {
@@ -347,14 +250,11 @@ void TFileListMgrForm::b_MakeFileListClick()
         ShowInformation(QStringLiteral("Choose a file to save file list."));
         return;
     }
-    // A list must never carry an older list's lines: when the old file
-    // cannot be removed, nothing is written.
-    if (QFile::exists(path) && !DeleteDiskFile(path)) {
-        ShowWarning(QStringLiteral("Could not delete the old file list %1. No file list was made.")
-                        .arg(path));
-        return;
+    {
+        WindowRunDelegate ask(nullptr, nullptr, nullptr);
+        if (!RemoveOldFileList(path, ask))
+            return;
     }
-
     struct RunGuard {
         TFileListMgrForm* form;
         ~RunGuard()
@@ -366,66 +266,49 @@ void TFileListMgrForm::b_MakeFileListClick()
     SetRunning(true);
     gb_Progress->show();
     gb_Progress->repaint();
-    const int selectedCount = int(AreaListBox->selectedItems().size());
     b_Close->setText(kCancelCaption);
     m_stopRequest = false;
-    long total = 0;
-    ProgressBar1->setRange(0, selectedCount);
-    ProgressBar1->setValue(0);
 
-    // Each area's lines are collected here and written at the area's end,
-    // so memory holds one area's block at most.
-    QByteArray block;
-    EventPump pump;
+    FileListOptions options;
     for (int i = 0; i < AreaListBox->count(); ++i) {
         QListWidgetItem* item = AreaListBox->item(i);
-        if (!item || !item->isSelected())
-            continue;
-        const QString areaLine = item->text();
-        const int area = AreaNumberOfLine(areaLine);
-        block.clear();
-        AppendLine(block, QByteArrayLiteral("       "));
-        AppendLine(block, FileListHeading(areaLine));
-
-        long count = 0;
-        FileAreaRec areaRec{};
-        FileRec rec{};
-        uint32_t position = 0;
-        bool listed = GetFileArea(area, &areaRec);
-        if (listed) {
-            e_FileArea->setText(QString::number(area));
-            e_FileArea->repaint();
-            listed = SearchFileRecByAreaName(area, "", &rec, &position);
-        }
-        if (listed) {
-            while (rec.Area == area) {
-                // The counts are shown whenever messages get their turn, so
-                // the edits repaint at the pump's rate, not once per record.
-                if (pump.Due()) {
-                    ShowCounts(count, total);
-                    pump();
-                }
-                if (m_stopRequest)
-                    return; // the current block is dropped; earlier ones stay
-                if (!cb_ApplyFilter->isChecked() || MatchesFilter(rec)) {
-                    ++count;
-                    ++total;
-                    AppendFileListLine(block, rec);
-                    block.append("\r\n", 2);
-                }
-                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
-                    break;
-            }
-            ShowCounts(count, total);
-            AppendLine(block, QByteArray(kLineWidth, '-'));
-            AppendLine(block, FileListTotalLine(count));
-            AppendLine(block, QByteArray(kLineWidth, '='));
-            if (count > 0 && !AppendBlock(path, block)) {
-                ShowWarning(QStringLiteral("File Write Error!"));
-                m_stopRequest = true;
-            }
-        }
-        ProgressBar1->setValue(ProgressBar1->value() + 1);
-        block.clear();
+        if (item && item->isSelected())
+            options.areas.append({AreaNumberOfLine(item->text()), item->text()});
     }
+    options.applyFilter = cb_ApplyFilter->isChecked();
+    options.path = path;
+    options.areaBegun = [this](int area) {
+        e_FileArea->setText(QString::number(area));
+        e_FileArea->repaint();
+    };
+
+    // The counts are shown whenever window messages get their turn, so the
+    // edits repaint at the pump's rate, not once per record; and at each
+    // area's end.
+    class FileListWindowRun : public WindowRunDelegate
+    {
+    public:
+        explicit FileListWindowRun(TFileListMgrForm* form)
+            : WindowRunDelegate(form->ProgressBar1, nullptr, &form->m_stopRequest), m_form(form)
+        {
+        }
+        bool StopRequested() override
+        {
+            if (PumpDue())
+                m_form->ShowCounts(count, total);
+            return WindowRunDelegate::StopRequested();
+        }
+        long count = 0;
+        long total = 0;
+
+    private:
+        TFileListMgrForm* m_form;
+    } run(this);
+    options.counted = [this, &run](long count, long total, bool areaDone) {
+        run.count = count;
+        run.total = total;
+        if (areaDone)
+            ShowCounts(count, total);
+    };
+    ::RunFileList(options, run);
 }

@@ -3,6 +3,7 @@
 // fixed 80-column lines per area, CR LF line ends, 8-bit text.
 #pragma once
 
+#include "managers/FileListRun.h"
 #include "server/Records.h"
 
 #include "managers/TBatchWindow.h"
@@ -16,16 +17,6 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
-
-// One line of the list for a record (80 characters, without line end):
-// name in 17 columns, size right-aligned in 8, date, time, description in 39.
-QByteArray FileListLine(const FileRec& rec);
-// The same line appended to `block` (without line end).
-void AppendFileListLine(QByteArray& block, const FileRec& rec);
-// The block's heading line: "===[" + area line + " ]=", "=" to 80 columns.
-QByteArray FileListHeading(const QString& areaLine);
-// The "    Total Files: " line, blanks to 80 columns.
-QByteArray FileListTotalLine(long count);
 
 class TFileListMgrForm : public TBatchWindow
 {

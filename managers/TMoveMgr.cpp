@@ -3,11 +3,10 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "filter/Matching.h"
+#include "common/WindowRunDelegate.h"
 #include "filter/SearchRecord.h"
 #include "managers/ManagerSupport.h"
-#include "server/CopyServerFile.h"
-#include "server/ServerPath.h"
+#include "managers/MoveRun.h"
 #include "server/wcsrv.h"
 
 #include <QCheckBox>
@@ -320,121 +319,47 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
     SetRunning(true);
     m_notMoved = false;
 
-    const bool moveFiles = ConfirmYesNo(QStringLiteral(
+    MoveOptions options;
+    options.from = source;
+    options.to = destination;
+    options.applyFilter = cb_ApplyFilter->isChecked();
+    options.moveFiles = ConfirmYesNo(QStringLiteral(
         "Would you also like to move the actual file the resides on disk? (If you choose NO, "
         "then just the file record is moved)"));
+    options.sourceTotal = barMax;
 
-    FileRec rec{};
-    uint32_t position = 0;
-    if (!SearchFileRecByAreaName(source, "", &rec, &position)) {
-        ShowWarning(QStringLiteral("Error getting files."));
-        return;
-    }
-    SetStatusText(QStringLiteral("Building file list.  Stand by."));
-    StatusBar1->repaint();
-    ProgressBar->setRange(0, barMax);
-
-    // Each move changes a record's area and so its place in the area-and-name
-    // order: the names are collected first, and each record is fetched again
-    // by name just before it is moved.
-    QList<QByteArray> names;
+    // The window's side of the run: each record moved changes the counts
+    // shown, and the closing message comes once the window is idle again.
+    class MoveWindowRun : public WindowRunDelegate
     {
-        FileAreaRec areaRec{};
-        rec = FileRec{};
-        position = 0;
-        if (GetFileArea(source, &areaRec) && SearchFileRecByAreaName(source, "", &rec, &position)) {
-            while (rec.Area == source) {
-                names.append(QByteArray(rec.Name, int(qstrnlen(rec.Name, sizeof rec.Name))));
-                ProgressBar->setValue(ProgressBar->value() + 1);
-                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
-                    break;
-            }
+    public:
+        explicit MoveWindowRun(TMoveMgr* form)
+            : WindowRunDelegate(
+                  form->ProgressBar,
+                  [form](const QString& text) {
+                      form->SetStatusText(text);
+                      form->StatusBar1->repaint();
+                  },
+                  &form->m_stopRequest),
+              m_form(form)
+        {
         }
-    }
-    ProgressBar->setRange(0, barMax);
-    ProgressBar->setValue(0);
-    ProgressBar->repaint();
-
-    EventPump pump;
-    for (const QByteArray& nameBytes : std::as_const(names)) {
-        ProgressBar->setValue(ProgressBar->value() + 1);
-        pump();
-        if (m_stopRequest) {
-            if (ConfirmYesNo(QStringLiteral("Some Files have already been moved.\r\r"
-                                            "Stop File Move Process?"))) {
-                ProgressBar->setValue(0);
-                SetStatusText(QString());
-                b_Cancel->hide();
-                repaint();
-                return;
-            }
-            m_stopRequest = false;
+        void Item(const RunItem& item) override
+        {
+            if (item.outcome == RunOutcome::Done)
+                m_form->AdjustCounts();
+        }
+        void Inform(const QString& text) override
+        {
+            if (m_form->m_running)
+                m_form->EndMove();
+            WindowRunDelegate::Inform(text);
         }
 
-        const QString name = FromBytes(nameBytes);
-        char key[17] = {};
-        std::memcpy(key, nameBytes.constData(), std::min<size_t>(nameBytes.size(), 16));
-        rec = FileRec{};
-        position = 0;
-        if (!GetFileRecByAreaName(source, key, &rec, &position)) {
-            SetStatusText(QStringLiteral("Could not get file: ") + name);
-            StatusBar1->repaint();
-            continue;
-        }
-        if (cb_ApplyFilter->isChecked() && !MatchesFilter(rec))
-            continue;
-
-        const QString recName = RecText(rec.Name);
-        SetStatusText(QStringLiteral("Moving File [%1] to Area %2")
-                          .arg(recName, QString::number(destination)));
-        StatusBar1->repaint();
-        const QString sourcePath = ServerFilePath(rec.Area, recName);
-        const QString destinationPath = ServerFilePath(destination, recName);
-
-        if (!moveFiles) {
-            rec.Area = destination;
-            if (UpdateFileRec(&rec)) {
-                SetStatusText(QStringLiteral("File record: %1 successfully moved.").arg(recName));
-                AdjustCounts();
-            } else {
-                SetStatusText(QStringLiteral("File record: %1 failed on move.").arg(recName));
-            }
-        } else if (!WcExistFile(ToBytes(sourcePath).constData())) {
-            SetStatusText(QStringLiteral("File: %1 does not exist. Can not move.").arg(recName));
-            m_notMoved = true;
-        } else if (WcExistFile(ToBytes(destinationPath).constData()) || [&] {
-                       FileRec existing{};
-                       uint32_t at = 0;
-                       return GetFileRecByAreaName(destination, key, &existing, &at);
-                   }()) {
-            // The copy would replace a file of the same name in the
-            // destination area (or, for areas sharing one folder, the source
-            // file itself): nothing is copied and the record stays.
-            SetStatusText(QStringLiteral("File: %1 already exists in file area %2. Can not move.")
-                              .arg(recName, QString::number(destination)));
-            m_notMoved = true;
-        } else if (!CopyServerFile(sourcePath, destinationPath, QStringLiteral("Moving File..."))) {
-            SetStatusText(QStringLiteral("File: %1 could not be moved.").arg(recName));
-            m_notMoved = true;
-        } else {
-            // The record changes only after its file has been copied, so it
-            // always points at a file that exists.
-            rec.Area = destination;
-            if (UpdateFileRec(&rec)) {
-                SetStatusText(QStringLiteral("File & record: %1 successfully moved.").arg(recName));
-                AdjustCounts();
-            } else {
-                SetStatusText(QStringLiteral("File: %1 failed on move.").arg(recName));
-                m_notMoved = true;
-            }
-        }
-        StatusBar1->repaint();
-    }
-
-    EndMove();
-    if (m_notMoved)
-        ShowInformation(QStringLiteral("Some files and their associated records were not moved "
-                                       "because the files could not be found on disk."));
+    private:
+        TMoveMgr* m_form;
+    } run(this);
+    m_notMoved = ::RunMove(options, run).notMoved;
 }
 
 void TMoveMgr::b_CancelClick()

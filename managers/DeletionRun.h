@@ -1,0 +1,28 @@
+// The deletion manager's run: deletes every record (or every record that
+// passes the filter) of the given file areas, optionally with the files on
+// disk, asking through the delegate what the window asks.
+#pragma once
+
+#include "common/RunDelegate.h"
+
+#include <QList>
+
+struct DeletionOptions {
+    // The areas in the order they are worked through; an area the server
+    // does not have is passed over.
+    QList<int> areas;
+    bool applyFilter = false;    // only records that pass the current filter
+    bool promptFirst = false;    // "Delete file ... ?" for each record
+    bool deleteFromDisk = false; // the files go with their records
+    bool dryRun = false;         // reports Planned items and changes nothing
+    // Records counted beforehand: when above 0 the progress counts records
+    // against it, otherwise it counts areas.
+    qint64 recordTotal = 0;
+};
+
+struct DeletionResult {
+    long deleted = 0;     // records deleted (planned, for a dry run)
+    bool stopped = false; // a stop was asked for and confirmed
+};
+
+DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run);

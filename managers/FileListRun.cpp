@@ -1,0 +1,202 @@
+#include "managers/FileListRun.h"
+
+#include "common/AreaLines.h"
+#include "common/FileUtils.h"
+#include "common/Text.h"
+#include "filter/DateTime.h"
+#include "filter/Matching.h"
+#include "server/wcsrv.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+constexpr int kLineWidth = 80;
+
+// Appends one area's block (lines already ending in CR LF) to the output
+// file, creating it when missing: one open, write and close per area.
+bool AppendBlock(const QString& path, const QByteArray& block)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    if (file.write(block) != block.size())
+        return false;
+    if (!file.flush())
+        return false;
+    file.close();
+    return file.error() == QFileDevice::NoError;
+}
+
+void AppendLine(QByteArray& block, const QByteArray& line)
+{
+    block.append(line);
+    block.append("\r\n", 2);
+}
+
+} // namespace
+
+namespace
+{
+
+// A field of the record, cut to `width` bytes or padded with blanks to it
+// (in front when right-aligned): the rule of PadToWidth, applied to the
+// record's own 8-bit bytes so they reach the file unchanged.
+char* PutField(char* out, const char* text, size_t length, size_t width, bool rightAligned)
+{
+    length = std::min(length, width);
+    if (rightAligned) {
+        std::memset(out, ' ', width - length);
+        std::memcpy(out + (width - length), text, length);
+    } else {
+        std::memcpy(out, text, length);
+        std::memset(out + length, ' ', width - length);
+    }
+    return out + width;
+}
+
+// A converted date or time text, as it comes, in 8-bit form.
+char* PutText(char* out, const QString& text)
+{
+    for (const QChar c : text)
+        *out++ = c.unicode() < 256 ? char(c.unicode()) : '?';
+    return out;
+}
+
+template <std::size_t N> size_t FieldLength(const char (&field)[N])
+{
+    return qstrnlen(field, N);
+}
+
+} // namespace
+
+void AppendFileListLine(QByteArray& block, const FileRec& rec)
+{
+    const QString date = FileTimeToDateText(rec.FileTime);
+    const QString time = FileTimeToTimeText(rec.FileTime);
+    char size[16];
+    const int sizeLength = std::snprintf(size, sizeof size, "%d", int(rec.Size));
+
+    const qsizetype start = block.size();
+    block.resize(start + 17 + 8 + 1 + date.size() + 1 + time.size() + 1 + 39);
+    char* out = block.data() + start;
+    out = PutField(out, rec.Name, FieldLength(rec.Name), 17, false);
+    out = PutField(out, size, size_t(sizeLength), 8, true);
+    *out++ = ' ';
+    out = PutText(out, date);
+    *out++ = ' ';
+    out = PutText(out, time);
+    *out++ = ' ';
+    PutField(out, rec.Description, FieldLength(rec.Description), 39, false);
+}
+
+QByteArray FileListLine(const FileRec& rec)
+{
+    QByteArray line;
+    line.reserve(kLineWidth);
+    AppendFileListLine(line, rec);
+    return line;
+}
+
+QByteArray FileListHeading(const QString& areaLine)
+{
+    return ToBytes(PadToWidth(QStringLiteral("===[") + areaLine + QStringLiteral(" ]="), u'=',
+                              kLineWidth, u'R'));
+}
+
+QByteArray FileListTotalLine(long count)
+{
+    return ToBytes(
+        PadToWidth(QStringLiteral("    Total Files: %1").arg(count), u' ', kLineWidth, u'R'));
+}
+
+QList<FileListArea> AllFileListAreas()
+{
+    QList<FileListArea> areas;
+    const int count = GetFileAreaCount();
+    for (int n = 1; n <= count; ++n) {
+        FileAreaRec area{};
+        if (GetFileArea(n, &area))
+            areas.append({int(area.Number), AreaLinePrefix(area.Number) + RecText(area.Name)});
+    }
+    return areas;
+}
+
+bool RemoveOldFileList(const QString& path, RunDelegate& run)
+{
+    if (QFile::exists(path) && !DeleteDiskFile(path)) {
+        run.Warn(QStringLiteral("Could not delete the old file list %1. No file list was made.")
+                     .arg(path));
+        return false;
+    }
+    return true;
+}
+
+FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
+{
+    FileListResult result;
+    auto counted = [&](long count, bool areaDone) {
+        if (options.counted)
+            options.counted(count, result.total, areaDone);
+    };
+    qint64 position = 0;
+    run.SetMaximum(options.areas.size());
+    run.SetPosition(position);
+    // Each area's lines are collected here and written at the area's end,
+    // so memory holds one area's block at most.
+    QByteArray block;
+    for (const FileListArea& entry : options.areas) {
+        const int area = entry.area;
+        block.clear();
+        AppendLine(block, QByteArrayLiteral("       "));
+        AppendLine(block, FileListHeading(entry.line));
+        long count = 0;
+        FileAreaRec areaRec{};
+        FileRec rec{};
+        uint32_t at = 0;
+        bool listed = GetFileArea(area, &areaRec);
+        if (listed) {
+            if (options.areaBegun)
+                options.areaBegun(area);
+            listed = SearchFileRecByAreaName(area, "", &rec, &at);
+        }
+        if (listed) {
+            while (rec.Area == area) {
+                counted(count, false);
+                const bool stop = run.StopRequested();
+                if (stop || result.writeFailed) {
+                    // The current block is dropped; earlier ones stay.
+                    result.stopped = stop;
+                    return result;
+                }
+                if (!options.applyFilter || MatchesFilter(rec)) {
+                    ++count;
+                    ++result.total;
+                    AppendFileListLine(block, rec);
+                    block.append("\r\n", 2);
+                }
+                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
+                    break;
+            }
+            counted(count, true);
+            AppendLine(block, QByteArray(kLineWidth, '-'));
+            AppendLine(block, FileListTotalLine(count));
+            AppendLine(block, QByteArray(kLineWidth, '='));
+            if (count > 0 && !AppendBlock(options.path, block)) {
+                run.Warn(QStringLiteral("File Write Error!"));
+                result.writeFailed = true;
+            } else if (count > 0) {
+                run.Item({area, FileNameOfLine(entry.line), RunOutcome::Done,
+                          QStringLiteral("%1 records listed").arg(count)});
+            }
+        }
+        run.SetPosition(++position);
+        block.clear();
+    }
+    return result;
+}

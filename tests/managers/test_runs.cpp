@@ -1,0 +1,306 @@
+// The deletion and move runs through their delegate alone, without a window:
+// a scripted delegate answers the questions, asks for a stop, fails a copy,
+// and records every item, message and status text.
+#include "managers/DeletionRun.h"
+#include "managers/MoveRun.h"
+#include "server/ServerFileCopy.h"
+#include "server/wcsrv.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+
+class ScriptedRun : public RunDelegate
+{
+public:
+    QList<RunAnswer> answers; // taken in order; a question without one fails the test
+    QStringList asked;        // every question's text
+    QStringList warnings, infos;
+    QList<RunItem> items;
+    int stopAtCall = -1; // StopRequested answers true on this call (0-based)
+    int stopCalls = 0;
+    QString failCopyOf; // the source name whose copy fails
+    QStringList copied;
+    bool unexpected = false;
+
+    RunAnswer Ask(const QString& text, bool) override
+    {
+        asked << text;
+        if (answers.isEmpty()) {
+            unexpected = true;
+            return RunAnswer::No;
+        }
+        return answers.takeFirst();
+    }
+    void Warn(const QString& text) override { warnings << text; }
+    void Inform(const QString& text) override { infos << text; }
+    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
+    void SetMaximum(qint64) override {}
+    void SetPosition(qint64) override {}
+    void Status(const QString&) override {}
+    void Item(const RunItem& item) override { items << item; }
+    bool Copy(const QString& source, const QString& destination, const QString& caption) override
+    {
+        if (!failCopyOf.isEmpty() && source.endsWith(failCopyOf)) {
+            Warn(QStringLiteral("Error Writing: ") + destination);
+            return false;
+        }
+        struct Quiet : CopyObserver {
+            ScriptedRun& run;
+            explicit Quiet(ScriptedRun& r) : run(r) {}
+            void Warn(const QString& text) override { run.Warn(text); }
+        } observer(*this);
+        copied << source;
+        return CopyServerFileWith(source, destination, caption, observer);
+    }
+    bool StopRequested() override { return stopCalls++ == stopAtCall; }
+
+    QStringList names(RunOutcome outcome) const
+    {
+        QStringList out;
+        for (const RunItem& item : items)
+            if (item.outcome == outcome)
+                out << item.name;
+        return out;
+    }
+};
+
+} // namespace
+
+class TestRuns : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<ServerLogin> m_login;
+
+    // Area 1: four files, area 2: three, area 3: none; each file holds its name.
+    void fillBbs()
+    {
+        m_bbs->addArea(1, QStringLiteral("General"));
+        m_bbs->addArea(2, QStringLiteral("Uploads"));
+        m_bbs->addArea(3, QStringLiteral("Empty"));
+        for (const char* name : {"ALPHA.ZIP", "BETA.TXT", "DELTA.DOC", "GAMMA.ZIP"}) {
+            const QByteArray content = QByteArray(name) + " content";
+            m_bbs->addFile(1, QString::fromLatin1(name), &content);
+        }
+        for (const char* name : {"ONE.ZIP", "THREE.ZIP", "TWO.TXT"}) {
+            const QByteArray content = QByteArray(name) + " content";
+            m_bbs->addFile(2, QString::fromLatin1(name), &content);
+        }
+    }
+
+    // Every record's full bytes by area and name, and every file of each
+    // area's own folder with its bytes.
+    QMap<QString, QByteArray> state() const
+    {
+        QMap<QString, QByteArray> out;
+        for (int area = 1; area <= 3; ++area) {
+            FileRec rec{};
+            uint32_t at = 0;
+            if (SearchFileRecByAreaName(area, "", &rec, &at)) {
+                while (rec.Area == area) {
+                    FullFileRec full{};
+                    if (!GetFullFileRec(&rec, &full))
+                        qFatal("GetFullFileRec failed");
+                    out.insert(QStringLiteral("rec %1 %2").arg(area).arg(QLatin1String(rec.Name)),
+                               QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
+                    if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
+                        break;
+                }
+            }
+            const QDir folder(m_bbs->areaFolder(area));
+            for (const QString& name : folder.entryList(QDir::Files)) {
+                QFile f(folder.filePath(name));
+                if (!f.open(QIODevice::ReadOnly))
+                    qFatal("cannot read %s", qPrintable(f.fileName()));
+                out.insert(QStringLiteral("file %1 %2").arg(area).arg(name), f.readAll());
+            }
+        }
+        return out;
+    }
+
+    QStringList namesIn(int area) const
+    {
+        QStringList out;
+        FileRec rec{};
+        uint32_t at = 0;
+        if (SearchFileRecByAreaName(area, "", &rec, &at))
+            while (rec.Area == area) {
+                out << QString::fromLatin1(rec.Name);
+                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
+                    break;
+            }
+        return out;
+    }
+
+private slots:
+    void init()
+    {
+        m_bbs = std::make_unique<TestBbs>();
+        QVERIFY(m_bbs->ok());
+        fillBbs();
+        m_login = std::make_unique<ServerLogin>();
+        QVERIFY(m_login->ok());
+    }
+
+    void cleanup()
+    {
+        m_login.reset();
+        m_bbs.reset();
+    }
+
+    void deletionAnswers_data()
+    {
+        QTest::addColumn<QList<RunAnswer>>("answers");
+        QTest::addColumn<int>("questions");
+        QTest::addColumn<QStringList>("left");
+        using A = RunAnswer;
+        QTest::newRow("yes no all")
+            << QList<A>{A::Yes, A::No, A::All} << 3 << QStringList{QStringLiteral("BETA.TXT")};
+        QTest::newRow("no to each")
+            << QList<A>{A::No, A::No, A::No, A::No} << 4
+            << QStringList{QStringLiteral("ALPHA.ZIP"), QStringLiteral("BETA.TXT"),
+                           QStringLiteral("DELTA.DOC"), QStringLiteral("GAMMA.ZIP")};
+        QTest::newRow("closed box keeps")
+            << QList<A>{A::Cancel, A::Yes, A::Yes, A::Cancel} << 4
+            << QStringList{QStringLiteral("ALPHA.ZIP"), QStringLiteral("GAMMA.ZIP")};
+    }
+
+    void deletionAnswers()
+    {
+        QFETCH(QList<RunAnswer>, answers);
+        QFETCH(int, questions);
+        QFETCH(QStringList, left);
+        ScriptedRun run;
+        run.answers = answers;
+        DeletionOptions options;
+        options.areas = {1};
+        options.promptFirst = true;
+        options.deleteFromDisk = true;
+        const DeletionResult result = RunDeletion(options, run);
+        QVERIFY(!run.unexpected);
+        QCOMPARE(run.asked.size(), questions);
+        QCOMPARE(run.asked.first(), QStringLiteral("Delete file ALPHA.ZIP from file area #1?"));
+        QCOMPARE(namesIn(1), left);
+        QCOMPARE(result.deleted, long(4 - left.size()));
+        QCOMPARE(run.names(RunOutcome::Done).size(), 4 - left.size());
+        // The files went with their records; the kept ones stay.
+        for (const char* name : {"ALPHA.ZIP", "BETA.TXT", "DELTA.DOC", "GAMMA.ZIP"})
+            QCOMPARE(m_bbs->fileOnDisk(1, QString::fromLatin1(name)),
+                     left.contains(QString::fromLatin1(name)));
+        QCOMPARE(namesIn(2).size(), 3);
+    }
+
+    void deletionStop_data()
+    {
+        QTest::addColumn<RunAnswer>("stopAnswer");
+        QTest::addColumn<int>("left");
+        QTest::newRow("stop") << RunAnswer::Yes << 2;
+        QTest::newRow("go on") << RunAnswer::No << 0;
+    }
+
+    void deletionStop()
+    {
+        QFETCH(RunAnswer, stopAnswer);
+        QFETCH(int, left);
+        ScriptedRun run;
+        run.answers = {stopAnswer};
+        run.stopAtCall = 1; // after the second record
+        DeletionOptions options;
+        options.areas = {1};
+        const DeletionResult result = RunDeletion(options, run);
+        QVERIFY(!run.unexpected);
+        QCOMPARE(run.asked, QStringList{QStringLiteral("Some Files have already been deleted.\r\r"
+                                                       "Stop File Deletion Process?")});
+        QCOMPARE(result.stopped, stopAnswer == RunAnswer::Yes);
+        QCOMPARE(namesIn(1).size(), left);
+        // Only the records were deleted, not their files.
+        QVERIFY(m_bbs->fileOnDisk(1, QStringLiteral("ALPHA.ZIP")));
+    }
+
+    void moveFailedCopyKeepsRecord()
+    {
+        const QMap<QString, QByteArray> before = state();
+        ScriptedRun run;
+        run.failCopyOf = QStringLiteral("THREE.ZIP");
+        MoveOptions options;
+        options.from = 2;
+        options.to = 3;
+        options.moveFiles = true;
+        options.sourceTotal = 3;
+        const MoveResult result = RunMove(options, run);
+        QVERIFY(!run.unexpected);
+        // The copy was tried and failed: the fault really happened.
+        QCOMPARE(run.warnings.size(), 1);
+        QVERIFY(result.notMoved);
+        QCOMPARE(run.names(RunOutcome::Failed), QStringList{QStringLiteral("THREE.ZIP")});
+        QCOMPARE(run.names(RunOutcome::Done),
+                 (QStringList{QStringLiteral("ONE.ZIP"), QStringLiteral("TWO.TXT")}));
+        QCOMPARE(run.infos, QStringList{QStringLiteral(
+                                "Some files and their associated records were not "
+                                "moved because the files could not be found on disk.")});
+        QCOMPARE(namesIn(2), QStringList{QStringLiteral("THREE.ZIP")});
+        // The record that stayed is byte for byte what it was, and its file too.
+        const QMap<QString, QByteArray> after = state();
+        QCOMPARE(after.value(QStringLiteral("rec 2 THREE.ZIP")),
+                 before.value(QStringLiteral("rec 2 THREE.ZIP")));
+        QCOMPARE(after.value(QStringLiteral("file 2 THREE.ZIP")), QByteArray("THREE.ZIP content"));
+        QVERIFY(!after.contains(QStringLiteral("file 3 THREE.ZIP")));
+        QCOMPARE(after.value(QStringLiteral("file 3 ONE.ZIP")), QByteArray("ONE.ZIP content"));
+    }
+
+    void dryRunsChangeNothing_data()
+    {
+        QTest::addColumn<bool>("deletion");
+        QTest::newRow("deletion") << true;
+        QTest::newRow("move") << false;
+    }
+
+    void dryRunsChangeNothing()
+    {
+        QFETCH(bool, deletion);
+        const QMap<QString, QByteArray> before = state();
+        auto runOnce = [&](bool dryRun, ScriptedRun& run) {
+            if (deletion) {
+                DeletionOptions options;
+                options.areas = {1, 2, 3};
+                options.deleteFromDisk = true;
+                options.dryRun = dryRun;
+                RunDeletion(options, run);
+            } else {
+                MoveOptions options;
+                options.from = 1;
+                options.to = 3;
+                options.moveFiles = true;
+                options.dryRun = dryRun;
+                options.sourceTotal = 4;
+                RunMove(options, run);
+            }
+        };
+        ScriptedRun dry;
+        runOnce(true, dry);
+        QVERIFY(!dry.unexpected);
+        QVERIFY(dry.copied.isEmpty());
+        QCOMPARE(state(), before);
+        const QStringList planned = dry.names(RunOutcome::Planned);
+        QCOMPARE(planned.size(), deletion ? 7 : 4);
+        QVERIFY(dry.names(RunOutcome::Done).isEmpty());
+        // The same run for real does what the dry run planned.
+        ScriptedRun real;
+        runOnce(false, real);
+        QCOMPARE(real.names(RunOutcome::Done), planned);
+        QVERIFY(state() != before);
+    }
+};
+
+VT_TEST_MAIN(TestRuns)
+#include "test_runs.moc"
