@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QTimeZone>
 
+#include <algorithm>
+
 QString DatePicture = QStringLiteral("MM/dd/yy");
 QString TimePicture = QStringLiteral("hh:mm");
 
@@ -58,44 +60,54 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
 // its buffer is the one failure left, shown by the platform's error name.
 enum class FormatError { None, InsufficientBuffer };
 
-void AppendTwoDigits(QString& out, int value)
+// Two digits of `value` at `out`; returns the position after them.
+char16_t* PutTwoDigits(char16_t* out, int value)
 {
-    out += QChar(u'0' + (value / 10) % 10);
-    out += QChar(u'0' + value % 10);
+    out[0] = char16_t(u'0' + (value / 10) % 10);
+    out[1] = char16_t(u'0' + value % 10);
+    return out + 2;
 }
 
 // The picture formatter: MM dd yy hh mm ss, every other character copied.
 // Hours are always on the 24-hour clock. The result must fit the 16-byte
-// buffer with its NUL, as the platform's formatter would require.
+// buffer with its NUL, as the platform's formatter would require. The
+// characters are put into a buffer on the stack: a list line formats a date
+// and a time per record, and the result string is the one allocation.
 FormatError FormatPicture(const SystemTime& st, const QString& picture, QString& out)
 {
-    const QString pic = picture.left(kPictureBuffer - 1);
-    out.clear();
-    for (qsizetype i = 0; i < pic.size(); ++i) {
-        const QChar c = pic.at(i);
-        const bool pair = i + 1 < pic.size() && pic.at(i + 1) == c;
+    const qsizetype size = std::min(picture.size(), kPictureBuffer - 1);
+    const char16_t* pic = reinterpret_cast<const char16_t*>(picture.constData());
+    // Every picture character makes one result character at most (a pair
+    // makes two digits), so the buffer cannot overflow.
+    char16_t buffer[kPictureBuffer];
+    char16_t* at = buffer;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = pic[i];
+        const bool pair = i + 1 < size && pic[i + 1] == c;
         if (pair && c == u'M')
-            AppendTwoDigits(out, st.month);
+            at = PutTwoDigits(at, st.month);
         else if (pair && c == u'd')
-            AppendTwoDigits(out, st.day);
+            at = PutTwoDigits(at, st.day);
         else if (pair && c == u'y')
-            AppendTwoDigits(out, st.year % 100);
+            at = PutTwoDigits(at, st.year % 100);
         else if (pair && c == u'h')
-            AppendTwoDigits(out, st.hour);
+            at = PutTwoDigits(at, st.hour);
         else if (pair && c == u'm')
-            AppendTwoDigits(out, st.minute);
+            at = PutTwoDigits(at, st.minute);
         else if (pair && c == u's')
-            AppendTwoDigits(out, st.second);
+            at = PutTwoDigits(at, st.second);
         else {
-            out += c;
+            *at++ = c;
             continue;
         }
         ++i;
     }
-    if (out.size() > kPictureBuffer - 1) {
+    const qsizetype length = at - buffer;
+    if (length > kPictureBuffer - 1) {
         out.clear();
         return FormatError::InsufficientBuffer;
     }
+    out = QString(reinterpret_cast<const QChar*>(buffer), length);
     return FormatError::None;
 }
 

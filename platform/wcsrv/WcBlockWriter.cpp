@@ -54,13 +54,8 @@ BlockWriter::~BlockWriter()
 
 bool BlockWriter::Append(const char* p, std::size_t n)
 {
-    if (m_finished)
+    if (m_finished || m_failed.load(std::memory_order_acquire))
         return false;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        if (m_failed)
-            return false;
-    }
     // Blocks are filled to the last byte: the thread gets few, large writes.
     while (n > 0) {
         const std::size_t part = std::min(n, kBlockBytes - m_filled);
@@ -134,8 +129,8 @@ void BlockWriter::Run()
 void BlockWriter::NoteStored(const Block& block, bool ok)
 {
     if (!ok)
-        m_failed = true;
-    else if (!m_failed)
+        m_failed.store(true, std::memory_order_release);
+    else if (!m_failed.load(std::memory_order_relaxed))
         m_stored = block.offset + off_t(block.size);
 }
 
@@ -159,11 +154,7 @@ bool BlockWriter::Finish()
 {
     if (!m_finished) {
         m_finished = true;
-        bool failed;
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            failed = m_failed;
-        }
+        const bool failed = m_failed.load(std::memory_order_acquire);
         if (m_filled > 0 && !failed) {
             const Block last{m_current, m_filled, m_accepted - off_t(m_filled)};
             std::unique_lock<std::mutex> lock(m_lock);

@@ -5,6 +5,7 @@
 // thread: their one block is stored when the file is finished.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -77,7 +78,9 @@ private:
     std::condition_variable m_changed;
     std::deque<Block> m_queue; // full blocks not yet stored
     bool m_busy[kBlocks] = {}; // filled or queued, not yet stored
-    bool m_failed = false;
+    // Set under the lock; read without it by Append, once per write, so a
+    // write does not wait on the thread's lock while a block is stored.
+    std::atomic<bool> m_failed{false};
     off_t m_stored = 0; // contiguous bytes from offset 0 stored without failure
     bool m_stop = false;
     std::thread m_thread; // started with the first full block

@@ -236,7 +236,12 @@ sqlite3* OpenDatabase(const std::string& home, bool create, std::string& error)
         return nullptr;
     }
     sqlite3* db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    // No mutex of SQLite's own: each connection is used by one thread at a
+    // time (the library calls it under the library lock, the admin tool from
+    // the thread that made it), and a mutex taken on every column read costs
+    // a fifth of a walk.
+    const int flags =
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
@@ -244,7 +249,10 @@ sqlite3* OpenDatabase(const std::string& home, bool create, std::string& error)
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     // WAL lets the BBS and the admin tool read while one of them writes.
-    if (!Exec(db, "PRAGMA journal_mode=WAL") || !Exec(db, "PRAGMA synchronous=NORMAL")) {
+    // Reads of the database file go through a memory map (up to 1 GiB):
+    // pages are used in place instead of being copied into SQLite's cache.
+    if (!Exec(db, "PRAGMA journal_mode=WAL") || !Exec(db, "PRAGMA synchronous=NORMAL") ||
+        !Exec(db, "PRAGMA mmap_size=1073741824")) {
         error = "cannot open " + path + ": " + sqlite3_errmsg(db);
         sqlite3_close(db);
         return nullptr;

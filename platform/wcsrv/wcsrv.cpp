@@ -125,6 +125,27 @@ bool EndCollecting(OpenFile& f)
     return ok;
 }
 
+// Reserves disk space for a collecting handle up to at least `end`. The
+// reservation grows with the file (doubling, from one block up to 64
+// blocks at a time), so a large copy asks the file system a few dozen
+// times instead of once per block. Near a full disk, where the large step
+// does not fit, exactly what is needed is tried before giving up.
+bool Reserve(OpenFile& f, off_t end)
+{
+    constexpr off_t kBlock = off_t(wcsrv::BlockWriter::kBlockBytes);
+    const off_t needed = end - f.reserved;
+    const off_t step = std::max(needed, std::clamp<off_t>(f.reserved, kBlock, 64 * kBlock));
+    for (const off_t size : {step, needed}) {
+        if (::fallocate(f.fd, FALLOC_FL_KEEP_SIZE, f.reserved, size) == 0) {
+            f.reserved += size;
+            return true;
+        }
+        if (size == needed)
+            break;
+    }
+    return false;
+}
+
 void CloseFile(OpenFile& f)
 {
     EndCollecting(f);
@@ -1349,12 +1370,8 @@ bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* 
     const auto* p = static_cast<const char*>(buffer);
     if (f->writer) {
         const off_t end = f->writer->Accepted() + off_t(count);
-        if (end > f->reserved) {
-            const off_t step =
-                std::max<off_t>(end - f->reserved, off_t(wcsrv::BlockWriter::kBlockBytes));
-            if (::fallocate(f->fd, FALLOC_FL_KEEP_SIZE, f->reserved, step) == 0) {
-                f->reserved += step;
-            } else if (!EndCollecting(*f)) {
+        if (end > f->reserved && !Reserve(*f, end)) {
+            if (!EndCollecting(*f)) {
                 // No space to reserve: what was collected is written now, so
                 // a failure shows at this call.
                 return Fail(uint32_t(WC_ACCESS_DENIED), false);

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,6 +159,8 @@ private slots:
     void nonRegularFilesRefused();
     void writeBehindFailureShowsAtClose_data();
     void writeBehindFailureShowsAtClose();
+    void reservedSpaceGivenBack_data();
+    void reservedSpaceGivenBack();
     void deleteContextStoresOpenWrites();
     void userWalkFollowsPosition();
     void updateActsOnRecordReadAs_data();
@@ -363,6 +366,70 @@ void TestWcsrvReliability::writeBehindFailureShowsAtClose()
     const qsizetype stored = qsizetype(failBlock - 1) << 20;
     QCOMPARE(onDisk.size(), stored);
     QVERIFY(onDisk == data.left(stored));
+}
+
+// Disk space is reserved ahead of the write-behind in steps that grow with
+// the file. While the file is written its length never runs ahead of the
+// bytes written, and at the close every reserved byte beyond the end is
+// given back, also when a block failed and the file was cut back.
+void TestWcsrvReliability::reservedSpaceGivenBack_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("failBlock");
+    const int mib = 1 << 20;
+    QTest::newRow("small file") << 100000 << 0;
+    QTest::newRow("twenty blocks") << 20 * mib + 77 << 0;
+    QTest::newRow("third of twenty blocks fails") << 20 * mib + 77 << 3;
+}
+
+void TestWcsrvReliability::reservedSpaceGivenBack()
+{
+    QFETCH(int, size);
+    QFETCH(int, failBlock);
+    Rig rig;
+    QVERIFY(rig.login->ok());
+    {
+        // Without reservations on this file system there is nothing to give back.
+        const QString probe = rig.file(8, QStringLiteral("PROBE.BIN"));
+        const int fd = ::open(QFile::encodeName(probe).constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        const bool reserves = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, 1 << 20) == 0;
+        ::close(fd);
+        QFile::remove(probe);
+        if (!reserves)
+            QSKIP("the file system reserves no space");
+    }
+    const QByteArray data = Pattern(size);
+    WcFaultFailBlock(failBlock);
+    const WcHandle h =
+        WcCreateFile("wc:\\file\\area(8)\\RESERVE.BIN", WC_GENERIC_WRITE, 0, WC_CREATE_ALWAYS);
+    QVERIFY(h > 0);
+    const QByteArray path = QFile::encodeName(rig.file(8, QStringLiteral("RESERVE.BIN")));
+    off_t mostAhead = 0; // reserved bytes beyond the length, at most
+    bool wrote = true;
+    for (qsizetype off = 0; off < data.size() && wrote; off += 4096) {
+        const uint32_t n = uint32_t(std::min<qsizetype>(4096, data.size() - off));
+        uint32_t done = 0;
+        wrote = WcWriteFile(h, data.constData() + off, n, &done) && done == n;
+        struct stat sb {
+        };
+        QCOMPARE(::stat(path.constData(), &sb), 0);
+        QVERIFY(sb.st_size <= off + n); // never longer than what was written
+        mostAhead = std::max<off_t>(mostAhead, off_t(sb.st_blocks) * 512 - sb.st_size);
+    }
+    // The reservation really ran ahead of the file.
+    QVERIFY2(mostAhead >= (1 << 20) / 2, qPrintable(QString::number(mostAhead)));
+    const bool closed = WcCloseHandle(h);
+    QCOMPARE(wrote && closed, failBlock == 0);
+    const qsizetype expected = failBlock == 0 ? size : qsizetype(failBlock - 1) << 20;
+    QCOMPARE(ReadAll(rig.file(8, QStringLiteral("RESERVE.BIN"))), data.left(expected));
+    struct stat sb {
+    };
+    QCOMPARE(::stat(path.constData(), &sb), 0);
+    // Allocated space: the bytes rounded up to whole blocks, and a little
+    // for the file system's own bookkeeping.
+    QVERIFY2(off_t(sb.st_blocks) * 512 <= ((expected + 4095) & ~qsizetype(4095)) + 64 * 1024,
+             qPrintable(QString::number(off_t(sb.st_blocks) * 512)));
 }
 
 void TestWcsrvReliability::deleteContextStoresOpenWrites()
