@@ -1,4 +1,5 @@
 #include "filter/Matching.h"
+#include "common/ReadFailures.h"
 
 #include "filter/DateTime.h"
 #include "filter/SearchRecord.h"
@@ -120,7 +121,8 @@ bool ServerFileExists(const FileRec& r)
     std::memcpy(name, r.Name, n);
     name[n] = '\0';
     const QByteArray path = ServerFilePathBytes(r.Area, name);
-    return WcExistFile(path.constData());
+    // A failed check is not a missing file: it is noted for the run.
+    return WcExistFile(path.constData()) || NoteReadFailure();
 }
 
 } // namespace
@@ -190,6 +192,6 @@ bool MatchesFilter(const FileRec& rec)
 {
     FullFileRec full;
     if (!GetFullFileRec(&rec, &full))
-        return false;
+        return NoteReadFailure();
     return MatchesSearchRecord(CurrentSearchRecord, full, ServerFileExists);
 }

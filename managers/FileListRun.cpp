@@ -2,6 +2,7 @@
 
 #include "common/AreaLines.h"
 #include "common/FileUtils.h"
+#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/DateTime.h"
 #include "filter/Matching.h"
@@ -140,6 +141,7 @@ bool RemoveOldFileList(const QString& path, RunDelegate& run)
 FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
 {
     FileListResult result;
+    TakeReadFailure(); // only this run's failures count
     auto counted = [&](long count, bool areaDone) {
         if (options.counted)
             options.counted(count, result.total, areaDone);
@@ -159,11 +161,11 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
         FileAreaRec areaRec{};
         FileRec rec{};
         uint32_t at = 0;
-        bool listed = GetFileArea(area, &areaRec);
+        bool listed = GetFileArea(area, &areaRec) || NoteReadFailure();
         if (listed) {
             if (options.areaBegun)
                 options.areaBegun(area);
-            listed = SearchFileRecByAreaName(area, "", &rec, &at);
+            listed = SearchFileRecByAreaName(area, "", &rec, &at) || NoteReadFailure();
         }
         if (listed) {
             while (rec.Area == area) {
@@ -180,8 +182,10 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
                     AppendFileListLine(block, rec);
                     block.append("\r\n", 2);
                 }
-                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
+                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at)) {
+                    NoteReadFailure();
                     break;
+                }
             }
             counted(count, true);
             AppendLine(block, QByteArray(kLineWidth, '-'));
@@ -198,5 +202,9 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
         run.SetPosition(++position);
         block.clear();
     }
+    // A server read that failed left records out of the list: it is shown,
+    // never a silently short list.
+    if (const uint32_t code = TakeReadFailure())
+        run.ServerError(code);
     return result;
 }
