@@ -1,5 +1,7 @@
 #include "app/TFileMgr.h"
 
+#include "app/FilteredListingRun.h"
+#include "app/RecordRun.h"
 #include "app/TAbout.h"
 #include "app/THelpViewer.h"
 #include "archive/DescriptionImport.h"
@@ -11,6 +13,7 @@
 #include "common/Launch.h"
 #include "common/Text.h"
 #include "common/VtApplication.h"
+#include "common/WindowRunDelegate.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "config/TSetupDlg.h"
@@ -926,27 +929,20 @@ void TFileMgr::b_freshenClick()
     // happened: the records after it are not written and the panel keeps its
     // edits and "&Update".
     const QList<int> rows = FileListBox->SelectedRows();
+    RecordRunOptions options;
     for (int row : rows) {
         // Edits typed into the panel go into the record it shows, or into
         // every line of a multi-selection; never into one other line.
         if (RecordChanged && rows.size() == 1 && row != ShownItemIndex)
             continue;
-        FullFileRec full{};
-        if (!ReadRecordOfLine(row, full))
-            continue;
-        const QString name = RecText(full.Rec.Name);
-        if (RecordChanged) {
-            const QString status = QStringLiteral("Updating File [") + name + u']';
-            SetStatusText(status);
-            if (StorePanelChanges(full))
-                SetStatusText(status);
-            else
-                ShowWarning(QStringLiteral("Could not update file record: ") + name);
-        } else {
-            SetStatusText(QStringLiteral("Freshening File [") + name + u']');
-            FreshenRecord(full);
-        }
+        const Entry entry = EntryOfListLine(row);
+        options.entries.append({entry.area, entry.name});
     }
+    if (RecordChanged)
+        options.edits = [this](FullFileRec& full) { PanelChangesInto(full); };
+    WindowRunDelegate delegate(
+        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
+    RunRecordChanges(options, delegate);
     ClearRecordPanel();
     FileListBox->SetItemIndex(remembered);
     if (FileListBox->Selected(remembered)) {
@@ -966,7 +962,11 @@ void TFileMgr::b_freshenClick()
 
 bool TFileMgr::StorePanelChanges(const FullFileRec& given)
 {
-    FullFileRec full = given;
+    return UpdateOneRecord(given, [this](FullFileRec& full) { PanelChangesInto(full); });
+}
+
+void TFileMgr::PanelChangesInto(FullFileRec& full)
+{
     FileRec& r = full.Rec;
     auto number = [](const QLineEdit* edit, int32_t& field) {
         // Not digits: left unchanged. Digits beyond the 32-bit range: the
@@ -1034,32 +1034,13 @@ bool TFileMgr::StorePanelChanges(const FullFileRec& given)
                 SetRecText(full.LongDescription[i], QString());
         }
     }
-    return UpdateFullFileRec(&full);
 }
 
 bool TFileMgr::FreshenRecord(const FullFileRec& given)
 {
-    FullFileRec full = given;
-    const QByteArray path = ServerFilePathBytes(full.Rec.Area, full.Rec.Name);
-    if (!WcExistFile(path.constData())) {
-        ShowWarning(QStringLiteral("File Not Found! Can not Freshen."));
-        return false;
-    }
-    const WcHandle handle =
-        WcCreateFile(path.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
-    bool stored = false;
-    FILETIME utc{};
-    FILETIME local{};
-    if (WcGetFileTime(handle, &utc) && FileTimeToLocal(utc, local)) {
-        full.Rec.FileTime = local;
-        full.Rec.Size = int32_t(WcGetFileSize(handle));
-        stored = UpdateFullFileRec(&full);
-        if (!stored)
-            ShowWarning(QStringLiteral("Error! Could not Freshen."));
-    }
-    if (handle > 0)
-        WcCloseHandle(handle);
-    return stored;
+    WindowRunDelegate delegate(
+        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
+    return FreshenOneRecord(given, delegate);
 }
 
 // ------------------------------------------------------- filtered listing
@@ -1079,95 +1060,63 @@ void TFileMgr::ListFilteredFiles()
         cb_FileFilter->setChecked(false);
         return;
     }
-    QList<int> areas;
-    if (CurrentSearchRecord.AreaCriterion != 0) {
-        areas << CurrentSearchRecord.AreaCriterion;
-    } else {
-        for (int i = 0; i < AreaListBox->count(); ++i)
-            areas << AreaNumberOfLine(AreaListBox->itemText(i));
-    }
+    QList<int> shown;
+    for (int i = 0; i < AreaListBox->count(); ++i)
+        shown << AreaNumberOfLine(AreaListBox->itemText(i));
+    FilteredListingOptions options;
+    options.areas = FilteredListingAreas(shown);
     ClearRecordPanel();
     FileListModel* model = FileListBox->Lines();
     const quint64 generation = ++m_listGeneration;
     model->Clear();
 
+    // The walk stops when the check box is cleared, the list is rebuilt (an
+    // area change, a new search) or the window goes away.
     QPointer<TFileMgr> self(this);
-    QString status;
+    class ListingDelegate : public WindowRunDelegate
+    {
+    public:
+        ListingDelegate(TFileMgr* window, quint64 generation)
+            : WindowRunDelegate(
+                  nullptr,
+                  [window](const QString& text) {
+                      window->StatusPanel0->setText(text);
+                      window->StatusBar1->repaint();
+                  },
+                  nullptr),
+              m_window(window), m_generation(generation)
+        {
+        }
+        bool StopRequested() override
+        {
+            WindowRunDelegate::StopRequested();
+            return !m_window || !m_window->cb_FileFilter->isChecked() ||
+                   m_window->m_listGeneration != m_generation;
+        }
+
+    private:
+        QPointer<TFileMgr> m_window;
+        quint64 m_generation;
+    } delegate(this, generation);
+
     QStringList found; // lines found since the list was last extended
-    QElapsedTimer sinceEvents;
-    QElapsedTimer sinceDraw;
-    QElapsedTimer sinceLines;
-    sinceEvents.start();
-    sinceDraw.start();
-    sinceLines.start();
-    bool stopped = false;
-
-    // Status marks are kept exactly as written but drawn at most 25 times a
-    // second: drawing the bar per record would cost more than the search.
-    auto drawStatus = [&]() {
-        StatusPanel0->setText(status);
-        StatusBar1->repaint();
-        sinceDraw.restart();
-    };
-
-    for (int area : std::as_const(areas)) {
+    FilteredListingSink sink;
+    sink.areaStarted = [this](int area) {
         f_Area->setText(QString::number(area));
         f_Area->repaint();
-        FileAreaRec areaRec{};
-        if (!GetFileArea(area, &areaRec))
-            continue;
-        status = QStringLiteral("Searching ");
-        drawStatus();
-        int counter = 0;
-        FileRec rec{};
-        uint32_t position = 0;
-        if (!SearchFileRecByAreaName(area, "", &rec, &position))
-            continue;
-        while (rec.Area == area) {
-            status += u'|';
-            if (++counter > 200)
-                status = QStringLiteral("Searching ");
-            if (sinceDraw.elapsed() >= 40)
-                drawStatus();
-            if (MatchesFilter(rec))
-                found << AreaLinePrefix(rec.Area) + RecText(rec.Name);
-            if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
-                break;
-            // Pending events are processed once 15 ms have passed rather than
-            // after every record: the window repaints and takes clicks just as
-            // well, and the search keeps its speed. The check box is read
-            // after every record all the same.
-            if (sinceEvents.elapsed() >= 15) {
-                // Found lines join the list four times a second: the list
-                // lays out all its lines after each extension, which would
-                // cost more than the search if done every 15 ms.
-                if (sinceLines.elapsed() >= 250) {
-                    model->AppendLines(found);
-                    found.clear();
-                    sinceLines.restart();
-                }
-                QApplication::processEvents();
-                sinceEvents.restart();
-                if (!self)
-                    return;
-            }
-            if (!cb_FileFilter->isChecked() || m_listGeneration != generation) {
-                stopped = true;
-                break;
-            }
-        }
-        if (stopped)
-            break;
-    }
-    if (stopped) {
+    };
+    sink.found = [&found](const FileRec&, const QString& line) { found << line; };
+    sink.flush = [&found, model]() {
+        model->AppendLines(found);
+        found.clear();
+    };
+    if (RunFilteredListing(options, delegate, sink) == FilteredListingResult::Stopped) {
         // The lines found so far stay, unless the list was rebuilt meanwhile
-        // (an area change, a new search).
-        if (m_listGeneration == generation)
+        // (an area change, a new search) or the window is gone.
+        if (self && m_listGeneration == generation)
             model->AppendLines(found);
         return;
     }
-    model->AppendLines(found);
-    drawStatus();
     FilesInArea->setText(QString::number(FileListBox->Count()));
     L_FileInArea->setText(QStringLiteral("Total Files Found:"));
     if (FileListBox->Count() > 0)

@@ -1,8 +1,14 @@
 // The commands of vtfilemgr-cli, in the order --help lists them.
 #include "cli/CliCommand.h"
 
+std::unique_ptr<CliCommand> MakeListCommand();
+std::unique_ptr<CliCommand> MakeFreshenCommand();
+
 const std::vector<CliCommandFactory>& CliCommands()
 {
-    static const std::vector<CliCommandFactory> commands = {};
+    static const std::vector<CliCommandFactory> commands = {
+        MakeListCommand,
+        MakeFreshenCommand,
+    };
     return commands;
 }
