@@ -60,7 +60,7 @@ FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
             // after every record: a window repaints and takes clicks just as
             // well, and the search keeps its speed. A stop can only be asked
             // for during that turn.
-            if (sinceEvents.elapsed() >= 15) {
+            if (sinceEvents.elapsed() >= options.turnIntervalMs) {
                 // Found lines join the list four times a second: the list
                 // lays out all its lines after each extension, which would
                 // cost more than the search if done every 15 ms.

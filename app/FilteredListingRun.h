@@ -18,6 +18,9 @@ struct FilteredListingOptions {
     QList<int> areas;
     // False: every record is listed (the command line without --filter).
     bool applyFilter = true;
+    // How often the front end gets its turn (and is asked for a stop);
+    // 0 after every record.
+    int turnIntervalMs = 15;
 };
 
 struct FilteredListingSink {
@@ -38,7 +41,7 @@ QList<int> FilteredListingAreas(const QList<int>& shown);
 
 // Walks the areas. Status marks ("Searching " and a bar per record) go to
 // the delegate at most 25 times a second and once at the end; the delegate
-// is asked for a stop every 15 ms. On a stop the lines found since the last
+// is asked for a stop every turnIntervalMs. On a stop the lines found since the last
 // flush are not flushed: the caller decides whether they still belong.
 FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
                                          RunDelegate& delegate, const FilteredListingSink& sink);
