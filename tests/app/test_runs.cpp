@@ -1,9 +1,11 @@
 // The main window's runs without the window: the filtered listing's walk,
 // freshen and update of chosen records, through a scripted delegate.
+#include "app/DropFilesRun.h"
 #include "app/FilteredListingRun.h"
 #include "app/RecordRun.h"
 #include "common/Text.h"
 #include "filter/SearchRecord.h"
+#include "server/ServerFileCopy.h"
 #include "server/ServerPath.h"
 #include "tests/support/TestSupport.h"
 
@@ -26,7 +28,8 @@ public:
     QList<RunItem> items;
     int stopAtCall = -1;
     int stopCalls = 0;
-    bool copyFails = false;
+    int copyFailsAt = -1; // the copy (1 = first) that fails; the others copy
+    int copies = 0;
 
     RunAnswer Ask(const QString& text, bool) override
     {
@@ -40,7 +43,19 @@ public:
     void SetPosition(qint64) override {}
     void Status(const QString& text) override { statuses << text; }
     void Item(const RunItem& item) override { items << item; }
-    bool Copy(const QString&, const QString&, const QString&) override { return !copyFails; }
+    bool Copy(const QString& source, const QString& destination, const QString& caption) override
+    {
+        if (++copies == copyFailsAt) {
+            Warn(QStringLiteral("Error Writing: ") + destination);
+            return false;
+        }
+        struct Observer : CopyObserver {
+            ScriptedDelegate& run;
+            explicit Observer(ScriptedDelegate& r) : run(r) {}
+            void Warn(const QString& text) override { run.Warn(text); }
+        } observer(*this);
+        return CopyServerFileWith(source, destination, caption, observer);
+    }
     bool StopRequested() override { return ++stopCalls == stopAtCall; }
 
     int count(RunOutcome outcome) const
@@ -91,6 +106,7 @@ private slots:
     void freshenSeveral();
     void freshenDryRunChangesNothing();
     void updateAppliesEdits();
+    void dropStopsAtFailingCopy();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -247,6 +263,40 @@ void TestRuns::updateAppliesEdits()
     QCOMPARE(RecText(Read(1, "A.ZIP").Rec.Description), QString());
     QCOMPARE(delegate.statuses, (QStringList{"Updating File [B.ZIP]", "Updating File [B.ZIP]",
                                              "Updating File [E.ZIP]", "Updating File [E.ZIP]"}));
+}
+
+void TestRuns::dropStopsAtFailingCopy()
+{
+    QTemporaryDir disk;
+    QStringList paths;
+    for (const char* name : {"new1.zip", "new2.zip", "new3.zip"}) {
+        QFile file(disk.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(100 + int(paths.size()), 'x'));
+        paths << file.fileName();
+    }
+    const auto before = Snapshot();
+    DropFilesOptions options;
+    options.area = 3;
+    options.paths = paths;
+    QStringList added;
+    options.added = [&added](const QString& name) { added << name; };
+    ScriptedDelegate delegate;
+    delegate.copyFailsAt = 2;
+    QCOMPARE(RunDropFiles(options, delegate), 1);
+    // The first file is in with its record, freshened from the copy; the
+    // second copy failed, which ends the drop: the third is never copied.
+    QCOMPARE(added, QStringList{"NEW1.ZIP"});
+    QCOMPARE(delegate.copies, 2);
+    QCOMPARE(delegate.warnings, (QStringList{"Error Writing: " + ServerFilePath(3, "NEW2.ZIP"),
+                                             "Error copying file to filearea path"}));
+    QCOMPARE(Read(3, "NEW1.ZIP").Rec.Size, 100);
+    QVERIFY(!m_bbs->fileOnDisk(3, "NEW2.ZIP"));
+    QVERIFY(!m_bbs->fileOnDisk(3, "NEW3.ZIP"));
+    // Every other record is as it was, byte for byte.
+    auto after = Snapshot();
+    QCOMPARE(int(after.erase(QStringLiteral("3:NEW1.ZIP"))), 1);
+    QVERIFY(after == before);
 }
 
 VT_TEST_MAIN(TestRuns)
