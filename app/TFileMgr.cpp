@@ -1,5 +1,10 @@
 #include "app/TFileMgr.h"
 
+#include "app/DeleteFilesRun.h"
+#include "app/DropFilesRun.h"
+#include "app/FilteredListingRun.h"
+#include "app/MoveFilesRun.h"
+#include "app/RecordRun.h"
 #include "app/TAbout.h"
 #include "app/THelpViewer.h"
 #include "archive/DescriptionImport.h"
@@ -11,6 +16,7 @@
 #include "common/Launch.h"
 #include "common/Text.h"
 #include "common/VtApplication.h"
+#include "common/WindowRunDelegate.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "config/TSetupDlg.h"
@@ -923,27 +929,20 @@ void TFileMgr::b_freshenClick()
     // happened: the records after it are not written and the panel keeps its
     // edits and "&Update".
     const QList<int> rows = FileListBox->SelectedRows();
+    RecordRunOptions options;
     for (int row : rows) {
         // Edits typed into the panel go into the record it shows, or into
         // every line of a multi-selection; never into one other line.
         if (RecordChanged && rows.size() == 1 && row != ShownItemIndex)
             continue;
-        FullFileRec full{};
-        if (!ReadRecordOfLine(row, full))
-            continue;
-        const QString name = RecText(full.Rec.Name);
-        if (RecordChanged) {
-            const QString status = QStringLiteral("Updating File [") + name + u']';
-            SetStatusText(status);
-            if (StorePanelChanges(full))
-                SetStatusText(status);
-            else
-                ShowWarning(QStringLiteral("Could not update file record: ") + name);
-        } else {
-            SetStatusText(QStringLiteral("Freshening File [") + name + u']');
-            FreshenRecord(full);
-        }
+        const Entry entry = EntryOfListLine(row);
+        options.entries.append({entry.area, entry.name});
     }
+    if (RecordChanged)
+        options.edits = [this](FullFileRec& full) { PanelChangesInto(full); };
+    WindowRunDelegate delegate(
+        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
+    RunRecordChanges(options, delegate);
     ClearRecordPanel();
     FileListBox->SetItemIndex(remembered);
     if (FileListBox->Selected(remembered)) {
@@ -963,7 +962,11 @@ void TFileMgr::b_freshenClick()
 
 bool TFileMgr::StorePanelChanges(const FullFileRec& given)
 {
-    FullFileRec full = given;
+    return UpdateOneRecord(given, [this](FullFileRec& full) { PanelChangesInto(full); });
+}
+
+void TFileMgr::PanelChangesInto(FullFileRec& full)
+{
     FileRec& r = full.Rec;
     auto number = [](const QLineEdit* edit, int32_t& field) {
         // Not digits: left unchanged. Digits beyond the 32-bit range: the
@@ -1031,32 +1034,13 @@ bool TFileMgr::StorePanelChanges(const FullFileRec& given)
                 SetRecText(full.LongDescription[i], QString());
         }
     }
-    return UpdateFullFileRec(&full);
 }
 
 bool TFileMgr::FreshenRecord(const FullFileRec& given)
 {
-    FullFileRec full = given;
-    const QByteArray path = ServerFilePathBytes(full.Rec.Area, full.Rec.Name);
-    if (!WcExistFile(path.constData())) {
-        ShowWarning(QStringLiteral("File Not Found! Can not Freshen."));
-        return false;
-    }
-    const WcHandle handle =
-        WcCreateFile(path.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
-    bool stored = false;
-    FILETIME utc{};
-    FILETIME local{};
-    if (WcGetFileTime(handle, &utc) && FileTimeToLocal(utc, local)) {
-        full.Rec.FileTime = local;
-        full.Rec.Size = int32_t(WcGetFileSize(handle));
-        stored = UpdateFullFileRec(&full);
-        if (!stored)
-            ShowWarning(QStringLiteral("Error! Could not Freshen."));
-    }
-    if (handle > 0)
-        WcCloseHandle(handle);
-    return stored;
+    WindowRunDelegate delegate(
+        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
+    return FreshenOneRecord(given, delegate);
 }
 
 // ------------------------------------------------------- filtered listing
@@ -1076,95 +1060,63 @@ void TFileMgr::ListFilteredFiles()
         cb_FileFilter->setChecked(false);
         return;
     }
-    QList<int> areas;
-    if (CurrentSearchRecord.AreaCriterion != 0) {
-        areas << CurrentSearchRecord.AreaCriterion;
-    } else {
-        for (int i = 0; i < AreaListBox->count(); ++i)
-            areas << AreaNumberOfLine(AreaListBox->itemText(i));
-    }
+    QList<int> shown;
+    for (int i = 0; i < AreaListBox->count(); ++i)
+        shown << AreaNumberOfLine(AreaListBox->itemText(i));
+    FilteredListingOptions options;
+    options.areas = FilteredListingAreas(shown);
     ClearRecordPanel();
     FileListModel* model = FileListBox->Lines();
     const quint64 generation = ++m_listGeneration;
     model->Clear();
 
+    // The walk stops when the check box is cleared, the list is rebuilt (an
+    // area change, a new search) or the window goes away.
     QPointer<TFileMgr> self(this);
-    QString status;
+    class ListingDelegate : public WindowRunDelegate
+    {
+    public:
+        ListingDelegate(TFileMgr* window, quint64 generation)
+            : WindowRunDelegate(
+                  nullptr,
+                  [window](const QString& text) {
+                      window->StatusPanel0->setText(text);
+                      window->StatusBar1->repaint();
+                  },
+                  nullptr),
+              m_window(window), m_generation(generation)
+        {
+        }
+        bool StopRequested() override
+        {
+            WindowRunDelegate::StopRequested();
+            return !m_window || !m_window->cb_FileFilter->isChecked() ||
+                   m_window->m_listGeneration != m_generation;
+        }
+
+    private:
+        QPointer<TFileMgr> m_window;
+        quint64 m_generation;
+    } delegate(this, generation);
+
     QStringList found; // lines found since the list was last extended
-    QElapsedTimer sinceEvents;
-    QElapsedTimer sinceDraw;
-    QElapsedTimer sinceLines;
-    sinceEvents.start();
-    sinceDraw.start();
-    sinceLines.start();
-    bool stopped = false;
-
-    // Status marks are kept exactly as written but drawn at most 25 times a
-    // second: drawing the bar per record would cost more than the search.
-    auto drawStatus = [&]() {
-        StatusPanel0->setText(status);
-        StatusBar1->repaint();
-        sinceDraw.restart();
-    };
-
-    for (int area : std::as_const(areas)) {
+    FilteredListingSink sink;
+    sink.areaStarted = [this](int area) {
         f_Area->setText(QString::number(area));
         f_Area->repaint();
-        FileAreaRec areaRec{};
-        if (!GetFileArea(area, &areaRec))
-            continue;
-        status = QStringLiteral("Searching ");
-        drawStatus();
-        int counter = 0;
-        FileRec rec{};
-        uint32_t position = 0;
-        if (!SearchFileRecByAreaName(area, "", &rec, &position))
-            continue;
-        while (rec.Area == area) {
-            status += u'|';
-            if (++counter > 200)
-                status = QStringLiteral("Searching ");
-            if (sinceDraw.elapsed() >= 40)
-                drawStatus();
-            if (MatchesFilter(rec))
-                found << AreaLinePrefix(rec.Area) + RecText(rec.Name);
-            if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
-                break;
-            // Pending events are processed once 15 ms have passed rather than
-            // after every record: the window repaints and takes clicks just as
-            // well, and the search keeps its speed. The check box is read
-            // after every record all the same.
-            if (sinceEvents.elapsed() >= 15) {
-                // Found lines join the list four times a second: the list
-                // lays out all its lines after each extension, which would
-                // cost more than the search if done every 15 ms.
-                if (sinceLines.elapsed() >= 250) {
-                    model->AppendLines(found);
-                    found.clear();
-                    sinceLines.restart();
-                }
-                QApplication::processEvents();
-                sinceEvents.restart();
-                if (!self)
-                    return;
-            }
-            if (!cb_FileFilter->isChecked() || m_listGeneration != generation) {
-                stopped = true;
-                break;
-            }
-        }
-        if (stopped)
-            break;
-    }
-    if (stopped) {
+    };
+    sink.found = [&found](const FileRec&, const QString& line) { found << line; };
+    sink.flush = [&found, model]() {
+        model->AppendLines(found);
+        found.clear();
+    };
+    if (RunFilteredListing(options, delegate, sink) == FilteredListingResult::Stopped) {
         // The lines found so far stay, unless the list was rebuilt meanwhile
-        // (an area change, a new search).
-        if (m_listGeneration == generation)
+        // (an area change, a new search) or the window is gone.
+        if (self && m_listGeneration == generation)
             model->AppendLines(found);
         return;
     }
-    model->AppendLines(found);
-    drawStatus();
     FilesInArea->setText(QString::number(FileListBox->Count()));
     L_FileInArea->setText(QStringLiteral("Total Files Found:"));
     if (FileListBox->Count() > 0)
@@ -1176,123 +1128,6 @@ void TFileMgr::ListFilteredFiles()
 
 // ------------------------------------------------ file commands, dropping
 
-namespace
-{
-
-// What a server existence test found. An operation that failed for another
-// reason than a missing file (a busy or damaged server) is no proof that the
-// file is missing: moving a record alone on such an answer would part it
-// from its file.
-enum class Presence { Exists, Missing, Unknown };
-
-Presence PresenceOf(const QString& serverPath, unsigned& code)
-{
-    code = 0;
-    if (WcExistFile(ToBytes(serverPath).constData()))
-        return Presence::Exists;
-    code = WcGetLastError();
-    return code == WC_ITEM_NOT_FOUND ? Presence::Missing : Presence::Unknown;
-}
-
-// Compares two server files byte for byte, in copy-sized chunks. False when
-// either can't be read (`code` then holds the server's error); otherwise
-// `same` tells whether the contents are equal. Two areas may share one
-// folder, so the target path of a move can name the source file itself.
-bool SameServerContent(const QString& a, const QString& b, bool& same, unsigned& code)
-{
-    same = false;
-    code = 0;
-    const QByteArray pa = ToBytes(a);
-    const QByteArray pb = ToBytes(b);
-    const WcHandle ha =
-        WcCreateFile(pa.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
-    if (ha <= 0) {
-        code = WcGetLastError();
-        return false;
-    }
-    const WcHandle hb =
-        WcCreateFile(pb.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
-    if (hb <= 0) {
-        code = WcGetLastError();
-        WcCloseHandle(ha);
-        return false;
-    }
-    bool ok = true;
-    const uint32_t sa = WcGetFileSize(ha);
-    const uint32_t sb = WcGetFileSize(hb);
-    if (sa == 0xFFFFFFFFu || sb == 0xFFFFFFFFu) {
-        code = WcGetLastError();
-        ok = false;
-    } else if (sa == sb) {
-        char bufA[kCopyChunkSize];
-        char bufB[kCopyChunkSize];
-        same = true;
-        for (;;) {
-            uint32_t na = 0;
-            uint32_t nb = 0;
-            if (!WcReadFile(ha, bufA, kCopyChunkSize, &na) ||
-                !WcReadFile(hb, bufB, kCopyChunkSize, &nb)) {
-                code = WcGetLastError();
-                ok = false;
-                same = false;
-                break;
-            }
-            if (na != nb || std::memcmp(bufA, bufB, na) != 0) {
-                same = false;
-                break;
-            }
-            if (na == 0)
-                break;
-        }
-    }
-    WcCloseHandle(hb);
-    WcCloseHandle(ha);
-    return ok;
-}
-
-// The file-name part of a dropped path: after its last separator or colon.
-QString DroppedFileName(const QString& path)
-{
-    const qsizetype cut =
-        std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')});
-    return path.mid(cut + 1);
-}
-
-// Whether a dropped path names a regular file, found without opening it:
-// opening a FIFO for reading waits for a writer, and a folder or a device
-// copied into an area would leave a file that holds nothing of it.
-bool IsRegularDiskFile(const QString& path)
-{
-    struct stat st {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Whether the dropped file is the very file behind the server path: the
-// same device and inode. A file dropped from the area's own folder (an
-// upload given its record) is found by the server under its name in any
-// letter case; copying it onto itself would empty it.
-bool IsFileBehind(const QString& serverPath, const QString& diskPath)
-{
-    struct stat st {
-    };
-    WcFileId id{};
-    return ::stat(QFile::encodeName(diskPath).constData(), &st) == 0 &&
-           WcGetFileId(ToBytes(serverPath).constData(), &id) && id.Volume == uint64_t(st.st_dev) &&
-           id.File == uint64_t(st.st_ino);
-}
-
-// Letters a-z become A-Z; every other character stays as it is.
-QString UpperAsciiLetters(QString text)
-{
-    for (QChar& c : text)
-        if (c >= u'a' && c <= u'z')
-            c = QChar(char16_t(c.unicode() - 32));
-    return text;
-}
-
-} // namespace
-
 void TFileMgr::b_DeleteClick()
 {
     if (FileListBox->ItemIndex() < 0 || FileListBox->Count() == 0)
@@ -1301,22 +1136,17 @@ void TFileMgr::b_DeleteClick()
             "Are you sure you want to DELETE the selected files from your File Database?")))
         return;
     const bool fromDisk = ConfirmYesNo(QStringLiteral("Delete Files from Disk also?"));
-    QList<Entry> pairs;
-    for (int row : FileListBox->SelectedRows())
-        pairs << EntryOfListLine(row);
-    if (pairs.isEmpty())
-        return;
-    for (const Entry& pair : std::as_const(pairs)) {
-        FileRec rec{};
-        uint32_t position = 0;
-        if (!GetFileRecByAreaName(pair.area, ToBytes(pair.name).constData(), &rec, &position))
-            continue;
-        const QString name = RecText(rec.Name);
-        if (DeleteFileRec(&rec, fromDisk ? 1 : 0))
-            SetStatusText(QStringLiteral("File [") + name + QStringLiteral("] Deleted"));
-        else
-            SetStatusText(QStringLiteral("Error: Could not delete file ") + name);
+    DeleteFilesOptions options;
+    options.fromDisk = fromDisk;
+    for (int row : FileListBox->SelectedRows()) {
+        const Entry entry = EntryOfListLine(row);
+        options.entries.append({entry.area, entry.name});
     }
+    if (options.entries.isEmpty())
+        return;
+    WindowRunDelegate delegate(
+        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
+    RunDeleteFiles(options, delegate);
     StartClearStatus();
     ReloadChosenArea();
 }
@@ -1360,167 +1190,18 @@ void TFileMgr::b_MoveClick()
         return;
     }
 
-    const QString targetText = QString::number(target);
-    bool allMissing = false;    // move the record alone for every later missing file
-    bool allUncopyable = false; // ... and for every later file that can't be copied
-
-    for (const Entry& pair : std::as_const(pairs)) {
-        // A file already in the target area stays where it is: copying it
-        // onto itself would empty it.
-        if (pair.area == target)
-            continue;
-        FileRec rec{};
-        uint32_t position = 0;
-        if (!GetFileRecByAreaName(pair.area, ToBytes(pair.name).constData(), &rec, &position))
-            continue;
-        const QString name = RecText(rec.Name);
-        const QString file = QStringLiteral("File: ") + name;
-        SetStatusText(QStringLiteral("Moving File [") + name + QStringLiteral("] to Area ") +
-                      targetText);
-        repaint();
-        const QString sourcePath = ServerFilePath(rec.Area, name);
-        const QString targetPath = ServerFilePath(target, name);
-
-        // A file that can't be moved for a reason other than the questions
-        // below: its record and file stay where they are.
-        auto notMoved = [&](unsigned code) {
-            SetStatusText(file + QStringLiteral(" could not be moved."));
-            if (code != 0)
-                ShowServerError(code);
-        };
-
-        // The target area must not hold a record of this name: the copy
-        // would replace that record's file, and the update is refused anyway.
-        {
-            FileRec there{};
-            uint32_t at = 0;
-            if (GetFileRecByAreaName(target, ToBytes(name).constData(), &there, &at)) {
-                const QString text = QStringLiteral("The File: ") + name +
-                                     QStringLiteral(" already exist in file area #") + targetText +
-                                     QStringLiteral(".  Can not move.");
-                SetStatusText(text);
-                ShowWarning(text);
-                continue;
-            }
-            const unsigned code = WcGetLastError();
-            if (code != WC_RECORD_NOT_FOUND) {
-                notMoved(code);
-                continue;
-            }
-        }
-
-        unsigned code = 0;
-        const Presence source = PresenceOf(sourcePath, code);
-        if (source == Presence::Unknown) {
-            notMoved(code);
-            continue;
-        }
-        bool consent = source == Presence::Exists;
-        if (!consent && !allMissing) {
-            SetStatusText(file + QStringLiteral(" does not exist. Can not move."));
-            const int answer = ConfirmYesNoAll(
-                file +
-                QStringLiteral(" does not exist on disk.  Go ahead and move just the file "
-                               "record to file area #") +
-                targetText + u'?');
-            if (answer == 1)
-                consent = true;
-            else if (answer < 0)
-                allMissing = true;
-        }
-        if (!consent && !allMissing)
-            continue;
-
-        const Presence again = PresenceOf(sourcePath, code);
-        if (again == Presence::Unknown) {
-            notMoved(code);
-            continue;
-        }
-        if (again == Presence::Exists) {
-            // Copy first; the record changes only after its file is in the
-            // target area, so it never names a file that isn't there.
-            bool copied = false;
-            const Presence there = PresenceOf(targetPath, code);
-            if (there == Presence::Unknown) {
-                notMoved(code);
-                continue;
-            }
-            if (there == Presence::Exists) {
-                // The target file is replaced, unless it holds the same bytes
-                // (for areas sharing a folder: it is the source file itself,
-                // which a copy would empty).
-                bool same = false;
-                if (!SameServerContent(sourcePath, targetPath, same, code)) {
-                    notMoved(code);
-                    continue;
-                }
-                copied = same ||
-                         CopyServerFile(sourcePath, targetPath, QStringLiteral("Moving File..."));
-            } else {
-                copied = CopyServerFile(sourcePath, targetPath, QStringLiteral("Moving File..."));
-            }
-            if (copied) {
-                rec.Area = target;
-                if (UpdateFileRec(&rec)) {
-                    SetStatusText(file + QStringLiteral(" successfully moved & Updated."));
-                } else {
-                    const QString text = file + QStringLiteral(" Moved, but FAILED DB Update.");
-                    SetStatusText(text);
-                    ShowWarning(text);
-                }
-                continue;
-            }
-            SetStatusText(file + QStringLiteral(" could not be moved."));
-            // A copy that failed part-way leaves what it wrote in the target
-            // area. The record may move alone only where no file of its name
-            // is there (a target that can't be written, as on a CD-ROM):
-            // moved onto a partial copy it would name a damaged file, and its
-            // own file would stay behind without a record.
-            if (PresenceOf(targetPath, code) != Presence::Missing)
-                continue;
-            bool recordAlone = allUncopyable;
-            if (!allUncopyable) {
-                const int answer = ConfirmYesNoAll(
-                    QStringLiteral("Are you moving this file to a CD-Rom FileArea?  If so, the "
-                                   "file can not be moved to the CD-Rom.  Would you still like to "
-                                   "move the file record info to file area #") +
-                    targetText + u'?');
-                if (answer < 0)
-                    allUncopyable = true;
-                recordAlone = answer != 0;
-            }
-            if (!recordAlone)
-                continue;
-            rec.Area = target;
-            if (UpdateFileRec(&rec)) {
-                SetStatusText(file + QStringLiteral(" successfully Updated."));
-            } else {
-                SetStatusText(file + QStringLiteral(" FAILED DB Update."));
-                ShowWarning(file + QStringLiteral("FAILED Database Update."));
-            }
-            continue;
-        }
-
-        // The source file is missing: the record moves alone.
-        const Presence there = PresenceOf(targetPath, code);
-        if (there == Presence::Unknown) {
-            notMoved(code);
-            continue;
-        }
-        if (there == Presence::Exists &&
-            !ConfirmYesNo(QStringLiteral("The File: ") + name +
-                          QStringLiteral(" already exist in file area #") + targetText +
-                          QStringLiteral(".  If you move the file record, this file will be "
-                                         "DELETED.  Continue anyway and delete the file.")))
-            continue;
-        rec.Area = target;
-        if (UpdateFileRec(&rec)) {
-            SetStatusText(file + QStringLiteral(" successfully moved & Updated."));
-        } else {
-            SetStatusText(file + QStringLiteral(" FAILED DB Update."));
-            ShowWarning(file + QStringLiteral(" FAILED databases Move & Update."));
-        }
-    }
+    MoveFilesOptions options;
+    options.target = target;
+    for (const Entry& pair : std::as_const(pairs))
+        options.entries.append({pair.area, pair.name});
+    WindowRunDelegate delegate(
+        nullptr,
+        [this](const QString& text) {
+            SetStatusText(text);
+            repaint();
+        },
+        nullptr);
+    RunMoveFiles(options, delegate);
 
     pairs.clear();
     ReloadChosenArea();
@@ -1655,63 +1336,16 @@ void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
         ShowWarning(QStringLiteral("You must select a file area before adding files."));
         return;
     }
-    const QString areaText = QString::number(area);
-
-    for (const QString& path : paths) {
-        const QString name = UpperAsciiLetters(DroppedFileName(path.left(MaxDiskPath)));
-        if (name.size() >= 15) {
-            ShowInformation(QStringLiteral("File: ") + name +
-                            QStringLiteral(" is too long for the file database."));
-            continue;
-        }
-        // A record of this name in the area keeps its file: the copy would
-        // replace that file, and the new record would be refused as a
-        // duplicate, leaving the old record naming someone else's file.
-        {
-            FileRec there{};
-            uint32_t at = 0;
-            if (GetFileRecByAreaName(area, ToBytes(name).constData(), &there, &at)) {
-                ShowWarning(QStringLiteral("File: ") + name +
-                            QStringLiteral(" already exists in file area #") + areaText + u'.');
-                continue;
-            }
-            const unsigned code = WcGetLastError();
-            if (code != WC_RECORD_NOT_FOUND) {
-                ShowServerError(code); // the server can't tell: copy nothing
-                continue;
-            }
-        }
-        const QString source = path.left(MaxDiskPath);
-        const QString target = ServerFilePath(area, name);
-        // A folder, FIFO or device fails as a source the copy can't open,
-        // before any record or file is made.
-        if (!IsRegularDiskFile(source)) {
-            ShowWarning(QStringLiteral("Error Opening: ") + source);
-            ShowWarning(QStringLiteral("Error copying file to filearea path"));
-            return;
-        }
-        const bool inPlace = IsFileBehind(target, source);
-        if (!inPlace &&
-            !CopyServerFile(source, target, QStringLiteral("Copy File to FileArea #") + areaText)) {
-            ShowWarning(QStringLiteral("Error copying file to filearea path"));
-            return;
-        }
-        FullFileRec full{};
-        std::memset(&full, 0, sizeof full);
-        SetRecText(full.Rec.Name, name);
-        full.Rec.Area = area;
+    DropFilesOptions options;
+    options.area = area;
+    options.paths = paths;
+    options.importDescription = [this](const QString& path, FullFileRec& full) {
         ImportDescription(*UnzipFile1, path, full, this);
-        if (!AddFileRec(&full))
-            continue;
-        FileListBox->Lines()->Append(name);
-
-        FileRec rec{};
-        uint32_t position = 0;
-        FullFileRec stored{};
-        if (GetFileRecByAreaName(area, ToBytes(name).constData(), &rec, &position) &&
-            GetFullFileRec(&rec, &stored))
-            FreshenRecord(stored);
-    }
+    };
+    options.added = [this](const QString& name) { FileListBox->Lines()->Append(name); };
+    WindowRunDelegate delegate(
+        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
+    RunDropFiles(options, delegate);
 }
 
 void TFileMgr::dragEnterEvent(QDragEnterEvent* event)

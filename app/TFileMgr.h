@@ -182,6 +182,8 @@ protected:
 
 private:
     void BuildControls();
+    // Writes the record panel's changed fields into `full`.
+    void PanelChangesInto(FullFileRec& full);
     void BuildMenus();
     void TrackChanges();
     // Reads the record of a list line; false when either read fails.

@@ -4,6 +4,8 @@
 std::unique_ptr<CliCommand> MakeFileListCommand();
 std::unique_ptr<CliCommand> MakeDeleteCommand();
 std::unique_ptr<CliCommand> MakeMoveCommand();
+std::unique_ptr<CliCommand> MakeListCommand();
+std::unique_ptr<CliCommand> MakeFreshenCommand();
 
 const std::vector<CliCommandFactory>& CliCommands()
 {
@@ -11,6 +13,8 @@ const std::vector<CliCommandFactory>& CliCommands()
         MakeFileListCommand,
         MakeDeleteCommand,
         MakeMoveCommand,
+        MakeListCommand,
+        MakeFreshenCommand,
     };
     return commands;
 }

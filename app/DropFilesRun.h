@@ -1,0 +1,24 @@
+// Files dropped on the main window: each is copied into the chosen area and
+// given a record, its description taken from the archive, then freshened.
+#pragma once
+
+#include "common/RunDelegate.h"
+#include "server/Records.h"
+
+#include <QStringList>
+
+#include <functional>
+
+struct DropFilesOptions {
+    int area = 0;
+    QStringList paths;
+    // Takes the description of the dropped file (an archive) into the new
+    // record; may be empty.
+    std::function<void(const QString& path, FullFileRec& record)> importDescription;
+    // A record was added (the window appends its name to the list).
+    std::function<void(const QString& name)> added;
+};
+
+// Adds the files in order; stops at the first file that cannot be copied.
+// Returns the number of records added.
+int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate);

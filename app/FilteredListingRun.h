@@ -1,0 +1,47 @@
+// The filtered listing's walk: every record of the given areas that the
+// current filter matches, as the main window's list lines (the area line
+// prefix and the name). The window keeps filling its list from the lines;
+// the command line prints them.
+#pragma once
+
+#include "common/RunDelegate.h"
+#include "server/Records.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+struct FilteredListingOptions {
+    // The areas in the order they are searched; areas the BBS does not
+    // have are passed over.
+    QList<int> areas;
+    // False: every record is listed (the command line without --filter).
+    bool applyFilter = true;
+    // How often the front end gets its turn (and is asked for a stop);
+    // 0 after every record.
+    int turnIntervalMs = 15;
+};
+
+struct FilteredListingSink {
+    // An area's search begins (the window shows its number).
+    std::function<void(int area)> areaStarted;
+    // A matching record and its list line.
+    std::function<void(const FileRec& rec, const QString& line)> found;
+    // The lines found so far should join the list now (four times a second
+    // while the walk runs; never after a stop).
+    std::function<void()> flush;
+};
+
+enum class FilteredListingResult { Complete, Stopped };
+
+// The areas a filtered listing searches: the filter's one area when it has
+// one, otherwise `shown` (the selector's areas, the command line's SPEC).
+QList<int> FilteredListingAreas(const QList<int>& shown);
+
+// Walks the areas. Status marks ("Searching " and a bar per record) go to
+// the delegate at most 25 times a second and once at the end; the delegate
+// is asked for a stop every turnIntervalMs. On a stop the lines found since the last
+// flush are not flushed: the caller decides whether they still belong.
+FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
+                                         RunDelegate& delegate, const FilteredListingSink& sink);

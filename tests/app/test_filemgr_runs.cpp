@@ -1,0 +1,303 @@
+// The main window's runs without the window: the filtered listing's walk,
+// freshen and update of chosen records, through a scripted delegate.
+#include "app/DropFilesRun.h"
+#include "app/FilteredListingRun.h"
+#include "app/RecordRun.h"
+#include "common/Text.h"
+#include "filter/SearchRecord.h"
+#include "server/ServerFileCopy.h"
+#include "server/ServerPath.h"
+#include "tests/support/TestSupport.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <cstring>
+#include <map>
+
+namespace
+{
+
+// Answers from a queue (No when it is empty), records every message and
+// item, and asks for a stop at the chosen call of StopRequested.
+class ScriptedDelegate : public RunDelegate
+{
+public:
+    QList<RunAnswer> answers;
+    QStringList asked, warnings, informs, statuses;
+    QList<RunItem> items;
+    int stopAtCall = -1;
+    int stopCalls = 0;
+    int copyFailsAt = -1; // the copy (1 = first) that fails; the others copy
+    int copies = 0;
+
+    RunAnswer Ask(const QString& text, bool) override
+    {
+        asked << text;
+        return answers.isEmpty() ? RunAnswer::No : answers.takeFirst();
+    }
+    void Warn(const QString& text) override { warnings << text; }
+    void Inform(const QString& text) override { informs << text; }
+    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
+    void SetMaximum(qint64) override {}
+    void SetPosition(qint64) override {}
+    void Status(const QString& text) override { statuses << text; }
+    void Item(const RunItem& item) override { items << item; }
+    bool Copy(const QString& source, const QString& destination, const QString& caption) override
+    {
+        if (++copies == copyFailsAt) {
+            Warn(QStringLiteral("Error Writing: ") + destination);
+            return false;
+        }
+        struct Observer : CopyObserver {
+            ScriptedDelegate& run;
+            explicit Observer(ScriptedDelegate& r) : run(r) {}
+            void Warn(const QString& text) override { run.Warn(text); }
+        } observer(*this);
+        return CopyServerFileWith(source, destination, caption, observer);
+    }
+    bool StopRequested() override { return ++stopCalls == stopAtCall; }
+
+    int count(RunOutcome outcome) const
+    {
+        return int(std::count_if(items.begin(), items.end(),
+                                 [outcome](const RunItem& i) { return i.outcome == outcome; }));
+    }
+};
+
+// Every record of every area as its bytes, by "area:name".
+std::map<QString, QByteArray> Snapshot()
+{
+    std::map<QString, QByteArray> all;
+    for (int area = 1; area <= GetFileAreaCount(); ++area)
+        WalkArea(area, [&all](FileRec& rec) {
+            FullFileRec full;
+            std::memset(&full, 0, sizeof full);
+            if (GetFullFileRec(&rec, &full))
+                all[QString::number(rec.Area) + u':' + RecText(rec.Name)] =
+                    QByteArray(reinterpret_cast<const char*>(&full), sizeof full);
+            return true;
+        });
+    return all;
+}
+
+FullFileRec Read(int area, const QString& name)
+{
+    FullFileRec full{};
+    FileRec rec{};
+    uint32_t position = 0;
+    const QByteArray n = name.toLatin1();
+    if (GetFileRecByAreaName(area, n.constData(), &rec, &position))
+        GetFullFileRec(&rec, &full);
+    return full;
+}
+
+} // namespace
+
+class TestRuns : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void listingComplete_data();
+    void listingComplete();
+    void listingStopped();
+    void freshenSeveral();
+    void freshenDryRunChangesNothing();
+    void updateAppliesEdits();
+    void dropStopsAtFailingCopy();
+
+private:
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<ServerLogin> m_login;
+};
+
+void TestRuns::init()
+{
+    m_bbs = std::make_unique<TestBbs>();
+    QVERIFY(m_bbs->ok());
+    m_bbs->addArea(1, QStringLiteral("One"));
+    m_bbs->addArea(3, QStringLiteral("Three"));
+    m_bbs->addArea(5, QStringLiteral("Five"));
+    auto free = [](FullFileRec& f) { f.Rec.FreeFile = 1; };
+    const QByteArray a("alpha contents"), c("c"), d("delta delta delta");
+    // The records' sizes are stale (1) so that a freshen has work to do.
+    auto stale = [](FullFileRec& f) {
+        f.Rec.FreeFile = 1;
+        f.Rec.Size = 1;
+    };
+    m_bbs->addFile(1, QStringLiteral("A.ZIP"), &a, stale);
+    m_bbs->addFile(1, QStringLiteral("B.ZIP"));
+    m_bbs->addFile(3, QStringLiteral("C.ZIP"), &c, free);
+    m_bbs->addFile(5, QStringLiteral("D.ZIP"), &d, stale);
+    m_bbs->addFile(5, QStringLiteral("E.ZIP"), nullptr, free);
+    std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
+    m_login = std::make_unique<ServerLogin>();
+    QVERIFY(m_login->ok());
+}
+
+void TestRuns::cleanup()
+{
+    std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
+    FilterDefined = false;
+    m_login.reset();
+    m_bbs.reset();
+}
+
+void TestRuns::listingComplete_data()
+{
+    QTest::addColumn<bool>("filter");
+    QTest::addColumn<int>("areaCriterion");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("no filter") << false << 0
+                               << QStringList{"   1: A.ZIP", "   1: B.ZIP", "   3: C.ZIP",
+                                              "   5: D.ZIP", "   5: E.ZIP"};
+    QTest::newRow("free files") << true << 0
+                                << QStringList{"   1: A.ZIP", "   3: C.ZIP", "   5: D.ZIP",
+                                               "   5: E.ZIP"};
+    QTest::newRow("free files of area 5") << true << 5 << QStringList{"   5: D.ZIP", "   5: E.ZIP"};
+}
+
+void TestRuns::listingComplete()
+{
+    QFETCH(bool, filter);
+    QFETCH(int, areaCriterion);
+    QFETCH(QStringList, lines);
+    CurrentSearchRecord.FreeFileOp = FlagYes;
+    CurrentSearchRecord.AreaCriterion = areaCriterion;
+    CurrentSearchRecord.Template.Rec.Area = areaCriterion;
+    FilterDefined = true;
+    FilteredListingOptions options;
+    options.applyFilter = filter;
+    options.areas = FilteredListingAreas({1, 3, 5});
+    ScriptedDelegate delegate;
+    QStringList found, flushed, areas;
+    FilteredListingSink sink;
+    sink.areaStarted = [&areas](int area) { areas << QString::number(area); };
+    sink.found = [&found](const FileRec&, const QString& line) { found << line; };
+    sink.flush = [&found, &flushed]() {
+        flushed << found;
+        found.clear();
+    };
+    QCOMPARE(RunFilteredListing(options, delegate, sink), FilteredListingResult::Complete);
+    QCOMPARE(flushed, lines);
+    QVERIFY(found.isEmpty());
+    QCOMPARE(areas.size(), options.areas.size());
+    QVERIFY(delegate.statuses.last().startsWith(QStringLiteral("Searching |")));
+}
+
+void TestRuns::listingStopped()
+{
+    FilteredListingOptions options;
+    options.applyFilter = false;
+    options.areas = {1, 3, 5};
+    options.turnIntervalMs = 0; // asked after every record
+    ScriptedDelegate delegate;
+    delegate.stopAtCall = 3;
+    QStringList found;
+    int flushes = 0;
+    FilteredListingSink sink;
+    sink.found = [&found](const FileRec&, const QString& line) { found << line; };
+    sink.flush = [&flushes]() { ++flushes; };
+    QCOMPARE(RunFilteredListing(options, delegate, sink), FilteredListingResult::Stopped);
+    // Three records walked, the third stop question stopped it: nothing
+    // flushed at the end, and area 5 was never reached.
+    QCOMPARE(found, (QStringList{"   1: A.ZIP", "   1: B.ZIP", "   3: C.ZIP"}));
+    QCOMPARE(delegate.stopCalls, 3);
+    QCOMPARE(flushes, 0);
+}
+
+void TestRuns::freshenSeveral()
+{
+    RecordRunOptions options;
+    options.entries = {{1, "A.ZIP"}, {1, "B.ZIP"}, {5, "D.ZIP"}, {7, "NONE.ZIP"}};
+    const FullFileRec untouched = Read(1, "B.ZIP");
+    const QByteArray before(reinterpret_cast<const char*>(&untouched), sizeof untouched);
+    ScriptedDelegate delegate;
+    QCOMPARE(RunRecordChanges(options, delegate), 2);
+    QCOMPARE(Read(1, "A.ZIP").Rec.Size, 14);
+    QCOMPARE(Read(5, "D.ZIP").Rec.Size, 17);
+    // B.ZIP has no file: the window's message, its record untouched.
+    QCOMPARE(delegate.warnings, QStringList{"File Not Found! Can not Freshen."});
+    FullFileRec b = Read(1, "B.ZIP");
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&b), sizeof b), before);
+    QCOMPARE(delegate.count(RunOutcome::Done), 2);
+    QCOMPARE(delegate.count(RunOutcome::Failed), 1);
+    QCOMPARE(delegate.statuses, (QStringList{"Freshening File [A.ZIP]", "Freshening File [B.ZIP]",
+                                             "Freshening File [D.ZIP]"}));
+}
+
+void TestRuns::freshenDryRunChangesNothing()
+{
+    RecordRunOptions options;
+    options.entries = {{1, "A.ZIP"}, {1, "B.ZIP"}, {3, "C.ZIP"}, {5, "D.ZIP"}};
+    options.dryRun = true;
+    const auto before = Snapshot();
+    QCOMPARE(int(before.size()), 5);
+    ScriptedDelegate delegate;
+    // A, C and D have files whose size or time the records do not hold yet.
+    QCOMPARE(RunRecordChanges(options, delegate), 3);
+    QVERIFY(Snapshot() == before);
+    QCOMPARE(delegate.count(RunOutcome::Done), 0);
+    QCOMPARE(delegate.count(RunOutcome::Planned), 3);
+    // The same run for real changes the records the dry run planned for.
+    options.dryRun = false;
+    ScriptedDelegate real;
+    RunRecordChanges(options, real);
+    QVERIFY(Snapshot() != before);
+    QCOMPARE(Read(1, "A.ZIP").Rec.Size, 14);
+}
+
+void TestRuns::updateAppliesEdits()
+{
+    RecordRunOptions options;
+    options.entries = {{1, "B.ZIP"}, {5, "E.ZIP"}};
+    options.edits = [](FullFileRec& full) {
+        SetRecText(full.Rec.Description, QStringLiteral("Edited"));
+    };
+    ScriptedDelegate delegate;
+    QCOMPARE(RunRecordChanges(options, delegate), 2);
+    QCOMPARE(RecText(Read(1, "B.ZIP").Rec.Description), QStringLiteral("Edited"));
+    QCOMPARE(RecText(Read(5, "E.ZIP").Rec.Description), QStringLiteral("Edited"));
+    QCOMPARE(RecText(Read(1, "A.ZIP").Rec.Description), QString());
+    QCOMPARE(delegate.statuses, (QStringList{"Updating File [B.ZIP]", "Updating File [B.ZIP]",
+                                             "Updating File [E.ZIP]", "Updating File [E.ZIP]"}));
+}
+
+void TestRuns::dropStopsAtFailingCopy()
+{
+    QTemporaryDir disk;
+    QStringList paths;
+    for (const char* name : {"new1.zip", "new2.zip", "new3.zip"}) {
+        QFile file(disk.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(100 + int(paths.size()), 'x'));
+        paths << file.fileName();
+    }
+    const auto before = Snapshot();
+    DropFilesOptions options;
+    options.area = 3;
+    options.paths = paths;
+    QStringList added;
+    options.added = [&added](const QString& name) { added << name; };
+    ScriptedDelegate delegate;
+    delegate.copyFailsAt = 2;
+    QCOMPARE(RunDropFiles(options, delegate), 1);
+    // The first file is in with its record, freshened from the copy; the
+    // second copy failed, which ends the drop: the third is never copied.
+    QCOMPARE(added, QStringList{"NEW1.ZIP"});
+    QCOMPARE(delegate.copies, 2);
+    QCOMPARE(delegate.warnings, (QStringList{"Error Writing: " + ServerFilePath(3, "NEW2.ZIP"),
+                                             "Error copying file to filearea path"}));
+    QCOMPARE(Read(3, "NEW1.ZIP").Rec.Size, 100);
+    QVERIFY(!m_bbs->fileOnDisk(3, "NEW2.ZIP"));
+    QVERIFY(!m_bbs->fileOnDisk(3, "NEW3.ZIP"));
+    // Every other record is as it was, byte for byte.
+    auto after = Snapshot();
+    QCOMPARE(int(after.erase(QStringLiteral("3:NEW1.ZIP"))), 1);
+    QVERIFY(after == before);
+}
+
+VT_TEST_MAIN(TestRuns)
+#include "test_filemgr_runs.moc"
