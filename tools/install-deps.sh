@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(cmake make g++ pkg-config qt6-base-dev libsqlite3-dev sqlite3 libzip-dev zip
-          clang libclang-rt-14-dev xauth xvfb)
+          clang libclang-rt-14-dev xauth xvfb
+          postgresql-15 libpq-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
