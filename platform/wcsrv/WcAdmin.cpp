@@ -20,39 +20,15 @@ namespace wcadmin
 namespace detail
 {
 
-Db::~Db()
+namespace
 {
-    sqlite3_close(m_db);
-}
+bool gDatabaseSet = false;
+std::string gDatabase;
+} // namespace
 
-std::string Db::open(const std::string& home, bool create)
+std::unique_ptr<wcstore::Store> OpenStore(const std::string& home, bool create, std::string& error)
 {
-    std::string error;
-    m_db = wcstore::OpenDatabase(home, create, error);
-    return m_db ? std::string() : error;
-}
-
-std::string Db::error() const
-{
-    return m_db ? sqlite3_errmsg(m_db) : "no database";
-}
-
-bool Db::exec(const char* sql)
-{
-    return wcstore::Exec(m_db, sql);
-}
-
-Stmt::Stmt(sqlite3* db, const char* sql)
-{
-    if (sqlite3_prepare_v2(db, sql, -1, &m_st, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(m_st);
-        m_st = nullptr;
-    }
-}
-
-Stmt::~Stmt()
-{
-    sqlite3_finalize(m_st);
+    return wcstore::OpenStore(home, Database(), create, error);
 }
 
 bool MakeFolders(const std::string& path)
@@ -212,6 +188,17 @@ uint64_t LocalFileTime(int64_t unixSeconds, long nanoseconds)
     return wcstore::UnixToFileTime(unixSeconds + local.tm_gmtoff, nanoseconds);
 }
 
+std::string Database()
+{
+    return detail::gDatabaseSet ? detail::gDatabase : wcstore::DatabaseSetting();
+}
+
+void UseDatabase(const std::string& setting)
+{
+    detail::gDatabaseSet = true;
+    detail::gDatabase = setting;
+}
+
 Result CreateBbs(const std::string& home, const std::string& sysopName)
 {
     if (home.empty())
@@ -220,21 +207,18 @@ Result CreateBbs(const std::string& home, const std::string& sysopName)
         return "the sysop name must have 1 to 71 characters";
     if (Result e = CheckLatin1(sysopName, "the sysop name", 71); !e.empty())
         return e;
-    struct stat sb {
-    };
-    if (::stat(wcstore::DatabasePath(home).c_str(), &sb) == 0)
-        return home + " already holds a BBS";
+    const std::string database = Database();
+    if (wcstore::StoreExists(home, database))
+        return (wcstore::IsPostgresSetting(database) ? "the database " + database : home) +
+               " already holds a BBS";
     if (!MakeFolders(home))
         return "cannot create the folder " + home + ": " + std::strerror(errno);
-    Db db;
-    if (Result e = db.open(home, true); !e.empty())
-        return e;
-    Stmt st(db.get(), "INSERT INTO bbs(id, sysop) VALUES(1, ?1)");
-    if (!st)
-        return db.error();
-    sqlite3_bind_text(st.get(), 1, sysopName.data(), int(sysopName.size()), SQLITE_TRANSIENT);
-    if (sqlite3_step(st.get()) != SQLITE_DONE)
-        return "cannot create the BBS: " + db.error();
+    std::string error;
+    auto store = OpenStore(home, true, error);
+    if (!store)
+        return error;
+    if (store->PutBbs(sysopName, std::string()) != wcstore::Rc::Ok)
+        return "cannot create the BBS: " + store->Error();
     if (!MakeFolders(home + "/areas"))
         return "cannot create the folder " + home + "/areas";
     return {};
@@ -247,24 +231,19 @@ Result AddArea(const std::string& home, int number, const std::string& name,
         return "the area number must be 1 or more";
     if (Result e = CheckLatin1(name, "the area name", 75); !e.empty())
         return e;
-    Db db;
-    if (Result e = db.open(home, false); !e.empty())
-        return e;
+    std::string error;
+    auto store = OpenStore(home, false, error);
+    if (!store)
+        return error;
     const std::string stored = folder.empty() ? DefaultAreaFolder(number) : folder;
     const std::string absolute = wcstore::ResolveFolder(home, stored);
     if (!MakeFolders(absolute))
         return "cannot create the folder " + absolute;
-    Stmt st(db.get(), "INSERT INTO areas(number, name, folder) VALUES(?1, ?2, ?3)");
-    if (!st)
-        return db.error();
-    sqlite3_bind_int(st.get(), 1, number);
-    sqlite3_bind_text(st.get(), 2, name.data(), int(name.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_text(st.get(), 3, stored.data(), int(stored.size()), SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(st.get());
-    if (rc == SQLITE_CONSTRAINT)
+    const wcstore::Rc rc = store->AddArea({number, name, stored});
+    if (rc == wcstore::Rc::Duplicate)
         return "area " + std::to_string(number) + " already exists";
-    if (rc != SQLITE_DONE)
-        return "cannot add the area: " + db.error();
+    if (rc != wcstore::Rc::Ok)
+        return "cannot add the area: " + store->Error();
     return {};
 }
 
@@ -274,53 +253,40 @@ Result AddUser(const std::string& home, const std::string& name)
     // in it: refused here, so every user keeps the name it was given.
     if (Result e = CheckLatin1(name, "the user name", 71); !e.empty())
         return e;
-    Db db;
-    if (Result e = db.open(home, false); !e.empty())
-        return e;
-    Stmt st(db.get(), "INSERT INTO users(name) VALUES(?1)");
-    if (!st)
-        return db.error();
-    sqlite3_bind_text(st.get(), 1, name.data(), int(name.size()), SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(st.get());
-    if (rc == SQLITE_CONSTRAINT)
+    std::string error;
+    auto store = OpenStore(home, false, error);
+    if (!store)
+        return error;
+    const wcstore::Rc rc = store->AddUser(name);
+    if (rc == wcstore::Rc::Duplicate)
         return "the user " + name + " already exists";
-    if (rc != SQLITE_DONE)
-        return "cannot add the user: " + db.error();
+    if (rc != wcstore::Rc::Ok)
+        return "cannot add the user: " + store->Error();
     return {};
 }
 
 Result ListAreas(const std::string& home, std::vector<AreaInfo>& out)
 {
     out.clear();
-    Db db;
-    if (Result e = db.open(home, false); !e.empty())
-        return e;
-    Stmt st(db.get(), "SELECT number, name, folder FROM areas ORDER BY number");
-    if (!st)
-        return db.error();
-    int rc;
-    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-        AreaInfo a;
-        a.number = sqlite3_column_int(st.get(), 0);
-        a.name = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1));
-        a.folder = wcstore::ResolveFolder(
-            home, reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 2)));
-        out.push_back(std::move(a));
-    }
-    return rc == SQLITE_DONE ? Result() : "cannot read the areas: " + db.error();
+    std::string error;
+    auto store = OpenStore(home, false, error);
+    if (!store)
+        return error;
+    std::vector<wcstore::AreaRow> rows;
+    if (store->ListAreas(rows) != wcstore::Rc::Ok)
+        return "cannot read the areas: " + store->Error();
+    for (const wcstore::AreaRow& r : rows)
+        out.push_back({r.number, r.name, wcstore::ResolveFolder(home, r.folder)});
+    return {};
 }
 
 std::string AreaFolder(const std::string& home, int area)
 {
-    Db db;
-    if (db.open(home, false).empty()) {
-        Stmt st(db.get(), "SELECT folder FROM areas WHERE number = ?1");
-        if (st) {
-            sqlite3_bind_int(st.get(), 1, area);
-            if (sqlite3_step(st.get()) == SQLITE_ROW)
-                return wcstore::ResolveFolder(
-                    home, reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)));
-        }
+    std::string error;
+    if (auto store = OpenStore(home, false, error)) {
+        wcstore::AreaRow row;
+        if (store->GetArea(area, &row) == wcstore::Rc::Ok)
+            return wcstore::ResolveFolder(home, row.folder);
     }
     return wcstore::ResolveFolder(home, DefaultAreaFolder(area));
 }
@@ -328,28 +294,35 @@ std::string AreaFolder(const std::string& home, int area)
 Result ListFiles(const std::string& home, int area, std::vector<FileInfo>& out)
 {
     out.clear();
-    Db db;
-    if (Result e = db.open(home, false); !e.empty())
-        return e;
-    const std::string sql = std::string("SELECT ") + wcstore::kFileColumns +
-                            " FROM files WHERE area = ?1 ORDER BY area, name";
-    Stmt st(db.get(), sql.c_str());
-    if (!st)
-        return db.error();
-    sqlite3_bind_int(st.get(), 1, area);
-    int rc;
-    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
-        FileRec r;
-        wcstore::ReadFileRec(st.get(), r);
-        FileInfo f;
-        f.name.assign(r.Name, wcstore::FieldLength(r.Name, sizeof r.Name));
-        f.size = r.Size;
-        f.fileTime = FileTimeValue(r.FileTime);
-        f.description.assign(r.Description,
-                             wcstore::FieldLength(r.Description, sizeof r.Description));
-        out.push_back(std::move(f));
+    std::string error;
+    auto store = OpenStore(home, false, error);
+    if (!store)
+        return error;
+    std::vector<FullFileRec> rows(store->WalkBatch());
+    std::string from;
+    bool after = false;
+    for (;;) {
+        size_t count = 0;
+        if (store->Seek(area, from.data(), from.size(), after, false, area, rows.data(),
+                        rows.size(), count) != wcstore::Rc::Ok)
+            return "cannot read the records: " + store->Error();
+        size_t i = 0;
+        for (; i < count && rows[i].Rec.Area == area; ++i) {
+            const FileRec& r = rows[i].Rec;
+            FileInfo f;
+            f.name.assign(r.Name, wcstore::FieldLength(r.Name, sizeof r.Name));
+            f.size = r.Size;
+            f.fileTime = FileTimeValue(r.FileTime);
+            f.description.assign(r.Description,
+                                 wcstore::FieldLength(r.Description, sizeof r.Description));
+            out.push_back(std::move(f));
+        }
+        if (i < count || count < rows.size())
+            return {};
+        const FileRec& last = rows[count - 1].Rec;
+        from.assign(last.Name, wcstore::FieldLength(last.Name, sizeof last.Name));
+        after = true;
     }
-    return rc == SQLITE_DONE ? Result() : "cannot read the records: " + db.error();
 }
 
 namespace
@@ -455,19 +428,19 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
     if (!wcstore::IsSafeFileName(name.data(), name.size()))
         return path + ": the file name must have 1 to 15 characters and no path parts";
 
-    Db db;
-    if (Result e = db.open(home, false); !e.empty())
-        return e;
+    std::string openError;
+    auto store = OpenStore(home, false, openError);
+    if (!store)
+        return openError;
     std::string folder;
     {
-        Stmt st(db.get(), "SELECT folder FROM areas WHERE number = ?1");
-        if (!st)
-            return db.error();
-        sqlite3_bind_int(st.get(), 1, area);
-        if (sqlite3_step(st.get()) != SQLITE_ROW)
+        wcstore::AreaRow row;
+        const wcstore::Rc rc = store->GetArea(area, &row);
+        if (rc == wcstore::Rc::NotFound)
             return "there is no area " + std::to_string(area);
-        folder = wcstore::ResolveFolder(
-            home, reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)));
+        if (rc != wcstore::Rc::Ok)
+            return store->Error();
+        folder = wcstore::ResolveFolder(home, row.folder);
     }
 
     FullFileRec rec{};
@@ -480,20 +453,14 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
     if (ReadDizFromZip(path, diz))
         ApplyDiz(rec, SplitLines(diz));
 
-    if (!db.exec("BEGIN IMMEDIATE"))
-        return "the database is busy: " + db.error();
-    Stmt insert(db.get(), wcstore::kInsertFileSql);
-    if (!insert) {
-        db.exec("ROLLBACK");
-        return db.error();
-    }
-    wcstore::BindFullRec(insert.get(), rec);
-    const int rc = sqlite3_step(insert.get());
-    if (rc != SQLITE_DONE) {
-        const std::string e = rc == SQLITE_CONSTRAINT
+    if (!store->Begin())
+        return "the database is busy: " + store->Error();
+    const wcstore::Rc rc = store->Insert(rec);
+    if (rc != wcstore::Rc::Ok) {
+        const std::string e = rc == wcstore::Rc::Duplicate
                                   ? "area " + std::to_string(area) + " already has a file " + name
-                                  : "cannot add the record: " + db.error();
-        db.exec("ROLLBACK");
+                                  : "cannot add the record: " + store->Error();
+        store->Rollback();
         return e;
     }
     // The record is committed only when the file is in place. A file that
@@ -509,17 +476,78 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
     std::string error;
     if (inPlace ? !ReadThrough(source.fd, path, error)
                 : !CopyFile(source.fd, path, target, error)) {
-        db.exec("ROLLBACK");
+        store->Rollback();
         return error;
     }
     if (!inPlace) {
         const struct timespec times[2] = {sb.st_atim, sb.st_mtim};
         ::utimensat(AT_FDCWD, target.c_str(), times, 0);
     }
-    if (!db.exec("COMMIT")) {
-        db.exec("ROLLBACK");
-        return "cannot add the record: " + db.error();
+    if (!store->Commit()) {
+        store->Rollback();
+        return "cannot add the record: " + store->Error();
     }
+    return {};
+}
+
+Result CopyStore(const std::string& home, const std::string& from, const std::string& to)
+{
+    if (wcstore::IsPostgresSetting(from) == wcstore::IsPostgresSetting(to) && from == to)
+        return "the source and the target are the same store";
+    std::string error;
+    auto source = wcstore::OpenStore(home, from, false, error);
+    if (!source)
+        return error;
+    if (wcstore::StoreExists(home, to))
+        return (wcstore::IsPostgresSetting(to) ? "the database " + to : home) +
+               " already holds a BBS";
+    auto target = wcstore::OpenStore(home, to, true, error);
+    if (!target)
+        return error;
+    std::string sysop, makewild;
+    std::vector<wcstore::AreaRow> areas;
+    std::vector<wcstore::UserRow> users;
+    if (source->GetBbs(sysop, makewild) != wcstore::Rc::Ok ||
+        source->ListAreas(areas) != wcstore::Rc::Ok || source->ListUsers(users) != wcstore::Rc::Ok)
+        return "cannot read the BBS: " + source->Error();
+    // One transaction: the target holds the whole BBS or nothing of it.
+    if (!target->Begin())
+        return "cannot write the BBS: " + target->Error();
+    auto fail = [&](const std::string& what) {
+        const std::string e = what + target->Error();
+        target->Rollback();
+        return e;
+    };
+    if (target->PutBbs(sysop, makewild) != wcstore::Rc::Ok)
+        return fail("cannot write the BBS: ");
+    for (const wcstore::AreaRow& a : areas)
+        if (target->AddArea(a) != wcstore::Rc::Ok)
+            return fail("cannot write area " + std::to_string(a.number) + ": ");
+    for (const wcstore::UserRow& u : users)
+        if (target->AddUser(u.name, u.id) != wcstore::Rc::Ok)
+            return fail("cannot write the user " + u.name + ": ");
+    std::vector<FullFileRec> rows(2000);
+    int32_t area = 0;
+    std::string name;
+    bool after = false;
+    for (;;) {
+        size_t count = 0;
+        if (source->Seek(area, name.data(), name.size(), after, true, -1, rows.data(), rows.size(),
+                         count) != wcstore::Rc::Ok) {
+            target->Rollback();
+            return "cannot read the records: " + source->Error();
+        }
+        if (count && target->InsertMany(rows.data(), count) != wcstore::Rc::Ok)
+            return fail("cannot write the records: ");
+        if (count < rows.size())
+            break;
+        const FileRec& last = rows[count - 1].Rec;
+        area = last.Area;
+        name.assign(last.Name, wcstore::FieldLength(last.Name, sizeof last.Name));
+        after = true;
+    }
+    if (!target->Commit())
+        return fail("cannot write the BBS: ");
     return {};
 }
 

@@ -17,6 +17,12 @@ using Result = std::string;
 // (~/.local/share/wcsrv).
 std::string DefaultHome();
 
+// The database setting the admin functions use: a PostgreSQL connection
+// string, or empty for wcsrv.db in the home folder. WCSRV_DATABASE unless
+// UseDatabase named another.
+std::string Database();
+void UseDatabase(const std::string& setting);
+
 Result CreateBbs(const std::string& home, const std::string& sysopName);
 // folder empty: "<home>/areas/<number>".
 Result AddArea(const std::string& home, int number, const std::string& name,
@@ -56,5 +62,11 @@ struct DemoOptions {
 // Builds a demo BBS in `home`, which must not hold a BBS yet; the same
 // options give the same BBS.
 Result MakeDemo(const std::string& home, const DemoOptions& options);
+
+// Copies a whole BBS (the BBS row, areas, users, every byte of every
+// record) from the store `from` into the store `to`, which must not hold a
+// BBS yet; each is a database setting (empty: wcsrv.db in `home`). The
+// area folders stay where they are.
+Result CopyStore(const std::string& home, const std::string& from, const std::string& to);
 
 } // namespace wcadmin

@@ -3,45 +3,16 @@
 
 #include "WcStore.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace wcadmin::detail
 {
 
-// An open BBS database, closed on destruction.
-class Db
-{
-public:
-    Db() = default;
-    Db(const Db&) = delete;
-    Db& operator=(const Db&) = delete;
-    ~Db();
-    // Empty on success, else a message.
-    std::string open(const std::string& home, bool create);
-    sqlite3* get() const { return m_db; }
-    std::string error() const;
-    // One-statement helpers; false on error.
-    bool exec(const char* sql);
-
-private:
-    sqlite3* m_db = nullptr;
-};
-
-// A prepared statement, finalized on destruction.
-class Stmt
-{
-public:
-    Stmt(sqlite3* db, const char* sql);
-    ~Stmt();
-    Stmt(const Stmt&) = delete;
-    Stmt& operator=(const Stmt&) = delete;
-    explicit operator bool() const { return m_st != nullptr; }
-    sqlite3_stmt* get() const { return m_st; }
-
-private:
-    sqlite3_stmt* m_st = nullptr;
-};
+// The store of the BBS in `home` (the database setting in use: see
+// wcadmin::UseDatabase). Null on failure, with a message in `error`.
+std::unique_ptr<wcstore::Store> OpenStore(const std::string& home, bool create, std::string& error);
 
 bool MakeFolders(const std::string& path);
 // "areas/<number>" under the home folder.

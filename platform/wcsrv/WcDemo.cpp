@@ -318,18 +318,20 @@ Result MakeDemo(const std::string& home, const DemoOptions& options)
             return e;
     }
 
-    Db db;
-    if (Result e = db.open(home, false); !e.empty())
-        return e;
-    // One transaction, one prepared statement, records in key order.
-    db.exec("PRAGMA cache_size=-65536");
-    if (!db.exec("BEGIN IMMEDIATE"))
-        return "the database is busy: " + db.error();
-    Stmt insert(db.get(), wcstore::kInsertFileSql);
-    if (!insert) {
-        db.exec("ROLLBACK");
-        return db.error();
-    }
+    std::string error;
+    auto store = OpenStore(home, false, error);
+    if (!store)
+        return error;
+    // One transaction, records in key order, handed over in batches.
+    if (!store->Begin())
+        return "the database is busy: " + store->Error();
+    std::vector<FullFileRec> batch;
+    batch.reserve(1000);
+    auto flush = [&] {
+        const bool ok = store->InsertMany(batch.data(), batch.size()) == wcstore::Rc::Ok;
+        batch.clear();
+        return ok;
+    };
     for (int a = 1; a <= options.areas; ++a) {
         // Spread the files over the areas unevenly, as on a real BBS.
         long count = options.files / options.areas;
@@ -350,21 +352,20 @@ Result MakeDemo(const std::string& home, const DemoOptions& options)
             FullFileRec rec = MakeRecord(rng, a, entry.second, users, &unixTime);
             // A few records have lost their file.
             if (!options.noFiles && !rng.chance(5) && !WriteDemoFile(rng, folder, rec, unixTime)) {
-                db.exec("ROLLBACK");
+                store->Rollback();
                 return "cannot write the file " + entry.second + " in " + folder;
             }
-            sqlite3_reset(insert.get());
-            wcstore::BindFullRec(insert.get(), rec);
-            if (sqlite3_step(insert.get()) != SQLITE_DONE) {
-                const std::string e = "cannot add a record: " + db.error();
-                db.exec("ROLLBACK");
+            batch.push_back(rec);
+            if (batch.size() == 1000 && !flush()) {
+                const std::string e = "cannot add a record: " + store->Error();
+                store->Rollback();
                 return e;
             }
         }
     }
-    if (!db.exec("COMMIT")) {
-        const std::string e = "cannot store the records: " + db.error();
-        db.exec("ROLLBACK");
+    if (!flush() || !store->Commit()) {
+        const std::string e = "cannot store the records: " + store->Error();
+        store->Rollback();
         return e;
     }
     return {};

@@ -9,7 +9,9 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace wcstore
 {
@@ -77,6 +79,112 @@ std::string ResolveFolder(const std::string& home, const std::string& stored);
 // it without regard to ASCII letter case (an exact match first), else the
 // path with the name as given. `exists` tells which.
 std::string FindInFolder(const std::string& folder, const std::string& name, bool* exists);
+
+// ---- the record store -------------------------------------------------------
+//
+// The records of a BBS (the BBS row, areas, users, file records) live in a
+// store: SQLite in wcsrv.db under the home folder, or a PostgreSQL
+// database when the database setting holds a connection string. Texts of
+// areas, users and the sysop pass as UTF-8; file names as the Latin-1
+// bytes of a record's Name field. File names compare and sort as SQLite's
+// NOCASE does: ASCII letters folded to lower case, then the bytes.
+
+enum class Rc { Ok, NotFound, Duplicate, Error };
+
+struct AreaRow {
+    int32_t number = 0;
+    std::string name;
+    std::string folder; // as stored: relative to the home folder unless absolute
+};
+
+struct UserRow {
+    uint32_t id = 0;
+    std::string name;
+};
+
+class Store
+{
+public:
+    virtual ~Store() = default;
+    virtual bool IsPostgres() const = 0;
+    // The last error's text.
+    virtual std::string Error() const = 0;
+
+    // A write transaction: every change between Begin and Commit lands
+    // together or not at all.
+    virtual bool Begin() = 0;
+    virtual bool Commit() = 0;
+    virtual void Rollback() = 0;
+
+    virtual Rc GetBbs(std::string& sysop, std::string& makewild) = 0;
+    // Creates the BBS row (the store's tables exist).
+    virtual Rc PutBbs(const std::string& sysop, const std::string& makewild) = 0;
+
+    // The highest area number (0 without areas).
+    virtual Rc AreaCount(int32_t& n) = 0;
+    virtual Rc GetArea(int32_t number, AreaRow* out) = 0;
+    virtual Rc ListAreas(std::vector<AreaRow>& out) = 0;
+    virtual Rc AddArea(const AreaRow& area) = 0;
+
+    // id 0: the next free id.
+    virtual Rc AddUser(const std::string& name, uint32_t id = 0) = 0;
+    virtual Rc UserByName(const std::string& name, UserRow& out) = 0;
+    virtual Rc FirstUser(UserRow& out) = 0;
+    // The user after the user `id`, by name; after `name` when that user is gone.
+    virtual Rc NextUser(const std::string& name, uint32_t id, UserRow& out) = 0;
+    virtual Rc ListUsers(std::vector<UserRow>& out) = 0;
+
+    virtual Rc CountFiles(int32_t area, int32_t& n) = 0;
+    // Reads records in key order from (area, name), or from the record
+    // after it (`after`), into rows[0..max): whole records (`full`) or the
+    // FileRec part only. Stops after the first record of an area other
+    // than `stopArea` (stopArea < 0: never). Ok with count 0 at the end.
+    virtual Rc Seek(int32_t area, const char* name, size_t nameLength, bool after, bool full,
+                    int32_t stopArea, FullFileRec* rows, size_t max, size_t& count) = 0;
+    // The whole record (area, name); out may be null.
+    virtual Rc Read(int32_t area, const char* name, size_t nameLength, FullFileRec* out) = 0;
+    virtual Rc Insert(const FullFileRec& rec) = 0;
+    // Many records at once inside a transaction (the demo, copies).
+    virtual Rc InsertMany(const FullFileRec* recs, size_t n);
+    // Writes `rec` (its own area and name) over the record (area, name).
+    virtual Rc Update(int32_t area, const char* name, size_t nameLength,
+                      const FullFileRec& rec) = 0;
+    virtual Rc Remove(int32_t area, const char* name, size_t nameLength) = 0;
+    // The areas other than `except` holding a record of this name, ascending.
+    virtual Rc AreasWithName(const char* name, size_t nameLength, int32_t except,
+                             std::vector<int32_t>& out) = 0;
+    // The rows a walk reads ahead per query.
+    virtual size_t WalkBatch() const = 0;
+};
+
+// True when `setting` is a PostgreSQL connection string (a postgres:// or
+// postgresql:// URI, or key=value pairs).
+bool IsPostgresSetting(const std::string& setting);
+// The database setting: WCSRV_DATABASE, empty when unset.
+std::string DatabaseSetting();
+
+enum class OpenResult { Ok, NoBbs, BadDatabase, Unreachable };
+
+// Opens the store of the BBS in `home`: PostgreSQL when `setting` is a
+// connection string, else wcsrv.db under `home`. `create` makes the
+// store's tables (the database must not hold a BBS yet) without the BBS
+// row. On failure returns null, `why` and a message in `error`.
+std::unique_ptr<Store> OpenStore(const std::string& home, const std::string& setting, bool create,
+                                 std::string& error, OpenResult* why = nullptr);
+// Whether the store named by (home, setting) holds a BBS's tables.
+bool StoreExists(const std::string& home, const std::string& setting);
+
+std::unique_ptr<Store> OpenSqliteStore(const std::string& home, bool create, std::string& error,
+                                       OpenResult* why);
+std::unique_ptr<Store> OpenPostgresStore(const std::string& conninfo, bool create,
+                                         std::string& error, OpenResult* why);
+bool PostgresStoreExists(const std::string& conninfo);
+
+// The order key of a file or user name: the UTF-8 text of the Latin-1
+// bytes with ASCII letters in lower case.
+std::string NameKey(const char* name, size_t length);
+// The same key of a UTF-8 text (user names).
+std::string Utf8Key(const std::string& text);
 
 // Windows FILETIME ticks (100 ns since 1601-01-01, UTC) from a Unix time.
 uint64_t UnixToFileTime(int64_t seconds, long nanoseconds);

@@ -1,6 +1,7 @@
-// libwcsrv: the BBS server's access library on an SQLite database in the
-// BBS home folder. One context per process; every operation takes the
-// library lock, so the library may be called from any thread.
+// libwcsrv: the BBS server's access library. The records live in a store
+// (WcStore.h: SQLite in the BBS home folder, or a PostgreSQL database); the
+// files in the areas' folders. One context per process; every operation
+// takes the library lock, so the library may be called from any thread.
 #include "WcStore.h"
 
 // Only the contract's operations leave the library; everything else is
@@ -65,25 +66,6 @@ uint32_t FaultHit(const char* op)
 }
 
 // ---- context ---------------------------------------------------------------
-
-enum StmtSlot {
-    sSeekFrom,  // first record at or after (area, name)
-    sSeekAfter, // first record after (area, name)
-    sByKey,
-    sInsert,
-    sUpdate,
-    sDelete,
-    sAreaFolder,
-    sAreaName,
-    sAreaCount,
-    sFilesInArea,
-    sSameName,
-    sUserByName,
-    sFirstUser,
-    sNextUser,
-    sMakewild,
-    sSlotCount
-};
 
 // A file created anew for writing collects its writes into large blocks
 // that a thread of its own stores (WcBlockWriter.h). Disk space for the
@@ -164,14 +146,10 @@ struct Delivery {
 };
 constexpr size_t kDeliveriesKept = 16;
 
-// Rows a walk reads ahead per query.
-constexpr size_t kWalkRows = 128;
-
 struct Context {
     std::string home;
-    sqlite3* db = nullptr;
+    std::unique_ptr<wcstore::Store> store;
     bool loggedIn = false;
-    sqlite3_stmt* stmts[sSlotCount] = {};
 
     // The walk: rows read ahead by one seek, of the walked area and the
     // first row after it. GetNextFileRec hands out the next of them when it
@@ -180,7 +158,7 @@ struct Context {
     // read, so no read snapshot stays open between calls: a walk that
     // stops early holds nothing, other processes' writes show at the next
     // read ahead, and checkpoints of the database's log are never blocked.
-    std::vector<FullFileRec> walkRows; // kWalkRows, allocated with the first walk
+    std::vector<FullFileRec> walkRows; // the store's walk batch, allocated with the first walk
     size_t walkCount = 0;              // rows read ahead
     size_t walkNext = 0;               // the next row to hand out
     bool walkOpen = false;             // walkRows[walkNext - 1] was delivered last
@@ -202,82 +180,18 @@ struct Context {
         for (auto& [h, f] : files)
             CloseFile(f);
         files.clear();
-        for (sqlite3_stmt*& st : stmts)
-            sqlite3_finalize(st);
-        sqlite3_close(db);
     }
 };
 
 bool gConnected = false;
 std::string gHome;
+std::string gDatabase; // the database setting of the connection
 std::unique_ptr<Context> gContext;
 
 template <typename T> T Fail(uint32_t code, T value)
 {
     tLastError = code;
     return value;
-}
-
-const char* const kSql[sSlotCount] = {
-    nullptr, // built in Prepare
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    "DELETE FROM files WHERE area = ?1 AND name = ?2",
-    "SELECT folder FROM areas WHERE number = ?1",
-    "SELECT name FROM areas WHERE number = ?1",
-    "SELECT coalesce(max(number), 0) FROM areas",
-    "SELECT count(*) FROM files WHERE area = ?1",
-    "SELECT area FROM files WHERE name = ?1 AND area <> ?2 ORDER BY area",
-    "SELECT id, name FROM users WHERE name = ?1",
-    "SELECT id, name FROM users ORDER BY name LIMIT 1",
-    // The user after the one the position word names; the name in the
-    // buffer only when that user is gone.
-    "SELECT id, name FROM users WHERE name > coalesce((SELECT name FROM users WHERE id = ?2), ?1) "
-    "ORDER BY name LIMIT 1",
-    "SELECT sysop, makewild FROM bbs WHERE id = 1",
-};
-
-// The cached statement of a slot, reset and with its bindings cleared.
-sqlite3_stmt* Prepare(Context& c, StmtSlot slot)
-{
-    sqlite3_stmt*& st = c.stmts[slot];
-    if (!st) {
-        std::string sql;
-        const std::string cols = wcstore::kFileColumns;
-        switch (slot) {
-        case sSeekFrom:
-            sql =
-                "SELECT " + cols + " FROM files WHERE (area, name) >= (?1, ?2) ORDER BY area, name";
-            break;
-        case sSeekAfter:
-            sql =
-                "SELECT " + cols + " FROM files WHERE (area, name) > (?1, ?2) ORDER BY area, name";
-            break;
-        case sByKey:
-            sql = "SELECT " + cols + " FROM files WHERE area = ?1 AND name = ?2";
-            break;
-        case sInsert:
-            sql = wcstore::kInsertFileSql;
-            break;
-        case sUpdate:
-            sql = wcstore::kUpdateFileSql;
-            break;
-        default:
-            sql = kSql[slot];
-        }
-        if (sqlite3_prepare_v3(c.db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
-            SQLITE_OK) {
-            sqlite3_finalize(st);
-            st = nullptr;
-            return nullptr;
-        }
-    } else {
-        sqlite3_reset(st);
-        sqlite3_clear_bindings(st);
-    }
-    return st;
 }
 
 // Drops the rows read ahead: the next GetNextFileRec seeks afresh.
@@ -301,13 +215,6 @@ struct Key {
 Key FieldKey(const char* field, size_t size)
 {
     return {field, wcstore::FieldLength(field, size)};
-}
-
-void BindKey(sqlite3_stmt* st, int area, const Key& name)
-{
-    sqlite3_bind_int(st, 1, area);
-    const std::string u = wcstore::Latin1ToUtf8(name.text, name.length);
-    sqlite3_bind_text(st, 2, u.data(), int(u.size()), SQLITE_TRANSIENT);
 }
 
 // Remembers what was delivered into `buffer` (one entry per buffer).
@@ -353,48 +260,57 @@ void Deliver(Context& c, FileRec* out, uint32_t* position)
         c.walkCount = c.walkNext = 0;
 }
 
-// Runs a bound seek statement for the walk of `area`: reads its rows ahead,
-// up to the first row past the area, ends the statement and delivers the
-// first row. False at the end or on error.
-bool SeekAndDeliver(Context& c, sqlite3_stmt* st, int32_t area, FileRec* out, uint32_t* position)
+// Seeks for the walk of `area` from (area, name), or past it (`after`):
+// reads a batch of rows ahead, up to the first row past the area, in one
+// query that leaves nothing open, and delivers the first row. False at the
+// end or on error.
+bool SeekAndDeliver(Context& c, int32_t area, const Key& name, bool after, FileRec* out,
+                    uint32_t* position)
 {
-    if (c.walkRows.size() < kWalkRows)
-        c.walkRows.resize(kWalkRows);
+    const size_t batch = c.store->WalkBatch();
+    if (c.walkRows.size() < batch)
+        c.walkRows.resize(batch);
     c.walkOpen = false;
     c.walkCount = c.walkNext = 0;
     c.walkArea = area;
     c.walkRowsFull = c.walkWantsFull;
-    int rc = SQLITE_DONE;
-    while (c.walkCount < kWalkRows && (rc = sqlite3_step(st)) == SQLITE_ROW) {
-        FullFileRec& row = c.walkRows[c.walkCount++];
-        if (c.walkRowsFull)
-            wcstore::ReadFullRec(st, row);
-        else
-            wcstore::ReadFileRec(st, row.Rec);
-        if (row.Rec.Area != area)
-            break;
-    }
-    sqlite3_reset(st);
-    if (c.walkCount == 0 || (rc != SQLITE_ROW && rc != SQLITE_DONE)) {
-        c.walkCount = 0;
-        return Fail(rc == SQLITE_DONE ? uint32_t(WC_RECORD_NOT_FOUND) : kStorageError, false);
-    }
+    size_t count = 0;
+    const wcstore::Rc rc = c.store->Seek(area, name.text, name.length, after, c.walkRowsFull, area,
+                                         c.walkRows.data(), batch, count);
+    if (rc != wcstore::Rc::Ok)
+        return Fail(kStorageError, false);
+    if (count == 0)
+        return Fail(uint32_t(WC_RECORD_NOT_FOUND), false);
+    c.walkCount = count;
     Deliver(c, out, position);
     return true;
+}
+
+// The error code of a store result that is not Ok.
+uint32_t CodeOf(wcstore::Rc rc, uint32_t notFound)
+{
+    switch (rc) {
+    case wcstore::Rc::NotFound:
+        return notFound;
+    case wcstore::Rc::Duplicate:
+        return uint32_t(WC_DUPLICATE_RECORD);
+    default:
+        return kStorageError;
+    }
 }
 
 // Runs `body` inside one write transaction; rolls back when it fails.
 template <typename Body> bool WriteTransaction(Context& c, Body body)
 {
     ResetCursor(c);
-    if (!wcstore::Exec(c.db, "BEGIN IMMEDIATE"))
+    if (!c.store->Begin())
         return Fail(kStorageError, false);
     if (!body()) {
-        wcstore::Exec(c.db, "ROLLBACK");
+        c.store->Rollback();
         return false;
     }
-    if (!wcstore::Exec(c.db, "COMMIT")) {
-        wcstore::Exec(c.db, "ROLLBACK");
+    if (!c.store->Commit()) {
+        c.store->Rollback();
         return Fail(kStorageError, false);
     }
     return true;
@@ -403,53 +319,26 @@ template <typename Body> bool WriteTransaction(Context& c, Body body)
 // Reads the full record of (area, name) into `out`. 1 found, 0 not, -1 error.
 int ReadByKey(Context& c, int32_t area, const Key& name, FullFileRec* out)
 {
-    sqlite3_stmt* st = Prepare(c, sByKey);
-    if (!st)
-        return -1;
-    BindKey(st, area, name);
-    const int rc = sqlite3_step(st);
-    int result = rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
-    if (result == 1 && out)
-        wcstore::ReadFullRec(st, *out);
-    sqlite3_reset(st);
-    return result;
+    const wcstore::Rc rc = c.store->Read(area, name.text, name.length, out);
+    return rc == wcstore::Rc::Ok ? 1 : rc == wcstore::Rc::NotFound ? 0 : -1;
 }
 
 // 1 when the area exists, 0 when not, -1 on error; `folder` gets its folder.
 int AreaFolder(Context& c, int32_t area, std::string* folder)
 {
-    sqlite3_stmt* st = Prepare(c, sAreaFolder);
-    if (!st)
-        return -1;
-    sqlite3_bind_int(st, 1, area);
-    const int rc = sqlite3_step(st);
-    int result = rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
-    if (result == 1 && folder) {
-        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-        *folder = wcstore::ResolveFolder(c.home, t ? t : "");
-    }
-    sqlite3_reset(st);
-    return result;
+    wcstore::AreaRow row;
+    const wcstore::Rc rc = c.store->GetArea(area, &row);
+    if (rc == wcstore::Rc::Ok && folder)
+        *folder = wcstore::ResolveFolder(c.home, row.folder);
+    return rc == wcstore::Rc::Ok ? 1 : rc == wcstore::Rc::NotFound ? 0 : -1;
 }
 
 // Writes `full` over the stored record (area, name). Sets the error code.
 bool StoreOver(Context& c, int32_t area, const Key& name, const FullFileRec& full)
 {
-    sqlite3_stmt* st = Prepare(c, sUpdate);
-    if (!st)
-        return Fail(kStorageError, false);
-    wcstore::BindFullRec(st, full);
-    sqlite3_bind_int(st, 23, area);
-    const std::string u = wcstore::Latin1ToUtf8(name.text, name.length);
-    sqlite3_bind_text(st, 24, u.data(), int(u.size()), SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(st);
-    sqlite3_reset(st);
-    if (rc == SQLITE_CONSTRAINT)
-        return Fail(uint32_t(WC_DUPLICATE_RECORD), false);
-    if (rc != SQLITE_DONE)
-        return Fail(kStorageError, false);
-    if (sqlite3_changes(c.db) == 0)
-        return Fail(uint32_t(WC_RECORD_NOT_FOUND), false);
+    const wcstore::Rc rc = c.store->Update(area, name.text, name.length, full);
+    if (rc != wcstore::Rc::Ok)
+        return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
     return true;
 }
 
@@ -665,16 +554,13 @@ bool WildcatServerConnect(void*)
         return true; // the connection in use stays
     gConnected = false;
     const std::string home = wcstore::DefaultHome();
-    struct stat sb {
-    };
-    if (::stat(wcstore::DatabasePath(home).c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
-        return Fail(kNoServer, false);
+    const std::string database = wcstore::DatabaseSetting();
     std::string error;
-    sqlite3* db = wcstore::OpenDatabase(home, false, error);
-    if (!db)
-        return Fail(kBadDatabase, false);
-    sqlite3_close(db);
+    wcstore::OpenResult why = wcstore::OpenResult::Ok;
+    if (!wcstore::OpenStore(home, database, false, error, &why))
+        return Fail(why == wcstore::OpenResult::BadDatabase ? kBadDatabase : kNoServer, false);
     gHome = home;
+    gDatabase = database;
     gConnected = true;
     return true;
 }
@@ -687,12 +573,14 @@ bool WildcatServerCreateContext(void)
     if (!gConnected)
         return Fail(kNoServer, false);
     std::string error;
-    sqlite3* db = wcstore::OpenDatabase(gHome, false, error);
-    if (!db)
-        return Fail(kBadDatabase, false);
+    wcstore::OpenResult why = wcstore::OpenResult::Ok;
+    std::unique_ptr<wcstore::Store> store =
+        wcstore::OpenStore(gHome, gDatabase, false, error, &why);
+    if (!store)
+        return Fail(why == wcstore::OpenResult::Unreachable ? kNoServer : kBadDatabase, false);
     auto c = std::make_unique<Context>();
     c->home = gHome;
-    c->db = db;
+    c->store = std::move(store);
     gContext = std::move(c);
     return true;
 }
@@ -727,7 +615,7 @@ bool WildcatServerDeleteContext(void)
     WC_OP("WildcatServerDeleteContext", false);
     if (!gContext)
         return Fail(uint32_t(WC_CONTEXT_NOT_INITIALIZED), false);
-    gContext.reset(); // closes files, statements and the database
+    gContext.reset(); // closes files and the store
     gConnected = false;
     return true;
 }
@@ -741,22 +629,16 @@ bool GetMakewild(MakewildRec* out)
     if (!out)
         return Fail(kBadArgument, false);
     ResetCursor(ctx);
-    sqlite3_stmt* st = Prepare(ctx, sMakewild);
-    if (!st)
-        return Fail(kStorageError, false);
-    const int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW) {
-        sqlite3_reset(st);
-        return Fail(rc == SQLITE_DONE ? uint32_t(WC_RECORD_NOT_FOUND) : kStorageError, false);
-    }
+    std::string sysop, makewild;
+    const wcstore::Rc rc = ctx.store->GetBbs(sysop, makewild);
+    if (rc != wcstore::Rc::Ok)
+        return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
     std::memset(out, 0, sizeof *out);
-    if (sqlite3_column_bytes(st, 1) == int(sizeof *out))
-        std::memcpy(out, sqlite3_column_blob(st, 1), sizeof *out);
+    if (makewild.size() == sizeof *out)
+        std::memcpy(out, makewild.data(), sizeof *out);
     std::memset(out->SysopName, 0, sizeof out->SysopName);
-    if (const unsigned char* t = sqlite3_column_text(st, 0))
-        wcstore::Utf8ToLatin1Field(t, sqlite3_column_bytes(st, 0), out->SysopName,
-                                   sizeof out->SysopName - 1);
-    sqlite3_reset(st);
+    wcstore::Utf8ToLatin1Field(reinterpret_cast<const unsigned char*>(sysop.data()),
+                               int(sysop.size()), out->SysopName, sizeof out->SysopName - 1);
     return true;
 }
 
@@ -765,14 +647,9 @@ int32_t GetFileAreaCount(void)
     WC_OP("GetFileAreaCount", 0);
     WC_LOGGED_IN(0);
     ResetCursor(ctx);
-    sqlite3_stmt* st = Prepare(ctx, sAreaCount);
-    if (!st || sqlite3_step(st) != SQLITE_ROW) {
-        if (st)
-            sqlite3_reset(st);
+    int32_t n = 0;
+    if (ctx.store->AreaCount(n) != wcstore::Rc::Ok)
         return Fail(kStorageError, 0);
-    }
-    const int32_t n = sqlite3_column_int(st, 0);
-    sqlite3_reset(st);
     return n;
 }
 
@@ -783,20 +660,14 @@ bool GetFileArea(int32_t area, FileAreaRec* out)
     if (!out)
         return Fail(kBadArgument, false);
     ResetCursor(ctx);
-    sqlite3_stmt* st = Prepare(ctx, sAreaName);
-    if (!st)
-        return Fail(kStorageError, false);
-    sqlite3_bind_int(st, 1, area);
-    const int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW) {
-        sqlite3_reset(st);
-        return Fail(rc == SQLITE_DONE ? uint32_t(WC_INVALID_FILEAREA) : kStorageError, false);
-    }
+    wcstore::AreaRow row;
+    const wcstore::Rc rc = ctx.store->GetArea(area, &row);
+    if (rc != wcstore::Rc::Ok)
+        return Fail(CodeOf(rc, uint32_t(WC_INVALID_FILEAREA)), false);
     std::memset(out, 0, sizeof *out);
     out->Number = area;
-    if (const unsigned char* t = sqlite3_column_text(st, 0))
-        wcstore::Utf8ToLatin1Field(t, sqlite3_column_bytes(st, 0), out->Name, sizeof out->Name - 1);
-    sqlite3_reset(st);
+    wcstore::Utf8ToLatin1Field(reinterpret_cast<const unsigned char*>(row.name.data()),
+                               int(row.name.size()), out->Name, sizeof out->Name - 1);
     return true;
 }
 
@@ -808,16 +679,9 @@ int32_t GetTotalFilesInArea(int32_t area)
     const int known = AreaFolder(ctx, area, nullptr);
     if (known <= 0)
         return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), 0);
-    sqlite3_stmt* st = Prepare(ctx, sFilesInArea);
-    if (!st)
+    int32_t n = 0;
+    if (ctx.store->CountFiles(area, n) != wcstore::Rc::Ok)
         return Fail(kStorageError, 0);
-    sqlite3_bind_int(st, 1, area);
-    if (sqlite3_step(st) != SQLITE_ROW) {
-        sqlite3_reset(st);
-        return Fail(kStorageError, 0);
-    }
-    const int32_t n = sqlite3_column_int(st, 0);
-    sqlite3_reset(st);
     return n;
 }
 
@@ -830,43 +694,30 @@ bool LookupName(const char* name, UserRef* out)
     const size_t length = ::strnlen(name, sizeof out->UserName);
     if (length == 0 || length >= sizeof out->UserName)
         return Fail(uint32_t(WC_USER_NOT_FOUND), false);
-    sqlite3_stmt* st = Prepare(ctx, sUserByName);
-    if (!st)
-        return Fail(kStorageError, false);
-    const std::string u = wcstore::Latin1ToUtf8(name, length);
-    sqlite3_bind_text(st, 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW) {
-        sqlite3_reset(st);
-        return Fail(rc == SQLITE_DONE ? uint32_t(WC_USER_NOT_FOUND) : kStorageError, false);
-    }
+    wcstore::UserRow row;
+    const wcstore::Rc rc = ctx.store->UserByName(wcstore::Latin1ToUtf8(name, length), row);
+    if (rc != wcstore::Rc::Ok)
+        return Fail(CodeOf(rc, uint32_t(WC_USER_NOT_FOUND)), false);
     std::memset(out, 0, sizeof *out);
-    out->UserId = uint32_t(sqlite3_column_int64(st, 0));
-    if (const unsigned char* t = sqlite3_column_text(st, 1))
-        wcstore::Utf8ToLatin1Field(t, sqlite3_column_bytes(st, 1), out->UserName,
-                                   sizeof out->UserName - 1);
-    sqlite3_reset(st);
+    out->UserId = row.id;
+    wcstore::Utf8ToLatin1Field(reinterpret_cast<const unsigned char*>(row.name.data()),
+                               int(row.name.size()), out->UserName, sizeof out->UserName - 1);
     return true;
 }
 
 namespace
 {
 
-bool DeliverUser(sqlite3_stmt* st, UserRecord* out, uint32_t* position)
+bool DeliverUser(wcstore::Rc rc, const wcstore::UserRow& row, UserRecord* out, uint32_t* position)
 {
-    const int rc = sqlite3_step(st);
-    if (rc != SQLITE_ROW) {
-        sqlite3_reset(st);
-        return Fail(rc == SQLITE_DONE ? uint32_t(WC_RECORD_NOT_FOUND) : kStorageError, false);
-    }
+    if (rc != wcstore::Rc::Ok)
+        return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
     std::memset(out, 0, sizeof *out);
-    const uint32_t id = uint32_t(sqlite3_column_int64(st, 0));
-    std::memcpy(out->Reserved0, &id, sizeof id);
-    if (const unsigned char* t = sqlite3_column_text(st, 1))
-        wcstore::Utf8ToLatin1Field(t, sqlite3_column_bytes(st, 1), out->Name, sizeof out->Name - 1);
-    sqlite3_reset(st);
+    std::memcpy(out->Reserved0, &row.id, sizeof row.id);
+    wcstore::Utf8ToLatin1Field(reinterpret_cast<const unsigned char*>(row.name.data()),
+                               int(row.name.size()), out->Name, sizeof out->Name - 1);
     if (position)
-        *position = id;
+        *position = row.id;
     return true;
 }
 
@@ -881,10 +732,9 @@ bool GetFirstUser(int32_t key, UserRecord* out, uint32_t* position)
     if (key != WC_KEY_USER_NAME)
         return Fail(uint32_t(WC_INVALID_INDEX), false);
     ResetCursor(ctx);
-    sqlite3_stmt* st = Prepare(ctx, sFirstUser);
-    if (!st)
-        return Fail(kStorageError, false);
-    return DeliverUser(st, out, position);
+    wcstore::UserRow row;
+    const wcstore::Rc rc = ctx.store->FirstUser(row);
+    return DeliverUser(rc, row, out, position);
 }
 
 bool GetNextUser(int32_t key, UserRecord* out, uint32_t* position)
@@ -896,17 +746,14 @@ bool GetNextUser(int32_t key, UserRecord* out, uint32_t* position)
     if (key != WC_KEY_USER_NAME)
         return Fail(uint32_t(WC_INVALID_INDEX), false);
     ResetCursor(ctx);
-    sqlite3_stmt* st = Prepare(ctx, sNextUser);
-    if (!st)
-        return Fail(kStorageError, false);
     // The user after the one the position word names, by name. The name in
     // the buffer is no guide: a name Latin-1 cannot hold comes back with
     // '?' in it, and the user after that text may be the same user again.
     const size_t length = wcstore::FieldLength(out->Name, sizeof out->Name);
-    const std::string u = wcstore::Latin1ToUtf8(out->Name, length);
-    sqlite3_bind_text(st, 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int64(st, 2, int64_t(*position));
-    return DeliverUser(st, out, position);
+    wcstore::UserRow row;
+    const wcstore::Rc rc =
+        ctx.store->NextUser(wcstore::Latin1ToUtf8(out->Name, length), *position, row);
+    return DeliverUser(rc, row, out, position);
 }
 
 // ---- file records ----------------------------------------------------------
@@ -921,11 +768,7 @@ bool SearchFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint3
     if (length > 16)
         return Fail(kBadArgument, false);
     ResetCursor(ctx);
-    sqlite3_stmt* st = Prepare(ctx, sSeekFrom);
-    if (!st)
-        return Fail(kStorageError, false);
-    BindKey(st, area, Key{name, length});
-    return SeekAndDeliver(ctx, st, area, out, position);
+    return SeekAndDeliver(ctx, area, Key{name, length}, false, out, position);
 }
 
 bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position)
@@ -950,12 +793,9 @@ bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position)
     const bool wantsFull = continuing && ctx.walkWantsFull;
     ResetCursor(ctx);
     ctx.walkWantsFull = wantsFull;
-    sqlite3_stmt* st = Prepare(ctx, sSeekAfter);
-    if (!st)
-        return Fail(kStorageError, false);
     const FileRec from = *rec;
-    BindKey(st, from.Area, FieldKey(from.Name, sizeof from.Name));
-    return SeekAndDeliver(ctx, st, from.Area, rec, position);
+    return SeekAndDeliver(ctx, from.Area, FieldKey(from.Name, sizeof from.Name), true, rec,
+                          position);
 }
 
 bool GetFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint32_t* position)
@@ -1078,22 +918,13 @@ bool UpdateFileRec(const FileRec* rec)
                 return Fail(kStorageError, false);
             source = r.Area;
             if (atTarget == 0) {
-                sqlite3_stmt* st = Prepare(ctx, sSameName);
-                if (!st)
+                std::vector<int32_t> areas;
+                if (ctx.store->AreasWithName(name.text, name.length, r.Area, areas) !=
+                    wcstore::Rc::Ok)
                     return Fail(kStorageError, false);
-                sqlite3_bind_int(st, 2, r.Area);
-                const std::string u = wcstore::Latin1ToUtf8(name.text, name.length);
-                sqlite3_bind_text(st, 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
-                int count = 0, rc;
-                while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-                    source = sqlite3_column_int(st, 0);
-                    ++count;
-                }
-                sqlite3_reset(st);
-                if (rc != SQLITE_DONE)
-                    return Fail(kStorageError, false);
-                if (count != 1)
+                if (areas.size() != 1)
                     return Fail(uint32_t(WC_RECORD_NOT_FOUND), false);
+                source = areas.front();
             }
         }
         if (source != r.Area) {
@@ -1134,16 +965,9 @@ bool AddFileRec(const FullFileRec* rec)
         const int known = AreaFolder(ctx, full.Rec.Area, nullptr);
         if (known <= 0)
             return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), false);
-        sqlite3_stmt* st = Prepare(ctx, sInsert);
-        if (!st)
-            return Fail(kStorageError, false);
-        wcstore::BindFullRec(st, full);
-        const int rc = sqlite3_step(st);
-        sqlite3_reset(st);
-        if (rc == SQLITE_CONSTRAINT)
-            return Fail(uint32_t(WC_DUPLICATE_RECORD), false);
-        if (rc != SQLITE_DONE)
-            return Fail(kStorageError, false);
+        const wcstore::Rc rc = ctx.store->Insert(full);
+        if (rc != wcstore::Rc::Ok)
+            return Fail(CodeOf(rc, kStorageError), false);
         return true;
     });
 }
@@ -1157,16 +981,9 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
     const FileRec r = *rec;
     const Key name = FieldKey(r.Name, sizeof r.Name);
     return WriteTransaction(ctx, [&]() -> bool {
-        sqlite3_stmt* st = Prepare(ctx, sDelete);
-        if (!st)
-            return Fail(kStorageError, false);
-        BindKey(st, r.Area, name);
-        const int rc = sqlite3_step(st);
-        sqlite3_reset(st);
-        if (rc != SQLITE_DONE)
-            return Fail(kStorageError, false);
-        if (sqlite3_changes(ctx.db) == 0)
-            return Fail(uint32_t(WC_RECORD_NOT_FOUND), false);
+        const wcstore::Rc rc = ctx.store->Remove(r.Area, name.text, name.length);
+        if (rc != wcstore::Rc::Ok)
+            return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
         if (!deleteFile)
             return true;
         // The record's file goes too; a name that could leave the area's

@@ -13,7 +13,7 @@ namespace
 {
 
 const char kUsage[] =
-    "usage: wcsrv-admin [--home DIR] COMMAND ...\n"
+    "usage: wcsrv-admin [--home DIR] [--database CONN] COMMAND ...\n"
     "  init [--sysop NAME]                 create a BBS in the home folder\n"
     "  area add NUMBER NAME [--folder DIR] add a file area (DIR relative to the home folder\n"
     "                                      unless absolute; default areas/NUMBER)\n"
@@ -23,7 +23,13 @@ const char kUsage[] =
     "  list AREA                           list the records of an area\n"
     "  demo [--areas N] [--files M] [--seed S] [--no-files]\n"
     "                                      build a demo BBS\n"
-    "The home folder defaults to $WCSRV_HOME, then $XDG_DATA_HOME/wcsrv.\n";
+    "  copy-store --to CONN                copy the BBS from wcsrv.db in the home folder into\n"
+    "                                      an empty PostgreSQL database\n"
+    "  copy-store --from CONN              copy the BBS from a PostgreSQL database into a new\n"
+    "                                      wcsrv.db in the home folder\n"
+    "The home folder defaults to $WCSRV_HOME, then $XDG_DATA_HOME/wcsrv.\n"
+    "The records live in wcsrv.db in the home folder unless --database or $WCSRV_DATABASE\n"
+    "holds a PostgreSQL connection string (postgresql://... or key=value ...).\n";
 
 int Usage(const char* message = nullptr)
 {
@@ -73,8 +79,11 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string home;
-    if (args.size() >= 2 && args[0] == "--home") {
-        home = args[1];
+    while (args.size() >= 2 && (args[0] == "--home" || args[0] == "--database")) {
+        if (args[0] == "--home")
+            home = args[1];
+        else
+            wcadmin::UseDatabase(args[1]);
         args.erase(args.begin(), args.begin() + 2);
     }
     if (home.empty())
@@ -157,6 +166,15 @@ int main(int argc, char** argv)
             std::printf("%-15s %10d %s %s\n", f.name.c_str(), f.size, DateText(f.fileTime).c_str(),
                         f.description.c_str());
         return 0;
+    }
+
+    if (command == "copy-store") {
+        if (args.size() != 3 || (args[1] != "--to" && args[1] != "--from"))
+            return Usage("copy-store needs --to CONN or --from CONN");
+        const std::string& other = args[2];
+        if (args[1] == "--to")
+            return Report(wcadmin::CopyStore(home, std::string(), other));
+        return Report(wcadmin::CopyStore(home, other, std::string()));
     }
 
     if (command == "demo") {

@@ -10,6 +10,10 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include "TestSupport.h"
+#include "platform/wcsrv/WcStore.h"
+
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -148,9 +152,30 @@ QByteArray ReadFile(const QString& path, bool* ok = nullptr)
 
 } // namespace
 
+namespace
+{
+// On PostgreSQL: the database of each BBS home the tests built or copied.
+QMap<QString, QByteArray> gDatabases;
+
+void NewStoreFor(const QString& home, const QByteArray& copyOf = QByteArray())
+{
+    if (!TestsOnPostgres())
+        return;
+    const QByteArray setting = NewTestDatabase(copyOf);
+    gDatabases.insert(QDir(home).absolutePath(), setting);
+    qputenv("WCSRV_DATABASE", setting);
+}
+} // namespace
+
+QByteArray DatabaseOf(const QString& home)
+{
+    return gDatabases.value(QDir(home).absolutePath());
+}
+
 Layout BuildStandardBbs(const QString& home)
 {
     Layout layout;
+    NewStoreFor(home);
     const std::string h = QFile::encodeName(home).toStdString();
     if (!wcadmin::CreateBbs(h, "Test Sysop").empty())
         return layout;
@@ -189,6 +214,7 @@ Layout BuildStandardBbs(const QString& home)
 Layout BuildBulkBbs(const QString& home, int areas, long files)
 {
     Layout layout;
+    NewStoreFor(home);
     const std::string h = QFile::encodeName(home).toStdString();
     wcadmin::DemoOptions options;
     options.areas = areas;
@@ -257,6 +283,12 @@ Sandbox::Sandbox(const QString& templateRoot) : m_dir(SandboxPattern())
         if (!CopyTree(templateRoot + QStringLiteral("/bbs"), home()) ||
             !CopyTree(templateRoot + QStringLiteral("/prog"), root() + QStringLiteral("/prog")))
             return;
+        if (TestsOnPostgres()) {
+            const QByteArray previous = qgetenv("WCSRV_DATABASE");
+            NewStoreFor(home(), DatabaseOf(templateRoot + QStringLiteral("/bbs")));
+            m_database = DatabaseOf(home());
+            qputenv("WCSRV_DATABASE", previous);
+        }
     } else {
         if (!WriteFile(prog() + QStringLiteral("vuru.cfg"),
                        "[General]\r\nSysopName=Test Sysop\r\nwcHomeDir=/wc5/\r\n"
@@ -286,6 +318,9 @@ void Sandbox::enter()
     m_hadTmp = qEnvironmentVariableIsSet("TMPDIR");
     m_oldTmp = qgetenv("TMPDIR");
     qputenv("WCSRV_HOME", QFile::encodeName(home()));
+    m_oldDatabase = qgetenv("WCSRV_DATABASE");
+    if (!m_database.isEmpty())
+        qputenv("WCSRV_DATABASE", m_database);
     qputenv("TMPDIR", QFile::encodeName(root() + QStringLiteral("/tmp")));
     ProgramFolderOverride = prog();
 }
@@ -299,6 +334,8 @@ void Sandbox::leave()
         qputenv("WCSRV_HOME", m_oldHome);
     else
         qunsetenv("WCSRV_HOME");
+    if (!m_database.isEmpty())
+        qputenv("WCSRV_DATABASE", m_oldDatabase);
     if (m_hadTmp)
         qputenv("TMPDIR", m_oldTmp);
     else
@@ -371,6 +408,24 @@ sqlite3* OpenDb(const QString& home, QString* error)
 
 QString IntegrityCheck(const QString& home)
 {
+    if (TestsOnPostgres()) {
+        // Every record whole: both parts of their full length, under the
+        // key of the name the record holds.
+        PGconn* conn = PQconnectdb(DatabaseOf(home).constData());
+        QString result;
+        PGresult* r = PQexec(conn, "SELECT count(*) FROM files WHERE length(rec) <> 332 OR "
+                                   "length(ext) <> 1460 OR area <> get_byte(rec, 4) + "
+                                   "256 * get_byte(rec, 5) + 65536 * get_byte(rec, 6)");
+        if (PQresultStatus(r) != PGRES_TUPLES_OK)
+            result = QString::fromUtf8(PQerrorMessage(conn));
+        else if (std::atol(PQgetvalue(r, 0, 0)) != 0)
+            result = QStringLiteral("%1 damaged records").arg(PQgetvalue(r, 0, 0));
+        else
+            result = QStringLiteral("ok");
+        PQclear(r);
+        PQfinish(conn);
+        return result;
+    }
     QString error;
     sqlite3* db = OpenDb(home, &error);
     if (!db)
@@ -394,6 +449,41 @@ QString IntegrityCheck(const QString& home)
 QList<RecordRow> AllRecords(const QString& home, QString* error)
 {
     QList<RecordRow> out;
+    if (TestsOnPostgres()) {
+        std::string message;
+        auto store = wcstore::OpenStore(QFile::encodeName(home).toStdString(),
+                                        DatabaseOf(home).toStdString(), false, message);
+        if (!store) {
+            if (error)
+                *error = QString::fromStdString(message);
+            return out;
+        }
+        std::vector<FullFileRec> rows(1000);
+        int32_t area = 0;
+        std::string name;
+        bool after = false;
+        for (;;) {
+            size_t count = 0;
+            if (store->Seek(area, name.data(), name.size(), after, false, -1, rows.data(),
+                            rows.size(), count) != wcstore::Rc::Ok) {
+                if (error)
+                    *error = QString::fromStdString(store->Error());
+                return out;
+            }
+            for (size_t i = 0; i < count; ++i) {
+                const FileRec& r = rows[i].Rec;
+                out.append({r.Area, QString::fromLatin1(r.Name, qsizetype(wcstore::FieldLength(
+                                                                    r.Name, sizeof r.Name)))});
+            }
+            if (count < rows.size())
+                return out;
+            area = rows[count - 1].Rec.Area;
+            name.assign(
+                rows[count - 1].Rec.Name,
+                wcstore::FieldLength(rows[count - 1].Rec.Name, sizeof rows[count - 1].Rec.Name));
+            after = true;
+        }
+    }
     sqlite3* db = OpenDb(home, error);
     if (!db)
         return out;

@@ -128,7 +128,8 @@ private:
     QTemporaryDir m_dir;
     bool m_ok = false;
     bool m_entered = false;
-    QByteArray m_oldHome, m_oldTmp;
+    QByteArray m_oldHome, m_oldTmp, m_oldDatabase;
+    QByteArray m_database; // on PostgreSQL: the setting of this sandbox's database
     bool m_hadHome = false, m_hadTmp = false;
 };
 
@@ -138,6 +139,9 @@ QMap<QString, qint64> Snapshot(const QString& root, const QStringList& allowed);
 // Paths added, removed or changed in size between two snapshots.
 QStringList SnapshotDiff(const QMap<QString, qint64>& before, const QMap<QString, qint64>& after);
 
+// On PostgreSQL: the database setting of the BBS in `home`.
+QByteArray DatabaseOf(const QString& home);
+
 // "ok", or the database's complaint, or why it could not be checked.
 QString IntegrityCheck(const QString& home);
 
@@ -145,7 +149,8 @@ struct RecordRow {
     int area = 0;
     QString name;
 };
-// Every file record of the database, read with SQLite directly.
+// Every file record of the database, read with SQLite directly (on
+// PostgreSQL through the store).
 QList<RecordRow> AllRecords(const QString& home, QString* error = nullptr);
 // The names of the records of one area, read the same way.
 QStringList RecordNamesIn(const Sandbox& box, int area);

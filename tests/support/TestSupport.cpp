@@ -16,6 +16,9 @@
 
 #include <cstring>
 
+#include <libpq-fe.h>
+#include <unistd.h>
+
 DialogScript::DialogScript()
 {
     m_previous =
@@ -81,8 +84,49 @@ LaunchScript::~LaunchScript()
     SetLaunchHook(m_previous);
 }
 
+bool TestsOnPostgres()
+{
+    static const bool pg = [] {
+        const QByteArray v = qgetenv("WCSRV_DATABASE");
+        return v.startsWith("host=") || v.startsWith("postgres");
+    }();
+    return pg;
+}
+
+QByteArray NewTestDatabase(const QByteArray& copyOf)
+{
+    // The setting the tests started with names the server's maintenance
+    // database.
+    static const QByteArray base = qgetenv("WCSRV_DATABASE");
+    static int serial = 0;
+    const QByteArray name =
+        "bbs_" + QByteArray::number(qint64(::getpid())) + "_" + QByteArray::number(++serial);
+    QByteArray sql = "CREATE DATABASE " + name;
+    if (!copyOf.isEmpty())
+        sql += " TEMPLATE " + copyOf.mid(copyOf.lastIndexOf('=') + 1);
+    PGconn* conn = PQconnectdb(base.constData());
+    if (PQstatus(conn) != CONNECTION_OK)
+        qFatal("cannot reach the test database server: %s", PQerrorMessage(conn));
+    PGresult* r = PQexec(conn, sql.constData());
+    if (PQresultStatus(r) != PGRES_COMMAND_OK)
+        qFatal("cannot create a test database: %s", PQerrorMessage(conn));
+    PQclear(r);
+    PQfinish(conn);
+    // A later key of a key=value string overrides an earlier one.
+    return base + " dbname=" + name;
+}
+
+QByteArray FreshTestStore()
+{
+    const QByteArray previous = qgetenv("WCSRV_DATABASE");
+    if (TestsOnPostgres())
+        qputenv("WCSRV_DATABASE", NewTestDatabase());
+    return previous;
+}
+
 TestBbs::TestBbs(const QString& sysop)
 {
+    m_oldDatabase = FreshTestStore();
     m_hadHome = qEnvironmentVariableIsSet("WCSRV_HOME");
     m_oldHome = qgetenv("WCSRV_HOME");
     if (!m_dir.isValid())
@@ -96,6 +140,8 @@ TestBbs::TestBbs(const QString& sysop)
 
 TestBbs::~TestBbs()
 {
+    if (TestsOnPostgres())
+        qputenv("WCSRV_DATABASE", m_oldDatabase);
     if (m_hadHome)
         qputenv("WCSRV_HOME", m_oldHome);
     else

@@ -73,7 +73,19 @@ private:
     LaunchHook m_previous;
 };
 
-// A BBS in a temporary folder; WCSRV_HOME points at it while it lives.
+// When the tests run on PostgreSQL (WCSRV_DATABASE holds the throwaway
+// server's connection string), makes a new empty database for the next BBS
+// and points WCSRV_DATABASE at it; returns the setting it replaced. Does
+// nothing on SQLite.
+QByteArray FreshTestStore();
+// A new database on the tests' PostgreSQL server (a copy of the database
+// `copyOf` names, when given): its setting.
+QByteArray NewTestDatabase(const QByteArray& copyOf = QByteArray());
+// True when the tests run on PostgreSQL.
+bool TestsOnPostgres();
+
+// A BBS in a temporary folder; WCSRV_HOME points at it while it lives
+// (and WCSRV_DATABASE at a database of its own on PostgreSQL).
 class TestBbs
 {
 public:
@@ -94,6 +106,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QByteArray m_oldHome;
+    QByteArray m_oldDatabase;
     bool m_hadHome = false;
     bool m_ok = false;
 };

@@ -1,0 +1,589 @@
+// The record store on PostgreSQL: the records of a BBS that several
+// machines share. Each file record is kept as its exact bytes (the
+// FileRec part in `rec`, the rest in `ext`) under the key (area,
+// name_key); name_key is the name's order key (NameKey), compared as
+// bytes, so walks run in the order SQLite's NOCASE gives the same names.
+#include "WcStore.h"
+
+#include <libpq-fe.h>
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <set>
+
+namespace wcstore
+{
+
+namespace
+{
+
+constexpr size_t kRecSize = sizeof(FileRec);
+constexpr size_t kExtSize = sizeof(FullFileRec) - sizeof(FileRec);
+static_assert(kRecSize == 332 && kExtSize == 1460);
+
+const char* const kPgSchemaSql = R"sql(
+CREATE TABLE wcsrv_schema(version integer NOT NULL);
+CREATE TABLE bbs(
+  id integer PRIMARY KEY CHECK (id = 1),
+  sysop text NOT NULL,
+  makewild bytea);
+CREATE TABLE areas(
+  number integer PRIMARY KEY,
+  name text NOT NULL,
+  folder text NOT NULL);
+CREATE TABLE users(
+  id bigint PRIMARY KEY,
+  name text NOT NULL,
+  name_key bytea NOT NULL UNIQUE);
+CREATE TABLE files(
+  area integer NOT NULL,
+  name_key bytea NOT NULL,
+  rec bytea NOT NULL,
+  ext bytea NOT NULL,
+  PRIMARY KEY (area, name_key));
+)sql";
+
+// A result, cleared on destruction.
+struct Result {
+    PGresult* r = nullptr;
+    explicit Result(PGresult* res) : r(res) {}
+    ~Result() { PQclear(r); }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+    ExecStatusType status() const { return r ? PQresultStatus(r) : PGRES_FATAL_ERROR; }
+    bool ok() const { return status() == PGRES_COMMAND_OK || status() == PGRES_TUPLES_OK; }
+    bool duplicate() const
+    {
+        const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+        return state && std::strcmp(state, "23505") == 0;
+    }
+    int rows() const { return PQntuples(r); }
+    std::string text(int row, int col) const
+    {
+        return std::string(PQgetvalue(r, row, col), size_t(PQgetlength(r, row, col)));
+    }
+    bool null(int row, int col) const { return PQgetisnull(r, row, col); }
+    long changed() const { return std::atol(PQcmdTuples(r)); }
+};
+
+// Parameters of one statement: numbers as text, byte strings as binary.
+struct Params {
+    std::vector<std::string> store;
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    Params& text(std::string v)
+    {
+        store.push_back(std::move(v));
+        formats.push_back(0);
+        return *this;
+    }
+    Params& num(int64_t v) { return text(std::to_string(v)); }
+    Params& bytes(const void* p, size_t n)
+    {
+        store.emplace_back(static_cast<const char*>(p), n);
+        formats.push_back(1);
+        return *this;
+    }
+    Params& bytes(const std::string& s) { return bytes(s.data(), s.size()); }
+    void finish()
+    {
+        values.clear();
+        lengths.clear();
+        for (const std::string& s : store) {
+            values.push_back(s.data());
+            lengths.push_back(int(s.size()));
+        }
+    }
+};
+
+// Puts the bytes of a binary result row back into a record.
+void FillRec(const Result& res, int row, FullFileRec& out, bool full)
+{
+    if (full)
+        std::memset(&out, 0, sizeof out);
+    else
+        std::memset(&out.Rec, 0, sizeof out.Rec);
+    const size_t n = std::min(kRecSize, size_t(PQgetlength(res.r, row, 0)));
+    std::memcpy(&out.Rec, PQgetvalue(res.r, row, 0), n);
+    if (full) {
+        const size_t m = std::min(kExtSize, size_t(PQgetlength(res.r, row, 1)));
+        std::memcpy(reinterpret_cast<char*>(&out) + kRecSize, PQgetvalue(res.r, row, 1), m);
+    }
+}
+
+std::string RecKey(const FullFileRec& rec)
+{
+    return NameKey(rec.Rec.Name, FieldLength(rec.Rec.Name, sizeof rec.Rec.Name));
+}
+
+class PgStore final : public Store
+{
+public:
+    PgStore(PGconn* conn, std::string conninfo) : m_conn(conn), m_conninfo(std::move(conninfo)) {}
+    ~PgStore() override { PQfinish(m_conn); }
+
+    bool IsPostgres() const override { return true; }
+    std::string Error() const override
+    {
+        return m_error.empty() ? std::string(PQerrorMessage(m_conn)) : m_error;
+    }
+    // Large batches: one round trip brings 500 records.
+    size_t WalkBatch() const override { return 500; }
+
+    bool Begin() override
+    {
+        if (!Ensure())
+            return false;
+        Result r(PQexec(m_conn, "BEGIN"));
+        m_inTransaction = r.ok();
+        return m_inTransaction;
+    }
+    bool Commit() override
+    {
+        Result r(PQexec(m_conn, "COMMIT"));
+        m_inTransaction = false;
+        // COMMIT of a failed transaction reports ROLLBACK.
+        return r.ok() && std::strcmp(PQcmdStatus(r.r), "COMMIT") == 0;
+    }
+    void Rollback() override
+    {
+        if (PQstatus(m_conn) == CONNECTION_OK)
+            Result r(PQexec(m_conn, "ROLLBACK"));
+        m_inTransaction = false;
+    }
+
+    Rc GetBbs(std::string& sysop, std::string& makewild) override
+    {
+        Params p;
+        Result r(Run("bbs", "SELECT sysop, makewild FROM bbs WHERE id = 1", p, true));
+        if (!r.ok())
+            return Rc::Error;
+        if (r.rows() == 0)
+            return Rc::NotFound;
+        sysop = r.text(0, 0);
+        makewild = r.null(0, 1) ? std::string() : r.text(0, 1);
+        return Rc::Ok;
+    }
+
+    Rc PutBbs(const std::string& sysop, const std::string& makewild) override
+    {
+        Params p;
+        p.text(sysop);
+        if (makewild.empty())
+            p.text("");
+        else
+            p.bytes(makewild);
+        return Change(Run(
+            "putbbs", "INSERT INTO bbs(id, sysop, makewild) VALUES(1, $1, nullif($2::bytea, ''))",
+            p, false));
+    }
+
+    Rc AreaCount(int32_t& n) override
+    {
+        Params p;
+        Result r(Run("areacount", "SELECT coalesce(max(number), 0) FROM areas", p, false));
+        if (!r.ok() || r.rows() != 1)
+            return Rc::Error;
+        n = int32_t(std::atol(PQgetvalue(r.r, 0, 0)));
+        return Rc::Ok;
+    }
+
+    Rc GetArea(int32_t number, AreaRow* out) override
+    {
+        Params p;
+        p.num(number);
+        Result r(Run("area", "SELECT number, name, folder FROM areas WHERE number = $1", p, false));
+        if (!r.ok())
+            return Rc::Error;
+        if (r.rows() == 0)
+            return Rc::NotFound;
+        if (out)
+            *out = AreaOf(r, 0);
+        return Rc::Ok;
+    }
+
+    Rc ListAreas(std::vector<AreaRow>& out) override
+    {
+        out.clear();
+        Params p;
+        Result r(Run("areas", "SELECT number, name, folder FROM areas ORDER BY number", p, false));
+        if (!r.ok())
+            return Rc::Error;
+        for (int i = 0; i < r.rows(); ++i)
+            out.push_back(AreaOf(r, i));
+        return Rc::Ok;
+    }
+
+    Rc AddArea(const AreaRow& a) override
+    {
+        Params p;
+        p.num(a.number).text(a.name).text(a.folder);
+        return Change(
+            Run("addarea", "INSERT INTO areas(number, name, folder) VALUES($1, $2, $3)", p, false));
+    }
+
+    Rc AddUser(const std::string& name, uint32_t id) override
+    {
+        Params p;
+        p.text(name).bytes(Utf8Key(name));
+        if (id) {
+            p.num(id);
+            return Change(Run(
+                "adduserid", "INSERT INTO users(id, name, name_key) VALUES($3, $1, $2)", p, false));
+        }
+        return Change(Run("adduser",
+                          "INSERT INTO users(id, name, name_key) SELECT coalesce(max(id), 0) + 1, "
+                          "$1, $2 FROM users",
+                          p, false));
+    }
+
+    Rc UserByName(const std::string& name, UserRow& out) override
+    {
+        Params p;
+        p.bytes(Utf8Key(name));
+        return User(Run("userbyname", "SELECT id, name FROM users WHERE name_key = $1", p, false),
+                    out);
+    }
+
+    Rc FirstUser(UserRow& out) override
+    {
+        Params p;
+        return User(
+            Run("firstuser", "SELECT id, name FROM users ORDER BY name_key LIMIT 1", p, false),
+            out);
+    }
+
+    Rc NextUser(const std::string& name, uint32_t id, UserRow& out) override
+    {
+        Params p;
+        p.bytes(Utf8Key(name)).num(id);
+        return User(Run("nextuser",
+                        "SELECT id, name FROM users WHERE name_key > coalesce((SELECT name_key "
+                        "FROM users WHERE id = $2), $1) ORDER BY name_key LIMIT 1",
+                        p, false),
+                    out);
+    }
+
+    Rc ListUsers(std::vector<UserRow>& out) override
+    {
+        out.clear();
+        Params p;
+        Result r(Run("users", "SELECT id, name FROM users ORDER BY id", p, false));
+        if (!r.ok())
+            return Rc::Error;
+        for (int i = 0; i < r.rows(); ++i)
+            out.push_back({uint32_t(std::atoll(PQgetvalue(r.r, i, 0))), r.text(i, 1)});
+        return Rc::Ok;
+    }
+
+    Rc CountFiles(int32_t area, int32_t& n) override
+    {
+        Params p;
+        p.num(area);
+        Result r(Run("count", "SELECT count(*) FROM files WHERE area = $1", p, false));
+        if (!r.ok() || r.rows() != 1)
+            return Rc::Error;
+        n = int32_t(std::atol(PQgetvalue(r.r, 0, 0)));
+        return Rc::Ok;
+    }
+
+    Rc Seek(int32_t area, const char* name, size_t nameLength, bool after, bool full,
+            int32_t stopArea, FullFileRec* rows, size_t max, size_t& count) override
+    {
+        count = 0;
+        Params p;
+        p.num(area).bytes(NameKey(name, nameLength)).num(int64_t(max));
+        const char* cols = full ? "rec, ext" : "rec";
+        const char* op = after ? ">" : ">=";
+        std::string sql, id = std::string("seek") + (full ? "f" : "r") + (after ? "a" : "o");
+        if (stopArea == area) {
+            // The rows of the area, and the first row after it: a walk
+            // that ends its area reads no more of the next one.
+            id += "s";
+            sql = std::string("(SELECT ") + cols + ", area, name_key FROM files WHERE area = $1 " +
+                  "AND name_key " + op + " $2 ORDER BY name_key LIMIT $3) UNION ALL (SELECT " +
+                  cols + ", area, name_key FROM files WHERE area > $1 ORDER BY area, name_key " +
+                  "LIMIT 1) ORDER BY area, name_key LIMIT $3";
+        } else {
+            sql = std::string("SELECT ") + cols + " FROM files WHERE (area, name_key) " + op +
+                  " ($1, $2) ORDER BY area, name_key LIMIT $3";
+        }
+        Result r(Run(id, sql, p, true));
+        if (!r.ok())
+            return Rc::Error;
+        for (int i = 0; i < r.rows() && count < max; ++i) {
+            FillRec(r, i, rows[count], full);
+            ++count;
+            if (stopArea >= 0 && rows[count - 1].Rec.Area != stopArea)
+                break;
+        }
+        return Rc::Ok;
+    }
+
+    Rc Read(int32_t area, const char* name, size_t nameLength, FullFileRec* out) override
+    {
+        Params p;
+        p.num(area).bytes(NameKey(name, nameLength));
+        Result r(
+            Run("read", "SELECT rec, ext FROM files WHERE area = $1 AND name_key = $2", p, true));
+        if (!r.ok())
+            return Rc::Error;
+        if (r.rows() == 0)
+            return Rc::NotFound;
+        if (out)
+            FillRec(r, 0, *out, true);
+        return Rc::Ok;
+    }
+
+    Rc Insert(const FullFileRec& rec) override
+    {
+        Params p;
+        p.num(rec.Rec.Area)
+            .bytes(RecKey(rec))
+            .bytes(&rec, kRecSize)
+            .bytes(reinterpret_cast<const char*>(&rec) + kRecSize, kExtSize);
+        return Change(Run("insert",
+                          "INSERT INTO files(area, name_key, rec, ext) VALUES($1, $2, $3, $4)", p,
+                          false));
+    }
+
+    // One COPY in binary form: far fewer round trips than one INSERT each.
+    Rc InsertMany(const FullFileRec* recs, size_t n) override
+    {
+        if (n == 0)
+            return Rc::Ok;
+        if (!Ensure())
+            return Rc::Error;
+        {
+            Result r(
+                PQexec(m_conn, "COPY files(area, name_key, rec, ext) FROM STDIN (FORMAT binary)"));
+            if (r.status() != PGRES_COPY_IN)
+                return Rc::Error;
+        }
+        std::string buf("PGCOPY\n\377\r\n\0", 11);
+        auto put32 = [&](uint32_t v) {
+            v = htonl(v);
+            buf.append(reinterpret_cast<const char*>(&v), 4);
+        };
+        auto put16 = [&](uint16_t v) {
+            v = htons(v);
+            buf.append(reinterpret_cast<const char*>(&v), 2);
+        };
+        put32(0);
+        put32(0);
+        for (size_t i = 0; i < n; ++i) {
+            const FullFileRec& rec = recs[i];
+            put16(4);
+            put32(4);
+            put32(uint32_t(rec.Rec.Area));
+            const std::string key = RecKey(rec);
+            put32(uint32_t(key.size()));
+            buf += key;
+            put32(uint32_t(kRecSize));
+            buf.append(reinterpret_cast<const char*>(&rec), kRecSize);
+            put32(uint32_t(kExtSize));
+            buf.append(reinterpret_cast<const char*>(&rec) + kRecSize, kExtSize);
+        }
+        put16(0xFFFF);
+        if (PQputCopyData(m_conn, buf.data(), int(buf.size())) != 1 ||
+            PQputCopyEnd(m_conn, nullptr) != 1)
+            return Rc::Error;
+        Rc rc = Rc::Ok;
+        while (PGresult* res = PQgetResult(m_conn)) {
+            Result r(res);
+            if (!r.ok())
+                rc = r.duplicate() ? Rc::Duplicate : Rc::Error;
+        }
+        return rc;
+    }
+
+    Rc Update(int32_t area, const char* name, size_t nameLength, const FullFileRec& rec) override
+    {
+        Params p;
+        p.num(rec.Rec.Area)
+            .bytes(RecKey(rec))
+            .bytes(&rec, kRecSize)
+            .bytes(reinterpret_cast<const char*>(&rec) + kRecSize, kExtSize)
+            .num(area)
+            .bytes(NameKey(name, nameLength));
+        return Change(Run("update",
+                          "UPDATE files SET area = $1, name_key = $2, rec = $3, ext = $4 WHERE "
+                          "area = $5 AND name_key = $6",
+                          p, false));
+    }
+
+    Rc Remove(int32_t area, const char* name, size_t nameLength) override
+    {
+        Params p;
+        p.num(area).bytes(NameKey(name, nameLength));
+        return Change(
+            Run("delete", "DELETE FROM files WHERE area = $1 AND name_key = $2", p, false));
+    }
+
+    Rc AreasWithName(const char* name, size_t nameLength, int32_t except,
+                     std::vector<int32_t>& out) override
+    {
+        out.clear();
+        Params p;
+        p.bytes(NameKey(name, nameLength)).num(except);
+        Result r(Run("samename",
+                     "SELECT area FROM files WHERE name_key = $1 AND area <> $2 ORDER BY area", p,
+                     false));
+        if (!r.ok())
+            return Rc::Error;
+        for (int i = 0; i < r.rows(); ++i)
+            out.push_back(int32_t(std::atol(PQgetvalue(r.r, i, 0))));
+        return Rc::Ok;
+    }
+
+    // The connection for the next statement. A connection lost outside a
+    // transaction is made anew; inside one, the transaction is lost and
+    // every statement fails until it is rolled back.
+    bool Ensure()
+    {
+        m_error.clear();
+        if (PQstatus(m_conn) == CONNECTION_OK)
+            return true;
+        if (m_inTransaction) {
+            m_error = "the connection to the database was lost";
+            return false;
+        }
+        PQreset(m_conn);
+        m_prepared.clear();
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            return false;
+        PQsetClientEncoding(m_conn, "UTF8");
+        return true;
+    }
+
+private:
+    // Runs a statement, prepared once per connection under `id`.
+    PGresult* Run(const std::string& id, const std::string& sql, Params& p, bool binary)
+    {
+        if (!Ensure())
+            return nullptr;
+        p.finish();
+        if (!m_prepared.count(id)) {
+            Result r(PQprepare(m_conn, id.c_str(), sql.c_str(), int(p.values.size()), nullptr));
+            if (!r.ok())
+                return nullptr;
+            m_prepared.insert(id);
+        }
+        return PQexecPrepared(m_conn, id.c_str(), int(p.values.size()), p.values.data(),
+                              p.lengths.data(), p.formats.data(), binary ? 1 : 0);
+    }
+
+    static Rc Change(PGresult* res)
+    {
+        Result r(res);
+        if (r.duplicate())
+            return Rc::Duplicate;
+        if (!r.ok())
+            return Rc::Error;
+        return r.changed() == 0 ? Rc::NotFound : Rc::Ok;
+    }
+
+    static AreaRow AreaOf(const Result& r, int i)
+    {
+        return {int32_t(std::atol(PQgetvalue(r.r, i, 0))), r.text(i, 1), r.text(i, 2)};
+    }
+
+    static Rc User(PGresult* res, UserRow& out)
+    {
+        Result r(res);
+        if (!r.ok())
+            return Rc::Error;
+        if (r.rows() == 0)
+            return Rc::NotFound;
+        out = {uint32_t(std::atoll(PQgetvalue(r.r, 0, 0))), r.text(0, 1)};
+        return Rc::Ok;
+    }
+
+    PGconn* m_conn;
+    std::string m_conninfo;
+    std::string m_error;
+    std::set<std::string> m_prepared;
+    bool m_inTransaction = false;
+};
+
+// 1 when the database holds our tables of the right version, 0 when it
+// holds none of them, -1 when another version or on error.
+int SchemaState(PGconn* conn)
+{
+    Result r(PQexec(conn, "SELECT to_regclass('wcsrv_schema') IS NOT NULL, "
+                          "to_regclass('files') IS NOT NULL"));
+    if (!r.ok() || r.rows() != 1)
+        return -1;
+    const bool schema = PQgetvalue(r.r, 0, 0)[0] == 't', files = PQgetvalue(r.r, 0, 1)[0] == 't';
+    if (!schema)
+        return files ? -1 : 0;
+    Result v(PQexec(conn, "SELECT version FROM wcsrv_schema"));
+    if (!v.ok() || v.rows() != 1 || std::atoi(PQgetvalue(v.r, 0, 0)) != kSchemaVersion)
+        return -1;
+    return 1;
+}
+
+PGconn* Connect(const std::string& conninfo, std::string& error)
+{
+    PGconn* conn = PQconnectdb(conninfo.c_str());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        error = std::string("cannot reach the database: ") + PQerrorMessage(conn);
+        PQfinish(conn);
+        return nullptr;
+    }
+    PQsetClientEncoding(conn, "UTF8");
+    // Notices (e.g. of CREATE TABLE) are not for the user.
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
+    return conn;
+}
+
+} // namespace
+
+std::unique_ptr<Store> OpenPostgresStore(const std::string& conninfo, bool create,
+                                         std::string& error, OpenResult* why)
+{
+    OpenResult dummy;
+    OpenResult& w = why ? *why : dummy;
+    PGconn* conn = Connect(conninfo, error);
+    if (!conn) {
+        w = OpenResult::Unreachable;
+        return nullptr;
+    }
+    const int state = SchemaState(conn);
+    if (create && state == 0) {
+        const std::string sql = std::string("BEGIN;") + kPgSchemaSql +
+                                "INSERT INTO wcsrv_schema VALUES(" +
+                                std::to_string(kSchemaVersion) + "); COMMIT;";
+        Result r(PQexec(conn, sql.c_str()));
+        if (!r.ok()) {
+            error = std::string("cannot create the database: ") + PQerrorMessage(conn);
+            PQfinish(conn);
+            w = OpenResult::BadDatabase;
+            return nullptr;
+        }
+    } else if (state != 1) {
+        error = state == 0 ? "no BBS in the database " + conninfo
+                           : "the database " + conninfo +
+                                 " holds no BBS of this version (or other tables of that name)";
+        w = state == 0 ? OpenResult::NoBbs : OpenResult::BadDatabase;
+        PQfinish(conn);
+        return nullptr;
+    }
+    w = OpenResult::Ok;
+    return std::make_unique<PgStore>(conn, conninfo);
+}
+
+bool PostgresStoreExists(const std::string& conninfo)
+{
+    std::string error;
+    PGconn* conn = Connect(conninfo, error);
+    if (!conn)
+        return false;
+    const bool exists = SchemaState(conn) != 0;
+    PQfinish(conn);
+    return exists;
+}
+
+} // namespace wcstore

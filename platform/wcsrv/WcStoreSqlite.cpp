@@ -1,0 +1,489 @@
+// The record store on SQLite: wcsrv.db in the BBS home folder.
+#include "WcStore.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace wcstore
+{
+
+Rc Store::InsertMany(const FullFileRec* recs, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (const Rc rc = Insert(recs[i]); rc != Rc::Ok)
+            return rc;
+    return Rc::Ok;
+}
+
+std::string Utf8Key(const std::string& text)
+{
+    std::string k = text;
+    for (char& ch : k)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = char(ch + 32);
+    return k;
+}
+
+std::string NameKey(const char* name, size_t length)
+{
+    return Utf8Key(Latin1ToUtf8(name, length));
+}
+
+bool IsPostgresSetting(const std::string& setting)
+{
+    if (setting.rfind("postgresql://", 0) == 0 || setting.rfind("postgres://", 0) == 0)
+        return true;
+    // key=value form: the first word is a key followed by '='.
+    size_t i = 0;
+    while (i < setting.size() && setting[i] == ' ')
+        ++i;
+    const size_t start = i;
+    while (i < setting.size() &&
+           (std::isalnum(static_cast<unsigned char>(setting[i])) || setting[i] == '_'))
+        ++i;
+    while (i < setting.size() && setting[i] == ' ')
+        ++i;
+    return i > start && i < setting.size() && setting[i] == '=';
+}
+
+std::string DatabaseSetting()
+{
+    const char* v = std::getenv("WCSRV_DATABASE");
+    return v ? v : "";
+}
+
+std::unique_ptr<Store> OpenStore(const std::string& home, const std::string& setting, bool create,
+                                 std::string& error, OpenResult* why)
+{
+    if (IsPostgresSetting(setting))
+        return OpenPostgresStore(setting, create, error, why);
+    return OpenSqliteStore(home, create, error, why);
+}
+
+bool StoreExists(const std::string& home, const std::string& setting)
+{
+    if (IsPostgresSetting(setting))
+        return PostgresStoreExists(setting);
+    struct stat sb {
+    };
+    return ::stat(DatabasePath(home).c_str(), &sb) == 0;
+}
+
+namespace
+{
+
+enum Slot {
+    sSeekFrom,
+    sSeekAfter,
+    sSeekFromFull,
+    sSeekAfterFull,
+    sByKey,
+    sInsert,
+    sUpdate,
+    sDelete,
+    sArea,
+    sAreas,
+    sAddArea,
+    sAreaCount,
+    sFilesInArea,
+    sSameName,
+    sUserByName,
+    sFirstUser,
+    sNextUser,
+    sUsers,
+    sAddUser,
+    sAddUserId,
+    sBbs,
+    sPutBbs,
+    sSlotCount
+};
+
+std::string SqlOf(Slot slot)
+{
+    const std::string cols = kFileColumns;
+    // The walk reads only the FileRec part's columns unless whole records
+    // are wanted: the long description and the extension blob stay on disk.
+    const std::string recCols =
+        "area, name, description, password, size, file_time, last_accessed, never_overwrite, "
+        "never_delete, free_file, copy_before_download, failed_scan, free_time, downloads, cost, "
+        "uploader_id, uploader_name, has_long_description, NULL, opaque, NULL, text_image";
+    switch (slot) {
+    case sSeekFrom:
+        return "SELECT " + recCols +
+               " FROM files WHERE (area, name) >= (?1, ?2) ORDER BY area, name";
+    case sSeekAfter:
+        return "SELECT " + recCols +
+               " FROM files WHERE (area, name) > (?1, ?2) ORDER BY area, name";
+    case sSeekFromFull:
+        return "SELECT " + cols + " FROM files WHERE (area, name) >= (?1, ?2) ORDER BY area, name";
+    case sSeekAfterFull:
+        return "SELECT " + cols + " FROM files WHERE (area, name) > (?1, ?2) ORDER BY area, name";
+    case sByKey:
+        return "SELECT " + cols + " FROM files WHERE area = ?1 AND name = ?2";
+    case sInsert:
+        return kInsertFileSql;
+    case sUpdate:
+        return kUpdateFileSql;
+    case sDelete:
+        return "DELETE FROM files WHERE area = ?1 AND name = ?2";
+    case sArea:
+        return "SELECT number, name, folder FROM areas WHERE number = ?1";
+    case sAreas:
+        return "SELECT number, name, folder FROM areas ORDER BY number";
+    case sAddArea:
+        return "INSERT INTO areas(number, name, folder) VALUES(?1, ?2, ?3)";
+    case sAreaCount:
+        return "SELECT coalesce(max(number), 0) FROM areas";
+    case sFilesInArea:
+        return "SELECT count(*) FROM files WHERE area = ?1";
+    case sSameName:
+        return "SELECT area FROM files WHERE name = ?1 AND area <> ?2 ORDER BY area";
+    case sUserByName:
+        return "SELECT id, name FROM users WHERE name = ?1";
+    case sFirstUser:
+        return "SELECT id, name FROM users ORDER BY name LIMIT 1";
+    case sNextUser:
+        return "SELECT id, name FROM users WHERE name > coalesce((SELECT name FROM users WHERE id "
+               "= ?2), ?1) ORDER BY name LIMIT 1";
+    case sUsers:
+        return "SELECT id, name FROM users ORDER BY id";
+    case sAddUser:
+        return "INSERT INTO users(name) VALUES(?1)";
+    case sAddUserId:
+        return "INSERT INTO users(id, name) VALUES(?2, ?1)";
+    case sBbs:
+        return "SELECT sysop, makewild FROM bbs WHERE id = 1";
+    case sPutBbs:
+        return "INSERT INTO bbs(id, sysop, makewild) VALUES(1, ?1, ?2)";
+    case sSlotCount:
+        break;
+    }
+    return {};
+}
+
+std::string ColumnString(sqlite3_stmt* st, int col)
+{
+    const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    return t ? std::string(t, size_t(sqlite3_column_bytes(st, col))) : std::string();
+}
+
+class SqliteStore final : public Store
+{
+public:
+    explicit SqliteStore(sqlite3* db) : m_db(db) {}
+    ~SqliteStore() override
+    {
+        for (sqlite3_stmt*& st : m_stmts)
+            sqlite3_finalize(st);
+        sqlite3_close(m_db);
+    }
+
+    bool IsPostgres() const override { return false; }
+    std::string Error() const override { return sqlite3_errmsg(m_db); }
+    size_t WalkBatch() const override { return 128; }
+
+    bool Begin() override { return Exec(m_db, "BEGIN IMMEDIATE"); }
+    bool Commit() override { return Exec(m_db, "COMMIT"); }
+    void Rollback() override { Exec(m_db, "ROLLBACK"); }
+
+    Rc GetBbs(std::string& sysop, std::string& makewild) override
+    {
+        sqlite3_stmt* st = Prepare(sBbs);
+        if (!st)
+            return Rc::Error;
+        const int rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW) {
+            sysop = ColumnString(st, 0);
+            const auto* b = static_cast<const char*>(sqlite3_column_blob(st, 1));
+            makewild.assign(b ? b : "", b ? size_t(sqlite3_column_bytes(st, 1)) : 0);
+        }
+        return Done(st, rc);
+    }
+
+    Rc PutBbs(const std::string& sysop, const std::string& makewild) override
+    {
+        sqlite3_stmt* st = Prepare(sPutBbs);
+        if (!st)
+            return Rc::Error;
+        sqlite3_bind_text(st, 1, sysop.data(), int(sysop.size()), SQLITE_TRANSIENT);
+        if (!makewild.empty())
+            sqlite3_bind_blob(st, 2, makewild.data(), int(makewild.size()), SQLITE_TRANSIENT);
+        return Change(st);
+    }
+
+    Rc AreaCount(int32_t& n) override { return Int(Prepare(sAreaCount), n); }
+
+    Rc GetArea(int32_t number, AreaRow* out) override
+    {
+        sqlite3_stmt* st = Prepare(sArea);
+        if (!st)
+            return Rc::Error;
+        sqlite3_bind_int(st, 1, number);
+        const int rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW && out)
+            *out = AreaOf(st);
+        return Done(st, rc);
+    }
+
+    Rc ListAreas(std::vector<AreaRow>& out) override
+    {
+        out.clear();
+        sqlite3_stmt* st = Prepare(sAreas);
+        if (!st)
+            return Rc::Error;
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            out.push_back(AreaOf(st));
+        sqlite3_reset(st);
+        return rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
+    }
+
+    Rc AddArea(const AreaRow& a) override
+    {
+        sqlite3_stmt* st = Prepare(sAddArea);
+        if (!st)
+            return Rc::Error;
+        sqlite3_bind_int(st, 1, a.number);
+        sqlite3_bind_text(st, 2, a.name.data(), int(a.name.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, a.folder.data(), int(a.folder.size()), SQLITE_TRANSIENT);
+        return Change(st);
+    }
+
+    Rc AddUser(const std::string& name, uint32_t id) override
+    {
+        sqlite3_stmt* st = Prepare(id ? sAddUserId : sAddUser);
+        if (!st)
+            return Rc::Error;
+        sqlite3_bind_text(st, 1, name.data(), int(name.size()), SQLITE_TRANSIENT);
+        if (id)
+            sqlite3_bind_int64(st, 2, id);
+        return Change(st);
+    }
+
+    Rc UserByName(const std::string& name, UserRow& out) override
+    {
+        sqlite3_stmt* st = Prepare(sUserByName);
+        if (!st)
+            return Rc::Error;
+        sqlite3_bind_text(st, 1, name.data(), int(name.size()), SQLITE_TRANSIENT);
+        return User(st, out);
+    }
+
+    Rc FirstUser(UserRow& out) override { return User(Prepare(sFirstUser), out); }
+
+    Rc NextUser(const std::string& name, uint32_t id, UserRow& out) override
+    {
+        sqlite3_stmt* st = Prepare(sNextUser);
+        if (!st)
+            return Rc::Error;
+        sqlite3_bind_text(st, 1, name.data(), int(name.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(st, 2, int64_t(id));
+        return User(st, out);
+    }
+
+    Rc ListUsers(std::vector<UserRow>& out) override
+    {
+        out.clear();
+        sqlite3_stmt* st = Prepare(sUsers);
+        if (!st)
+            return Rc::Error;
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            out.push_back({uint32_t(sqlite3_column_int64(st, 0)), ColumnString(st, 1)});
+        sqlite3_reset(st);
+        return rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
+    }
+
+    Rc CountFiles(int32_t area, int32_t& n) override
+    {
+        sqlite3_stmt* st = Prepare(sFilesInArea);
+        if (!st)
+            return Rc::Error;
+        sqlite3_bind_int(st, 1, area);
+        return Int(st, n);
+    }
+
+    Rc Seek(int32_t area, const char* name, size_t nameLength, bool after, bool full,
+            int32_t stopArea, FullFileRec* rows, size_t max, size_t& count) override
+    {
+        count = 0;
+        sqlite3_stmt* st = Prepare(full ? (after ? sSeekAfterFull : sSeekFromFull)
+                                        : (after ? sSeekAfter : sSeekFrom));
+        if (!st)
+            return Rc::Error;
+        BindKey(st, area, name, nameLength);
+        int rc = SQLITE_DONE;
+        while (count < max && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            FullFileRec& row = rows[count++];
+            if (full)
+                ReadFullRec(st, row);
+            else
+                ReadFileRec(st, row.Rec);
+            if (stopArea >= 0 && row.Rec.Area != stopArea)
+                break;
+        }
+        sqlite3_reset(st);
+        return rc == SQLITE_ROW || rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
+    }
+
+    Rc Read(int32_t area, const char* name, size_t nameLength, FullFileRec* out) override
+    {
+        sqlite3_stmt* st = Prepare(sByKey);
+        if (!st)
+            return Rc::Error;
+        BindKey(st, area, name, nameLength);
+        const int rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW && out)
+            ReadFullRec(st, *out);
+        return Done(st, rc);
+    }
+
+    Rc Insert(const FullFileRec& rec) override
+    {
+        sqlite3_stmt* st = Prepare(sInsert);
+        if (!st)
+            return Rc::Error;
+        BindFullRec(st, rec);
+        return Change(st);
+    }
+
+    Rc Update(int32_t area, const char* name, size_t nameLength, const FullFileRec& rec) override
+    {
+        sqlite3_stmt* st = Prepare(sUpdate);
+        if (!st)
+            return Rc::Error;
+        BindFullRec(st, rec);
+        sqlite3_bind_int(st, 23, area);
+        const std::string u = Latin1ToUtf8(name, nameLength);
+        sqlite3_bind_text(st, 24, u.data(), int(u.size()), SQLITE_TRANSIENT);
+        return Change(st);
+    }
+
+    Rc Remove(int32_t area, const char* name, size_t nameLength) override
+    {
+        sqlite3_stmt* st = Prepare(sDelete);
+        if (!st)
+            return Rc::Error;
+        BindKey(st, area, name, nameLength);
+        return Change(st);
+    }
+
+    Rc AreasWithName(const char* name, size_t nameLength, int32_t except,
+                     std::vector<int32_t>& out) override
+    {
+        out.clear();
+        sqlite3_stmt* st = Prepare(sSameName);
+        if (!st)
+            return Rc::Error;
+        const std::string u = Latin1ToUtf8(name, nameLength);
+        sqlite3_bind_text(st, 1, u.data(), int(u.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(st, 2, except);
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            out.push_back(sqlite3_column_int(st, 0));
+        sqlite3_reset(st);
+        return rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
+    }
+
+private:
+    // The cached statement of a slot, reset and with its bindings cleared.
+    sqlite3_stmt* Prepare(Slot slot)
+    {
+        sqlite3_stmt*& st = m_stmts[slot];
+        if (!st) {
+            const std::string sql = SqlOf(slot);
+            if (sqlite3_prepare_v3(m_db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
+                                   nullptr) != SQLITE_OK) {
+                sqlite3_finalize(st);
+                st = nullptr;
+            }
+        } else {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        }
+        return st;
+    }
+
+    static void BindKey(sqlite3_stmt* st, int area, const char* name, size_t length)
+    {
+        sqlite3_bind_int(st, 1, area);
+        const std::string u = Latin1ToUtf8(name, length);
+        sqlite3_bind_text(st, 2, u.data(), int(u.size()), SQLITE_TRANSIENT);
+    }
+
+    static Rc Done(sqlite3_stmt* st, int rc)
+    {
+        sqlite3_reset(st);
+        return rc == SQLITE_ROW ? Rc::Ok : rc == SQLITE_DONE ? Rc::NotFound : Rc::Error;
+    }
+
+    // Runs a changing statement: NotFound when it changed no row.
+    Rc Change(sqlite3_stmt* st)
+    {
+        const int rc = sqlite3_step(st);
+        sqlite3_reset(st);
+        if (rc == SQLITE_CONSTRAINT)
+            return Rc::Duplicate;
+        if (rc != SQLITE_DONE)
+            return Rc::Error;
+        return sqlite3_changes(m_db) == 0 ? Rc::NotFound : Rc::Ok;
+    }
+
+    static Rc Int(sqlite3_stmt* st, int32_t& n)
+    {
+        if (!st)
+            return Rc::Error;
+        const int rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW)
+            n = sqlite3_column_int(st, 0);
+        sqlite3_reset(st);
+        return rc == SQLITE_ROW ? Rc::Ok : Rc::Error;
+    }
+
+    static AreaRow AreaOf(sqlite3_stmt* st)
+    {
+        return {sqlite3_column_int(st, 0), ColumnString(st, 1), ColumnString(st, 2)};
+    }
+
+    static Rc User(sqlite3_stmt* st, UserRow& out)
+    {
+        if (!st)
+            return Rc::Error;
+        const int rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW)
+            out = {uint32_t(sqlite3_column_int64(st, 0)), ColumnString(st, 1)};
+        return Done(st, rc);
+    }
+
+    sqlite3* m_db;
+    sqlite3_stmt* m_stmts[sSlotCount] = {};
+};
+
+} // namespace
+
+std::unique_ptr<Store> OpenSqliteStore(const std::string& home, bool create, std::string& error,
+                                       OpenResult* why)
+{
+    OpenResult dummy;
+    OpenResult& w = why ? *why : dummy;
+    const std::string path = DatabasePath(home);
+    struct stat sb {
+    };
+    if (!create && (::stat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))) {
+        w = OpenResult::NoBbs;
+        error = "no BBS database in " + home;
+        return nullptr;
+    }
+    sqlite3* db = OpenDatabase(home, create, error);
+    if (!db) {
+        w = OpenResult::BadDatabase;
+        return nullptr;
+    }
+    w = OpenResult::Ok;
+    return std::make_unique<SqliteStore>(db);
+}
+
+} // namespace wcstore
