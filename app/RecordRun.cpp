@@ -10,6 +10,13 @@
 namespace
 {
 
+QString TimeText(const FILETIME& ft)
+{
+    return FileTimeToDateText(ft) + u' ' + FileTimeToTimeText(ft);
+}
+
+} // namespace
+
 bool ReadRecord(const RecordRunEntry& entry, FullFileRec& full)
 {
     FileRec rec{};
@@ -19,13 +26,6 @@ bool ReadRecord(const RecordRunEntry& entry, FullFileRec& full)
         return false;
     return GetFullFileRec(&rec, &full);
 }
-
-QString TimeText(const FILETIME& ft)
-{
-    return FileTimeToDateText(ft) + u' ' + FileTimeToTimeText(ft);
-}
-
-} // namespace
 
 bool UpdateOneRecord(const FullFileRec& record, const std::function<void(FullFileRec&)>& edits)
 {

@@ -16,6 +16,9 @@ struct RecordRunEntry {
     QString name;
 };
 
+// Reads the whole record of (area, name) afresh from the server.
+bool ReadRecord(const RecordRunEntry& entry, FullFileRec& full);
+
 struct RecordRunOptions {
     QList<RecordRunEntry> entries;
     // Set: an update, which applies these edits to each record before it is

@@ -768,12 +768,7 @@ TFileMgr::Entry TFileMgr::EntryOfListLine(int row) const
 bool TFileMgr::ReadRecordOfLine(int row, FullFileRec& full) const
 {
     const Entry entry = EntryOfListLine(row);
-    FileRec rec{};
-    uint32_t position = 0;
-    const QByteArray name = ToBytes(entry.name);
-    if (!GetFileRecByAreaName(entry.area, name.constData(), &rec, &position))
-        return false;
-    return GetFullFileRec(&rec, &full);
+    return ReadRecord({entry.area, entry.name}, full);
 }
 
 void TFileMgr::FileListBoxClick()

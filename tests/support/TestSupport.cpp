@@ -219,26 +219,26 @@ ServerLogin::~ServerLogin()
 
 void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs)
 {
-    auto timer = std::make_shared<QElapsedTimer>();
-    timer->start();
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [action, timer, timeoutMs, poll]() {
+    // The poll is a timer owned by the application, so a poll still waiting
+    // when the test program ends is destroyed with it, not leaked.
+    auto* poll = new QTimer(qApp);
+    QElapsedTimer started;
+    started.start();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action, started, timeoutMs]() {
+        poll->setInterval(10);
         if (QWidget* w = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
             action(w);
-            *poll = nullptr;
             return;
         }
-        if (timer->elapsed() > timeoutMs) {
+        if (started.elapsed() > timeoutMs) {
             qWarning("OnNextModal: no modal window opened");
-            *poll = nullptr;
-            return;
+            poll->stop();
+            poll->deleteLater();
         }
-        QTimer::singleShot(10, [poll]() {
-            if (*poll)
-                (*poll)();
-        });
-    };
-    QTimer::singleShot(0, [poll]() { (*poll)(); });
+    });
+    poll->start(0);
 }
 
 FILETIME TestTime(int year, int month, int day, int hour, int minute, int second, int milliseconds)
