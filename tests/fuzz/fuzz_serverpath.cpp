@@ -23,10 +23,10 @@ bool SafeName(const char* name, size_t length)
         const auto c = static_cast<unsigned char>(name[i]);
         if (c < 0x20 || c == 0x7f || c == '/' || c == '\\')
             return false;
-        if (c == '.' && i + 1 < length && name[i + 1] == '.')
-            return false;
     }
-    return !(length == 1 && name[0] == '.');
+    // Dots inside a name ("FILE..ZIP") are legal; the names "." and ".."
+    // themselves are not.
+    return std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
 }
 
 } // namespace
@@ -45,7 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(nul != nullptr);
         const size_t length = size_t(static_cast<const char*>(nul) - name);
         FUZZ_CHECK(SafeName(name, length));
-        FUZZ_CHECK(std::strstr(name, "..") == nullptr);
         FUZZ_CHECK(area > 0);
         FUZZ_CHECK(text.size() < 100);
         FUZZ_CHECK(text.toLower().startsWith("wc:\\file\\area("));
