@@ -65,33 +65,6 @@ public:
     }
 };
 
-// Every record of every area as its bytes, by "area:name".
-std::map<QString, QByteArray> Snapshot()
-{
-    std::map<QString, QByteArray> all;
-    for (int area = 1; area <= GetFileAreaCount(); ++area)
-        WalkArea(area, [&all](FileRec& rec) {
-            FullFileRec full;
-            std::memset(&full, 0, sizeof full);
-            if (GetFullFileRec(&rec, &full))
-                all[QString::number(rec.Area) + u':' + RecText(rec.Name)] =
-                    QByteArray(reinterpret_cast<const char*>(&full), sizeof full);
-            return true;
-        });
-    return all;
-}
-
-FullFileRec Read(int area, const QString& name)
-{
-    FullFileRec full{};
-    FileRec rec{};
-    uint32_t position = 0;
-    const QByteArray n = name.toLatin1();
-    if (GetFileRecByAreaName(area, n.constData(), &rec, &position))
-        GetFullFileRec(&rec, &full);
-    return full;
-}
-
 } // namespace
 
 class TestRuns : public QObject
@@ -212,15 +185,15 @@ void TestRuns::freshenSeveral()
 {
     RecordRunOptions options;
     options.entries = {{1, "A.ZIP"}, {1, "B.ZIP"}, {5, "D.ZIP"}, {7, "NONE.ZIP"}};
-    const FullFileRec untouched = Read(1, "B.ZIP");
+    const FullFileRec untouched = ReadFullRecord(1, "B.ZIP");
     const QByteArray before(reinterpret_cast<const char*>(&untouched), sizeof untouched);
     ScriptedDelegate delegate;
     QCOMPARE(RunRecordChanges(options, delegate), 2);
-    QCOMPARE(Read(1, "A.ZIP").Rec.Size, 14);
-    QCOMPARE(Read(5, "D.ZIP").Rec.Size, 17);
+    QCOMPARE(ReadFullRecord(1, "A.ZIP").Rec.Size, 14);
+    QCOMPARE(ReadFullRecord(5, "D.ZIP").Rec.Size, 17);
     // B.ZIP has no file: the window's message, its record untouched.
     QCOMPARE(delegate.warnings, QStringList{"File Not Found! Can not Freshen."});
-    FullFileRec b = Read(1, "B.ZIP");
+    FullFileRec b = ReadFullRecord(1, "B.ZIP");
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(&b), sizeof b), before);
     QCOMPARE(delegate.count(RunOutcome::Done), 2);
     QCOMPARE(delegate.count(RunOutcome::Failed), 1);
@@ -233,20 +206,20 @@ void TestRuns::freshenDryRunChangesNothing()
     RecordRunOptions options;
     options.entries = {{1, "A.ZIP"}, {1, "B.ZIP"}, {3, "C.ZIP"}, {5, "D.ZIP"}};
     options.dryRun = true;
-    const auto before = Snapshot();
+    const auto before = RecordSnapshot();
     QCOMPARE(int(before.size()), 5);
     ScriptedDelegate delegate;
     // A, C and D have files whose size or time the records do not hold yet.
     QCOMPARE(RunRecordChanges(options, delegate), 3);
-    QVERIFY(Snapshot() == before);
+    QVERIFY(RecordSnapshot() == before);
     QCOMPARE(delegate.count(RunOutcome::Done), 0);
     QCOMPARE(delegate.count(RunOutcome::Planned), 3);
     // The same run for real changes the records the dry run planned for.
     options.dryRun = false;
     ScriptedDelegate real;
     RunRecordChanges(options, real);
-    QVERIFY(Snapshot() != before);
-    QCOMPARE(Read(1, "A.ZIP").Rec.Size, 14);
+    QVERIFY(RecordSnapshot() != before);
+    QCOMPARE(ReadFullRecord(1, "A.ZIP").Rec.Size, 14);
 }
 
 void TestRuns::updateAppliesEdits()
@@ -258,9 +231,9 @@ void TestRuns::updateAppliesEdits()
     };
     ScriptedDelegate delegate;
     QCOMPARE(RunRecordChanges(options, delegate), 2);
-    QCOMPARE(RecText(Read(1, "B.ZIP").Rec.Description), QStringLiteral("Edited"));
-    QCOMPARE(RecText(Read(5, "E.ZIP").Rec.Description), QStringLiteral("Edited"));
-    QCOMPARE(RecText(Read(1, "A.ZIP").Rec.Description), QString());
+    QCOMPARE(RecText(ReadFullRecord(1, "B.ZIP").Rec.Description), QStringLiteral("Edited"));
+    QCOMPARE(RecText(ReadFullRecord(5, "E.ZIP").Rec.Description), QStringLiteral("Edited"));
+    QCOMPARE(RecText(ReadFullRecord(1, "A.ZIP").Rec.Description), QString());
     QCOMPARE(delegate.statuses, (QStringList{"Updating File [B.ZIP]", "Updating File [B.ZIP]",
                                              "Updating File [E.ZIP]", "Updating File [E.ZIP]"}));
 }
@@ -275,7 +248,7 @@ void TestRuns::dropStopsAtFailingCopy()
         file.write(QByteArray(100 + int(paths.size()), 'x'));
         paths << file.fileName();
     }
-    const auto before = Snapshot();
+    const auto before = RecordSnapshot();
     DropFilesOptions options;
     options.area = 3;
     options.paths = paths;
@@ -290,11 +263,11 @@ void TestRuns::dropStopsAtFailingCopy()
     QCOMPARE(delegate.copies, 2);
     QCOMPARE(delegate.warnings, (QStringList{"Error Writing: " + ServerFilePath(3, "NEW2.ZIP"),
                                              "Error copying file to filearea path"}));
-    QCOMPARE(Read(3, "NEW1.ZIP").Rec.Size, 100);
+    QCOMPARE(ReadFullRecord(3, "NEW1.ZIP").Rec.Size, 100);
     QVERIFY(!m_bbs->fileOnDisk(3, "NEW2.ZIP"));
     QVERIFY(!m_bbs->fileOnDisk(3, "NEW3.ZIP"));
     // Every other record is as it was, byte for byte.
-    auto after = Snapshot();
+    auto after = RecordSnapshot();
     QCOMPARE(int(after.erase(QStringLiteral("3:NEW1.ZIP"))), 1);
     QVERIFY(after == before);
 }

@@ -133,47 +133,6 @@ private:
         return path;
     }
 
-    // Every record's full bytes by area and name, and every file of each
-    // area's own folder with its bytes.
-    QMap<QString, QByteArray> state() const
-    {
-        QMap<QString, QByteArray> out;
-        for (int area = 1; area <= 3; ++area) {
-            FileRec rec{};
-            uint32_t at = 0;
-            if (SearchFileRecByAreaName(area, "", &rec, &at)) {
-                while (rec.Area == area) {
-                    FullFileRec full{};
-                    if (!GetFullFileRec(&rec, &full))
-                        qFatal("GetFullFileRec failed");
-                    out.insert(QStringLiteral("rec %1 %2").arg(area).arg(QLatin1String(rec.Name)),
-                               QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
-                    if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
-                        break;
-                }
-            }
-            const QDir folder(m_bbs->areaFolder(area));
-            for (const QString& name : folder.entryList(QDir::Files))
-                out.insert(QStringLiteral("file %1 %2").arg(area).arg(name),
-                           ReadAll(folder.filePath(name)));
-        }
-        return out;
-    }
-
-    QStringList namesIn(int area) const
-    {
-        QStringList out;
-        FileRec rec{};
-        uint32_t at = 0;
-        if (SearchFileRecByAreaName(area, "", &rec, &at))
-            while (rec.Area == area) {
-                out << QString::fromLatin1(rec.Name);
-                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
-                    break;
-            }
-        return out;
-    }
-
 private slots:
     void init()
     {
@@ -245,37 +204,38 @@ private slots:
 
     void deleteDryRunThenYes()
     {
-        const QMap<QString, QByteArray> before = state();
+        const QMap<QString, QByteArray> before = BbsState(*m_bbs, 3);
         const QStringList args = home() << QStringLiteral("delete") << QStringLiteral("--areas")
                                         << QStringLiteral("1") << QStringLiteral("--files");
         const CliRun dry = RunCli(QStringList(args) << QStringLiteral("--dry-run"));
         QCOMPARE(dry.code, 0);
         QCOMPARE(dry.out.count(QStringLiteral("would delete with its file")), 4);
         QVERIFY(dry.out.contains(QStringLiteral("1\tGAMMA.ZIP\twould delete")));
-        QCOMPARE(state(), before);
+        QCOMPARE(BbsState(*m_bbs, 3), before);
 
         const CliRun yes = RunCli(QStringList(args) << QStringLiteral("--yes"));
         QCOMPARE(yes.code, 0);
         QCOMPARE(yes.out.count(QStringLiteral("\tdeleted with its file")), 4);
-        QVERIFY(namesIn(1).isEmpty());
+        QVERIFY(RecordNamesOf(1).isEmpty());
         QVERIFY(!m_bbs->fileOnDisk(1, QStringLiteral("ALPHA.ZIP")));
-        QCOMPARE(namesIn(2).size(), 3);
+        QCOMPARE(RecordNamesOf(2).size(), 3);
     }
 
     void moveFiles()
     {
         // One record's file is gone: that record stays where it is.
         QVERIFY(QFile::remove(QDir(m_bbs->areaFolder(2)).filePath(QStringLiteral("TWO.TXT"))));
-        const QMap<QString, QByteArray> before = state();
+        const QMap<QString, QByteArray> before = BbsState(*m_bbs, 3);
         const CliRun run =
             RunCli(home() << QStringLiteral("move") << QStringLiteral("--from")
                           << QStringLiteral("2") << QStringLiteral("--to") << QStringLiteral("3")
                           << QStringLiteral("--files") << QStringLiteral("--yes"));
         QCOMPARE(run.code, 1);
         QVERIFY(run.out.contains(QStringLiteral("2\tTWO.TXT\trefused file missing")));
-        QCOMPARE(namesIn(2), QStringList{QStringLiteral("TWO.TXT")});
-        QCOMPARE(namesIn(3), (QStringList{QStringLiteral("ONE.ZIP"), QStringLiteral("THREE.ZIP")}));
-        const QMap<QString, QByteArray> after = state();
+        QCOMPARE(RecordNamesOf(2), QStringList{QStringLiteral("TWO.TXT")});
+        QCOMPARE(RecordNamesOf(3),
+                 (QStringList{QStringLiteral("ONE.ZIP"), QStringLiteral("THREE.ZIP")}));
+        const QMap<QString, QByteArray> after = BbsState(*m_bbs, 3);
         QCOMPARE(after.value(QStringLiteral("rec 2 TWO.TXT")),
                  before.value(QStringLiteral("rec 2 TWO.TXT")));
         QCOMPARE(after.value(QStringLiteral("file 3 ONE.ZIP")), QByteArray("ONE.ZIP content"));
@@ -328,7 +288,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(QString, message);
-        const QMap<QString, QByteArray> before = state();
+        const QMap<QString, QByteArray> before = BbsState(*m_bbs, 3);
         for (QString& arg : args)
             arg.replace(QStringLiteral("<out>"), m_out.path());
         if (!args.contains(QStringLiteral("--home")))
@@ -339,7 +299,7 @@ private slots:
             QCOMPARE(run.err.trimmed().count(QLatin1Char('\n')), 0); // one line
             QVERIFY2(run.err.contains(message), qPrintable(run.err));
         }
-        QCOMPARE(state(), before);
+        QCOMPARE(BbsState(*m_bbs, 3), before);
     }
 
     void deleteWhileAnotherProcessWrites()
@@ -347,7 +307,7 @@ private slots:
         // A bigger area, so the deletion takes a while.
         for (int i = 0; i < 60; ++i)
             m_bbs->addFile(1, QStringLiteral("BULK%1.ZIP").arg(i, 3, 10, QLatin1Char('0')));
-        const QMap<QString, QByteArray> before = state();
+        const QMap<QString, QByteArray> before = BbsState(*m_bbs, 3);
         QProcess writer;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("VT_CLI_WRITER"), QStringLiteral("4000"));
@@ -375,9 +335,9 @@ private slots:
         QVERIFY(ops > 0);
         // Area 1 is empty, area 2 holds its own records unchanged and every
         // record the writer added, and the files of area 1 stayed on disk.
-        QVERIFY(namesIn(1).isEmpty());
-        QCOMPARE(namesIn(2).size(), 3 + ops);
-        const QMap<QString, QByteArray> after = state();
+        QVERIFY(RecordNamesOf(1).isEmpty());
+        QCOMPARE(RecordNamesOf(2).size(), 3 + ops);
+        const QMap<QString, QByteArray> after = BbsState(*m_bbs, 3);
         for (const char* name : {"ONE.ZIP", "THREE.ZIP", "TWO.TXT"}) {
             const QString key = QStringLiteral("rec 2 ") + QLatin1String(name);
             QCOMPARE(after.value(key), before.value(key));

@@ -29,35 +29,6 @@ struct CliResult {
     QString err;
 };
 
-// Every record of every area as its bytes, by "area:name".
-std::map<QString, QByteArray> Snapshot()
-{
-    ServerLogin login;
-    std::map<QString, QByteArray> all;
-    for (int area = 1; area <= GetFileAreaCount(); ++area)
-        WalkArea(area, [&all](FileRec& rec) {
-            FullFileRec full;
-            std::memset(&full, 0, sizeof full);
-            if (GetFullFileRec(&rec, &full))
-                all[QString::number(rec.Area) + u':' + RecText(rec.Name)] =
-                    QByteArray(reinterpret_cast<const char*>(&full), sizeof full);
-            return true;
-        });
-    return all;
-}
-
-FullFileRec ReadBack(int area, const QString& name)
-{
-    ServerLogin login;
-    FullFileRec full{};
-    FileRec rec{};
-    uint32_t position = 0;
-    const QByteArray n = name.toLatin1();
-    if (GetFileRecByAreaName(area, n.constData(), &rec, &position))
-        GetFullFileRec(&rec, &full);
-    return full;
-}
-
 } // namespace
 
 class TestCliWindow : public QObject
@@ -222,21 +193,21 @@ void TestCliWindow::listFormats()
 
 void TestCliWindow::freshenDryRunThenYes()
 {
-    const auto before = Snapshot();
+    const auto before = RecordSnapshot();
     const CliResult dry = run({"freshen", "--areas", "1,3", "--filter", m_filter, "--dry-run"});
     QCOMPARE(dry.exitCode, 0);
-    QVERIFY(Snapshot() == before);
+    QVERIFY(RecordSnapshot() == before);
     QVERIFY(dry.out.filter(QStringLiteral("A.ZIP\twould freshen: size 1 -> 14")).size() == 1);
     QCOMPARE(dry.out.last(), QStringLiteral("2 planned"));
 
     // Neither --dry-run nor --yes: refused, nothing written.
     QCOMPARE(run({"freshen", "--areas", "1,3"}).exitCode, 2);
-    QVERIFY(Snapshot() == before);
+    QVERIFY(RecordSnapshot() == before);
 
     const CliResult real = run({"freshen", "--areas", "1,3", "--filter", m_filter, "--yes"});
     QCOMPARE(real.exitCode, 0);
-    QCOMPARE(ReadBack(1, "A.ZIP").Rec.Size, 14);
-    QVERIFY(Snapshot() != before);
+    QCOMPARE(ReadFullRecord(1, "A.ZIP").Rec.Size, 14);
+    QVERIFY(RecordSnapshot() != before);
     QCOMPARE(real.out.last(), QStringLiteral("2 done"));
 }
 
@@ -246,7 +217,7 @@ void TestCliWindow::freshenMissingFileFails()
     QCOMPARE(result.exitCode, 1);
     QVERIFY(result.err.contains(QStringLiteral("File Not Found! Can not Freshen.")));
     QVERIFY(result.out.contains(QStringLiteral("1\tB.ZIP\tfailed file missing")));
-    QCOMPARE(ReadBack(1, "A.ZIP").Rec.Size, 14);
+    QCOMPARE(ReadFullRecord(1, "A.ZIP").Rec.Size, 14);
 }
 
 void TestCliWindow::logLinesHaveTimeStamps()
@@ -289,12 +260,12 @@ void TestCliWindow::badInput()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, message);
-    const auto before = Snapshot();
+    const auto before = RecordSnapshot();
     const CliResult result = run(args);
     QCOMPARE(result.exitCode, 2);
     QVERIFY2(result.err.contains(message), qPrintable(result.err));
     QVERIFY(result.out.isEmpty());
-    QVERIFY(Snapshot() == before);
+    QVERIFY(RecordSnapshot() == before);
 }
 
 VT_TEST_MAIN(TestCliWindow)

@@ -98,50 +98,6 @@ private:
         }
     }
 
-    // Every record's full bytes by area and name, and every file of each
-    // area's own folder with its bytes.
-    QMap<QString, QByteArray> state() const
-    {
-        QMap<QString, QByteArray> out;
-        for (int area = 1; area <= 3; ++area) {
-            FileRec rec{};
-            uint32_t at = 0;
-            if (SearchFileRecByAreaName(area, "", &rec, &at)) {
-                while (rec.Area == area) {
-                    FullFileRec full{};
-                    if (!GetFullFileRec(&rec, &full))
-                        qFatal("GetFullFileRec failed");
-                    out.insert(QStringLiteral("rec %1 %2").arg(area).arg(QLatin1String(rec.Name)),
-                               QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
-                    if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
-                        break;
-                }
-            }
-            const QDir folder(m_bbs->areaFolder(area));
-            for (const QString& name : folder.entryList(QDir::Files)) {
-                QFile f(folder.filePath(name));
-                if (!f.open(QIODevice::ReadOnly))
-                    qFatal("cannot read %s", qPrintable(f.fileName()));
-                out.insert(QStringLiteral("file %1 %2").arg(area).arg(name), f.readAll());
-            }
-        }
-        return out;
-    }
-
-    QStringList namesIn(int area) const
-    {
-        QStringList out;
-        FileRec rec{};
-        uint32_t at = 0;
-        if (SearchFileRecByAreaName(area, "", &rec, &at))
-            while (rec.Area == area) {
-                out << QString::fromLatin1(rec.Name);
-                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
-                    break;
-            }
-        return out;
-    }
-
 private slots:
     void init()
     {
@@ -190,14 +146,14 @@ private slots:
         QVERIFY(!run.unexpected);
         QCOMPARE(run.asked.size(), questions);
         QCOMPARE(run.asked.first(), QStringLiteral("Delete file ALPHA.ZIP from file area #1?"));
-        QCOMPARE(namesIn(1), left);
+        QCOMPARE(RecordNamesOf(1), left);
         QCOMPARE(result.deleted, long(4 - left.size()));
         QCOMPARE(run.names(RunOutcome::Done).size(), 4 - left.size());
         // The files went with their records; the kept ones stay.
         for (const char* name : {"ALPHA.ZIP", "BETA.TXT", "DELTA.DOC", "GAMMA.ZIP"})
             QCOMPARE(m_bbs->fileOnDisk(1, QString::fromLatin1(name)),
                      left.contains(QString::fromLatin1(name)));
-        QCOMPARE(namesIn(2).size(), 3);
+        QCOMPARE(RecordNamesOf(2).size(), 3);
     }
 
     void deletionStop_data()
@@ -222,14 +178,14 @@ private slots:
         QCOMPARE(run.asked, QStringList{QStringLiteral("Some Files have already been deleted.\r\r"
                                                        "Stop File Deletion Process?")});
         QCOMPARE(result.stopped, stopAnswer == RunAnswer::Yes);
-        QCOMPARE(namesIn(1).size(), left);
+        QCOMPARE(RecordNamesOf(1).size(), left);
         // Only the records were deleted, not their files.
         QVERIFY(m_bbs->fileOnDisk(1, QStringLiteral("ALPHA.ZIP")));
     }
 
     void moveFailedCopyKeepsRecord()
     {
-        const QMap<QString, QByteArray> before = state();
+        const QMap<QString, QByteArray> before = BbsState(*m_bbs, 3);
         ScriptedRun run;
         run.failCopyOf = QStringLiteral("THREE.ZIP");
         MoveOptions options;
@@ -248,9 +204,9 @@ private slots:
         QCOMPARE(run.infos, QStringList{QStringLiteral(
                                 "Some files and their associated records were not "
                                 "moved because the files could not be found on disk.")});
-        QCOMPARE(namesIn(2), QStringList{QStringLiteral("THREE.ZIP")});
+        QCOMPARE(RecordNamesOf(2), QStringList{QStringLiteral("THREE.ZIP")});
         // The record that stayed is byte for byte what it was, and its file too.
-        const QMap<QString, QByteArray> after = state();
+        const QMap<QString, QByteArray> after = BbsState(*m_bbs, 3);
         QCOMPARE(after.value(QStringLiteral("rec 2 THREE.ZIP")),
                  before.value(QStringLiteral("rec 2 THREE.ZIP")));
         QCOMPARE(after.value(QStringLiteral("file 2 THREE.ZIP")), QByteArray("THREE.ZIP content"));
@@ -268,7 +224,7 @@ private slots:
     void dryRunsChangeNothing()
     {
         QFETCH(bool, deletion);
-        const QMap<QString, QByteArray> before = state();
+        const QMap<QString, QByteArray> before = BbsState(*m_bbs, 3);
         auto runOnce = [&](bool dryRun, ScriptedRun& run) {
             if (deletion) {
                 DeletionOptions options;
@@ -290,7 +246,7 @@ private slots:
         runOnce(true, dry);
         QVERIFY(!dry.unexpected);
         QVERIFY(dry.copied.isEmpty());
-        QCOMPARE(state(), before);
+        QCOMPARE(BbsState(*m_bbs, 3), before);
         const QStringList planned = dry.names(RunOutcome::Planned);
         QCOMPARE(planned.size(), deletion ? 7 : 4);
         QVERIFY(dry.names(RunOutcome::Done).isEmpty());
@@ -298,7 +254,7 @@ private slots:
         ScriptedRun real;
         runOnce(false, real);
         QCOMPARE(real.names(RunOutcome::Done), planned);
-        QVERIFY(state() != before);
+        QVERIFY(BbsState(*m_bbs, 3) != before);
     }
 };
 

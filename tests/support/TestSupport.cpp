@@ -1,9 +1,11 @@
 #include "TestSupport.h"
 
 #include "common/AreaLines.h"
+#include "common/Text.h"
 #include "filter/DateTime.h"
 #include "managers/TChooseFileAreaForm.h"
 #include "platform/wcsrv/WcAdmin.h"
+#include "server/ServerPath.h"
 
 #include <QApplication>
 #include <QDir>
@@ -285,4 +287,67 @@ void ChooseTarget(int area, QStringList* listed)
         else
             chooser->b_CancelClick();
     });
+}
+
+std::map<QString, QByteArray> RecordSnapshot()
+{
+    ServerLogin login;
+    std::map<QString, QByteArray> all;
+    for (int area = 1; area <= GetFileAreaCount(); ++area)
+        WalkArea(area, [&all](FileRec& rec) {
+            FullFileRec full;
+            std::memset(&full, 0, sizeof full);
+            if (GetFullFileRec(&rec, &full))
+                all[QString::number(rec.Area) + u':' + RecText(rec.Name)] =
+                    QByteArray(reinterpret_cast<const char*>(&full), sizeof full);
+            return true;
+        });
+    return all;
+}
+
+QMap<QString, QByteArray> BbsState(const TestBbs& bbs, int lastArea)
+{
+    ServerLogin login;
+    QMap<QString, QByteArray> out;
+    for (int area = 1; area <= lastArea; ++area) {
+        WalkArea(area, [&out, area](FileRec& rec) {
+            FullFileRec full{};
+            if (!GetFullFileRec(&rec, &full))
+                qFatal("GetFullFileRec failed");
+            out.insert(QStringLiteral("rec %1 %2").arg(area).arg(QLatin1String(rec.Name)),
+                       QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
+            return true;
+        });
+        const QDir folder(bbs.areaFolder(area));
+        for (const QString& name : folder.entryList(QDir::Files)) {
+            QFile f(folder.filePath(name));
+            if (!f.open(QIODevice::ReadOnly))
+                qFatal("cannot read %s", qPrintable(f.fileName()));
+            out.insert(QStringLiteral("file %1 %2").arg(area).arg(name), f.readAll());
+        }
+    }
+    return out;
+}
+
+QStringList RecordNamesOf(int area)
+{
+    ServerLogin login;
+    QStringList out;
+    WalkArea(area, [&out](FileRec& rec) {
+        out << QString::fromLatin1(rec.Name);
+        return true;
+    });
+    return out;
+}
+
+FullFileRec ReadFullRecord(int area, const QString& name)
+{
+    ServerLogin login;
+    FullFileRec full{};
+    FileRec rec{};
+    uint32_t position = 0;
+    const QByteArray n = name.toLatin1();
+    if (GetFileRecByAreaName(area, n.constData(), &rec, &position))
+        GetFullFileRec(&rec, &full);
+    return full;
 }

@@ -9,11 +9,13 @@
 #include "server/wcsrv.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
+#include <map>
 #include <string>
 
 class QListWidget;
@@ -140,6 +142,19 @@ void ChooseTarget(int area, QStringList* listed = nullptr);
 // Runs `action` on the next modal widget that opens (polls for it), e.g. to
 // drive a window opened inside a command.
 void OnNextModal(std::function<void(QWidget*)> action, int timeoutMs = 5000);
+
+// What tests compare before and after a run. Each logs in for the call when
+// no login is there yet.
+// Every record of every area as its 1,792 bytes, by "area:name".
+std::map<QString, QByteArray> RecordSnapshot();
+// Every record of areas 1 to `lastArea` as its bytes ("rec AREA NAME") and
+// every file of each of those areas' own folders with its bytes ("file AREA
+// NAME").
+QMap<QString, QByteArray> BbsState(const TestBbs& bbs, int lastArea);
+// The record names of one area in walk order.
+QStringList RecordNamesOf(int area);
+// The whole record of (area, name); all zero when there is none.
+FullFileRec ReadFullRecord(int area, const QString& name);
 
 // Test main under the program's own application class (its notify catches
 // AppError like the program does).
