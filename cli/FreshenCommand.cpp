@@ -5,6 +5,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
+#include "cli/ListingOptions.h"
 #include "common/Text.h"
 
 #include <QCommandLineParser>
@@ -43,20 +44,9 @@ public:
                                          "--yes (make them)"));
             return ExitBadInput;
         }
-        QList<int> areas;
-        if (!context.ParseAreas(parser.value(m_areas), areas))
-            return ExitBadInput;
         FilteredListingOptions listing;
-        listing.applyFilter = parser.isSet(m_filter);
-        if (listing.applyFilter) {
-            if (!context.LoadFilter(parser.value(m_filter)))
-                return ExitBadInput;
-            for (int area : FilteredListingAreas(areas))
-                if (areas.contains(area))
-                    listing.areas << area;
-        } else {
-            listing.areas = areas;
-        }
+        if (!ReadListingOptions(parser, m_areas, m_filter, context, listing))
+            return ExitBadInput;
 
         // The records are chosen first, as the window's selection is, and
         // freshened after.

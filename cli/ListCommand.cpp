@@ -4,6 +4,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
+#include "cli/ListingOptions.h"
 #include "common/Text.h"
 #include "filter/DateTime.h"
 #include "filter/SearchRecord.h"
@@ -72,22 +73,9 @@ public:
                               .arg(parser.value(m_format)));
             return ExitBadInput;
         }
-        QList<int> areas;
-        if (!context.ParseAreas(parser.value(m_areas), areas))
-            return ExitBadInput;
         FilteredListingOptions options;
-        options.applyFilter = parser.isSet(m_filter);
-        if (options.applyFilter) {
-            if (!context.LoadFilter(parser.value(m_filter)))
-                return ExitBadInput;
-            // A filter for one area searches that area only, as in the window.
-            const QList<int> searched = FilteredListingAreas(areas);
-            for (int area : searched)
-                if (areas.contains(area))
-                    options.areas << area;
-        } else {
-            options.areas = areas;
-        }
+        if (!ReadListingOptions(parser, m_areas, m_filter, context, options))
+            return ExitBadInput;
 
         CliDelegate delegate(context);
         QStringList json;
