@@ -6,15 +6,14 @@ std::unique_ptr<CliCommand> MakeDeleteCommand();
 std::unique_ptr<CliCommand> MakeMoveCommand();
 std::unique_ptr<CliCommand> MakeListCommand();
 std::unique_ptr<CliCommand> MakeFreshenCommand();
+std::unique_ptr<CliCommand> MakeImportDescCommand();
+std::unique_ptr<CliCommand> MakeExportDescCommand();
 
 const std::vector<CliCommandFactory>& CliCommands()
 {
     static const std::vector<CliCommandFactory> commands = {
-        MakeFileListCommand,
-        MakeDeleteCommand,
-        MakeMoveCommand,
-        MakeListCommand,
-        MakeFreshenCommand,
+        MakeFileListCommand, MakeDeleteCommand,     MakeMoveCommand,       MakeListCommand,
+        MakeFreshenCommand,  MakeImportDescCommand, MakeExportDescCommand,
     };
     return commands;
 }

@@ -1,0 +1,266 @@
+#include "archive/DescriptionListRun.h"
+
+#include "app/RecordRun.h"
+#include "common/Cp437.h"
+#include "common/Text.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+
+#include <cstring>
+
+namespace
+{
+
+// Letters a-z become A-Z; every other byte stays as it is.
+QByteArray UpperAsciiLetters(QByteArray text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 32);
+    return text;
+}
+
+// The record's texts as the import compares them: Description and every
+// long-description line up to the last non-empty one.
+bool SameTexts(const FullFileRec& rec, const DescriptionEntry& entry)
+{
+    const DescriptionEntry own = DescriptionEntryOfRecord(rec);
+    return own.description == entry.description && own.longLines == entry.longLines &&
+           (rec.Rec.HasLongDescription != 0) == !entry.longLines.isEmpty();
+}
+
+QString TextForLine(const DescriptionEntry& entry)
+{
+    QString text = QLatin1Char('"') + Cp437ToString(entry.description) + QLatin1Char('"');
+    if (!entry.longLines.isEmpty())
+        text += QStringLiteral(" and %1 long description line%2")
+                    .arg(entry.longLines.size())
+                    .arg(entry.longLines.size() == 1 ? QString() : QStringLiteral("s"));
+    return text;
+}
+
+// The area's record names by their letters in upper case.
+QHash<QByteArray, QByteArray> RecordNames(int area)
+{
+    QHash<QByteArray, QByteArray> names;
+    WalkArea(area, [&](FileRec& rec) {
+        const QByteArray name(rec.Name, qsizetype(strnlen(rec.Name, sizeof rec.Name)));
+        names.insert(UpperAsciiLetters(name), name);
+        return true;
+    });
+    return names;
+}
+
+bool ReadWholeRecord(int area, const QByteArray& name, FullFileRec& full)
+{
+    FileRec rec{};
+    uint32_t at = 0;
+    std::memset(&full, 0, sizeof full);
+    return GetFileRecByAreaName(area, name.constData(), &rec, &at) && GetFullFileRec(&rec, &full);
+}
+
+} // namespace
+
+DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& options,
+                                             RunDelegate& run)
+{
+    DescriptionImportResult result;
+    const int area = options.area;
+    const DescriptionList list = ParseDescriptionList(options.list);
+    result.unread = list.unread;
+    result.cuts = list.cuts;
+    for (const UnreadLine& unread : list.unread)
+        run.Warn(QStringLiteral("Line %1 could not be read: %2")
+                     .arg(unread.line)
+                     .arg(Cp437ToString(unread.text)));
+
+    FileAreaRec areaRec{};
+    if (!GetFileArea(area, &areaRec)) {
+        run.ServerError(WcGetLastError());
+        return result;
+    }
+    QHash<QByteArray, QByteArray> names = RecordNames(area);
+    run.SetMaximum(list.entries.size());
+    run.Status(QStringLiteral("Importing Descriptions into File Area %1").arg(area));
+    qint64 position = 0;
+    for (const DescriptionEntry& entry : list.entries) {
+        run.SetPosition(++position);
+        const QByteArray upper = UpperAsciiLetters(entry.name);
+        DescriptionImportLine line;
+        line.line = entry.line;
+        line.description = entry.description;
+        line.longLines = entry.longLines;
+        const auto known = names.constFind(upper);
+        if (known != names.constEnd()) {
+            line.name = QString::fromLatin1(known.value());
+            FullFileRec full{};
+            if (!ReadWholeRecord(area, known.value(), full)) {
+                run.Item({area, line.name, RunOutcome::Failed,
+                          QStringLiteral("the server did not read the record")});
+                continue;
+            }
+            line.changes = !SameTexts(full, entry);
+            result.lines << line;
+            if (!line.changes) {
+                ++result.unchanged;
+                run.Item({area, line.name, RunOutcome::Skipped,
+                          QStringLiteral("line %1: texts already equal").arg(entry.line)});
+                continue;
+            }
+            const QString action =
+                QStringLiteral("line %1: %2 %3")
+                    .arg(entry.line)
+                    .arg(options.dryRun ? QStringLiteral("set") : QStringLiteral("set to"),
+                         TextForLine(entry));
+            if (options.dryRun) {
+                ++result.set;
+                run.Item({area, line.name, RunOutcome::Planned, action});
+                continue;
+            }
+            ApplyDescriptionEntry(entry, full);
+            if (UpdateFullFileRec(&full)) {
+                ++result.set;
+                run.Item({area, line.name, RunOutcome::Done, action});
+            } else {
+                run.Item({area, line.name, RunOutcome::Failed,
+                          QStringLiteral("the server did not write the record")});
+            }
+            continue;
+        }
+
+        // A name without a record: with `add`, a file of the area's folder
+        // gets one, as a dropped file does (its name in upper case, under 15
+        // characters), without a copy.
+        const QString name = QString::fromLatin1(upper);
+        if (!options.add) {
+            result.unknown << entry;
+            run.Item({area, Cp437ToString(entry.name), RunOutcome::Refused,
+                      QStringLiteral("line %1: no record of this name").arg(entry.line)});
+            continue;
+        }
+        if (upper.size() >= 15 || upper.contains('\\') || upper.contains('/')) {
+            result.unknown << entry;
+            run.Item(
+                {area, Cp437ToString(entry.name), RunOutcome::Refused,
+                 QStringLiteral("line %1: name too long for the file database").arg(entry.line)});
+            continue;
+        }
+        if (!WcExistFile(ServerFilePathBytes(area, upper.constData()).constData())) {
+            result.unknown << entry;
+            run.Item(
+                {area, name, RunOutcome::Refused,
+                 QStringLiteral("line %1: no such file in the area's folder").arg(entry.line)});
+            continue;
+        }
+        line.name = name;
+        line.adds = true;
+        line.changes = true;
+        result.lines << line;
+        const QString action =
+            QStringLiteral("line %1: %2 with %3")
+                .arg(entry.line)
+                .arg(options.dryRun ? QStringLiteral("add") : QStringLiteral("added"),
+                     TextForLine(entry));
+        if (options.dryRun) {
+            ++result.added;
+            names.insert(upper, upper); // a later line of the name sets it
+            run.Item({area, name, RunOutcome::Planned, action});
+            continue;
+        }
+        FullFileRec full{};
+        std::memset(&full, 0, sizeof full);
+        SetRecText(full.Rec.Name, name);
+        full.Rec.Area = area;
+        ApplyDescriptionEntry(entry, full);
+        if (!AddFileRec(&full)) {
+            run.Item({area, name, RunOutcome::Failed,
+                      QStringLiteral("the server did not add the record")});
+            continue;
+        }
+        ++result.added;
+        names.insert(upper, upper);
+        run.Item({area, name, RunOutcome::Done, action});
+        FullFileRec stored{};
+        if (ReadWholeRecord(area, upper, stored))
+            FreshenOneRecord(stored, run);
+    }
+    run.SetPosition(0);
+    run.Status(QStringLiteral("Descriptions set: %1, records added: %2")
+                   .arg(result.set)
+                   .arg(result.added));
+    return result;
+}
+
+QString DescriptionListFileName(DescriptionListLayout layout)
+{
+    return layout == DescriptionListLayout::FilesBbs ? QStringLiteral("FILES.BBS")
+                                                     : QStringLiteral("DESCRIPT.ION");
+}
+
+QString DescriptionListPath(const QString& folder, int area, DescriptionListLayout layout)
+{
+    return QDir(folder).filePath(QString::number(area) + QLatin1Char('/') +
+                                 DescriptionListFileName(layout));
+}
+
+DescriptionExportResult RunDescriptionExport(const DescriptionExportOptions& options,
+                                             RunDelegate& run)
+{
+    DescriptionExportResult result;
+    run.SetMaximum(options.areas.size());
+    qint64 position = 0;
+    for (const int area : options.areas) {
+        run.SetPosition(++position);
+        FileAreaRec areaRec{};
+        if (!GetFileArea(area, &areaRec))
+            continue;
+        run.Status(QStringLiteral("Exporting Descriptions of File Area %1").arg(area));
+        QList<DescriptionEntry> entries;
+        WalkArea(area, [&](FileRec& rec) {
+            FullFileRec full{};
+            if (GetFullFileRec(&rec, &full))
+                entries << DescriptionEntryOfRecord(full);
+            return true;
+        });
+        const DescriptionListExport out = ExportDescriptionList(entries, options.layout);
+        for (const int index : out.inexact) {
+            ++result.inexact;
+            run.Warn(QStringLiteral("File: %1 in file area #%2: its texts can't be written "
+                                    "so that they read back exactly.")
+                         .arg(QString::fromLatin1(entries.at(index).name))
+                         .arg(area));
+        }
+        const QString path = DescriptionListPath(options.folder, area, options.layout);
+        const QString action =
+            QStringLiteral("%1 %2 with %3 entries")
+                .arg(options.dryRun ? QStringLiteral("write") : QStringLiteral("wrote"), path)
+                .arg(entries.size());
+        if (options.dryRun) {
+            result.entries += int(entries.size());
+            run.Item({area, DescriptionListFileName(options.layout), RunOutcome::Planned, action});
+            continue;
+        }
+        QSaveFile file(path);
+        const bool ok = QDir().mkpath(QFileInfo(path).absolutePath()) &&
+                        file.open(QIODevice::WriteOnly) &&
+                        file.write(out.bytes) == out.bytes.size() && file.commit();
+        if (!ok) {
+            result.failed = true;
+            run.Item({area, DescriptionListFileName(options.layout), RunOutcome::Failed,
+                      QStringLiteral("could not write %1").arg(path)});
+            continue;
+        }
+        result.entries += int(entries.size());
+        result.written << path;
+        run.Item({area, DescriptionListFileName(options.layout), RunOutcome::Done, action});
+    }
+    run.SetPosition(0);
+    run.Status(QStringLiteral("Lists written: %1").arg(result.written.size()));
+    return result;
+}
