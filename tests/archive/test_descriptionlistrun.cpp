@@ -1,0 +1,291 @@
+// The description list runs on a real BBS: the import with its preview (a
+// dry run writes nothing), unknown names, unreadable lines and cuts, adding
+// records for files of the area's folder, and the export/import round trip.
+#include "archive/DescriptionListRun.h"
+#include "common/Text.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
+#include "tests/support/TestSupport.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+Q_DECLARE_METATYPE(DescriptionListLayout)
+
+namespace
+{
+
+// Records every message and item; answers No.
+class ScriptedRun : public RunDelegate
+{
+public:
+    QStringList warnings;
+    QList<RunItem> items;
+    RunAnswer Ask(const QString&, bool) override { return RunAnswer::No; }
+    void Warn(const QString& text) override { warnings << text; }
+    void Inform(const QString& text) override { warnings << text; }
+    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
+    void SetMaximum(qint64) override {}
+    void SetPosition(qint64) override {}
+    void Status(const QString&) override {}
+    void Item(const RunItem& item) override { items << item; }
+    bool Copy(const QString&, const QString&, const QString&) override { return false; }
+    bool StopRequested() override { return false; }
+    QStringList names(RunOutcome outcome) const
+    {
+        QStringList out;
+        for (const RunItem& i : items)
+            if (i.outcome == outcome)
+                out << i.name;
+        return out;
+    }
+};
+
+QByteArray Text(const char* field, std::size_t size)
+{
+    return QByteArray(field, qsizetype(strnlen(field, size)));
+}
+
+QByteArray LongLine(const FullFileRec& rec, int i)
+{
+    return Text(rec.LongDescription[i], LongDescLineSize);
+}
+
+// A list in several dialects: columns, a tab, a quoted name, LF and CR LF,
+// continuation marks, a comment, an unknown name, a line that can't be read
+// (a continuation after a comment) and a description longer than the field.
+QByteArray DialectList()
+{
+    return QByteArray("; header of the list\r\n"
+                      "a.zip      12,345  01-02-95  [3]  Alpha archive\r\n"
+                      "   | first long line\n"
+                      "  + second long line\r\n"
+                      "B.TXT\tBeta text\n"
+                      "\"C.LZH\" Gamma \xB0\xB1\xB2 box\r\n"
+                      "-----------------\r\n"
+                      "   | orphan continuation\r\n"
+                      "NOPE.ZIP   Not in the area\r\n"
+                      "d.arj " +
+                      QByteArray(90, 'x') + "\r\n");
+}
+
+} // namespace
+
+class TestDescriptionListRun : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void importPreviewThenConfirm();
+    void importAddsOnlyFilesInTheFolder();
+    void roundTrip_data();
+    void roundTrip();
+
+private:
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<ServerLogin> m_login;
+};
+
+void TestDescriptionListRun::init()
+{
+    m_bbs = std::make_unique<TestBbs>();
+    QVERIFY(m_bbs->ok());
+    m_bbs->addArea(1, QStringLiteral("One"));
+    m_bbs->addArea(2, QStringLiteral("Two"));
+    const QByteArray content("some bytes");
+    auto old = [](FullFileRec& f) { SetRecText(f.Rec.Description, QStringLiteral("old text")); };
+    for (const char* name : {"A.ZIP", "B.TXT", "C.LZH", "D.ARJ", "E.DOC"})
+        m_bbs->addFile(1, QString::fromLatin1(name), &content, old);
+    m_login = std::make_unique<ServerLogin>();
+    QVERIFY(m_login->ok());
+}
+
+void TestDescriptionListRun::cleanup()
+{
+    m_login.reset();
+    m_bbs.reset();
+}
+
+void TestDescriptionListRun::importPreviewThenConfirm()
+{
+    const auto before = RecordSnapshot();
+    DescriptionImportOptions options;
+    options.area = 1;
+    options.list = DialectList();
+    options.dryRun = true;
+    ScriptedRun preview;
+    const DescriptionImportResult planned = RunDescriptionImport(options, preview);
+    QCOMPARE(preview.names(RunOutcome::Planned), (QStringList{"A.ZIP", "B.TXT", "C.LZH", "D.ARJ"}));
+    QCOMPARE(preview.names(RunOutcome::Refused), QStringList{"NOPE.ZIP"});
+    QCOMPARE(planned.unknown.size(), 1);
+    QCOMPARE(planned.unknown.first().line, 9);
+    QCOMPARE(planned.unread.size(), 1);
+    QCOMPARE(planned.unread.first().line, 8);
+    QCOMPARE(preview.warnings.size(), 1);
+    QVERIFY(preview.warnings.first().startsWith(QStringLiteral("Line 8 could not be read")));
+    QCOMPARE(planned.cuts, 1);
+    QCOMPARE(planned.set, 4);
+    QCOMPARE(planned.lines.first().line, 2);
+    QCOMPARE(planned.lines.first().description, QByteArray("Alpha archive"));
+    QVERIFY(before == RecordSnapshot()); // the preview wrote nothing
+
+    options.dryRun = false;
+    ScriptedRun confirmed;
+    const DescriptionImportResult done = RunDescriptionImport(options, confirmed);
+    QCOMPARE(confirmed.names(RunOutcome::Done), (QStringList{"A.ZIP", "B.TXT", "C.LZH", "D.ARJ"}));
+    QCOMPARE(done.set, 4);
+    const FullFileRec a = ReadFullRecord(1, QStringLiteral("A.ZIP"));
+    QCOMPARE(Text(a.Rec.Description, sizeof a.Rec.Description), QByteArray("Alpha archive"));
+    QCOMPARE(LongLine(a, 0), QByteArray("first long line"));
+    QCOMPARE(LongLine(a, 1), QByteArray("second long line"));
+    QCOMPARE(LongLine(a, 2), QByteArray());
+    QCOMPARE(a.Rec.HasLongDescription, 1);
+    const FullFileRec b = ReadFullRecord(1, QStringLiteral("B.TXT"));
+    QCOMPARE(Text(b.Rec.Description, sizeof b.Rec.Description), QByteArray("Beta text"));
+    QCOMPARE(b.Rec.HasLongDescription, 0);
+    const FullFileRec c = ReadFullRecord(1, QStringLiteral("C.LZH"));
+    QCOMPARE(Text(c.Rec.Description, sizeof c.Rec.Description),
+             QByteArray("Gamma \xB0\xB1\xB2 box"));
+    const FullFileRec d = ReadFullRecord(1, QStringLiteral("D.ARJ"));
+    QCOMPARE(Text(d.Rec.Description, sizeof d.Rec.Description),
+             QByteArray(DescriptionTextMax, 'x'));
+    const FullFileRec e = ReadFullRecord(1, QStringLiteral("E.DOC"));
+    QCOMPARE(Text(e.Rec.Description, sizeof e.Rec.Description), QByteArray("old text"));
+    auto after = RecordSnapshot();
+    QVERIFY(after != before);
+    QCOMPARE(after.size(), before.size()); // nothing added without `add`
+
+    // The same list again: every text is equal, no record is written.
+    ScriptedRun again;
+    const DescriptionImportResult same = RunDescriptionImport(options, again);
+    QCOMPARE(same.set, 0);
+    QCOMPARE(same.unchanged, 4);
+    QCOMPARE(again.names(RunOutcome::Done), QStringList());
+    QVERIFY(after == RecordSnapshot());
+}
+
+void TestDescriptionListRun::importAddsOnlyFilesInTheFolder()
+{
+    {
+        QFile f(QDir(m_bbs->areaFolder(1)).filePath(QStringLiteral("NEW.TXT")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("twelve bytes");
+    }
+    DescriptionImportOptions options;
+    options.area = 1;
+    options.list = "new.txt    Fresh upload\r\n"
+                   "   | its long line\r\n"
+                   "GONE.TXT   Not on disk\r\n"
+                   "\"A VERY LONG NAME.TXT\" Too long\r\n";
+    options.add = true;
+    options.dryRun = true;
+    const auto before = RecordSnapshot();
+    ScriptedRun preview;
+    const DescriptionImportResult planned = RunDescriptionImport(options, preview);
+    QCOMPARE(preview.names(RunOutcome::Planned), QStringList{"NEW.TXT"});
+    QCOMPARE(preview.names(RunOutcome::Refused), (QStringList{"GONE.TXT", "A VERY LONG NAME.TXT"}));
+    QCOMPARE(planned.added, 1);
+    QVERIFY(before == RecordSnapshot());
+
+    options.dryRun = false;
+    ScriptedRun run;
+    const DescriptionImportResult done = RunDescriptionImport(options, run);
+    QCOMPARE(done.added, 1);
+    // The add, then the freshen of the new record.
+    QCOMPARE(run.names(RunOutcome::Done), (QStringList{"NEW.TXT", "NEW.TXT"}));
+    QVERIFY(run.items.first().action.contains(QStringLiteral("added")));
+    QCOMPARE(run.names(RunOutcome::Refused), (QStringList{"GONE.TXT", "A VERY LONG NAME.TXT"}));
+    const FullFileRec added = ReadFullRecord(1, QStringLiteral("NEW.TXT"));
+    QCOMPARE(Text(added.Rec.Name, sizeof added.Rec.Name), QByteArray("NEW.TXT"));
+    QCOMPARE(Text(added.Rec.Description, sizeof added.Rec.Description), QByteArray("Fresh upload"));
+    QCOMPARE(LongLine(added, 0), QByteArray("its long line"));
+    QCOMPARE(added.Rec.Size, 12); // freshened from the file
+    QCOMPARE(RecordNamesOf(1).contains(QStringLiteral("GONE.TXT")), false);
+    QCOMPARE(RecordSnapshot().size(), before.size() + 1);
+}
+
+void TestDescriptionListRun::roundTrip_data()
+{
+    QTest::addColumn<DescriptionListLayout>("layout");
+    QTest::newRow("files.bbs") << DescriptionListLayout::FilesBbs;
+    QTest::newRow("descript.ion") << DescriptionListLayout::DescriptIon;
+}
+
+void TestDescriptionListRun::roundTrip()
+{
+    QFETCH(DescriptionListLayout, layout);
+    // Texts with every byte 0x80-0xFF, 15 full long lines, leading blanks,
+    // text that looks like columns, and an empty description.
+    QByteArray high;
+    for (int b = 0x80; b <= 0xFF; ++b)
+        high += char(b);
+    auto texts = [&](int seed) {
+        return [&high, seed](FullFileRec& f) {
+            DescriptionEntry entry;
+            entry.description = high.mid(seed * 7, DescriptionTextMax);
+            for (int i = 0; i < LongDescriptionLineMax; ++i)
+                entry.longLines << (high + high).mid(seed + i * 5, LongDescriptionTextMax);
+            ApplyDescriptionEntry(entry, f);
+        };
+    };
+    m_login.reset();
+    m_bbs->addFile(1, QStringLiteral("HIGH1.ZIP"), nullptr, texts(0));
+    m_bbs->addFile(1, QStringLiteral("HIGH2.ZIP"), nullptr, texts(3));
+    m_bbs->addFile(2, QStringLiteral("HIGH3.ZIP"), nullptr, texts(9));
+    m_bbs->addFile(2, QStringLiteral("BLANKS.TXT"), nullptr, [](FullFileRec& f) {
+        SetRecText(f.Rec.Description, QStringLiteral("   12,345 01-02-95 [3] leading blanks"));
+        SetRecText(f.LongDescription[0], QStringLiteral("  indented"));
+        f.Rec.HasLongDescription = 1;
+    });
+    m_bbs->addFile(2, QStringLiteral("EMPTY.TXT"), nullptr, [](FullFileRec& f) {
+        std::memset(f.Rec.Description, 0, sizeof f.Rec.Description);
+    });
+    m_login = std::make_unique<ServerLogin>();
+    QVERIFY(m_login->ok());
+    const auto before = RecordSnapshot();
+
+    QTemporaryDir out;
+    DescriptionExportOptions exportOptions;
+    exportOptions.areas = {1, 2};
+    exportOptions.layout = layout;
+    exportOptions.folder = out.path();
+    ScriptedRun exporting;
+    const DescriptionExportResult exported = RunDescriptionExport(exportOptions, exporting);
+    QCOMPARE(exported.written.size(), 2);
+    QCOMPARE(exported.inexact, 0);
+    QCOMPARE(exported.entries, 10);
+    QCOMPARE(exporting.warnings, QStringList());
+
+    // Every text emptied, so that the import has all of them to bring back.
+    for (int area : {1, 2})
+        for (const QString& name : RecordNamesOf(area)) {
+            FullFileRec full = ReadFullRecord(area, name);
+            ApplyDescriptionEntry(DescriptionEntry{}, full);
+            QVERIFY(UpdateFullFileRec(&full));
+        }
+    QVERIFY(before != RecordSnapshot());
+
+    for (int area : {1, 2}) {
+        QFile list(DescriptionListPath(out.path(), area, layout));
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        DescriptionImportOptions options;
+        options.area = area;
+        options.list = list.readAll();
+        ScriptedRun run;
+        const DescriptionImportResult result = RunDescriptionImport(options, run);
+        QCOMPARE(result.unread.size(), 0);
+        QCOMPARE(result.unknown.size(), 0);
+        QCOMPARE(result.cuts, 0);
+    }
+    const auto after = RecordSnapshot();
+    QCOMPARE(after.size(), before.size());
+    for (const auto& [key, bytes] : before)
+        QVERIFY2(after.at(key) == bytes, qPrintable(key));
+}
+
+VT_TEST_MAIN(TestDescriptionListRun)
+#include "test_descriptionlistrun.moc"
