@@ -110,11 +110,11 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
             if (!line.changes) {
                 ++result.unchanged;
                 run.Item({area, line.name, RunOutcome::Skipped,
-                          QStringLiteral("line %1: texts already equal").arg(entry.line)});
+                          QStringLiteral("texts already equal (line %1)").arg(entry.line)});
                 continue;
             }
             const QString action =
-                QStringLiteral("line %1: %2 %3")
+                QStringLiteral("%2 %3 (line %1)")
                     .arg(entry.line)
                     .arg(options.dryRun ? QStringLiteral("set") : QStringLiteral("set to"),
                          TextForLine(entry));
@@ -141,21 +141,21 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
         if (!options.add) {
             result.unknown << entry;
             run.Item({area, Cp437ToString(entry.name), RunOutcome::Refused,
-                      QStringLiteral("line %1: no record of this name").arg(entry.line)});
+                      QStringLiteral("no record of this name (line %1)").arg(entry.line)});
             continue;
         }
         if (upper.size() >= 15 || upper.contains('\\') || upper.contains('/')) {
             result.unknown << entry;
             run.Item(
                 {area, Cp437ToString(entry.name), RunOutcome::Refused,
-                 QStringLiteral("line %1: name too long for the file database").arg(entry.line)});
+                 QStringLiteral("name too long for the file database (line %1)").arg(entry.line)});
             continue;
         }
         if (!WcExistFile(ServerFilePathBytes(area, upper.constData()).constData())) {
             result.unknown << entry;
             run.Item(
                 {area, name, RunOutcome::Refused,
-                 QStringLiteral("line %1: no such file in the area's folder").arg(entry.line)});
+                 QStringLiteral("no such file in the area's folder (line %1)").arg(entry.line)});
             continue;
         }
         line.name = name;
@@ -163,7 +163,7 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
         line.changes = true;
         result.lines << line;
         const QString action =
-            QStringLiteral("line %1: %2 with %3")
+            QStringLiteral("%2 with %3 (line %1)")
                 .arg(entry.line)
                 .arg(options.dryRun ? QStringLiteral("add") : QStringLiteral("added"),
                      TextForLine(entry));
