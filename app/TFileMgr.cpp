@@ -8,6 +8,7 @@
 #include "app/TAbout.h"
 #include "app/THelpViewer.h"
 #include "archive/DescriptionImport.h"
+#include "archive/TDescListForm.h"
 #include "archive/TUnzipFile.h"
 #include "common/AppError.h"
 #include "common/AreaLines.h"
@@ -419,6 +420,12 @@ void TFileMgr::BuildMenus()
     tools->setObjectName(QStringLiteral("Tools1"));
     ViewZipFile1 = item(tools, "ViewZipFile1", QStringLiteral("&View Zip File"), {},
                         &TFileMgr::ViewZipFile1Click);
+    ImportDescriptions1 =
+        item(tools, "ImportDescriptions1", QStringLiteral("Import Descriptions..."), {},
+             &TFileMgr::ImportDescriptions1Click);
+    ExportDescriptions1 =
+        item(tools, "ExportDescriptions1", QStringLiteral("Export Descriptions..."), {},
+             &TFileMgr::ExportDescriptions1Click);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     Help2 = item(help, "Help2", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1),
@@ -683,6 +690,18 @@ void TFileMgr::FileFilterMgr1Click()
 void TFileMgr::FileListMgr1Click()
 {
     TFileListMgrForm w(this);
+    w.exec();
+}
+
+void TFileMgr::ImportDescriptions1Click()
+{
+    TDescImportForm w(this);
+    w.exec();
+}
+
+void TFileMgr::ExportDescriptions1Click()
+{
+    TDescExportForm w(this);
     w.exec();
 }
 

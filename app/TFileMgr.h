@@ -119,6 +119,8 @@ public:
     QAction* FileFilterMgr1 = nullptr;
     QAction* FileListMgr1 = nullptr;
     QAction* ViewZipFile1 = nullptr;
+    QAction* ImportDescriptions1 = nullptr;
+    QAction* ExportDescriptions1 = nullptr;
     QAction* Help2 = nullptr;
     QAction* AboutVTFileMgr1 = nullptr;
 
@@ -171,6 +173,8 @@ public slots:
     void b_AddClick();
     void b_MoveClick();
     void ViewZipFile1Click();
+    void ImportDescriptions1Click();
+    void ExportDescriptions1Click();
     void b_ExtracFile_ISClick();
     void AddDroppedFiles(const QStringList& paths);
 

@@ -2,11 +2,18 @@
 // dry run writes nothing), unknown names, unreadable lines and cuts, adding
 // records for files of the area's folder, and the export/import round trip.
 #include "archive/DescriptionListRun.h"
+#include "archive/TDescListForm.h"
 #include "common/Text.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 #include "tests/support/TestSupport.h"
 
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <algorithm>
@@ -84,6 +91,7 @@ private slots:
     void importAddsOnlyFilesInTheFolder();
     void roundTrip_data();
     void roundTrip();
+    void windows();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -285,6 +293,59 @@ void TestDescriptionListRun::roundTrip()
     QCOMPARE(after.size(), before.size());
     for (const auto& [key, bytes] : before)
         QVERIFY2(after.at(key) == bytes, qPrintable(key));
+}
+
+void TestDescriptionListRun::windows()
+{
+    QTemporaryDir dir;
+    const QString listPath = dir.filePath(QStringLiteral("FILES.BBS"));
+    {
+        QFile f(listPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(DialectList());
+    }
+    const auto before = RecordSnapshot();
+    {
+        // Previewed, then cancelled: nothing written.
+        TDescImportForm form;
+        form.show();
+        QCOMPARE(form.AreaBox->currentText().section(u':', 0, 0).trimmed(), QStringLiteral("1"));
+        FileDialogScript files;
+        files.paths << listPath;
+        form.BrowseButton->click();
+        QCOMPARE(form.ListFileEdit->text(), listPath);
+        QVERIFY(!form.ImportButton->isEnabled());
+        form.PreviewButton->click();
+        QCOMPARE(form.PreviewList->topLevelItemCount(), 4);
+        QCOMPARE(form.PreviewList->topLevelItem(0)->text(0), QStringLiteral("2"));
+        QCOMPARE(form.PreviewList->topLevelItem(0)->text(1), QStringLiteral("A.ZIP"));
+        QCOMPARE(form.ProblemList->count(), 2);
+        QVERIFY(form.ProblemList->item(0)->text().contains(QStringLiteral("NOPE.ZIP")));
+        QVERIFY(form.ProblemList->item(1)->text().startsWith(QStringLiteral("Line 8")));
+        QVERIFY(form.CutsLabel->text().endsWith(QStringLiteral(": 1")));
+        QVERIFY(form.ImportButton->isEnabled());
+        form.CancelButton->click();
+        QVERIFY(before == RecordSnapshot());
+
+        // Previewed again and imported.
+        form.PreviewButton->click();
+        DialogScript dialogs;
+        form.ImportButton->click();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QVERIFY(dialogs.contains(QStringLiteral("Descriptions set: 4, records added: 0")));
+    }
+    const FullFileRec a = ReadFullRecord(1, QStringLiteral("A.ZIP"));
+    QCOMPARE(Text(a.Rec.Description, sizeof a.Rec.Description), QByteArray("Alpha archive"));
+
+    TDescExportForm exporting;
+    exporting.show();
+    QCOMPARE(exporting.AreaList->count(), 2);
+    exporting.FormatBox->setCurrentIndex(1);
+    exporting.FolderEdit->setText(dir.filePath(QStringLiteral("out")));
+    DialogScript dialogs;
+    exporting.ExportButton->click();
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("out/1/DESCRIPT.ION"))));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("out/2/DESCRIPT.ION"))));
 }
 
 VT_TEST_MAIN(TestDescriptionListRun)
