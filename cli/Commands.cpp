@@ -6,6 +6,7 @@ std::unique_ptr<CliCommand> MakeDeleteCommand();
 std::unique_ptr<CliCommand> MakeMoveCommand();
 std::unique_ptr<CliCommand> MakeListCommand();
 std::unique_ptr<CliCommand> MakeFreshenCommand();
+std::unique_ptr<CliCommand> MakeAddFilesCommand();
 
 const std::vector<CliCommandFactory>& CliCommands()
 {
@@ -15,6 +16,7 @@ const std::vector<CliCommandFactory>& CliCommands()
         MakeMoveCommand,
         MakeListCommand,
         MakeFreshenCommand,
+        MakeAddFilesCommand,
     };
     return commands;
 }
