@@ -7,6 +7,7 @@
 #include "app/RecordRun.h"
 #include "app/TAbout.h"
 #include "app/THelpViewer.h"
+#include "archive/ArchiveKind.h"
 #include "archive/DescriptionImport.h"
 #include "archive/TUnzipFile.h"
 #include "common/AppError.h"
@@ -93,6 +94,28 @@ QLabel* MakeLabel(const QString& caption, QWidget* parent)
 {
     auto* label = new QLabel(caption, parent);
     return label;
+}
+
+// The archive kind a server file's first bytes show; Unknown when it can't
+// be read.
+ArchiveKind ServerFileArchiveKind(const QString& serverPath)
+{
+    const WcHandle handle = WcCreateFile(ToBytes(serverPath).constData(), WC_GENERIC_READ,
+                                         WC_SHARE_READ, WC_OPEN_EXISTING);
+    if (!handle)
+        return ArchiveKind::Unknown;
+    QByteArray head(ArchiveProbeBytes, '\0');
+    qsizetype have = 0;
+    while (have < head.size()) {
+        uint32_t done = 0;
+        if (!WcReadFile(handle, head.data() + have, uint32_t(head.size() - have), &done) ||
+            done == 0)
+            break;
+        have += qsizetype(done);
+    }
+    WcCloseHandle(handle);
+    head.truncate(have);
+    return DetectArchiveKind(head);
 }
 
 } // namespace
@@ -1206,15 +1229,23 @@ void TFileMgr::b_MoveClick()
     repaint();
 }
 
-bool TFileMgr::CurrentZipEntry(Entry& entry, QString& serverPath)
+bool TFileMgr::CurrentZipEntry(Entry& entry, QString& serverPath, bool anyArchive)
 {
     const int row = FileListBox->ItemIndex();
     if (row < 0)
         return false;
-    if (!IsZipName(FileListBox->Line(row)))
+    const bool zipName = IsZipName(FileListBox->Line(row));
+    if (!anyArchive && !zipName)
         return false;
     entry = EntryOfListLine(row);
     serverPath = ServerFilePath(entry.area, entry.name);
+    // Any other name counts when its first bytes show an archive kind other
+    // than zip (a zip is known by its name).
+    if (!zipName) {
+        const ArchiveKind kind = ServerFileArchiveKind(serverPath);
+        if (kind == ArchiveKind::Unknown || kind == ArchiveKind::Zip)
+            return false;
+    }
     if (!WcExistFile(ToBytes(serverPath).constData())) {
         ShowInformation(
             QStringLiteral("Error: File not found.  Selected File does not exists on disk."));
@@ -1278,7 +1309,7 @@ void TFileMgr::b_ExtracFile_ISClick()
 {
     Entry entry;
     QString serverPath;
-    if (!CurrentZipEntry(entry, serverPath))
+    if (!CurrentZipEntry(entry, serverPath, true))
         return;
     FileRec rec{};
     uint32_t position = 0;

@@ -194,7 +194,9 @@ private:
     void ReloadChosenArea();
     // The current list entry when it names a zip archive that exists on the
     // server; false (after the message where there is one) otherwise.
-    bool CurrentZipEntry(Entry& entry, QString& serverPath);
+    // `anyArchive`: any selected name, not only a zip name (the archive's
+    // kind is then told by its bytes).
+    bool CurrentZipEntry(Entry& entry, QString& serverPath, bool anyArchive = false);
     // Makes sure the temporary folder exists; false after the warning.
     bool EnsureZipTempFolder(QString& folder);
     void AddDroppedFilesNow(const QStringList& paths);
