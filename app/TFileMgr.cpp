@@ -6,6 +6,7 @@
 #include "app/MoveFilesRun.h"
 #include "app/RecordRun.h"
 #include "app/TAbout.h"
+#include "app/TAddFilesForm.h"
 #include "app/THelpViewer.h"
 #include "archive/ArchiveKind.h"
 #include "archive/DescriptionImport.h"
@@ -442,6 +443,9 @@ void TFileMgr::BuildMenus()
     tools->setObjectName(QStringLiteral("Tools1"));
     ViewZipFile1 = item(tools, "ViewZipFile1", QStringLiteral("&View Zip File"), {},
                         &TFileMgr::ViewZipFile1Click);
+    AddFilesInAreaFolder1 =
+        item(tools, "AddFilesInAreaFolder1", QStringLiteral("Add Files in Area Folder..."), {},
+             &TFileMgr::AddFilesInAreaFolder1Click);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     Help2 = item(help, "Help2", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1),
@@ -1303,6 +1307,18 @@ void TFileMgr::ViewZipFile1Click()
                         QStringLiteral(" Check vuRU setup."));
         break;
     }
+}
+
+void TFileMgr::AddFilesInAreaFolder1Click()
+{
+    const QString selector = AreaListBox->currentText();
+    const qsizetype colon = selector.indexOf(u':');
+    int area = 0;
+    if (colon < 0 || !TryStrToInt(selector.left(colon), area))
+        area = 0;
+    TAddFilesForm form(this, area, UnzipFile1);
+    form.exec();
+    AreaListBoxChange(); // the list shows the records just added
 }
 
 void TFileMgr::b_ExtracFile_ISClick()

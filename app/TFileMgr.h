@@ -119,6 +119,7 @@ public:
     QAction* FileFilterMgr1 = nullptr;
     QAction* FileListMgr1 = nullptr;
     QAction* ViewZipFile1 = nullptr;
+    QAction* AddFilesInAreaFolder1 = nullptr;
     QAction* Help2 = nullptr;
     QAction* AboutVTFileMgr1 = nullptr;
 
@@ -171,6 +172,7 @@ public slots:
     void b_AddClick();
     void b_MoveClick();
     void ViewZipFile1Click();
+    void AddFilesInAreaFolder1Click();
     void b_ExtracFile_ISClick();
     void AddDroppedFiles(const QStringList& paths);
 

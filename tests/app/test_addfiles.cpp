@@ -2,6 +2,7 @@
 // delegate: the preview, a cancelled preview that writes nothing, and a
 // confirmed one with every description source.
 #include "app/AddFilesRun.h"
+#include "app/TAddFilesForm.h"
 #include "archive/TUnzipFile.h"
 #include "common/Text.h"
 #include "server/ServerFileCopy.h"
@@ -11,6 +12,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
+#include <QPushButton>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -75,6 +78,7 @@ private slots:
     void previewListsAndRefuses();
     void cancelledPreviewWritesNothing();
     void confirmedAddsWithDescriptions();
+    void windowPreviewsAndCancels();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -214,6 +218,30 @@ void TestAddFiles::confirmedAddsWithDescriptions()
     // A second run finds nothing more to add.
     ScriptedDelegate again;
     QCOMPARE(RunAddFiles(options, again).planned, 0);
+}
+
+void TestAddFiles::windowPreviewsAndCancels()
+{
+    const auto before = BbsState(*m_bbs, 2);
+    TAddFilesForm form(nullptr, 1, m_unzip.get());
+    form.show();
+    QCOMPARE(form.CheckedAreas(), QList<int>{1});
+    QStringList lines;
+    for (int i = 0; i < form.PreviewList->count(); ++i)
+        lines << form.PreviewList->item(i)->text();
+    QCOMPARE(lines.size(), 8);
+    QVERIFY2(lines.contains(QStringLiteral("   1: PACK.ZIP  add, description from FILE_ID.DIZ")),
+             qPrintable(lines.join(u'\n')));
+    QVERIFY(lines.contains(QStringLiteral("   1: SUBDIR  refused: not a regular file")));
+    QVERIFY(form.b_Add->isEnabled());
+    // Only area 2 (an empty folder): nothing to add.
+    form.AreaList->item(0)->setCheckState(Qt::Unchecked);
+    form.AreaList->item(1)->setCheckState(Qt::Checked);
+    QCOMPARE(form.PreviewList->count(), 0);
+    QVERIFY(!form.b_Add->isEnabled());
+    QTest::mouseClick(form.b_Cancel, Qt::LeftButton);
+    QCOMPARE(form.result(), int(QDialog::Rejected));
+    QVERIFY(BbsState(*m_bbs, 2) == before);
 }
 
 VT_TEST_MAIN(TestAddFiles)
