@@ -27,6 +27,8 @@ QString DroppedFileName(const QString& path)
     return path.mid(cut + 1);
 }
 
+} // namespace
+
 // Whether a dropped path names a regular file, found without opening it:
 // opening a FIFO for reading waits for a writer, and a folder or a device
 // copied into an area would leave a file that holds nothing of it.
@@ -51,16 +53,41 @@ bool IsFileBehind(const QString& serverPath, const QString& diskPath)
            id.File == uint64_t(st.st_ino);
 }
 
-// Letters a-z become A-Z; every other character stays as it is.
-QString UpperAsciiLetters(QString text)
+QString RecordNameOfFile(const QString& fileName)
 {
+    QString text = fileName;
     for (QChar& c : text)
         if (c >= u'a' && c <= u'z')
             c = QChar(char16_t(c.unicode() - 32));
     return text;
 }
 
-} // namespace
+bool NameTooLongForDatabase(const QString& name)
+{
+    return name.size() >= 15;
+}
+
+bool AddRecordOfAreaFile(int area, const QString& name,
+                         const std::function<void(FullFileRec&)>& describe)
+{
+    FullFileRec full{};
+    std::memset(&full, 0, sizeof full);
+    SetRecText(full.Rec.Name, name);
+    full.Rec.Area = area;
+    if (describe)
+        describe(full);
+    return AddFileRec(&full);
+}
+
+void FreshenAddedRecord(int area, const QString& name, RunDelegate& delegate)
+{
+    FileRec rec{};
+    uint32_t position = 0;
+    FullFileRec stored{};
+    if (GetFileRecByAreaName(area, ToBytes(name).constData(), &rec, &position) &&
+        GetFullFileRec(&rec, &stored))
+        FreshenOneRecord(stored, delegate);
+}
 
 int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
 {
@@ -69,8 +96,8 @@ int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
     const QString areaText = QString::number(area);
 
     for (const QString& path : options.paths) {
-        const QString name = UpperAsciiLetters(DroppedFileName(path.left(MaxDiskPath)));
-        if (name.size() >= 15) {
+        const QString name = RecordNameOfFile(DroppedFileName(path.left(MaxDiskPath)));
+        if (NameTooLongForDatabase(name)) {
             delegate.Inform(QStringLiteral("File: ") + name +
                             QStringLiteral(" is too long for the file database."));
             continue;
@@ -107,24 +134,15 @@ int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
             delegate.Warn(QStringLiteral("Error copying file to filearea path"));
             return added;
         }
-        FullFileRec full{};
-        std::memset(&full, 0, sizeof full);
-        SetRecText(full.Rec.Name, name);
-        full.Rec.Area = area;
+        std::function<void(FullFileRec&)> describe;
         if (options.importDescription)
-            options.importDescription(path, full);
-        if (!AddFileRec(&full))
+            describe = [&](FullFileRec& full) { options.importDescription(path, full); };
+        if (!AddRecordOfAreaFile(area, name, describe))
             continue;
         ++added;
         if (options.added)
             options.added(name);
-
-        FileRec rec{};
-        uint32_t position = 0;
-        FullFileRec stored{};
-        if (GetFileRecByAreaName(area, ToBytes(name).constData(), &rec, &position) &&
-            GetFullFileRec(&rec, &stored))
-            FreshenOneRecord(stored, delegate);
+        FreshenAddedRecord(area, name, delegate);
     }
     return added;
 }

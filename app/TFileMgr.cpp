@@ -6,7 +6,9 @@
 #include "app/MoveFilesRun.h"
 #include "app/RecordRun.h"
 #include "app/TAbout.h"
+#include "app/TAddFilesForm.h"
 #include "app/THelpViewer.h"
+#include "archive/ArchiveKind.h"
 #include "archive/DescriptionImport.h"
 #include "archive/TDescListForm.h"
 #include "archive/TUnzipFile.h"
@@ -94,6 +96,28 @@ QLabel* MakeLabel(const QString& caption, QWidget* parent)
 {
     auto* label = new QLabel(caption, parent);
     return label;
+}
+
+// The archive kind a server file's first bytes show; Unknown when it can't
+// be read.
+ArchiveKind ServerFileArchiveKind(const QString& serverPath)
+{
+    const WcHandle handle = WcCreateFile(ToBytes(serverPath).constData(), WC_GENERIC_READ,
+                                         WC_SHARE_READ, WC_OPEN_EXISTING);
+    if (!handle)
+        return ArchiveKind::Unknown;
+    QByteArray head(ArchiveProbeBytes, '\0');
+    qsizetype have = 0;
+    while (have < head.size()) {
+        uint32_t done = 0;
+        if (!WcReadFile(handle, head.data() + have, uint32_t(head.size() - have), &done) ||
+            done == 0)
+            break;
+        have += qsizetype(done);
+    }
+    WcCloseHandle(handle);
+    head.truncate(have);
+    return DetectArchiveKind(head);
 }
 
 } // namespace
@@ -426,6 +450,9 @@ void TFileMgr::BuildMenus()
     ExportDescriptions1 =
         item(tools, "ExportDescriptions1", QStringLiteral("Export Descriptions..."), {},
              &TFileMgr::ExportDescriptions1Click);
+    AddFilesInAreaFolder1 =
+        item(tools, "AddFilesInAreaFolder1", QStringLiteral("Add Files in Area Folder..."), {},
+             &TFileMgr::AddFilesInAreaFolder1Click);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     Help2 = item(help, "Help2", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1),
@@ -1225,15 +1252,23 @@ void TFileMgr::b_MoveClick()
     repaint();
 }
 
-bool TFileMgr::CurrentZipEntry(Entry& entry, QString& serverPath)
+bool TFileMgr::CurrentZipEntry(Entry& entry, QString& serverPath, bool anyArchive)
 {
     const int row = FileListBox->ItemIndex();
     if (row < 0)
         return false;
-    if (!IsZipName(FileListBox->Line(row)))
+    const bool zipName = IsZipName(FileListBox->Line(row));
+    if (!anyArchive && !zipName)
         return false;
     entry = EntryOfListLine(row);
     serverPath = ServerFilePath(entry.area, entry.name);
+    // Any other name counts when its first bytes show an archive kind other
+    // than zip (a zip is known by its name).
+    if (!zipName) {
+        const ArchiveKind kind = ServerFileArchiveKind(serverPath);
+        if (kind == ArchiveKind::Unknown || kind == ArchiveKind::Zip)
+            return false;
+    }
     if (!WcExistFile(ToBytes(serverPath).constData())) {
         ShowInformation(
             QStringLiteral("Error: File not found.  Selected File does not exists on disk."));
@@ -1293,11 +1328,23 @@ void TFileMgr::ViewZipFile1Click()
     }
 }
 
+void TFileMgr::AddFilesInAreaFolder1Click()
+{
+    const QString selector = AreaListBox->currentText();
+    const qsizetype colon = selector.indexOf(u':');
+    int area = 0;
+    if (colon < 0 || !TryStrToInt(selector.left(colon), area))
+        area = 0;
+    TAddFilesForm form(this, area, UnzipFile1);
+    form.exec();
+    AreaListBoxChange(); // the list shows the records just added
+}
+
 void TFileMgr::b_ExtracFile_ISClick()
 {
     Entry entry;
     QString serverPath;
-    if (!CurrentZipEntry(entry, serverPath))
+    if (!CurrentZipEntry(entry, serverPath, true))
         return;
     FileRec rec{};
     uint32_t position = 0;

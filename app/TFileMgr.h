@@ -121,6 +121,7 @@ public:
     QAction* ViewZipFile1 = nullptr;
     QAction* ImportDescriptions1 = nullptr;
     QAction* ExportDescriptions1 = nullptr;
+    QAction* AddFilesInAreaFolder1 = nullptr;
     QAction* Help2 = nullptr;
     QAction* AboutVTFileMgr1 = nullptr;
 
@@ -175,6 +176,7 @@ public slots:
     void ViewZipFile1Click();
     void ImportDescriptions1Click();
     void ExportDescriptions1Click();
+    void AddFilesInAreaFolder1Click();
     void b_ExtracFile_ISClick();
     void AddDroppedFiles(const QStringList& paths);
 
@@ -198,7 +200,9 @@ private:
     void ReloadChosenArea();
     // The current list entry when it names a zip archive that exists on the
     // server; false (after the message where there is one) otherwise.
-    bool CurrentZipEntry(Entry& entry, QString& serverPath);
+    // `anyArchive`: any selected name, not only a zip name (the archive's
+    // kind is then told by its bytes).
+    bool CurrentZipEntry(Entry& entry, QString& serverPath, bool anyArchive = false);
     // Makes sure the temporary folder exists; false after the warning.
     bool EnsureZipTempFolder(QString& folder);
     void AddDroppedFilesNow(const QStringList& paths);

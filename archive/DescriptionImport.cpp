@@ -1,5 +1,6 @@
 #include "archive/DescriptionImport.h"
 
+#include "archive/ArchiveReader.h"
 #include "archive/DizReader.h"
 #include "archive/TUnzipFile.h"
 #include "common/Dialogs.h"
@@ -108,11 +109,64 @@ bool ExtractFileIdDiz(TUnzipFile& unzip, const QString& zipPath, QString& descFi
     return ok;
 }
 
+namespace
+{
+
+// An archive of any other kind (or a zip without a zip name): the
+// description member through the archive reader, FILE_ID.DIZ then DESC.SDI.
+bool ExtractAnyArchiveDescription(TUnzipFile& unzip, const QString& path, QString& descFile,
+                                  StatusPanel* status)
+{
+    // Zip archives are known by their name alone (the zip component's rule):
+    // a zip under another name, like a file of no archive kind, is left alone,
+    // before the temporary folder is made.
+    ArchiveKind kind = ArchiveKind::Unknown;
+    if (!DetectArchiveKindOfFile(path, kind) || kind == ArchiveKind::Unknown ||
+        kind == ArchiveKind::Zip)
+        return false;
+    const QString folder = ZipTempFolder();
+    if (!FolderExists(folder) && !MakeFolderPath(folder))
+        return false;
+    const DescriptionExtraction found = ExtractArchiveDescription(path, folder, &unzip);
+    descFile = found.ok() ? found.path : DescriptionFilePath();
+    const QString failed = QStringLiteral("UnZip Failed. ZipFile: ") + path +
+                           QStringLiteral("  fileDesc: ") + DescriptionFilePath();
+    switch (found.failure) {
+    case DescriptionFailure::None:
+        return true;
+    case DescriptionFailure::NotAnArchive:
+        return false; // not an archive: nothing to take a description from
+    case DescriptionFailure::NotFound:
+        if (status) {
+            status->SetStatusText(QStringLiteral("FILE_ID.DIZ not found in file: ") +
+                                  FileNamePart(path));
+            status->StartClearStatus();
+        }
+        return false;
+    case DescriptionFailure::UnreadableKind:
+        ShowInformation(failed + QStringLiteral(" (") + found.kindName +
+                        QStringLiteral(" archives cannot be read)"));
+        return false;
+    case DescriptionFailure::ExtractFailed:
+    case DescriptionFailure::FolderFailed:
+        break;
+    }
+    ShowInformation(failed);
+    return false;
+}
+
+} // namespace
+
 bool ImportDescription(TUnzipFile& unzip, const QString& zipPath, FullFileRec& rec,
                        StatusPanel* status)
 {
     QString descFile;
-    if (!ExtractFileIdDiz(unzip, zipPath, descFile, status) || !QFileInfo::exists(descFile))
+    // A zip name keeps the zip component's own path; any other name is
+    // told by the file's first bytes.
+    const bool extracted = IsZipName(zipPath)
+                               ? ExtractFileIdDiz(unzip, zipPath, descFile, status)
+                               : ExtractAnyArchiveDescription(unzip, zipPath, descFile, status);
+    if (!extracted || !QFileInfo::exists(descFile))
         return false;
     QStringList lines;
     ReadDizFile(descFile, lines);

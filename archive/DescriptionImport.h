@@ -28,7 +28,10 @@ bool ExtractFileIdDiz(TUnzipFile& unzip, const QString& zipPath, QString& descFi
                       StatusPanel* status);
 
 // Fills the record's Description, LongDescription and HasLongDescription from
-// the archive's FILE_ID.DIZ; long-description lines beyond those read are
+// the archive's FILE_ID.DIZ (a zip name: through the zip component as
+// above; any other name: an archive of any other kind its first bytes
+// show, its FILE_ID.DIZ or else DESC.SDI; a kind that can't be read is named in the
+// failure message); long-description lines beyond those read are
 // emptied. True when it did; false leaves the record unchanged.
 bool ImportDescription(TUnzipFile& unzip, const QString& zipPath, FullFileRec& rec,
                        StatusPanel* status);

@@ -8,12 +8,13 @@ std::unique_ptr<CliCommand> MakeListCommand();
 std::unique_ptr<CliCommand> MakeFreshenCommand();
 std::unique_ptr<CliCommand> MakeImportDescCommand();
 std::unique_ptr<CliCommand> MakeExportDescCommand();
+std::unique_ptr<CliCommand> MakeAddFilesCommand();
 
 const std::vector<CliCommandFactory>& CliCommands()
 {
     static const std::vector<CliCommandFactory> commands = {
         MakeFileListCommand, MakeDeleteCommand,     MakeMoveCommand,       MakeListCommand,
-        MakeFreshenCommand,  MakeImportDescCommand, MakeExportDescCommand,
+        MakeFreshenCommand,  MakeImportDescCommand, MakeExportDescCommand, MakeAddFilesCommand,
     };
     return commands;
 }

@@ -81,6 +81,11 @@ bool GetMakewild(MakewildRec* out);
 int32_t GetFileAreaCount(void);
 bool GetFileArea(int32_t area, FileAreaRec* out);
 int32_t GetTotalFilesInArea(int32_t area);
+// The disk folder that holds the area's files, without a trailing '/'.
+// False with WC_INVALID_FILEAREA for an unknown area, or WC_ACCESS_DENIED
+// when the folder does not fit into `size` bytes (its terminating zero
+// included).
+bool WcGetFileAreaFolder(int32_t area, char* out, uint32_t size);
 
 bool SearchFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint32_t* position);
 bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position);

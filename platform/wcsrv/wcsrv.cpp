@@ -685,6 +685,25 @@ int32_t GetTotalFilesInArea(int32_t area)
     return n;
 }
 
+bool WcGetFileAreaFolder(int32_t area, char* out, uint32_t size)
+{
+    WC_OP("WcGetFileAreaFolder", false);
+    WC_LOGGED_IN(false);
+    if (!out || size == 0)
+        return Fail(kBadArgument, false);
+    ResetCursor(ctx);
+    std::string folder;
+    const int known = AreaFolder(ctx, area, &folder);
+    if (known <= 0)
+        return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), false);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (folder.size() >= size)
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+    std::memcpy(out, folder.c_str(), folder.size() + 1);
+    return true;
+}
+
 bool LookupName(const char* name, UserRef* out)
 {
     WC_OP("LookupName", false);

@@ -2,6 +2,7 @@
 // files), the BBS file tool, dropped files, the zip viewer and the
 // description import of the "extract" button.
 #include "AppTestSupport.h"
+#include "tests/archive/ArchiveFixtures.h"
 #include "tests/archive/ZipFixtures.h"
 
 #include "archive/DescriptionImport.h"
@@ -118,6 +119,8 @@ private slots:
     void viewZipFromFilteredLine();
     void extractMendsLongDescription();
     void extractWithoutDizLeavesRecord();
+    void extractSevenZip();
+    void extractUnreadableKindNamesIt();
     void tempCopiesGoneAfterClose();
 
 private:
@@ -677,6 +680,47 @@ void TestFileMgrFiles::extractWithoutDizLeavesRecord()
     w->b_ExtracFile_ISClick();
     WcFaultReset();
     QCOMPARE(m_dialogs->texts(), QStringList{ServerErrorName(WC_NO_ACTION_TAKEN)});
+}
+
+void TestFileMgrFiles::extractSevenZip()
+{
+    // A 7z under a name that says nothing of zip: its bytes tell the kind.
+    const QString tree = m_drops->path() + QStringLiteral("/tree");
+    QVERIFY(WriteTree(tree, {{"sub/FILE_ID.DIZ", "Seven zip words\r\nline two\r\n"}}));
+    const QString archive = m_drops->path() + QStringLiteral("/s.7z");
+    QVERIFY(RunTool(QStringLiteral("7z"),
+                    {QStringLiteral("a"), QStringLiteral("-bd"), archive, "."}, tree));
+    const QByteArray bytes = ReadBytes(archive);
+    m_bbs->addFile(1, QStringLiteral("SEVEN.7Z"), &bytes,
+                   [](FullFileRec& f) { SetRecText(f.Rec.Description, QStringLiteral("old")); });
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    w->b_ExtracFile_ISClick();
+    QVERIFY2(m_dialogs->shown.isEmpty(), qPrintable(m_dialogs->texts().join(u'|')));
+    const FullFileRec rec = ReadRecord(1, QStringLiteral("SEVEN.7Z"));
+    QCOMPARE(RecText(rec.Rec.Description), QStringLiteral("Seven zip words"));
+    QCOMPARE(RecText(rec.LongDescription[1]), QStringLiteral("line two"));
+    QVERIFY(!QFile::exists(m_folder->folder() + QStringLiteral("Temp/SEVEN.7Z")));
+    QVERIFY(!QFile::exists(m_folder->folder() + QStringLiteral("Temp/file_id.diz")));
+}
+
+void TestFileMgrFiles::extractUnreadableKindNamesIt()
+{
+    const QByteArray bytes = QByteArray("\x60\xEA\x29\x00\x22\x0B", 6) + QByteArray(60, 'a');
+    m_bbs->addFile(1, QStringLiteral("OLD.ARJ"), &bytes, [](FullFileRec& f) {
+        SetRecText(f.Rec.Description, QStringLiteral("keep me"));
+    });
+    const auto before = RecordSnapshot();
+    auto w = OpenMainWindow();
+    ClickLine(*w, 0);
+    w->b_ExtracFile_ISClick();
+    const QString temp = m_folder->folder() + QStringLiteral("Temp/");
+    QCOMPARE(m_dialogs->texts(),
+             QStringList{QStringLiteral("UnZip Failed. ZipFile: ") + temp +
+                         QStringLiteral("OLD.ARJ  fileDesc: ") + temp +
+                         QStringLiteral("file_id.diz (ARJ archives cannot be read)")});
+    QVERIFY(RecordSnapshot() == before);
+    QVERIFY(!QFile::exists(temp + QStringLiteral("OLD.ARJ")));
 }
 
 void TestFileMgrFiles::tempCopiesGoneAfterClose()

@@ -1,0 +1,256 @@
+#include "app/AddFilesRun.h"
+
+#include "app/DropFilesRun.h"
+#include "archive/ArchiveReader.h"
+#include "archive/DescriptionList.h"
+#include "archive/DizReader.h"
+#include "common/Text.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QTemporaryDir>
+
+#include <cstring>
+
+namespace
+{
+
+// The description lists a folder may carry, in the order they are read; the
+// first that names a file gives its entry.
+const char* const DescriptionListNames[] = {"FILES.BBS", "DESCRIPT.ION"};
+
+bool IsDescriptionListName(const QString& fileName)
+{
+    const QString upper = RecordNameOfFile(fileName);
+    for (const char* list : DescriptionListNames)
+        if (upper == QLatin1String(list))
+            return true;
+    return false;
+}
+
+struct PlannedFile {
+    int area = 0;
+    QString name; // the record name
+    FullFileRec texts{};
+    AddedDescriptionSource source = AddedDescriptionSource::None;
+};
+
+QString SourceWords(AddedDescriptionSource source)
+{
+    switch (source) {
+    case AddedDescriptionSource::FileIdDiz:
+        return QStringLiteral("description from FILE_ID.DIZ");
+    case AddedDescriptionSource::DescSdi:
+        return QStringLiteral("description from DESC.SDI");
+    case AddedDescriptionSource::List:
+        return QStringLiteral("description from the folder's list");
+    case AddedDescriptionSource::None:
+        break;
+    }
+    return QStringLiteral("no description");
+}
+
+// The entries of the folder's description lists by upper-case name; an
+// earlier list's entry wins over a later one's.
+QHash<QString, DescriptionEntry> ReadFolderLists(const QDir& folder, const QStringList& files)
+{
+    QHash<QString, DescriptionEntry> entries;
+    for (const char* list : DescriptionListNames) {
+        for (const QString& file : files) {
+            if (RecordNameOfFile(file) != QLatin1String(list))
+                continue;
+            QFile in(folder.filePath(file));
+            if (!in.open(QIODevice::ReadOnly))
+                continue;
+            const DescriptionList parsed = ParseDescriptionList(in.read(4 * 1024 * 1024));
+            for (const DescriptionEntry& entry : parsed.entries) {
+                const QString key = RecordNameOfFile(QString::fromLatin1(entry.name));
+                if (!entries.contains(key))
+                    entries.insert(key, entry);
+            }
+        }
+    }
+    return entries;
+}
+
+// The archive's own description, else the list's, else none.
+AddedDescriptionSource Describe(const QString& path, const QString& name,
+                                const QHash<QString, DescriptionEntry>& lists,
+                                const QString& tempFolder, TUnzipFile* unzip, FullFileRec& rec)
+{
+    const DescriptionExtraction found = ExtractArchiveDescription(path, tempFolder, unzip);
+    if (found.ok()) {
+        QStringList lines;
+        const bool read = ReadDizFile(found.path, lines);
+        QFile::remove(found.path);
+        if (read && ApplyDizLines(lines, rec))
+            return found.path.endsWith(QLatin1String("desc.sdi"), Qt::CaseInsensitive)
+                       ? AddedDescriptionSource::DescSdi
+                       : AddedDescriptionSource::FileIdDiz;
+    }
+    const auto entry = lists.constFind(name);
+    if (entry != lists.constEnd()) {
+        ApplyDescriptionEntry(*entry, rec);
+        return AddedDescriptionSource::List;
+    }
+    return AddedDescriptionSource::None;
+}
+
+// Plans one area: planned files go into `plan`, refusals are reported.
+void PlanArea(int area, const AddFilesOptions& options, const QString& tempFolder,
+              QList<PlannedFile>& plan, AddFilesResult& result, RunDelegate& delegate)
+{
+    char folderBytes[1024];
+    if (!WcGetFileAreaFolder(area, folderBytes, sizeof folderBytes)) {
+        delegate.ServerError(WcGetLastError());
+        ++result.failed;
+        return;
+    }
+    const QDir folder(QFile::decodeName(folderBytes));
+    // Record names by their upper-case spelling, for names taken in any
+    // letter case.
+    QHash<QString, QString> taken;
+    WalkArea(area, [&taken](FileRec& rec) {
+        const QString name = RecText(rec.Name);
+        taken.insert(RecordNameOfFile(name), name);
+        return true;
+    });
+    const QStringList files =
+        folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDir::Name | QDir::IgnoreCase);
+    const QHash<QString, DescriptionEntry> lists = ReadFolderLists(folder, files);
+
+    auto refuse = [&](const QString& name, const QString& why) {
+        ++result.refused;
+        delegate.Item({area, name, RunOutcome::Refused, why});
+    };
+    for (const QString& file : files) {
+        if (IsDescriptionListName(file))
+            continue;
+        const QString path = folder.filePath(file);
+        const QString name = RecordNameOfFile(file);
+        const auto record = taken.constFind(name);
+        if (record != taken.constEnd()) {
+            // The file's own record (the server finds a file under its name
+            // in any letter case): nothing to do.
+            if (IsFileBehind(ServerFilePath(area, *record), path))
+                continue;
+            refuse(file, QStringLiteral("name taken by %1 in another letter case").arg(*record));
+            continue;
+        }
+        if (!IsRegularDiskFile(path)) {
+            refuse(file, QStringLiteral("not a regular file"));
+            continue;
+        }
+        if (NameTooLongForDatabase(name)) {
+            refuse(file, QStringLiteral("name too long for the file database"));
+            continue;
+        }
+        PlannedFile planned;
+        planned.area = area;
+        planned.name = name;
+        std::memset(&planned.texts, 0, sizeof planned.texts);
+        planned.source = Describe(path, name, lists, tempFolder, options.unzip, planned.texts);
+        taken.insert(name, name); // a second spelling of it in the folder is refused
+        plan << planned;
+    }
+}
+
+// The freshen of a record just added speaks through this: its failures are
+// passed on, its "freshened" line is not (the "added" line says it all).
+class FreshenVoice : public RunDelegate
+{
+public:
+    explicit FreshenVoice(RunDelegate& run) : m_run(run) {}
+    RunAnswer Ask(const QString& text, bool offerAll) override { return m_run.Ask(text, offerAll); }
+    void Warn(const QString& text) override { m_run.Warn(text); }
+    void Inform(const QString& text) override { m_run.Inform(text); }
+    void ServerError(unsigned code) override { m_run.ServerError(code); }
+    void SetMaximum(qint64) override {}
+    void SetPosition(qint64) override {}
+    void Status(const QString&) override {}
+    void Item(const RunItem& item) override
+    {
+        if (item.outcome != RunOutcome::Done)
+            m_run.Item(item);
+    }
+    bool Copy(const QString& source, const QString& destination, const QString& caption) override
+    {
+        return m_run.Copy(source, destination, caption);
+    }
+    bool StopRequested() override { return false; }
+
+private:
+    RunDelegate& m_run;
+};
+
+} // namespace
+
+AddFilesResult RunAddFiles(const AddFilesOptions& options, RunDelegate& delegate)
+{
+    AddFilesResult result;
+    QTemporaryDir temp;
+    if (!temp.isValid()) {
+        delegate.Warn(QStringLiteral("Could not make a temporary folder for the descriptions."));
+        ++result.failed;
+        return result;
+    }
+    QList<PlannedFile> plan;
+    delegate.Status(QStringLiteral("Reading the file area folders..."));
+    for (const int area : options.areas)
+        PlanArea(area, options, temp.path() + u'/', plan, result, delegate);
+    result.planned = int(plan.size());
+
+    if (options.dryRun || options.preview)
+        for (const PlannedFile& file : plan)
+            delegate.Item({file.area, file.name, RunOutcome::Planned,
+                           QStringLiteral("add, ") + SourceWords(file.source)});
+    if (options.dryRun || plan.isEmpty()) {
+        delegate.Status(QString());
+        return result;
+    }
+    if (options.preview &&
+        delegate.Ask(QStringLiteral("Add %1 file(s) to the file database?").arg(plan.size()),
+                     false) != RunAnswer::Yes) {
+        result.cancelled = true;
+        delegate.Status(QString());
+        return result;
+    }
+
+    delegate.SetMaximum(plan.size());
+    qint64 position = 0;
+    for (const PlannedFile& file : plan) {
+        if (delegate.StopRequested() &&
+            delegate.Ask(QStringLiteral("Stop adding files?"), false) == RunAnswer::Yes) {
+            result.stopped = true;
+            break;
+        }
+        delegate.Status(
+            QStringLiteral("Adding %1 to File Area %2").arg(file.name, QString::number(file.area)));
+        const bool added = AddRecordOfAreaFile(file.area, file.name, [&file](FullFileRec& rec) {
+            std::memcpy(rec.Rec.Description, file.texts.Rec.Description,
+                        sizeof rec.Rec.Description);
+            rec.Rec.HasLongDescription = file.texts.Rec.HasLongDescription;
+            std::memcpy(rec.LongDescription, file.texts.LongDescription,
+                        sizeof rec.LongDescription);
+        });
+        if (added) {
+            ++result.added;
+            delegate.Item({file.area, file.name, RunOutcome::Done,
+                           QStringLiteral("added, ") + SourceWords(file.source)});
+            FreshenVoice voice(delegate);
+            FreshenAddedRecord(file.area, file.name, voice);
+        } else {
+            ++result.failed;
+            delegate.Item({file.area, file.name, RunOutcome::Failed,
+                           QStringLiteral("the server did not add it")});
+        }
+        delegate.SetPosition(++position);
+    }
+    delegate.SetPosition(0);
+    delegate.Status(QStringLiteral("Number of Files Added: %1").arg(result.added));
+    return result;
+}

@@ -1,0 +1,248 @@
+// Records for the files already in an area's folder, through a scripted
+// delegate: the preview, a cancelled preview that writes nothing, and a
+// confirmed one with every description source.
+#include "app/AddFilesRun.h"
+#include "app/TAddFilesForm.h"
+#include "archive/TUnzipFile.h"
+#include "common/Text.h"
+#include "server/ServerFileCopy.h"
+#include "tests/archive/ArchiveFixtures.h"
+#include "tests/archive/ZipFixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace
+{
+
+class ScriptedDelegate : public RunDelegate
+{
+public:
+    QList<RunAnswer> answers;
+    QStringList asked, warnings;
+    QList<RunItem> items;
+
+    RunAnswer Ask(const QString& text, bool) override
+    {
+        asked << text;
+        return answers.isEmpty() ? RunAnswer::No : answers.takeFirst();
+    }
+    void Warn(const QString& text) override { warnings << text; }
+    void Inform(const QString& text) override { warnings << text; }
+    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
+    void SetMaximum(qint64) override {}
+    void SetPosition(qint64) override {}
+    void Status(const QString&) override {}
+    void Item(const RunItem& item) override { items << item; }
+    bool Copy(const QString&, const QString&, const QString&) override { return false; }
+    bool StopRequested() override { return false; }
+
+    // "NAME action" of the items with this outcome, in order.
+    QStringList lines(RunOutcome outcome) const
+    {
+        QStringList out;
+        for (const RunItem& i : items)
+            if (i.outcome == outcome)
+                out << i.name + u' ' + i.action;
+        return out;
+    }
+};
+
+// Inode of every file in the folder, by name.
+QMap<QString, quint64> Inodes(const QString& folder)
+{
+    QMap<QString, quint64> inodes;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        struct stat st {
+        };
+        if (::stat(QFile::encodeName(QDir(folder).filePath(name)).constData(), &st) == 0)
+            inodes.insert(name, quint64(st.st_ino));
+    }
+    return inodes;
+}
+
+} // namespace
+
+class TestAddFiles : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void previewListsAndRefuses();
+    void cancelledPreviewWritesNothing();
+    void confirmedAddsWithDescriptions();
+    void windowPreviewsAndCancels();
+
+private:
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<ServerLogin> m_login;
+    std::unique_ptr<TUnzipFile> m_unzip;
+};
+
+void TestAddFiles::init()
+{
+    m_bbs = std::make_unique<TestBbs>();
+    QVERIFY(m_bbs->ok());
+    m_bbs->addArea(1, QStringLiteral("One"));
+    m_bbs->addArea(2, QStringLiteral("Two"));
+    const QByteArray taken("taken by its record");
+    m_bbs->addFile(1, QStringLiteral("TAKEN.TXT"), &taken,
+                   [](FullFileRec& f) { SetRecText(f.Rec.Description, QStringLiteral("old")); });
+    const QString folder = m_bbs->areaFolder(1);
+    QTemporaryDir work;
+    QVERIFY(MakeZip(folder + QStringLiteral("/pack.zip"),
+                    {{"FILE_ID.DIZ", "Zip description\r\nsecond zip line\r\n"},
+                     {"prog.exe", QByteArray(300, 'p')}}));
+    QVERIFY(WriteTree(work.path() + QStringLiteral("/s"),
+                      {{"file_id.diz", "Seven description\n"}, {"tool.bin", "tool"}}));
+    QVERIFY(RunTool(QStringLiteral("7z"),
+                    {QStringLiteral("a"), QStringLiteral("-bd"), folder + QStringLiteral("/SEV.7Z"),
+                     QStringLiteral(".")},
+                    work.path() + QStringLiteral("/s")));
+    QVERIFY(WriteTree(work.path() + QStringLiteral("/t"),
+                      {{"DESC.SDI", "Tar description\n"}, {"data.txt", "data"}}));
+    QVERIFY(RunTool(QStringLiteral("tar"),
+                    {QStringLiteral("czf"), folder + QStringLiteral("/docs.tgz"),
+                     QStringLiteral("DESC.SDI"), QStringLiteral("data.txt")},
+                    work.path() + QStringLiteral("/t")));
+    QVERIFY(WriteBytes(folder + QStringLiteral("/notes.txt"), "plain notes"));
+    QVERIFY(WriteBytes(folder + QStringLiteral("/plain.dat"), "no description anywhere"));
+    QVERIFY(WriteBytes(folder + QStringLiteral("/sixteen-char.txt"), "too long a name"));
+    QVERIFY(WriteBytes(folder + QStringLiteral("/Taken.txt"), "another spelling"));
+    QVERIFY(QDir(folder).mkdir(QStringLiteral("SUBDIR")));
+    // The list names the zip as well: the archive's own description wins.
+    QVERIFY(WriteBytes(folder + QStringLiteral("/FILES.BBS"), "; the folder's list\r\n"
+                                                              "PACK.ZIP     the list's words\r\n"
+                                                              "NOTES.TXT    Notes from the list\r\n"
+                                                              "             | a long line\r\n"));
+    m_login = std::make_unique<ServerLogin>();
+    QVERIFY(m_login->ok());
+    m_unzip = std::make_unique<TUnzipFile>();
+    QVERIFY(m_unzip->IsLoaded());
+}
+
+void TestAddFiles::cleanup()
+{
+    m_unzip.reset();
+    m_login.reset();
+    m_bbs.reset();
+}
+
+void TestAddFiles::previewListsAndRefuses()
+{
+    AddFilesOptions options;
+    options.areas = {1, 2};
+    options.dryRun = true;
+    options.unzip = m_unzip.get();
+    ScriptedDelegate delegate;
+    const AddFilesResult result = RunAddFiles(options, delegate);
+    QCOMPARE(
+        delegate.lines(RunOutcome::Planned),
+        (QStringList{"DOCS.TGZ add, description from DESC.SDI",
+                     "NOTES.TXT add, description from the folder's list",
+                     "PACK.ZIP add, description from FILE_ID.DIZ", "PLAIN.DAT add, no description",
+                     "SEV.7Z add, description from FILE_ID.DIZ"}));
+    QCOMPARE(delegate.lines(RunOutcome::Refused),
+             (QStringList{"sixteen-char.txt name too long for the file database",
+                          "SUBDIR not a regular file",
+                          "Taken.txt name taken by TAKEN.TXT in another letter case"}));
+    QCOMPARE(result.planned, 5);
+    QCOMPARE(result.refused, 3);
+    QVERIFY(delegate.asked.isEmpty());
+    QVERIFY2(delegate.warnings.isEmpty(), qPrintable(delegate.warnings.join(u'\n')));
+}
+
+void TestAddFiles::cancelledPreviewWritesNothing()
+{
+    const auto before = BbsState(*m_bbs, 2);
+    const auto inodes = Inodes(m_bbs->areaFolder(1));
+    AddFilesOptions options;
+    options.areas = {1};
+    options.unzip = m_unzip.get();
+    ScriptedDelegate delegate;
+    delegate.answers = {RunAnswer::No};
+    const AddFilesResult result = RunAddFiles(options, delegate);
+    // The preview was shown and asked about: five files would have gone in.
+    QCOMPARE(delegate.asked, QStringList{"Add 5 file(s) to the file database?"});
+    QCOMPARE(delegate.lines(RunOutcome::Planned).size(), 5);
+    QVERIFY(result.cancelled);
+    QCOMPARE(result.added, 0);
+    QCOMPARE(delegate.lines(RunOutcome::Done), QStringList{});
+    QVERIFY(BbsState(*m_bbs, 2) == before);
+    QCOMPARE(Inodes(m_bbs->areaFolder(1)), inodes);
+}
+
+void TestAddFiles::confirmedAddsWithDescriptions()
+{
+    auto before = BbsState(*m_bbs, 2);
+    const auto inodes = Inodes(m_bbs->areaFolder(1));
+    AddFilesOptions options;
+    options.areas = {1};
+    options.unzip = m_unzip.get();
+    ScriptedDelegate delegate;
+    delegate.answers = {RunAnswer::Yes};
+    const AddFilesResult result = RunAddFiles(options, delegate);
+    QCOMPARE(result.added, 5);
+    QCOMPARE(delegate.lines(RunOutcome::Done).size(), 5);
+    QCOMPARE(RecordNamesOf(1), (QStringList{"DOCS.TGZ", "NOTES.TXT", "PACK.ZIP", "PLAIN.DAT",
+                                            "SEV.7Z", "TAKEN.TXT"}));
+    const FullFileRec zip = ReadFullRecord(1, QStringLiteral("PACK.ZIP"));
+    QCOMPARE(RecText(zip.Rec.Description), QStringLiteral("Zip description"));
+    QCOMPARE(RecText(zip.LongDescription[1]), QStringLiteral("second zip line"));
+    QCOMPARE(zip.Rec.Size, int32_t(QFileInfo(m_bbs->areaFolder(1) + "/pack.zip").size()));
+    QCOMPARE(RecText(ReadFullRecord(1, QStringLiteral("SEV.7Z")).Rec.Description),
+             QStringLiteral("Seven description"));
+    QCOMPARE(RecText(ReadFullRecord(1, QStringLiteral("DOCS.TGZ")).Rec.Description),
+             QStringLiteral("Tar description"));
+    const FullFileRec notes = ReadFullRecord(1, QStringLiteral("NOTES.TXT"));
+    QCOMPARE(RecText(notes.Rec.Description), QStringLiteral("Notes from the list"));
+    QCOMPARE(RecText(notes.LongDescription[0]), QStringLiteral("a long line"));
+    QCOMPARE(notes.Rec.Size, 11);
+    QCOMPARE(RecText(ReadFullRecord(1, QStringLiteral("PLAIN.DAT")).Rec.Description), QString());
+    QCOMPARE(RecText(ReadFullRecord(1, QStringLiteral("TAKEN.TXT")).Rec.Description),
+             QStringLiteral("old"));
+    // Every file is where it was with its bytes and inode; the only
+    // records that are new are the five added.
+    auto after = BbsState(*m_bbs, 2);
+    for (const char* name : {"DOCS.TGZ", "NOTES.TXT", "PACK.ZIP", "PLAIN.DAT", "SEV.7Z"})
+        QCOMPARE(int(after.remove(QStringLiteral("rec 1 ") + QLatin1String(name))), 1);
+    QVERIFY(after == before);
+    QCOMPARE(Inodes(m_bbs->areaFolder(1)), inodes);
+    // A second run finds nothing more to add.
+    ScriptedDelegate again;
+    QCOMPARE(RunAddFiles(options, again).planned, 0);
+}
+
+void TestAddFiles::windowPreviewsAndCancels()
+{
+    const auto before = BbsState(*m_bbs, 2);
+    TAddFilesForm form(nullptr, 1, m_unzip.get());
+    form.show();
+    QCOMPARE(form.CheckedAreas(), QList<int>{1});
+    QStringList lines;
+    for (int i = 0; i < form.PreviewList->count(); ++i)
+        lines << form.PreviewList->item(i)->text();
+    QCOMPARE(lines.size(), 8);
+    QVERIFY2(lines.contains(QStringLiteral("   1: PACK.ZIP  add, description from FILE_ID.DIZ")),
+             qPrintable(lines.join(u'\n')));
+    QVERIFY(lines.contains(QStringLiteral("   1: SUBDIR  refused: not a regular file")));
+    QVERIFY(form.b_Add->isEnabled());
+    // Only area 2 (an empty folder): nothing to add.
+    form.AreaList->item(0)->setCheckState(Qt::Unchecked);
+    form.AreaList->item(1)->setCheckState(Qt::Checked);
+    QCOMPARE(form.PreviewList->count(), 0);
+    QVERIFY(!form.b_Add->isEnabled());
+    QTest::mouseClick(form.b_Cancel, Qt::LeftButton);
+    QCOMPARE(form.result(), int(QDialog::Rejected));
+    QVERIFY(BbsState(*m_bbs, 2) == before);
+}
+
+VT_TEST_MAIN(TestAddFiles)
+#include "test_addfiles.moc"

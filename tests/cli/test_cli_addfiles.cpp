@@ -1,0 +1,117 @@
+// vtfilemgr-cli addfiles, run as the built program on a temporary BBS: the
+// dry run changes nothing, --yes adds the records, and the exit codes.
+#include "common/Text.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+namespace
+{
+
+struct CliRun {
+    int code = -1;
+    QString out, err;
+};
+
+CliRun RunCli(const QStringList& args)
+{
+    QProcess process;
+    process.start(qEnvironmentVariable("VT_BIN_DIR") + QStringLiteral("/vtfilemgr-cli"), args);
+    CliRun run;
+    if (!process.waitForFinished(600000))
+        return run;
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+bool Write(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestCliAddFiles : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup() { m_bbs.reset(); }
+    void badInput_data();
+    void badInput();
+    void dryRunThenYes();
+    void refusalGivesExitOne();
+
+private:
+    std::unique_ptr<TestBbs> m_bbs;
+};
+
+void TestCliAddFiles::init()
+{
+    m_bbs = std::make_unique<TestBbs>();
+    QVERIFY(m_bbs->ok());
+    m_bbs->addArea(1, QStringLiteral("One"));
+    m_bbs->addArea(2, QStringLiteral("Two"));
+    const QString folder = m_bbs->areaFolder(1);
+    QVERIFY(Write(folder + QStringLiteral("/first.txt"), "first file"));
+    QVERIFY(Write(folder + QStringLiteral("/second.dat"), "second"));
+    QVERIFY(Write(folder + QStringLiteral("/descript.ion"), "first.txt The first one\r\n"));
+}
+
+void TestCliAddFiles::badInput_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("neither") << QStringList{"addfiles", "--areas", "1"};
+    QTest::newRow("both") << QStringList{"addfiles", "--areas", "1", "--dry-run", "--yes"};
+    QTest::newRow("no areas") << QStringList{"addfiles", "--yes"};
+    QTest::newRow("unknown area") << QStringList{"addfiles", "--areas", "9", "--yes"};
+}
+
+void TestCliAddFiles::badInput()
+{
+    QFETCH(QStringList, args);
+    const auto before = BbsState(*m_bbs, 2);
+    const CliRun run = RunCli(QStringList{"--home", m_bbs->home()} + args);
+    QCOMPARE(run.code, 2);
+    QVERIFY(BbsState(*m_bbs, 2) == before);
+}
+
+void TestCliAddFiles::dryRunThenYes()
+{
+    const auto before = BbsState(*m_bbs, 2);
+    const CliRun dry = RunCli({"--home", m_bbs->home(), "addfiles", "--areas", "all", "--dry-run"});
+    QVERIFY2(dry.code == 0, qPrintable(dry.out + dry.err));
+    QVERIFY2(dry.out.contains("FIRST.TXT") && dry.out.contains("SECOND.DAT"), qPrintable(dry.out));
+    QVERIFY(!dry.out.contains("DESCRIPT.ION", Qt::CaseInsensitive));
+    QVERIFY(BbsState(*m_bbs, 2) == before);
+
+    const CliRun yes = RunCli({"--home", m_bbs->home(), "addfiles", "--areas", "1", "--yes"});
+    QVERIFY2(yes.code == 0, qPrintable(yes.out + yes.err));
+    QCOMPARE(RecordNamesOf(1), (QStringList{"FIRST.TXT", "SECOND.DAT"}));
+    const FullFileRec first = ReadFullRecord(1, QStringLiteral("FIRST.TXT"));
+    QCOMPARE(RecText(first.Rec.Description), QStringLiteral("The first one"));
+    QCOMPARE(first.Rec.Size, 10);
+    // The files are as they were.
+    auto after = BbsState(*m_bbs, 2);
+    QCOMPARE(int(after.remove(QStringLiteral("rec 1 FIRST.TXT"))), 1);
+    QCOMPARE(int(after.remove(QStringLiteral("rec 1 SECOND.DAT"))), 1);
+    QVERIFY(after == before);
+}
+
+void TestCliAddFiles::refusalGivesExitOne()
+{
+    QVERIFY(Write(m_bbs->areaFolder(1) + QStringLiteral("/a-very-long-name.txt"), "x"));
+    const CliRun run = RunCli({"--home", m_bbs->home(), "addfiles", "--areas", "1", "--yes"});
+    QCOMPARE(run.code, 1);
+    QVERIFY2(run.out.contains("a-very-long-name.txt"), qPrintable(run.out));
+    QCOMPARE(RecordNamesOf(1), (QStringList{"FIRST.TXT", "SECOND.DAT"}));
+}
+
+VT_TEST_MAIN(TestCliAddFiles)
+#include "test_cli_addfiles.moc"
