@@ -54,6 +54,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -1055,7 +1056,11 @@ void TFileMgr::PanelChangesInto(FullFileRec& full)
     if (FieldChanged[18]) {
         // Lines as the memo counts them: a last empty line after a line end
         // is no line of its own.
-        QStringList lines = Long_Desc->toPlainText().split(u'\n');
+        // The raw text: the plain text would turn each no-break space (byte
+        // 0xA0 as Latin-1, 0xFF as code page 437) into a blank.
+        QString memo = Long_Desc->document()->toRawText();
+        memo.replace(QChar::ParagraphSeparator, u'\n').replace(QChar::LineSeparator, u'\n');
+        QStringList lines = memo.split(u'\n');
         if (!lines.isEmpty() && lines.last().isEmpty())
             lines.removeLast();
         qsizetype n = lines.size();
