@@ -2,6 +2,7 @@
 // many selected records, freshen, and the conversion failures.
 #include "AppTestSupport.h"
 
+#include "config/TSetupDlg.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -112,6 +113,7 @@ private slots:
     void halfFilledTimeFails();
     void recordTextsKeepEveryByte_data();
     void recordTextsKeepEveryByte();
+    void setupSwitchesShownTexts();
 
 private:
     std::unique_ptr<ProgramFolderScope> m_folder;
@@ -169,6 +171,7 @@ void TestFileMgrEdit::editTurnsButtonIntoUpdate()
     QVERIFY(w->RecordChanged);
     QVERIFY(w->FieldChanged[17]);
     QVERIFY(!w->FieldChanged[16]);
+    QCOMPARE(w->f_desc->text(), QStringLiteral("Description 2\u0398")); // 0xE9 in 437
     QTest::mouseClick(w->b_freshen, Qt::LeftButton);
     QCOMPARE(w->b_freshen->text(), kFreshen);
     QVERIFY(!w->RecordChanged);
@@ -790,6 +793,47 @@ void TestFileMgrEdit::recordTextsKeepEveryByte()
         QCOMPARE(QByteArray(after.LongDescription[i], LongDescLineSize),
                  QByteArray(before.LongDescription[i], LongDescLineSize));
     QCOMPARE(std::memcmp(&before, &after, sizeof before), 0);
+}
+
+void TestFileMgrEdit::setupSwitchesShownTexts()
+{
+    // A description with box drawing, shown as Latin-1 first.
+    const QByteArray box("\xC9\xCD\xBB caf\x82");
+    {
+        ServerLogin login;
+        FileRec rec{};
+        FullFileRec full{};
+        uint32_t position = 0;
+        QVERIFY(login.ok() && GetFileRecByAreaName(1, "B2.ZIP", &rec, &position) &&
+                GetFullFileRec(&rec, &full));
+        std::memset(full.Rec.Password, 0, sizeof full.Rec.Password);
+        std::memcpy(full.Rec.Password, box.constData(), size_t(box.size()));
+        QVERIFY(UpdateFullFileRec(&full));
+    }
+    auto w = OpenMainWindow();
+    QCOMPARE(CurrentRecordCodePage(), RecordCodePage::Latin1);
+    const QFont before = w->f_Password->font();
+    ClickLine(*w, 1);
+    QCOMPARE(w->f_Password->text(), QString::fromLatin1(box));
+    // A pending edit of the description keeps its place through the switch.
+    w->f_desc->insert(QString::fromLatin1("\xE9"));
+    OnNextModal([](QWidget* modal) {
+        auto* dlg = qobject_cast<TSetupDlg*>(modal);
+        QVERIFY(dlg);
+        dlg->cb_CodePage437->setChecked(true);
+        QTest::mouseClick(dlg->BitBtn1, Qt::LeftButton);
+    });
+    w->SetupFileMgr1Click();
+    QCOMPARE(CurrentRecordCodePage(), RecordCodePage::Cp437);
+    QCOMPARE(w->f_Password->text(), QStringLiteral("\u2554\u2550\u2557 caf\u00E9"));
+    QVERIFY(w->f_Password->font() != before);
+    QVERIFY(w->FieldChanged[17]);
+    QVERIFY(!w->FieldChanged[16]);
+    QCOMPARE(w->f_desc->text(), QStringLiteral("Description 2\u0398")); // 0xE9 in 437
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    const FullFileRec after = ReadRecord(1, QStringLiteral("B2.ZIP"));
+    QCOMPARE(QByteArray(after.Rec.Password), box);
+    QCOMPARE(QByteArray(after.Rec.Description), QByteArray("Description 2\xE9"));
 }
 
 VT_TEST_MAIN(TestFileMgrEdit)
