@@ -45,6 +45,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -56,6 +57,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -543,6 +545,31 @@ void TFileMgr::ReadConfiguration()
         ini.ReadString(QStringLiteral("General"), QStringLiteral("wcHomeDir"), HomeDirSetting);
     ZipViewerSetting = ini.ReadString(QStringLiteral("Tools"), QStringLiteral("ZipViewer_Prg1"),
                                       DefaultZipViewer());
+    SetRecordCodePage(ReadCodePageSetting(ini));
+    ApplyRecordTextFonts();
+}
+
+void TFileMgr::ApplyRecordTextFonts()
+{
+    // With code page 437 the widgets that show record texts take a monospace
+    // font that has the box-drawing glyphs (DejaVu Sans Mono where it is
+    // installed); with Latin-1 each keeps the font it was made with.
+    if (m_recordFonts.isEmpty())
+        for (QWidget* w : std::initializer_list<QWidget*>{FileListBox, AreaListBox, f_uploader,
+                                                          f_Password, f_desc, Long_Desc})
+            m_recordFonts.append({w, w->font()});
+    for (const auto& [w, original] : std::as_const(m_recordFonts)) {
+        if (CurrentRecordCodePage() != RecordCodePage::Cp437) {
+            w->setFont(original);
+            continue;
+        }
+        QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setFamilies({QStringLiteral("DejaVu Sans Mono"), font.family()});
+        font.setStyleHint(QFont::Monospace);
+        if (original.pointSizeF() > 0)
+            font.setPointSizeF(original.pointSizeF());
+        w->setFont(font);
+    }
 }
 
 bool TFileMgr::LoginToServer(void* windowHandle)
@@ -692,8 +719,26 @@ void TFileMgr::SelectAll1Click()
 
 void TFileMgr::SetupFileMgr1Click()
 {
+    const RecordCodePage before = CurrentRecordCodePage();
     TSetupDlg setup(this);
     setup.exec();
+    const RecordCodePage after = CurrentRecordCodePage();
+    if (after == before)
+        return;
+    ApplyRecordTextFonts();
+    // The panel's texts, edits included, are shown again in the new code
+    // page: each keeps the bytes it stands for.
+    const auto reshow = [before, after](const QString& text) {
+        SetRecordCodePage(before);
+        const QByteArray bytes = StoredBytes(text);
+        SetRecordCodePage(after);
+        return ShownText(bytes);
+    };
+    PanelLoading = true;
+    for (QLineEdit* e : {f_uploader, f_Password, f_desc})
+        e->setText(reshow(e->text()));
+    Long_Desc->setPlainText(reshow(Long_Desc->toPlainText()));
+    PanelLoading = false;
 }
 
 void TFileMgr::DeletionMgr1Click()
@@ -762,7 +807,7 @@ void TFileMgr::FillAreaSelector()
     for (int n = 1; n <= count; ++n) {
         FileAreaRec area{};
         if (GetFileArea(n, &area))
-            lines << AreaLinePrefix(area.Number) + RecText(area.Name);
+            lines << AreaLinePrefix(area.Number) + ShownRecText(area.Name);
     }
     AreaListBox->addItems(lines);
     AreaListBox->setCurrentIndex(-1);
@@ -892,14 +937,15 @@ void TFileMgr::ShowRecord(const FullFileRec& full)
     cbf_CopyBeforeDL->setChecked(r.CopyBeforeDownload != 0);
     cbf_FreeFile->setChecked(r.FreeFile != 0);
     cbf_FreeTime->setChecked(r.FreeTime != 0);
-    f_uploader->setText(RecText(r.Uploader.UserName));
-    f_Password->setText(RecText(r.Password));
-    f_desc->setText(RecText(r.Description));
+    f_uploader->setText(ShownRecText(r.Uploader.UserName));
+    f_Password->setText(ShownRecText(r.Password));
+    f_desc->setText(ShownRecText(r.Description));
     if (r.HasLongDescription != 0) {
         // The non-empty lines, trimmed, in order 0 to 14.
         QStringList lines;
         for (int i = LongDescLines - 1; i >= 0; --i) {
-            const QString line = TrimControls(RecText(full.LongDescription[i]));
+            // Trimmed as bytes, so that both code pages drop the same ones.
+            const QString line = ShownText(ToBytes(TrimControls(RecText(full.LongDescription[i]))));
             if (!line.isEmpty())
                 lines.prepend(line);
         }
@@ -1042,7 +1088,7 @@ void TFileMgr::PanelChangesInto(FullFileRec& full)
     if (FieldChanged[15])
         r.FreeTime = cbf_FreeTime->isChecked() ? 1 : 0;
     if (FieldChanged[2]) {
-        SetRecText(r.Uploader.UserName, f_uploader->text());
+        SetShownRecText(r.Uploader.UserName, f_uploader->text());
         UserRef found{};
         if (LookupName(r.Uploader.UserName, &found))
             r.Uploader = found;
@@ -1050,13 +1096,17 @@ void TFileMgr::PanelChangesInto(FullFileRec& full)
             std::memset(&r.Uploader, 0, sizeof r.Uploader);
     }
     if (FieldChanged[16])
-        SetRecText(r.Password, f_Password->text());
+        SetShownRecText(r.Password, f_Password->text());
     if (FieldChanged[17])
-        SetRecText(r.Description, f_desc->text());
+        SetShownRecText(r.Description, f_desc->text());
     if (FieldChanged[18]) {
         // Lines as the memo counts them: a last empty line after a line end
         // is no line of its own.
-        QStringList lines = Long_Desc->toPlainText().split(u'\n');
+        // The raw text: the plain text would turn each no-break space (byte
+        // 0xA0 as Latin-1, 0xFF as code page 437) into a blank.
+        QString memo = Long_Desc->document()->toRawText();
+        memo.replace(QChar::ParagraphSeparator, u'\n').replace(QChar::LineSeparator, u'\n');
+        QStringList lines = memo.split(u'\n');
         if (!lines.isEmpty() && lines.last().isEmpty())
             lines.removeLast();
         qsizetype n = lines.size();
@@ -1065,7 +1115,7 @@ void TFileMgr::PanelChangesInto(FullFileRec& full)
         if (n > 0) {
             const qsizetype k = std::min<qsizetype>(n, LongDescLines);
             for (qsizetype i = 0; i < k; ++i)
-                SetRecText(full.LongDescription[i], lines.at(i)); // cut to 79 characters
+                SetShownRecText(full.LongDescription[i], lines.at(i)); // cut to 79 characters
             for (qsizetype i = k; i < LongDescLines; ++i)
                 SetRecText(full.LongDescription[i], QString());
             r.HasLongDescription = 1;

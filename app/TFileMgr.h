@@ -7,7 +7,10 @@
 #include "common/StatusPanel.h"
 #include "server/Records.h"
 
+#include <QFont>
+#include <QList>
 #include <QMainWindow>
+#include <QPair>
 #include <QPointer>
 #include <QStringList>
 
@@ -195,6 +198,8 @@ private:
     // Reads the record of a list line; false when either read fails.
     bool ReadRecordOfLine(int row, FullFileRec& full) const;
     void ReadConfiguration();
+    // Fonts of the widgets that show record texts, for the code page in use.
+    void ApplyRecordTextFonts();
     void DrawStatus();
     // Lists the area chosen in the selector again (plain listing).
     void ReloadChosenArea();
@@ -214,6 +219,7 @@ private:
     bool m_shown = false;
     bool m_closed = false;
     int m_areaIndex = -1;
+    QList<QPair<QWidget*, QFont>> m_recordFonts; // each widget's own font
     // Bumped whenever the file list is rebuilt, so that a filtered listing
     // interrupted by a nested rebuild never writes into the new list.
     quint64 m_listGeneration = 0;

@@ -1,24 +1,73 @@
 #include "common/Text.h"
 
 #include "common/AppError.h"
+#include "common/Cp437.h"
 
+#include <atomic>
 #include <cstring>
+
+namespace
+{
+std::atomic<RecordCodePage> g_codePage{RecordCodePage::Latin1};
+
+std::size_t FieldLength(const char* field, std::size_t size)
+{
+    const void* nul = std::memchr(field, 0, size);
+    return nul ? std::size_t(static_cast<const char*>(nul) - field) : size;
+}
+
+void CopyBounded(char* field, std::size_t size, const QByteArray& bytes)
+{
+    if (size == 0)
+        return;
+    const std::size_t len = std::min<std::size_t>(std::size_t(bytes.size()), size - 1);
+    std::memcpy(field, bytes.constData(), len);
+    field[len] = '\0';
+}
+} // namespace
 
 QString RecText(const char* field, std::size_t size)
 {
-    const void* nul = std::memchr(field, 0, size);
-    const std::size_t len = nul ? std::size_t(static_cast<const char*>(nul) - field) : size;
-    return QString::fromLatin1(field, qsizetype(len));
+    return QString::fromLatin1(field, qsizetype(FieldLength(field, size)));
 }
 
 void SetRecText(char* field, std::size_t size, const QString& text)
 {
-    if (size == 0)
-        return;
-    const QByteArray bytes = ToBytes(text);
-    const std::size_t len = std::min<std::size_t>(std::size_t(bytes.size()), size - 1);
-    std::memcpy(field, bytes.constData(), len);
-    field[len] = '\0';
+    CopyBounded(field, size, ToBytes(text));
+}
+
+void SetRecordCodePage(RecordCodePage page)
+{
+    g_codePage.store(page);
+}
+
+RecordCodePage CurrentRecordCodePage()
+{
+    return g_codePage.load();
+}
+
+QString ShownText(const QByteArray& bytes)
+{
+    if (CurrentRecordCodePage() == RecordCodePage::Cp437)
+        return Cp437ToString(bytes);
+    return FromBytes(bytes);
+}
+
+QByteArray StoredBytes(const QString& text)
+{
+    if (CurrentRecordCodePage() == RecordCodePage::Cp437)
+        return Cp437FromString(text);
+    return ToBytes(text);
+}
+
+QString ShownRecText(const char* field, std::size_t size)
+{
+    return ShownText(QByteArray(field, qsizetype(FieldLength(field, size))));
+}
+
+void SetShownRecText(char* field, std::size_t size, const QString& text)
+{
+    CopyBounded(field, size, StoredBytes(text));
 }
 
 QByteArray ToBytes(const QString& text)

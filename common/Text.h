@@ -25,6 +25,32 @@ template <std::size_t N> void SetRecText(char (&field)[N], const QString& text)
 QByteArray ToBytes(const QString& text); // Latin-1
 QString FromBytes(const QByteArray& bytes);
 
+// How record texts (descriptions, long descriptions, uploader, password,
+// area names) appear in the windows: as Latin-1 (the default) or as the DOS
+// PC's code page 437. Either way a text shown and stored again keeps its
+// bytes. File names, paths and files written to disk are bytes as read and
+// do not depend on it.
+enum class RecordCodePage { Latin1, Cp437 };
+void SetRecordCodePage(RecordCodePage page);
+RecordCodePage CurrentRecordCodePage();
+
+// Record bytes to the text a window shows, and back (one byte a character;
+// a character without a byte becomes '?').
+QString ShownText(const QByteArray& bytes);
+QByteArray StoredBytes(const QString& text);
+
+// RecText and SetRecText through the shown code page.
+QString ShownRecText(const char* field, std::size_t size);
+template <std::size_t N> QString ShownRecText(const char (&field)[N])
+{
+    return ShownRecText(field, N);
+}
+void SetShownRecText(char* field, std::size_t size, const QString& text);
+template <std::size_t N> void SetShownRecText(char (&field)[N], const QString& text)
+{
+    SetShownRecText(field, N, text);
+}
+
 // Removes leading and trailing characters of code 32 or less.
 QString TrimControls(const QString& text);
 

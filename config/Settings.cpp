@@ -1,5 +1,7 @@
 #include "config/Settings.h"
 
+#include "config/IniFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -38,4 +40,21 @@ QString DetermineProgramFolder()
     folder = config + QStringLiteral("/vtfile/");
     QDir().mkpath(folder);
     return folder;
+}
+
+const QString kCodePageKey = QStringLiteral("CodePage");
+
+RecordCodePage CodePageOfSetting(const QString& value)
+{
+    return value.trimmed() == QLatin1String("437") ? RecordCodePage::Cp437 : RecordCodePage::Latin1;
+}
+
+QString SettingOfCodePage(RecordCodePage page)
+{
+    return page == RecordCodePage::Cp437 ? QStringLiteral("437") : QStringLiteral("Latin1");
+}
+
+RecordCodePage ReadCodePageSetting(const IniFile& ini)
+{
+    return CodePageOfSetting(ini.ReadString(QStringLiteral("General"), kCodePageKey, QString()));
 }

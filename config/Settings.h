@@ -1,7 +1,11 @@
 // Process-wide settings, alive for the whole run.
 #pragma once
 
+#include "common/Text.h"
+
 #include <QString>
+
+class IniFile;
 
 // Folder of the program (or the per-user folder when that one cannot be
 // written), with a trailing '/': where vuru.cfg and Temp/ live.
@@ -20,3 +24,11 @@ QString DefaultZipViewer();
 // so that they never write into the build's program folder.
 QString DetermineProgramFolder();
 extern QString ProgramFolderOverride;
+
+// "General"/"CodePage" of vuru.cfg: "437" shows record texts as code page
+// 437; "Latin1", any other value or no key at all keeps Latin-1.
+extern const QString kCodePageKey;
+RecordCodePage CodePageOfSetting(const QString& value);
+QString SettingOfCodePage(RecordCodePage page);
+// The code page the file names (Latin-1 when the key is absent).
+RecordCodePage ReadCodePageSetting(const IniFile& ini);

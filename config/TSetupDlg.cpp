@@ -7,6 +7,7 @@
 #include "config/Settings.h"
 #include "server/wcsrv.h"
 
+#include <QCheckBox>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -54,6 +55,9 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     wcGrid->addWidget(new QLabel(QStringLiteral("Wildcat Home Directory:"), wcGroup), 1, 0);
     wcGrid->addWidget(e_wcHomeDir, 1, 1);
     generalLayout->addWidget(wcGroup);
+    cb_CodePage437 = new QCheckBox(QStringLiteral("Show texts as code page 437 (DOS)"), General);
+    cb_CodePage437->setObjectName(QStringLiteral("cb_CodePage437"));
+    generalLayout->addWidget(cb_CodePage437);
     generalLayout->addStretch(1);
     PageControl1->addTab(General, QStringLiteral("General"));
 
@@ -118,6 +122,7 @@ void TSetupDlg::FormShow()
         e_wcHomeDir->setText(ini.ReadString(kGeneral, kHomeDir, HomeDirSetting));
         e_Tools_Prg1->setText(ini.ReadString(kTools, kZipViewer, DefaultZipViewer()));
     }
+    cb_CodePage437->setChecked(ReadCodePageSetting(ini) == RecordCodePage::Cp437);
     HomeDirSetting = e_wcHomeDir->text();
 }
 
@@ -144,8 +149,17 @@ void TSetupDlg::BitBtn1Click()
         ini.SetString(kGeneral, kSysopName, e_SysopName->text().trimmed());
         ini.SetString(kGeneral, kHomeDir, e_wcHomeDir->text().trimmed());
         ini.SetString(kTools, kZipViewer, e_Tools_Prg1->text().trimmed());
+        // The code page key is written only when it is set or already there,
+        // so a file of the default settings holds just the three keys.
+        const RecordCodePage page =
+            cb_CodePage437->isChecked() ? RecordCodePage::Cp437 : RecordCodePage::Latin1;
+        const bool keyThere = ini.ReadString(kGeneral, kCodePageKey, QStringLiteral("0")) ==
+                              ini.ReadString(kGeneral, kCodePageKey, QStringLiteral("1"));
+        if (page == RecordCodePage::Cp437 || keyThere)
+            ini.SetString(kGeneral, kCodePageKey, SettingOfCodePage(page));
         ini.Save();
         ZipViewerSetting = e_Tools_Prg1->text().trimmed();
+        SetRecordCodePage(page);
     } catch (const AppError&) {
         accept();
         throw;

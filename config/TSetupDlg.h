@@ -1,9 +1,10 @@
 // "Setup": edits the settings kept in vuru.cfg (sysop name, the BBS's home
-// folder, the zip viewer program).
+// folder, the zip viewer program, the code page record texts are shown in).
 #pragma once
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -23,6 +24,7 @@ public:
     QWidget* ToolsMenu = nullptr;
     QLineEdit* e_SysopName = nullptr;
     QLineEdit* e_wcHomeDir = nullptr;
+    QCheckBox* cb_CodePage437 = nullptr;
     QLineEdit* e_Tools_Prg1 = nullptr;
     QPushButton* b_Tools_Browse1 = nullptr;
     QPushButton* BitBtn1 = nullptr;

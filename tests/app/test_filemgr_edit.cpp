@@ -2,11 +2,13 @@
 // many selected records, freshen, and the conversion failures.
 #include "AppTestSupport.h"
 
+#include "config/TSetupDlg.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 
 #include <cstring>
 
@@ -109,6 +111,9 @@ private slots:
     void timeOnlyEditKeepsDay();
     void halfFilledTimeFails_data();
     void halfFilledTimeFails();
+    void recordTextsKeepEveryByte_data();
+    void recordTextsKeepEveryByte();
+    void setupSwitchesShownTexts();
 
 private:
     std::unique_ptr<ProgramFolderScope> m_folder;
@@ -150,6 +155,7 @@ void TestFileMgrEdit::init()
 
 void TestFileMgrEdit::cleanup()
 {
+    SetRecordCodePage(RecordCodePage::Latin1);
     m_dialogs.reset();
     m_bbs.reset();
     m_folder.reset();
@@ -165,6 +171,7 @@ void TestFileMgrEdit::editTurnsButtonIntoUpdate()
     QVERIFY(w->RecordChanged);
     QVERIFY(w->FieldChanged[17]);
     QVERIFY(!w->FieldChanged[16]);
+    QCOMPARE(w->f_desc->text(), QStringLiteral("Description 2\u0398")); // 0xE9 in 437
     QTest::mouseClick(w->b_freshen, Qt::LeftButton);
     QCOMPARE(w->b_freshen->text(), kFreshen);
     QVERIFY(!w->RecordChanged);
@@ -691,6 +698,142 @@ void TestFileMgrEdit::halfFilledTimeFails()
     QCOMPARE(RecText(after.Rec.Description), QStringLiteral("still stored"));
     QVERIFY(
         SameExcept(before, after, offsetof(FileRec, Description), sizeof after.Rec.Description));
+}
+
+void TestFileMgrEdit::recordTextsKeepEveryByte_data()
+{
+    QTest::addColumn<bool>("cp437");
+    QTest::addColumn<int>("first"); // lowest byte value stored
+    // Shown characters of some bytes.
+    QTest::addColumn<QString>("inDesc");
+    QTest::addColumn<QString>("inLong");
+    QTest::addColumn<QString>("notInLong");
+    // Code page 437 gives a glyph to every byte 1-255; Latin-1 shows 1-31
+    // as control characters, so that row starts at the blank.
+    QTest::newRow("code page 437") << true << 1 << QStringLiteral("\u263A\u263B\u2665\u25D9\u266A")
+                                   << QStringLiteral("\u00C7\u2554\u2550\u2557\u2551\u2588\u00A0")
+                                   << QStringLiteral("\u00CA\u00FE");
+    QTest::newRow("Latin-1") << false << 32 << QStringLiteral(" !AZaj")
+                             << QStringLiteral("\u00C7\u00E9\u00FF\u00A0")
+                             << QStringLiteral("\u2550");
+}
+
+void TestFileMgrEdit::recordTextsKeepEveryByte()
+{
+    QFETCH(bool, cp437);
+    QFETCH(int, first);
+    QFETCH(QString, inDesc);
+    QFETCH(QString, inLong);
+    QFETCH(QString, notInLong);
+    {
+        QFile cfg(m_folder->configPath());
+        QVERIFY(cfg.open(QIODevice::WriteOnly));
+        cfg.write(QByteArray("[General]\r\nwcHomeDir=/wc5/\r\nCodePage=") +
+                  (cp437 ? "437" : "Latin1") + "\r\n[Tools]\r\nZipViewer_Prg1=xdg-open\r\n");
+    }
+    // Every byte value from `first` to 255 once: the description's 75, then
+    // long description lines of 79 (none starts or ends with a blank).
+    QByteArray all;
+    for (int b = first; b <= 255; ++b)
+        all.append(char(b));
+    bool found = false;
+    {
+        ServerLogin login;
+        FileRec rec{};
+        FullFileRec full{};
+        uint32_t position = 0;
+        QVERIFY(login.ok() && GetFileRecByAreaName(1, "A1.ZIP", &rec, &position) &&
+                GetFullFileRec(&rec, &full));
+        std::memset(full.Rec.Description, 0, sizeof full.Rec.Description);
+        std::memcpy(full.Rec.Description, all.constData(), 75);
+        std::memset(full.LongDescription, 0, sizeof full.LongDescription);
+        int line = 0;
+        for (qsizetype at = 75; at < all.size(); at += 79, ++line)
+            std::memcpy(full.LongDescription[line], all.constData() + at,
+                        std::min<qsizetype>(79, all.size() - at));
+        full.Rec.HasLongDescription = 1;
+        QVERIFY(UpdateFullFileRec(&full));
+    }
+    const FullFileRec before = ReadRecord(1, QStringLiteral("A1.ZIP"), &found);
+    QVERIFY(found);
+    QCOMPARE(QByteArray(before.Rec.Description), all.left(75));
+
+    auto w = OpenMainWindow();
+    QCOMPARE(CurrentRecordCodePage(), cp437 ? RecordCodePage::Cp437 : RecordCodePage::Latin1);
+    ClickLine(*w, 0);
+    QCOMPARE(w->f_desc->text().size(), 75);
+    for (QChar c : inDesc)
+        QVERIFY2(w->f_desc->text().contains(c), qPrintable(QString::number(c.unicode(), 16)));
+    const QString memo = w->Long_Desc->document()->toRawText();
+    for (QChar c : inLong)
+        QVERIFY2(memo.contains(c), qPrintable(QString::number(c.unicode(), 16)));
+    for (QChar c : notInLong)
+        QVERIFY(!memo.contains(c));
+    if (cp437)
+        QVERIFY(w->Long_Desc->font().fixedPitch() ||
+                w->Long_Desc->font().styleHint() == QFont::Monospace);
+
+    // An edit undone in each text field, then Update: every byte comes back.
+    // (The description edit is full: its last character is typed again.)
+    const QString lastDesc = w->f_desc->text().right(1);
+    QTest::keyClick(w->f_desc, Qt::Key_Backspace);
+    QTest::keyClicks(w->f_desc, lastDesc);
+    w->Long_Desc->moveCursor(QTextCursor::End);
+    QTest::keyClicks(w->Long_Desc, QStringLiteral("!"));
+    QTest::keyClick(w->Long_Desc, Qt::Key_Backspace);
+    QVERIFY(w->FieldChanged[17]);
+    QVERIFY(w->FieldChanged[18]);
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    QCOMPARE(w->b_freshen->text(), kFreshen);
+    const FullFileRec after = ReadRecord(1, QStringLiteral("A1.ZIP"), &found);
+    QVERIFY(found);
+    QCOMPARE(QByteArray(after.Rec.Description, sizeof after.Rec.Description),
+             QByteArray(before.Rec.Description, sizeof before.Rec.Description));
+    for (int i = 0; i < LongDescLines; ++i)
+        QCOMPARE(QByteArray(after.LongDescription[i], LongDescLineSize),
+                 QByteArray(before.LongDescription[i], LongDescLineSize));
+    QCOMPARE(std::memcmp(&before, &after, sizeof before), 0);
+}
+
+void TestFileMgrEdit::setupSwitchesShownTexts()
+{
+    // A description with box drawing, shown as Latin-1 first.
+    const QByteArray box("\xC9\xCD\xBB caf\x82");
+    {
+        ServerLogin login;
+        FileRec rec{};
+        FullFileRec full{};
+        uint32_t position = 0;
+        QVERIFY(login.ok() && GetFileRecByAreaName(1, "B2.ZIP", &rec, &position) &&
+                GetFullFileRec(&rec, &full));
+        std::memset(full.Rec.Password, 0, sizeof full.Rec.Password);
+        std::memcpy(full.Rec.Password, box.constData(), size_t(box.size()));
+        QVERIFY(UpdateFullFileRec(&full));
+    }
+    auto w = OpenMainWindow();
+    QCOMPARE(CurrentRecordCodePage(), RecordCodePage::Latin1);
+    const QFont before = w->f_Password->font();
+    ClickLine(*w, 1);
+    QCOMPARE(w->f_Password->text(), QString::fromLatin1(box));
+    // A pending edit of the description keeps its place through the switch.
+    w->f_desc->insert(QString::fromLatin1("\xE9"));
+    OnNextModal([](QWidget* modal) {
+        auto* dlg = qobject_cast<TSetupDlg*>(modal);
+        QVERIFY(dlg);
+        dlg->cb_CodePage437->setChecked(true);
+        QTest::mouseClick(dlg->BitBtn1, Qt::LeftButton);
+    });
+    w->SetupFileMgr1Click();
+    QCOMPARE(CurrentRecordCodePage(), RecordCodePage::Cp437);
+    QCOMPARE(w->f_Password->text(), QStringLiteral("\u2554\u2550\u2557 caf\u00E9"));
+    QVERIFY(w->f_Password->font() != before);
+    QVERIFY(w->FieldChanged[17]);
+    QVERIFY(!w->FieldChanged[16]);
+    QCOMPARE(w->f_desc->text(), QStringLiteral("Description 2\u0398")); // 0xE9 in 437
+    QTest::mouseClick(w->b_freshen, Qt::LeftButton);
+    const FullFileRec after = ReadRecord(1, QStringLiteral("B2.ZIP"));
+    QCOMPARE(QByteArray(after.Rec.Password), box);
+    QCOMPARE(QByteArray(after.Rec.Description), QByteArray("Description 2\xE9"));
 }
 
 VT_TEST_MAIN(TestFileMgrEdit)

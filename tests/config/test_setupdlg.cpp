@@ -4,6 +4,7 @@
 #include "config/TSetupDlg.h"
 #include "tests/support/TestSupport.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -35,6 +36,10 @@ private slots:
     void lineBreaksStayInValue();
     void lineBreaksInIniFile_data();
     void lineBreaksInIniFile();
+    void codePageOfSetting_data();
+    void codePageOfSetting();
+    void codePageWritten_data();
+    void codePageWritten();
 
 private:
     QString cfg() const { return ProgramFolder + QStringLiteral("vuru.cfg"); }
@@ -79,6 +84,7 @@ void TestSetupDlg::cleanup()
     m_bbs.reset();
     ProgramFolderOverride.clear();
     m_folder.reset();
+    SetRecordCodePage(RecordCodePage::Latin1);
 }
 
 void TestSetupDlg::layoutAndCaptions()
@@ -431,6 +437,77 @@ void TestSetupDlg::lineBreaksInIniFile()
     IniFile ini(cfg());
     ini.WriteString(section, key, value);
     QCOMPARE(readCfg(), expected);
+}
+
+void TestSetupDlg::codePageOfSetting_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("cp437");
+    QTest::newRow("no file") << QByteArray() << false;
+    QTest::newRow("no key") << QByteArray("[General]\nSysopName=A\n") << false;
+    QTest::newRow("437") << QByteArray("[General]\nCodePage=437\n") << true;
+    QTest::newRow("437 blanks, any case") << QByteArray("[general]\r\ncodepage = 437 \r\n") << true;
+    QTest::newRow("Latin1") << QByteArray("[General]\nCodePage=Latin1\n") << false;
+    QTest::newRow("unknown value") << QByteArray("[General]\nCodePage=1252\n") << false;
+    QTest::newRow("other section") << QByteArray("[Tools]\nCodePage=437\n") << false;
+}
+
+void TestSetupDlg::codePageOfSetting()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, cp437);
+    if (!file.isNull()) {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(file);
+    }
+    const RecordCodePage expected = cp437 ? RecordCodePage::Cp437 : RecordCodePage::Latin1;
+    QCOMPARE(ReadCodePageSetting(IniFile(cfg())), expected);
+    bool shown = !cp437;
+    run([&](TSetupDlg& dlg) {
+        shown = dlg.cb_CodePage437->isChecked();
+        dlg.reject();
+    });
+    QCOMPARE(shown, cp437);
+}
+
+void TestSetupDlg::codePageWritten_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("check");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray keys = "[General]\nSysopName=Pat Sysop\nwcHomeDir=/wc5/\n";
+    const QByteArray tools = "[Tools]\nZipViewer_Prg1=xdg-open\n";
+    // Unset and absent, the file holds only the three keys, as always.
+    QTest::newRow("fresh, off") << QByteArray() << false << keys + tools;
+    QTest::newRow("fresh, on") << QByteArray() << true << keys + "CodePage=437\n" + tools;
+    QTest::newRow("on, then off") << keys + "CodePage=437\n" + tools << false
+                                  << keys + "CodePage=Latin1\n" + tools;
+    QTest::newRow("Latin1, then on")
+        << keys + "CodePage=Latin1\n" + tools << true << keys + "CodePage=437\n" + tools;
+}
+
+void TestSetupDlg::codePageWritten()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, check);
+    QFETCH(QByteArray, after);
+    if (!before.isNull()) {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    SetRecordCodePage(check ? RecordCodePage::Latin1 : RecordCodePage::Cp437);
+    const int result = run([&](TSetupDlg& dlg) {
+        dlg.cb_CodePage437->setChecked(check);
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QByteArray content = readCfg();
+    content.replace("\r\n", "\n");
+    QCOMPARE(content, after);
+    // OK takes the new code page at once.
+    QCOMPARE(CurrentRecordCodePage(), check ? RecordCodePage::Cp437 : RecordCodePage::Latin1);
 }
 
 VT_TEST_MAIN(TestSetupDlg)
