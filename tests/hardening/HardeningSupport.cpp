@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 namespace hard
 {
@@ -446,43 +447,60 @@ QString IntegrityCheck(const QString& home)
     return lines.join(u'\n');
 }
 
+namespace
+{
+
+// Every record of the BBS's PostgreSQL store in key order, read through the
+// store in batches: whole records (`full`) or the FileRec part only.
+bool WalkStore(const QString& home, bool full, const std::function<void(const FullFileRec&)>& fn,
+               QString* error)
+{
+    std::string message;
+    auto store = wcstore::OpenStore(QFile::encodeName(home).toStdString(),
+                                    DatabaseOf(home).toStdString(), false, message);
+    if (!store) {
+        if (error)
+            *error = QString::fromStdString(message);
+        return false;
+    }
+    std::vector<FullFileRec> rows(1000);
+    int32_t area = 0;
+    std::string name;
+    bool after = false;
+    for (;;) {
+        size_t count = 0;
+        if (store->Seek(area, name.data(), name.size(), after, full, -1, rows.data(), rows.size(),
+                        count) != wcstore::Rc::Ok) {
+            if (error)
+                *error = QString::fromStdString(store->Error());
+            return false;
+        }
+        for (size_t i = 0; i < count; ++i)
+            fn(rows[i]);
+        if (count < rows.size())
+            return true;
+        const FileRec& last = rows[count - 1].Rec;
+        area = last.Area;
+        name.assign(last.Name, wcstore::FieldLength(last.Name, sizeof last.Name));
+        after = true;
+    }
+}
+
+} // namespace
+
 QList<RecordRow> AllRecords(const QString& home, QString* error)
 {
     QList<RecordRow> out;
     if (TestsOnPostgres()) {
-        std::string message;
-        auto store = wcstore::OpenStore(QFile::encodeName(home).toStdString(),
-                                        DatabaseOf(home).toStdString(), false, message);
-        if (!store) {
-            if (error)
-                *error = QString::fromStdString(message);
-            return out;
-        }
-        std::vector<FullFileRec> rows(1000);
-        int32_t area = 0;
-        std::string name;
-        bool after = false;
-        for (;;) {
-            size_t count = 0;
-            if (store->Seek(area, name.data(), name.size(), after, false, -1, rows.data(),
-                            rows.size(), count) != wcstore::Rc::Ok) {
-                if (error)
-                    *error = QString::fromStdString(store->Error());
-                return out;
-            }
-            for (size_t i = 0; i < count; ++i) {
-                const FileRec& r = rows[i].Rec;
+        WalkStore(
+            home, false,
+            [&out](const FullFileRec& full) {
+                const FileRec& r = full.Rec;
                 out.append({r.Area, QString::fromLatin1(r.Name, qsizetype(wcstore::FieldLength(
                                                                     r.Name, sizeof r.Name)))});
-            }
-            if (count < rows.size())
-                return out;
-            area = rows[count - 1].Rec.Area;
-            name.assign(
-                rows[count - 1].Rec.Name,
-                wcstore::FieldLength(rows[count - 1].Rec.Name, sizeof rows[count - 1].Rec.Name));
-            after = true;
-        }
+            },
+            error);
+        return out;
     }
     sqlite3* db = OpenDb(home, error);
     if (!db)
@@ -517,6 +535,23 @@ QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* 
                                        QString* error)
 {
     QMap<QString, QByteArray> out;
+    // A name twice (in two areas) keeps the first; CheckBbs reports the
+    // duplicate from the plain rows.
+    auto keep = [&out, areaOf](const FullFileRec& full) {
+        const QString name =
+            QString::fromLatin1(full.Rec.Name,
+                                int(wcstore::FieldLength(full.Rec.Name, sizeof full.Rec.Name)))
+                .toUpper();
+        if (!out.contains(name)) {
+            out.insert(name, QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
+            if (areaOf)
+                areaOf->insert(name, full.Rec.Area);
+        }
+    };
+    if (TestsOnPostgres()) {
+        WalkStore(home, true, keep, error);
+        return out;
+    }
     sqlite3* db = OpenDb(home, error);
     if (!db)
         return out;
@@ -528,17 +563,7 @@ QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* 
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             FullFileRec full;
             wcstore::ReadFullRec(st, full);
-            const QString name =
-                QString::fromLatin1(full.Rec.Name,
-                                    int(wcstore::FieldLength(full.Rec.Name, sizeof full.Rec.Name)))
-                    .toUpper();
-            // A name twice (in two areas) keeps the first; CheckBbs
-            // reports the duplicate from the plain rows.
-            if (!out.contains(name)) {
-                out.insert(name, QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
-                if (areaOf)
-                    areaOf->insert(name, full.Rec.Area);
-            }
+            keep(full);
         }
         if (rc != SQLITE_DONE && error)
             *error = QString::fromUtf8(sqlite3_errmsg(db));

@@ -93,6 +93,7 @@ private slots:
         QVERIFY(m_template->ok());
         m_layout = BuildStandardBbs(m_template->home());
         QCOMPARE(m_layout.contents.size(), 50);
+        QCOMPARE(m_layout.images.size(), 50);
     }
 
     void cleanupTestCase() { PrintFigures(QStringLiteral("Concurrent writer"), m_figures); }
