@@ -317,7 +317,7 @@ void TMatchForm::FormShow()
     uint32_t position = 0;
     bool more = GetFirstUser(WC_KEY_USER_NAME, &user, &position);
     while (more) {
-        cb_Uploader->addItem(RecText(user.Name));
+        cb_Uploader->addItem(ShownRecText(user.Name));
         more = GetNextUser(WC_KEY_USER_NAME, &user, &position);
     }
 
@@ -385,9 +385,9 @@ void TMatchForm::FillControls()
     f_accessTime->setText(FileTimeToTimeText(t.LastAccessed));
     f_downloads->setText(QString::number(t.Downloads));
     f_cost->setText(QString::number(t.Cost));
-    cb_Uploader->setEditText(RecText(t.Uploader.UserName));
-    f_Password->setText(RecText(t.Password));
-    f_desc->setText(RecText(t.Description));
+    cb_Uploader->setEditText(ShownRecText(t.Uploader.UserName));
+    f_Password->setText(ShownRecText(t.Password));
+    f_desc->setText(ShownRecText(t.Description));
 
     cb_FileArea->setCurrentIndex(0);
     for (int i = 0; i < cb_FileArea->count(); ++i) {
@@ -418,7 +418,7 @@ void TMatchForm::CommitCriteria()
     CurrentSearchRecord.AreaCriterion = area;
     for (const OpBinding& b : OpBindings())
         *b.field = ChosenIndex(b.box);
-    SetRecText(CurrentSearchRecord.UploaderText, cb_Uploader->currentText());
+    SetShownRecText(CurrentSearchRecord.UploaderText, cb_Uploader->currentText());
 }
 
 void TMatchForm::ReadControls()
@@ -446,15 +446,15 @@ void TMatchForm::ReadControls()
 
     // A name the BBS does not know leaves the whole uploader zero, so the
     // criterion is not applied.
-    SetRecText(t.Uploader.UserName, cb_Uploader->currentText());
+    SetShownRecText(t.Uploader.UserName, cb_Uploader->currentText());
     UserRef found{};
     if (LookupName(t.Uploader.UserName, &found))
         t.Uploader = found;
     else
         std::memset(&t.Uploader, 0, sizeof t.Uploader);
 
-    SetRecText(t.Password, f_Password->text());
-    SetRecText(t.Description, f_desc->text());
+    SetShownRecText(t.Password, f_Password->text());
+    SetShownRecText(t.Description, f_desc->text());
     t.NeverOverwrite = 0;
     t.NeverDelete = 0;
     t.FailedScan = 0;

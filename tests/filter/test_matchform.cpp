@@ -481,6 +481,28 @@ private slots:
         QCOMPARE(RecText(t.LongDescription[3]), QStringLiteral("kept line"));
     }
 
+    void texts437KeepTheirBytes()
+    {
+        SetRecordCodePage(RecordCodePage::Cp437);
+        const QByteArray box("\xC9\xCD\xBB\xFF\x01x");
+        std::memcpy(EditTemplate.Rec.Description, box.constData(), size_t(box.size()) + 1);
+        std::memcpy(EditTemplate.Rec.Password, box.constData(), size_t(box.size()) + 1);
+        CurrentSearchRecord.Template = EditTemplate;
+        FilterDefined = true;
+        QString desc, password;
+        RunForm([&](TMatchForm* f) {
+            desc = f->findChild<QLineEdit*>(QStringLiteral("f_desc"))->text();
+            password = f->findChild<QLineEdit*>(QStringLiteral("f_Password"))->text();
+            Click(f, "bs_Ok");
+        });
+        SetRecordCodePage(RecordCodePage::Latin1);
+        const QString shown = QStringLiteral("\u2554\u2550\u2557\u00A0\u263Ax");
+        QCOMPARE(desc, shown);
+        QCOMPARE(password, shown);
+        QCOMPARE(QByteArray(CurrentSearchRecord.Template.Rec.Description), box);
+        QCOMPARE(QByteArray(CurrentSearchRecord.Template.Rec.Password), box);
+    }
+
     void vanishedAreaBecomesAny()
     {
         CurrentSearchRecord.AreaCriterion = 9;
