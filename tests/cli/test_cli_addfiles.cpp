@@ -1,6 +1,7 @@
 // vtfilemgr-cli addfiles, run as the built program on a temporary BBS: the
 // dry run changes nothing, --yes adds the records, and the exit codes.
 #include "common/Text.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -10,24 +11,6 @@
 
 namespace
 {
-
-struct CliRun {
-    int code = -1;
-    QString out, err;
-};
-
-CliRun RunCli(const QStringList& args)
-{
-    QProcess process;
-    process.start(qEnvironmentVariable("VT_BIN_DIR") + QStringLiteral("/vtfilemgr-cli"), args);
-    CliRun run;
-    if (!process.waitForFinished(600000))
-        return run;
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
 
 bool Write(const QString& path, const QByteArray& bytes)
 {

@@ -3,6 +3,7 @@
 // read back gives the same records, and the exit codes.
 #include "common/Text.h"
 #include "server/wcsrv.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -15,24 +16,6 @@
 
 namespace
 {
-
-struct CliRun {
-    int code = -1;
-    QString out, err;
-};
-
-CliRun RunCli(const QStringList& args)
-{
-    QProcess process;
-    process.start(qEnvironmentVariable("VT_BIN_DIR") + QStringLiteral("/vtfilemgr-cli"), args);
-    CliRun run;
-    if (!process.waitForFinished(120000))
-        return run;
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
 
 QByteArray Description(int area, const QString& name)
 {
@@ -83,7 +66,8 @@ void TestCliDescList::importDesc()
 {
     const auto before = RecordSnapshot();
     const CliRun dry = RunCli({QStringLiteral("import-desc"), QStringLiteral("--area"),
-                               QStringLiteral("1"), m_list, QStringLiteral("--dry-run")});
+                               QStringLiteral("1"), m_list, QStringLiteral("--dry-run")},
+                              120000);
     QCOMPARE(dry.code, 0);
     QVERIFY2(dry.out.contains(QStringLiteral(
                  "1\tA.ZIP\twould set \"New alpha\" and 1 long description line (line 1)")),
@@ -91,7 +75,8 @@ void TestCliDescList::importDesc()
     QVERIFY(before == RecordSnapshot());
 
     const CliRun yes = RunCli({QStringLiteral("import-desc"), QStringLiteral("--area"),
-                               QStringLiteral("1"), m_list, QStringLiteral("--yes")});
+                               QStringLiteral("1"), m_list, QStringLiteral("--yes")},
+                              120000);
     QCOMPARE(yes.code, 0);
     QCOMPARE(Description(1, QStringLiteral("A.ZIP")), QByteArray("New alpha"));
 
@@ -101,7 +86,8 @@ void TestCliDescList::importDesc()
     f.write("NOPE.ZIP  Nothing\r\n");
     f.close();
     const CliRun unknown = RunCli({QStringLiteral("import-desc"), QStringLiteral("--area"),
-                                   QStringLiteral("1"), m_list, QStringLiteral("--yes")});
+                                   QStringLiteral("1"), m_list, QStringLiteral("--yes")},
+                                  120000);
     QCOMPARE(unknown.code, 1);
     QVERIFY2(unknown.out.contains(QStringLiteral("NOPE.ZIP")), qPrintable(unknown.out));
 }
@@ -111,7 +97,8 @@ void TestCliDescList::exportDesc()
     const QString out = m_dir.filePath(QStringLiteral("out"));
     const CliRun run = RunCli({QStringLiteral("export-desc"), QStringLiteral("--areas"),
                                QStringLiteral("all"), QStringLiteral("--format"),
-                               QStringLiteral("descript.ion"), QStringLiteral("--out"), out});
+                               QStringLiteral("descript.ion"), QStringLiteral("--out"), out},
+                              120000);
     QCOMPARE(run.code, 0);
     QVERIFY(QFile::exists(out + QStringLiteral("/1/DESCRIPT.ION")));
     QFile list(out + QStringLiteral("/2/DESCRIPT.ION"));
@@ -137,7 +124,7 @@ void TestCliDescList::badInput()
     args.replaceInStrings(QStringLiteral("@LIST@"), m_list);
     args.replaceInStrings(QStringLiteral("@DIR@"), m_dir.filePath(QStringLiteral("x")));
     const auto before = RecordSnapshot();
-    const CliRun run = RunCli(args);
+    const CliRun run = RunCli(args, 120000);
     QCOMPARE(run.code, 2);
     QVERIFY(before == RecordSnapshot());
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("x"))));

@@ -5,6 +5,7 @@
 #include "filter/SearchRecord.h"
 #include "managers/TFileListMgrForm.h"
 #include "server/wcsrv.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
@@ -24,24 +25,6 @@
 
 namespace
 {
-
-struct CliRun {
-    int code = -1;
-    QString out, err;
-};
-
-CliRun RunCli(const QStringList& args)
-{
-    QProcess process;
-    process.start(qEnvironmentVariable("VT_BIN_DIR") + QStringLiteral("/vtfilemgr-cli"), args);
-    CliRun run;
-    if (!process.waitForFinished(600000))
-        return run;
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
 
 QByteArray ReadAll(const QString& path)
 {
