@@ -1,6 +1,6 @@
 #include "archive/DescriptionListRun.h"
 
-#include "app/RecordRun.h"
+#include "app/DropFilesRun.h"
 #include "common/Cp437.h"
 #include "common/Text.h"
 #include "server/ServerPath.h"
@@ -144,7 +144,7 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
                       QStringLiteral("no record of this name (line %1)").arg(entry.line)});
             continue;
         }
-        if (upper.size() >= 15 || upper.contains('\\') || upper.contains('/')) {
+        if (NameTooLongForDatabase(name) || upper.contains('\\') || upper.contains('/')) {
             result.unknown << entry;
             run.Item(
                 {area, Cp437ToString(entry.name), RunOutcome::Refused,
@@ -173,12 +173,8 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
             run.Item({area, name, RunOutcome::Planned, action});
             continue;
         }
-        FullFileRec full{};
-        std::memset(&full, 0, sizeof full);
-        SetRecText(full.Rec.Name, name);
-        full.Rec.Area = area;
-        ApplyDescriptionEntry(entry, full);
-        if (!AddFileRec(&full)) {
+        if (!AddRecordOfAreaFile(area, name,
+                                 [&](FullFileRec& full) { ApplyDescriptionEntry(entry, full); })) {
             run.Item({area, name, RunOutcome::Failed,
                       QStringLiteral("the server did not add the record")});
             continue;
@@ -186,9 +182,7 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
         ++result.added;
         names.insert(upper, upper);
         run.Item({area, name, RunOutcome::Done, action});
-        FullFileRec stored{};
-        if (ReadWholeRecord(area, upper, stored))
-            FreshenOneRecord(stored, run);
+        FreshenAddedRecord(area, name, run);
     }
     run.SetPosition(0);
     run.Status(QStringLiteral("Descriptions set: %1, records added: %2")
