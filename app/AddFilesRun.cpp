@@ -123,6 +123,12 @@ void PlanArea(int area, const AddFilesOptions& options, const QString& tempFolde
                          QDir::Name | QDir::IgnoreCase);
     const QHash<QString, DescriptionEntry> lists = ReadFolderLists(folder, files);
 
+    // The spellings of each name in the folder: of two files whose names
+    // differ only in letter case, a record can name one only.
+    QHash<QString, QStringList> spellings;
+    for (const QString& file : files)
+        spellings[RecordNameOfFile(file)] << file;
+
     auto refuse = [&](const QString& name, const QString& why) {
         ++result.refused;
         delegate.Item({area, name, RunOutcome::Refused, why});
@@ -139,6 +145,19 @@ void PlanArea(int area, const AddFilesOptions& options, const QString& tempFolde
             if (IsFileBehind(ServerFilePath(area, *record), path))
                 continue;
             refuse(file, QStringLiteral("name taken by %1 in another letter case").arg(*record));
+            continue;
+        }
+        const QStringList& sameName = spellings[name];
+        if (sameName.size() > 1 && !IsFileBehind(ServerFilePath(area, name), path)) {
+            // The new record would name another spelling's file (the server
+            // takes the exact name first): that one is planned, this one is
+            // refused, whichever comes first in the folder's order.
+            QString other;
+            for (const QString& spelling : sameName)
+                if (spelling != file &&
+                    IsFileBehind(ServerFilePath(area, name), folder.filePath(spelling)))
+                    other = spelling;
+            refuse(file, QStringLiteral("name taken by %1 in another letter case").arg(other));
             continue;
         }
         if (!IsRegularDiskFile(path)) {

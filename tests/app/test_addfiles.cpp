@@ -78,6 +78,7 @@ private slots:
     void previewListsAndRefuses();
     void cancelledPreviewWritesNothing();
     void confirmedAddsWithDescriptions();
+    void spellingsOfOneNameGiveOneRecord();
     void windowPreviewsAndCancels();
 
 private:
@@ -218,6 +219,49 @@ void TestAddFiles::confirmedAddsWithDescriptions()
     // A second run finds nothing more to add.
     ScriptedDelegate again;
     QCOMPARE(RunAddFiles(options, again).planned, 0);
+}
+
+// New files whose names differ only in letter case: the record is made for
+// the file the server finds under the record's name (the exact upper-case
+// spelling), whichever spelling the folder lists first, and the other is
+// refused. The folder's order of equal names is the file system's, so
+// several pairs make both orders all but certain.
+void TestAddFiles::spellingsOfOneNameGiveOneRecord()
+{
+    m_bbs->addArea(3, QStringLiteral("Three"));
+    const QString folder = m_bbs->areaFolder(3);
+    QStringList refused, names;
+    for (int i = 0; i < 8; ++i) {
+        const QString upper = QStringLiteral("CLASH%1.TXT").arg(i);
+        const QString lower = upper.toLower();
+        // Odd pairs are made lower case first.
+        const QStringList order = i % 2 ? QStringList{lower, upper} : QStringList{upper, lower};
+        for (const QString& name : order)
+            QVERIFY(WriteBytes(folder + u'/' + name, name == upper ? "upper" : "lower case file"));
+        refused << lower + QStringLiteral(" name taken by ") + upper +
+                       QStringLiteral(" in another letter case");
+        names << upper;
+    }
+    QVERIFY(WriteBytes(folder + QStringLiteral("/Mixed.txt"), "mixed, the only spelling"));
+    names << QStringLiteral("MIXED.TXT");
+    const auto inodes = Inodes(folder);
+    AddFilesOptions options;
+    options.areas = {3};
+    ScriptedDelegate delegate;
+    delegate.answers = {RunAnswer::Yes};
+    const AddFilesResult result = RunAddFiles(options, delegate);
+    QCOMPARE(delegate.lines(RunOutcome::Refused), refused);
+    QCOMPARE(result.added, 9);
+    QCOMPARE(RecordNamesOf(3), names);
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(ReadFullRecord(3, names[i]).Rec.Size, 5);
+    QCOMPARE(ReadFullRecord(3, QStringLiteral("MIXED.TXT")).Rec.Size, 24);
+    QCOMPARE(Inodes(folder), inodes);
+    // A second run adds nothing and refuses the other spellings again.
+    ScriptedDelegate again;
+    options.dryRun = true;
+    QCOMPARE(RunAddFiles(options, again).planned, 0);
+    QCOMPARE(again.lines(RunOutcome::Refused), refused);
 }
 
 void TestAddFiles::windowPreviewsAndCancels()
