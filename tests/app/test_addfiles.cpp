@@ -8,6 +8,7 @@
 #include "server/ServerFileCopy.h"
 #include "tests/archive/ArchiveFixtures.h"
 #include "tests/archive/ZipFixtures.h"
+#include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -20,39 +21,6 @@
 
 namespace
 {
-
-class ScriptedDelegate : public RunDelegate
-{
-public:
-    QList<RunAnswer> answers;
-    QStringList asked, warnings;
-    QList<RunItem> items;
-
-    RunAnswer Ask(const QString& text, bool) override
-    {
-        asked << text;
-        return answers.isEmpty() ? RunAnswer::No : answers.takeFirst();
-    }
-    void Warn(const QString& text) override { warnings << text; }
-    void Inform(const QString& text) override { warnings << text; }
-    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
-    void Status(const QString&) override {}
-    void Item(const RunItem& item) override { items << item; }
-    bool Copy(const QString&, const QString&, const QString&) override { return false; }
-    bool StopRequested() override { return false; }
-
-    // "NAME action" of the items with this outcome, in order.
-    QStringList lines(RunOutcome outcome) const
-    {
-        QStringList out;
-        for (const RunItem& i : items)
-            if (i.outcome == outcome)
-                out << i.name + u' ' + i.action;
-        return out;
-    }
-};
 
 // Inode of every file in the folder, by name.
 QMap<QString, quint64> Inodes(const QString& folder)
@@ -142,7 +110,7 @@ void TestAddFiles::previewListsAndRefuses()
     options.areas = {1, 2};
     options.dryRun = true;
     options.unzip = m_unzip.get();
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     const AddFilesResult result = RunAddFiles(options, delegate);
     QCOMPARE(
         delegate.lines(RunOutcome::Planned),
@@ -157,7 +125,7 @@ void TestAddFiles::previewListsAndRefuses()
     QCOMPARE(result.planned, 5);
     QCOMPARE(result.refused, 3);
     QVERIFY(delegate.asked.isEmpty());
-    QVERIFY2(delegate.warnings.isEmpty(), qPrintable(delegate.warnings.join(u'\n')));
+    QVERIFY2(delegate.said().isEmpty(), qPrintable(delegate.said().join(u'\n')));
 }
 
 void TestAddFiles::cancelledPreviewWritesNothing()
@@ -167,7 +135,7 @@ void TestAddFiles::cancelledPreviewWritesNothing()
     AddFilesOptions options;
     options.areas = {1};
     options.unzip = m_unzip.get();
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     delegate.answers = {RunAnswer::No};
     const AddFilesResult result = RunAddFiles(options, delegate);
     // The preview was shown and asked about: five files would have gone in.
@@ -187,7 +155,7 @@ void TestAddFiles::confirmedAddsWithDescriptions()
     AddFilesOptions options;
     options.areas = {1};
     options.unzip = m_unzip.get();
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     delegate.answers = {RunAnswer::Yes};
     const AddFilesResult result = RunAddFiles(options, delegate);
     QCOMPARE(result.added, 5);
@@ -217,7 +185,7 @@ void TestAddFiles::confirmedAddsWithDescriptions()
     QVERIFY(after == before);
     QCOMPARE(Inodes(m_bbs->areaFolder(1)), inodes);
     // A second run finds nothing more to add.
-    ScriptedDelegate again;
+    ScriptedRun again;
     QCOMPARE(RunAddFiles(options, again).planned, 0);
 }
 
@@ -247,7 +215,7 @@ void TestAddFiles::spellingsOfOneNameGiveOneRecord()
     const auto inodes = Inodes(folder);
     AddFilesOptions options;
     options.areas = {3};
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     delegate.answers = {RunAnswer::Yes};
     const AddFilesResult result = RunAddFiles(options, delegate);
     QCOMPARE(delegate.lines(RunOutcome::Refused), refused);
@@ -258,7 +226,7 @@ void TestAddFiles::spellingsOfOneNameGiveOneRecord()
     QCOMPARE(ReadFullRecord(3, QStringLiteral("MIXED.TXT")).Rec.Size, 24);
     QCOMPARE(Inodes(folder), inodes);
     // A second run adds nothing and refuses the other spellings again.
-    ScriptedDelegate again;
+    ScriptedRun again;
     options.dryRun = true;
     QCOMPARE(RunAddFiles(options, again).planned, 0);
     QCOMPARE(again.lines(RunOutcome::Refused), refused);

@@ -7,6 +7,7 @@
 #include "filter/SearchRecord.h"
 #include "server/ServerFileCopy.h"
 #include "server/ServerPath.h"
+#include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFile>
@@ -14,58 +15,6 @@
 
 #include <cstring>
 #include <map>
-
-namespace
-{
-
-// Answers from a queue (No when it is empty), records every message and
-// item, and asks for a stop at the chosen call of StopRequested.
-class ScriptedDelegate : public RunDelegate
-{
-public:
-    QList<RunAnswer> answers;
-    QStringList asked, warnings, informs, statuses;
-    QList<RunItem> items;
-    int stopAtCall = -1;
-    int stopCalls = 0;
-    int copyFailsAt = -1; // the copy (1 = first) that fails; the others copy
-    int copies = 0;
-
-    RunAnswer Ask(const QString& text, bool) override
-    {
-        asked << text;
-        return answers.isEmpty() ? RunAnswer::No : answers.takeFirst();
-    }
-    void Warn(const QString& text) override { warnings << text; }
-    void Inform(const QString& text) override { informs << text; }
-    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
-    void Status(const QString& text) override { statuses << text; }
-    void Item(const RunItem& item) override { items << item; }
-    bool Copy(const QString& source, const QString& destination, const QString& caption) override
-    {
-        if (++copies == copyFailsAt) {
-            Warn(QStringLiteral("Error Writing: ") + destination);
-            return false;
-        }
-        struct Observer : CopyObserver {
-            ScriptedDelegate& run;
-            explicit Observer(ScriptedDelegate& r) : run(r) {}
-            void Warn(const QString& text) override { run.Warn(text); }
-        } observer(*this);
-        return CopyServerFileWith(source, destination, caption, observer);
-    }
-    bool StopRequested() override { return ++stopCalls == stopAtCall; }
-
-    int count(RunOutcome outcome) const
-    {
-        return int(std::count_if(items.begin(), items.end(),
-                                 [outcome](const RunItem& i) { return i.outcome == outcome; }));
-    }
-};
-
-} // namespace
 
 class TestRuns : public QObject
 {
@@ -144,7 +93,7 @@ void TestRuns::listingComplete()
     FilteredListingOptions options;
     options.applyFilter = filter;
     options.areas = FilteredListingAreas({1, 3, 5});
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     QStringList found, flushed, areas;
     FilteredListingSink sink;
     sink.areaStarted = [&areas](int area) { areas << QString::number(area); };
@@ -166,7 +115,7 @@ void TestRuns::listingStopped()
     options.applyFilter = false;
     options.areas = {1, 3, 5};
     options.turnIntervalMs = 0; // asked after every record
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     delegate.stopAtCall = 3;
     QStringList found;
     int flushes = 0;
@@ -187,7 +136,7 @@ void TestRuns::freshenSeveral()
     options.entries = {{1, "A.ZIP"}, {1, "B.ZIP"}, {5, "D.ZIP"}, {7, "NONE.ZIP"}};
     const FullFileRec untouched = ReadFullRecord(1, "B.ZIP");
     const QByteArray before(reinterpret_cast<const char*>(&untouched), sizeof untouched);
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     QCOMPARE(RunRecordChanges(options, delegate), 2);
     QCOMPARE(ReadFullRecord(1, "A.ZIP").Rec.Size, 14);
     QCOMPARE(ReadFullRecord(5, "D.ZIP").Rec.Size, 17);
@@ -208,7 +157,7 @@ void TestRuns::freshenDryRunChangesNothing()
     options.dryRun = true;
     const auto before = RecordSnapshot();
     QCOMPARE(int(before.size()), 5);
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     // A, C and D have files whose size or time the records do not hold yet.
     QCOMPARE(RunRecordChanges(options, delegate), 3);
     QVERIFY(RecordSnapshot() == before);
@@ -216,7 +165,7 @@ void TestRuns::freshenDryRunChangesNothing()
     QCOMPARE(delegate.count(RunOutcome::Planned), 3);
     // The same run for real changes the records the dry run planned for.
     options.dryRun = false;
-    ScriptedDelegate real;
+    ScriptedRun real;
     RunRecordChanges(options, real);
     QVERIFY(RecordSnapshot() != before);
     QCOMPARE(ReadFullRecord(1, "A.ZIP").Rec.Size, 14);
@@ -229,7 +178,7 @@ void TestRuns::updateAppliesEdits()
     options.edits = [](FullFileRec& full) {
         SetRecText(full.Rec.Description, QStringLiteral("Edited"));
     };
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     QCOMPARE(RunRecordChanges(options, delegate), 2);
     QCOMPARE(RecText(ReadFullRecord(1, "B.ZIP").Rec.Description), QStringLiteral("Edited"));
     QCOMPARE(RecText(ReadFullRecord(5, "E.ZIP").Rec.Description), QStringLiteral("Edited"));
@@ -254,7 +203,7 @@ void TestRuns::dropStopsAtFailingCopy()
     options.paths = paths;
     QStringList added;
     options.added = [&added](const QString& name) { added << name; };
-    ScriptedDelegate delegate;
+    ScriptedRun delegate;
     delegate.copyFailsAt = 2;
     QCOMPARE(RunDropFiles(options, delegate), 1);
     // The first file is in with its record, freshened from the copy; the

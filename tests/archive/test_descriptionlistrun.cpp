@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
+#include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QComboBox>
@@ -24,32 +25,6 @@ Q_DECLARE_METATYPE(DescriptionListLayout)
 
 namespace
 {
-
-// Records every message and item; answers No.
-class ScriptedRun : public RunDelegate
-{
-public:
-    QStringList warnings;
-    QList<RunItem> items;
-    RunAnswer Ask(const QString&, bool) override { return RunAnswer::No; }
-    void Warn(const QString& text) override { warnings << text; }
-    void Inform(const QString& text) override { warnings << text; }
-    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
-    void Status(const QString&) override {}
-    void Item(const RunItem& item) override { items << item; }
-    bool Copy(const QString&, const QString&, const QString&) override { return false; }
-    bool StopRequested() override { return false; }
-    QStringList names(RunOutcome outcome) const
-    {
-        QStringList out;
-        for (const RunItem& i : items)
-            if (i.outcome == outcome)
-                out << i.name;
-        return out;
-    }
-};
 
 QByteArray Text(const char* field, std::size_t size)
 {
@@ -133,8 +108,8 @@ void TestDescriptionListRun::importPreviewThenConfirm()
     QCOMPARE(planned.unknown.first().line, 9);
     QCOMPARE(planned.unread.size(), 1);
     QCOMPARE(planned.unread.first().line, 8);
-    QCOMPARE(preview.warnings.size(), 1);
-    QVERIFY(preview.warnings.first().startsWith(QStringLiteral("Line 8 could not be read")));
+    QCOMPARE(preview.said().size(), 1);
+    QVERIFY(preview.said().first().startsWith(QStringLiteral("Line 8 could not be read")));
     QCOMPARE(planned.cuts, 1);
     QCOMPARE(planned.set, 4);
     QCOMPARE(planned.lines.first().line, 2);
@@ -266,7 +241,7 @@ void TestDescriptionListRun::roundTrip()
     QCOMPARE(exported.written.size(), 2);
     QCOMPARE(exported.inexact, 0);
     QCOMPARE(exported.entries, 10);
-    QCOMPARE(exporting.warnings, QStringList());
+    QCOMPARE(exporting.said(), QStringList());
 
     // Every text emptied, so that the import has all of them to bring back.
     for (int area : {1, 2})

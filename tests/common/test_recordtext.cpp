@@ -4,6 +4,7 @@
 #include "common/Text.h"
 #include "managers/FileListRun.h"
 #include "server/wcsrv.h"
+#include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFile>
@@ -12,26 +13,6 @@
 
 namespace
 {
-// Answers nothing and never stops: the list run needs no question.
-class QuietRun : public RunDelegate
-{
-public:
-    QStringList warnings;
-    RunAnswer Ask(const QString& text, bool) override
-    {
-        warnings << text;
-        return RunAnswer::No;
-    }
-    void Warn(const QString& text) override { warnings << text; }
-    void Inform(const QString& text) override { warnings << text; }
-    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
-    void Status(const QString&) override {}
-    void Item(const RunItem&) override {}
-    bool Copy(const QString&, const QString&, const QString&) override { return false; }
-    bool StopRequested() override { return false; }
-};
 
 QByteArray AllBytes(int first)
 {
@@ -110,7 +91,7 @@ void TestRecordText::fileListOutputUnchanged()
         FileListOptions options;
         options.areas = AllFileListAreas();
         options.path = dir.filePath(page == RecordCodePage::Cp437 ? "437.txt" : "latin1.txt");
-        QuietRun run;
+        ScriptedRun run;
         RunFileList(options, run);
         QFile f(options.path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("unreadable");

@@ -5,6 +5,7 @@
 #include "managers/MoveRun.h"
 #include "server/ServerFileCopy.h"
 #include "server/wcsrv.h"
+#include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -13,66 +14,6 @@
 #include <QtTest>
 
 #include <memory>
-
-namespace
-{
-
-class ScriptedRun : public RunDelegate
-{
-public:
-    QList<RunAnswer> answers; // taken in order; a question without one fails the test
-    QStringList asked;        // every question's text
-    QStringList warnings, infos;
-    QList<RunItem> items;
-    int stopAtCall = -1; // StopRequested answers true on this call (0-based)
-    int stopCalls = 0;
-    QString failCopyOf; // the source name whose copy fails
-    QStringList copied;
-    bool unexpected = false;
-
-    RunAnswer Ask(const QString& text, bool) override
-    {
-        asked << text;
-        if (answers.isEmpty()) {
-            unexpected = true;
-            return RunAnswer::No;
-        }
-        return answers.takeFirst();
-    }
-    void Warn(const QString& text) override { warnings << text; }
-    void Inform(const QString& text) override { infos << text; }
-    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
-    void Status(const QString&) override {}
-    void Item(const RunItem& item) override { items << item; }
-    bool Copy(const QString& source, const QString& destination, const QString& caption) override
-    {
-        if (!failCopyOf.isEmpty() && source.endsWith(failCopyOf)) {
-            Warn(QStringLiteral("Error Writing: ") + destination);
-            return false;
-        }
-        struct Quiet : CopyObserver {
-            ScriptedRun& run;
-            explicit Quiet(ScriptedRun& r) : run(r) {}
-            void Warn(const QString& text) override { run.Warn(text); }
-        } observer(*this);
-        copied << source;
-        return CopyServerFileWith(source, destination, caption, observer);
-    }
-    bool StopRequested() override { return stopCalls++ == stopAtCall; }
-
-    QStringList names(RunOutcome outcome) const
-    {
-        QStringList out;
-        for (const RunItem& item : items)
-            if (item.outcome == outcome)
-                out << item.name;
-        return out;
-    }
-};
-
-} // namespace
 
 class TestRuns : public QObject
 {
@@ -170,7 +111,7 @@ private slots:
         QFETCH(int, left);
         ScriptedRun run;
         run.answers = {stopAnswer};
-        run.stopAtCall = 1; // after the second record
+        run.stopAtCall = 2; // after the second record
         DeletionOptions options;
         options.areas = {1};
         const DeletionResult result = RunDeletion(options, run);

@@ -1,0 +1,46 @@
+#include "ScriptedRun.h"
+
+#include "server/ServerFileCopy.h"
+
+RunAnswer ScriptedRun::Ask(const QString& text, bool)
+{
+    asked << text;
+    if (answers.isEmpty()) {
+        unexpected = true;
+        return RunAnswer::No;
+    }
+    return answers.takeFirst();
+}
+
+bool ScriptedRun::Copy(const QString& source, const QString& destination, const QString& caption)
+{
+    if (++copies == copyFailsAt || (!failCopyOf.isEmpty() && source.endsWith(failCopyOf))) {
+        Warn(QStringLiteral("Error Writing: ") + destination);
+        return false;
+    }
+    struct Observer : CopyObserver {
+        ScriptedRun& run;
+        explicit Observer(ScriptedRun& r) : run(r) {}
+        void Warn(const QString& text) override { run.Warn(text); }
+    } observer(*this);
+    copied << source;
+    return CopyServerFileWith(source, destination, caption, observer);
+}
+
+QStringList ScriptedRun::names(RunOutcome outcome) const
+{
+    QStringList out;
+    for (const RunItem& item : items)
+        if (item.outcome == outcome)
+            out << item.name;
+    return out;
+}
+
+QStringList ScriptedRun::lines(RunOutcome outcome) const
+{
+    QStringList out;
+    for (const RunItem& item : items)
+        if (item.outcome == outcome)
+            out << item.name + u' ' + item.action;
+    return out;
+}
