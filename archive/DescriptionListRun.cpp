@@ -144,11 +144,13 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
                       QStringLiteral("no record of this name (line %1)").arg(entry.line)});
             continue;
         }
-        if (NameTooLongForDatabase(name) || upper.contains('\\') || upper.contains('/')) {
+        const bool tooLong = NameTooLongForDatabase(name);
+        if (tooLong || upper.contains('\\') || upper.contains('/')) {
             result.unknown << entry;
-            run.Item(
-                {area, Cp437ToString(entry.name), RunOutcome::Refused,
-                 QStringLiteral("name too long for the file database (line %1)").arg(entry.line)});
+            run.Item({area, Cp437ToString(entry.name), RunOutcome::Refused,
+                      (tooLong ? QStringLiteral("name too long for the file database (line %1)")
+                               : QStringLiteral("not a file name of the area's folder (line %1)"))
+                          .arg(entry.line)});
             continue;
         }
         if (!WcExistFile(ServerFilePathBytes(area, upper.constData()).constData())) {

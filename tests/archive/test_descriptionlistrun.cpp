@@ -163,14 +163,18 @@ void TestDescriptionListRun::importAddsOnlyFilesInTheFolder()
     options.list = "new.txt    Fresh upload\r\n"
                    "   | its long line\r\n"
                    "GONE.TXT   Not on disk\r\n"
-                   "\"A VERY LONG NAME.TXT\" Too long\r\n";
+                   "\"A VERY LONG NAME.TXT\" Too long\r\n"
+                   "..\\UP.TXT   Outside the folder\r\n";
     options.add = true;
     options.dryRun = true;
     const auto before = RecordSnapshot();
     ScriptedRun preview;
     const DescriptionImportResult planned = RunDescriptionImport(options, preview);
     QCOMPARE(preview.names(RunOutcome::Planned), QStringList{"NEW.TXT"});
-    QCOMPARE(preview.names(RunOutcome::Refused), (QStringList{"GONE.TXT", "A VERY LONG NAME.TXT"}));
+    QCOMPARE(preview.lines(RunOutcome::Refused),
+             (QStringList{"GONE.TXT no such file in the area's folder (line 3)",
+                          "A VERY LONG NAME.TXT name too long for the file database (line 4)",
+                          "..\\UP.TXT not a file name of the area's folder (line 5)"}));
     QCOMPARE(planned.added, 1);
     QVERIFY(before == RecordSnapshot());
 
@@ -181,7 +185,8 @@ void TestDescriptionListRun::importAddsOnlyFilesInTheFolder()
     // The add, then the freshen of the new record.
     QCOMPARE(run.names(RunOutcome::Done), (QStringList{"NEW.TXT", "NEW.TXT"}));
     QVERIFY(run.items.first().action.contains(QStringLiteral("added")));
-    QCOMPARE(run.names(RunOutcome::Refused), (QStringList{"GONE.TXT", "A VERY LONG NAME.TXT"}));
+    QCOMPARE(run.names(RunOutcome::Refused),
+             (QStringList{"GONE.TXT", "A VERY LONG NAME.TXT", "..\\UP.TXT"}));
     const FullFileRec added = ReadFullRecord(1, QStringLiteral("NEW.TXT"));
     QCOMPARE(Text(added.Rec.Name, sizeof added.Rec.Name), QByteArray("NEW.TXT"));
     QCOMPARE(Text(added.Rec.Description, sizeof added.Rec.Description), QByteArray("Fresh upload"));
