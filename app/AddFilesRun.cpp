@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <cstring>
+#include <functional>
 
 namespace
 {
@@ -99,17 +100,23 @@ AddedDescriptionSource Describe(const QString& path, const QString& name,
     return AddedDescriptionSource::None;
 }
 
-// Plans one area: planned files go into `plan`, refusals are reported.
-void PlanArea(int area, const AddFilesOptions& options, const QString& tempFolder,
-              QList<PlannedFile>& plan, AddFilesResult& result, RunDelegate& delegate)
+// One area's folder and the entries it holds.
+struct AreaFolder {
+    int area = 0;
+    QDir folder;
+    QStringList files;
+};
+
+// Plans one area: planned files go into `plan`, refusals are reported. Each
+// entry moves the progress one step; when `stop` says so the planning ends
+// and returns false.
+bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QString& tempFolder,
+              QList<PlannedFile>& plan, AddFilesResult& result, qint64& position,
+              const std::function<bool()>& stop, RunDelegate& delegate)
 {
-    char folderBytes[1024];
-    if (!WcGetFileAreaFolder(area, folderBytes, sizeof folderBytes)) {
-        delegate.ServerError(WcGetLastError());
-        ++result.failed;
-        return;
-    }
-    const QDir folder(QFile::decodeName(folderBytes));
+    const int area = where.area;
+    const QDir& folder = where.folder;
+    const QStringList& files = where.files;
     // Record names by their upper-case spelling, for names taken in any
     // letter case.
     QHash<QString, QString> taken;
@@ -118,9 +125,6 @@ void PlanArea(int area, const AddFilesOptions& options, const QString& tempFolde
         taken.insert(RecordNameOfFile(name), name);
         return true;
     });
-    const QStringList files =
-        folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                         QDir::Name | QDir::IgnoreCase);
     const QHash<QString, DescriptionEntry> lists = ReadFolderLists(folder, files);
 
     // The spellings of each name in the folder: of two files whose names
@@ -134,6 +138,9 @@ void PlanArea(int area, const AddFilesOptions& options, const QString& tempFolde
         delegate.Item({area, name, RunOutcome::Refused, why});
     };
     for (const QString& file : files) {
+        delegate.SetPosition(++position);
+        if (stop())
+            return false;
         if (IsDescriptionListName(file))
             continue;
         const QString path = folder.filePath(file);
@@ -176,6 +183,7 @@ void PlanArea(int area, const AddFilesOptions& options, const QString& tempFolde
         taken.insert(name, name); // a second spelling of it in the folder is refused
         plan << planned;
     }
+    return true;
 }
 
 // The freshen of a record just added speaks through this: its failures are
@@ -217,10 +225,44 @@ AddFilesResult RunAddFiles(const AddFilesOptions& options, RunDelegate& delegate
         ++result.failed;
         return result;
     }
-    QList<PlannedFile> plan;
+    // The folders are listed first, so that the planning (which reads every
+    // archive for its description) can show its progress against them all.
     delegate.Status(QStringLiteral("Reading the file area folders..."));
-    for (const int area : options.areas)
-        PlanArea(area, options, temp.path() + u'/', plan, result, delegate);
+    QList<AreaFolder> folders;
+    qint64 entries = 0;
+    for (const int area : options.areas) {
+        char folderBytes[1024];
+        if (!WcGetFileAreaFolder(area, folderBytes, sizeof folderBytes)) {
+            delegate.ServerError(WcGetLastError());
+            ++result.failed;
+            continue;
+        }
+        AreaFolder where{area, QDir(QFile::decodeName(folderBytes)), {}};
+        where.files = where.folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                 QDir::NoDotAndDotDot,
+                                             QDir::Name | QDir::IgnoreCase);
+        entries += where.files.size();
+        folders << where;
+    }
+    QList<PlannedFile> plan;
+    delegate.SetMaximum(entries);
+    qint64 scanned = 0;
+    // Nothing is written while planning: a preview just ends, an add asks.
+    const auto stop = [&] {
+        return delegate.StopRequested() &&
+               (options.dryRun || options.preview ||
+                delegate.Ask(QStringLiteral("Stop adding files?"), false) == RunAnswer::Yes);
+    };
+    for (const AreaFolder& where : folders) {
+        if (!PlanArea(where, options, temp.path() + u'/', plan, result, scanned, stop, delegate)) {
+            result.stopped = true;
+            result.planned = int(plan.size());
+            delegate.SetPosition(0);
+            delegate.Status(QString());
+            return result;
+        }
+    }
+    delegate.SetPosition(0);
     result.planned = int(plan.size());
 
     if (options.dryRun || options.preview)

@@ -93,30 +93,52 @@ QList<int> TAddFilesForm::CheckedAreas() const
 
 void TAddFilesForm::b_PreviewClick()
 {
-    PreviewList->clear();
     AddFilesOptions options;
     options.areas = CheckedAreas();
     options.dryRun = true;
-    options.unzip = m_unzip;
-    ListingDelegate delegate(nullptr, nullptr, PreviewList);
-    const AddFilesResult result = RunAddFiles(options, delegate);
-    b_Add->setEnabled(result.planned > 0);
+    const AddFilesResult result = Run(options);
+    // A preview stopped before its end is not what Add would do.
+    b_Add->setEnabled(result.planned > 0 && !result.stopped);
 }
 
 void TAddFilesForm::b_AddClick()
 {
-    PreviewList->clear();
     AddFilesOptions options;
     options.areas = CheckedAreas();
     options.preview = false; // the preview shown is what Add confirms
-    options.unzip = m_unzip;
-    m_stop = false;
+    Run(options);
     b_Add->setEnabled(false);
+    b_Cancel->setText(QStringLiteral("&Close"));
+}
+
+AddFilesResult TAddFilesForm::Run(AddFilesOptions& options)
+{
+    // One run at a time: the run gives window messages their turn, and the
+    // areas, Preview and Add wait until it ends; Stop (or Cancel, or the
+    // close box) asks it to stop.
+    if (m_running)
+        return {};
+    m_running = true;
+    m_stop = false;
+    PreviewList->clear();
+    options.unzip = m_unzip;
+    AreaList->setEnabled(false);
     b_Preview->setEnabled(false);
+    b_Add->setEnabled(false);
     b_Stop->setEnabled(true);
     ListingDelegate delegate(ProgressBar1, &m_stop, PreviewList);
-    RunAddFiles(options, delegate);
+    const AddFilesResult result = RunAddFiles(options, delegate);
     b_Stop->setEnabled(false);
     b_Preview->setEnabled(true);
-    b_Cancel->setText(QStringLiteral("&Close"));
+    AreaList->setEnabled(true);
+    m_running = false;
+    return result;
+}
+
+void TAddFilesForm::reject()
+{
+    if (m_running)
+        m_stop = true;
+    else
+        QDialog::reject();
 }

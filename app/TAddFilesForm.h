@@ -1,7 +1,10 @@
 // The window of "Add Files in Area Folder...": the areas to look in (the
 // current one chosen), the preview of what will be added and refused, and
-// Add (with progress and Stop) or Cancel.
+// Add or Cancel; the preview and the add show their progress and stop on
+// Stop.
 #pragma once
+
+#include "app/AddFilesRun.h"
 
 #include <QDialog>
 
@@ -31,8 +34,13 @@ public slots:
     void b_PreviewClick();
     void b_AddClick();
     void b_StopClick() { m_stop = true; }
+    // While a run goes on, Cancel and the close box ask it to stop.
+    void reject() override;
 
 private:
+    AddFilesResult Run(AddFilesOptions& options);
+
     TUnzipFile* m_unzip;
     bool m_stop = false;
+    bool m_running = false;
 };

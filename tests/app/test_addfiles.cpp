@@ -47,6 +47,8 @@ private slots:
     void cancelledPreviewWritesNothing();
     void confirmedAddsWithDescriptions();
     void spellingsOfOneNameGiveOneRecord();
+    void stopWhilePlanning_data();
+    void stopWhilePlanning();
     void windowPreviewsAndCancels();
 
 private:
@@ -230,6 +232,48 @@ void TestAddFiles::spellingsOfOneNameGiveOneRecord()
     options.dryRun = true;
     QCOMPARE(RunAddFiles(options, again).planned, 0);
     QCOMPARE(again.lines(RunOutcome::Refused), refused);
+}
+
+void TestAddFiles::stopWhilePlanning_data()
+{
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<QList<RunAnswer>>("answers");
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<int>("added");
+    QTest::newRow("preview ends") << true << QList<RunAnswer>{} << true << 0;
+    QTest::newRow("add, stop confirmed") << false << QList<RunAnswer>{RunAnswer::Yes} << true << 0;
+    QTest::newRow("add, stop declined") << false << QList<RunAnswer>{RunAnswer::No} << false << 5;
+}
+
+// A stop asked for while the folders are read (before anything is written):
+// a preview ends at once, an add asks and then writes nothing or goes on.
+void TestAddFiles::stopWhilePlanning()
+{
+    QFETCH(bool, dryRun);
+    QFETCH(QList<RunAnswer>, answers);
+    QFETCH(bool, stopped);
+    QFETCH(int, added);
+    const auto before = BbsState(*m_bbs, 2);
+    AddFilesOptions options;
+    options.areas = {1};
+    options.dryRun = dryRun;
+    options.preview = false;
+    options.unzip = m_unzip.get();
+    ScriptedRun run;
+    run.answers = answers;
+    run.stopAtCall = 3;
+    const AddFilesResult result = RunAddFiles(options, run);
+    QCOMPARE(run.stopCalls >= 3, true);
+    QCOMPARE(result.stopped, stopped);
+    QCOMPARE(result.added, added);
+    QCOMPARE(run.asked, dryRun ? QStringList{} : QStringList{"Stop adding files?"});
+    QVERIFY(!run.unexpected);
+    if (stopped) {
+        QVERIFY(run.names(RunOutcome::Planned).isEmpty());
+        QVERIFY(BbsState(*m_bbs, 2) == before);
+    } else {
+        QCOMPARE(RecordNamesOf(1).size(), 6);
+    }
 }
 
 void TestAddFiles::windowPreviewsAndCancels()
