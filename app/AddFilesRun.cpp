@@ -4,6 +4,7 @@
 #include "archive/ArchiveReader.h"
 #include "archive/DescriptionList.h"
 #include "archive/DizReader.h"
+#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
@@ -120,11 +121,21 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
     // Record names by their upper-case spelling, for names taken in any
     // letter case.
     QHash<QString, QString> taken;
+    TakeReadFailure();
     WalkArea(area, [&taken](FileRec& rec) {
         const QString name = RecText(rec.Name);
         taken.insert(RecordNameOfFile(name), name);
         return true;
     });
+    // Without every record's name, files that have a record would be
+    // planned again: an area whose walk failed is left out.
+    if (const uint32_t code = TakeReadFailure()) {
+        delegate.ServerError(code);
+        ++result.failed;
+        position += files.size();
+        delegate.SetPosition(position);
+        return true;
+    }
     const QHash<QString, DescriptionEntry> lists = ReadFolderLists(folder, files);
 
     // The spellings of each name in the folder: of two files whose names

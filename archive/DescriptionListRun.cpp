@@ -2,6 +2,7 @@
 
 #include "app/DropFilesRun.h"
 #include "common/Cp437.h"
+#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
@@ -85,11 +86,25 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
         run.ServerError(WcGetLastError());
         return result;
     }
+    TakeReadFailure(); // only this run's failures count
     QHash<QByteArray, QByteArray> names = RecordNames(area);
+    // Without every record name, known records would look unknown (and with
+    // `add` their files new): nothing is done on a walk cut short.
+    if (const uint32_t code = TakeReadFailure()) {
+        run.ServerError(code);
+        result.failed = true;
+        return result;
+    }
     run.SetMaximum(list.entries.size());
     run.Status(QStringLiteral("Importing Descriptions into File Area %1").arg(area));
     qint64 position = 0;
     for (const DescriptionEntry& entry : list.entries) {
+        if (run.StopRequested() &&
+            (options.dryRun ||
+             run.Ask(QStringLiteral("Stop importing descriptions?"), false) == RunAnswer::Yes)) {
+            result.stopped = true;
+            break;
+        }
         run.SetPosition(++position);
         const QByteArray upper = UpperAsciiLetters(entry.name);
         DescriptionImportLine line;
@@ -212,18 +227,34 @@ DescriptionExportResult RunDescriptionExport(const DescriptionExportOptions& opt
     run.SetMaximum(options.areas.size());
     qint64 position = 0;
     for (const int area : options.areas) {
+        if (run.StopRequested()) {
+            result.stopped = true;
+            break;
+        }
         run.SetPosition(++position);
         FileAreaRec areaRec{};
         if (!GetFileArea(area, &areaRec))
             continue;
         run.Status(QStringLiteral("Exporting Descriptions of File Area %1").arg(area));
         QList<DescriptionEntry> entries;
+        TakeReadFailure();
         WalkArea(area, [&](FileRec& rec) {
             FullFileRec full{};
             if (GetFullFileRec(&rec, &full))
                 entries << DescriptionEntryOfRecord(full);
+            else
+                NoteReadFailure();
             return true;
         });
+        // A list short of records is never written: it would replace a
+        // whole one (the area's own FILES.BBS, say) with less.
+        if (const uint32_t code = TakeReadFailure()) {
+            run.ServerError(code);
+            result.failed = true;
+            run.Item({area, DescriptionListFileName(options.layout), RunOutcome::Failed,
+                      QStringLiteral("the server failed reading the records; no list written")});
+            continue;
+        }
         const DescriptionListExport out = ExportDescriptionList(entries, options.layout);
         for (const int index : out.inexact) {
             ++result.inexact;

@@ -38,6 +38,8 @@ struct DescriptionImportResult {
     int set = 0;                     // records written (planned in a dry run)
     int added = 0;                   // records added (planned in a dry run)
     int unchanged = 0;               // records whose texts were equal already
+    bool failed = false;             // the area's records could not be read
+    bool stopped = false;            // a stop was asked for (and confirmed)
 };
 
 // Reads the list and sets the description and long description of the
@@ -54,10 +56,11 @@ struct DescriptionExportOptions {
 };
 
 struct DescriptionExportResult {
-    QStringList written; // the paths of the lists written
-    int entries = 0;     // records written out
-    int inexact = 0;     // records whose texts can't be read back exactly
-    bool failed = false; // a list could not be written
+    QStringList written;  // the paths of the lists written
+    int entries = 0;      // records written out
+    int inexact = 0;      // records whose texts can't be read back exactly
+    bool failed = false;  // a list could not be written
+    bool stopped = false; // a stop was asked for: the areas after it were left
 };
 
 // The file name of a list in the layout: "FILES.BBS" or "DESCRIPT.ION".

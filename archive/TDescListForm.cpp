@@ -137,8 +137,8 @@ void TDescImportForm::PreviewButtonClick()
     m_previewed.list = file.readAll();
     m_previewed.add = AddCheck->isChecked();
     m_previewed.dryRun = true;
-    ListRunDelegate run(ProgressBar, {}, &m_stop);
-    const DescriptionImportResult result = RunDescriptionImport(m_previewed, run);
+    QStringList warnings;
+    const DescriptionImportResult result = Run(m_previewed, warnings);
     for (const DescriptionImportLine& line : result.lines) {
         QString text = Cp437ToString(line.description);
         for (const QByteArray& longLine : line.longLines)
@@ -155,22 +155,52 @@ void TDescImportForm::PreviewButtonClick()
         ProblemList->addItem(QStringLiteral("Line %1: unknown name %2")
                                  .arg(unknown.line)
                                  .arg(Cp437ToString(unknown.name)));
-    for (const QString& warning : run.warnings)
+    for (const QString& warning : warnings)
         ProblemList->addItem(warning);
     CutsLabel->setText(QStringLiteral("Texts cut at the field limit: %1").arg(result.cuts));
-    ImportButton->setEnabled(result.set + result.added > 0);
+    // A preview stopped before its end is not what Import would do.
+    ImportButton->setEnabled(result.set + result.added > 0 && !result.stopped);
 }
 
 void TDescImportForm::ImportButtonClick()
 {
     DescriptionImportOptions options = m_previewed;
     options.dryRun = false;
-    ListRunDelegate run(ProgressBar, {}, &m_stop);
-    const DescriptionImportResult result = RunDescriptionImport(options, run);
+    QStringList warnings;
+    const DescriptionImportResult result = Run(options, warnings);
     ShowInformation(QStringLiteral("Descriptions set: %1, records added: %2")
                         .arg(result.set)
                         .arg(result.added));
     accept();
+}
+
+DescriptionImportResult TDescImportForm::Run(const DescriptionImportOptions& options,
+                                             QStringList& warnings)
+{
+    // One run at a time: the run gives window messages their turn meanwhile,
+    // and Cancel (or the close box) asks it to stop.
+    m_running = true;
+    m_stop = false;
+    const QList<QWidget*> choices = {AreaBox,  ListFileEdit,  BrowseButton,
+                                     AddCheck, PreviewButton, ImportButton};
+    for (QWidget* w : choices)
+        w->setEnabled(false);
+    ListRunDelegate run(ProgressBar, {}, &m_stop);
+    const DescriptionImportResult result = RunDescriptionImport(options, run);
+    warnings = run.warnings;
+    // Import stays off: the caller says whether the result may be imported.
+    for (QWidget* w : choices)
+        w->setEnabled(w != ImportButton);
+    m_running = false;
+    return result;
+}
+
+void TDescImportForm::reject()
+{
+    if (m_running)
+        m_stop = true;
+    else
+        QDialog::reject();
 }
 
 TDescExportForm::TDescExportForm(QWidget* parent) : QDialog(parent)
@@ -224,8 +254,13 @@ void TDescExportForm::ExportButtonClick()
         ShowWarning(QStringLiteral("Choose the file areas and the output folder."));
         return;
     }
+    m_running = true;
+    m_stop = false;
+    ExportButton->setEnabled(false);
     ListRunDelegate run(ProgressBar, {}, &m_stop);
     const DescriptionExportResult result = RunDescriptionExport(options, run);
+    ExportButton->setEnabled(true);
+    m_running = false;
     QString text = QStringLiteral("Lists written: %1, descriptions: %2")
                        .arg(result.written.size())
                        .arg(result.entries);
@@ -237,4 +272,12 @@ void TDescExportForm::ExportButtonClick()
         ShowInformation(text);
     if (!result.failed)
         accept();
+}
+
+void TDescExportForm::reject()
+{
+    if (m_running)
+        m_stop = true;
+    else
+        QDialog::reject();
 }

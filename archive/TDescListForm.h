@@ -37,11 +37,16 @@ public:
     void BrowseButtonClick();
     void PreviewButtonClick();
     void ImportButtonClick();
+    // While a run goes on, Cancel and the close box ask it to stop.
+    void reject() override;
 
 private:
+    DescriptionImportResult Run(const DescriptionImportOptions& options, QStringList& warnings);
+
     // The options of the preview shown; Import writes exactly these.
     DescriptionImportOptions m_previewed;
     bool m_stop = false;
+    bool m_running = false;
 };
 
 class TDescExportForm : public QDialog
@@ -58,7 +63,10 @@ public:
     QPushButton* CancelButton = nullptr;
 
     void ExportButtonClick();
+    // While the export goes on, Cancel and the close box ask it to stop.
+    void reject() override;
 
 private:
     bool m_stop = false;
+    bool m_running = false;
 };

@@ -1,5 +1,6 @@
 #include "server/ServerPath.h"
 
+#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/wcsrv.h"
 
@@ -34,14 +35,20 @@ long WalkArea(int area, const std::function<bool(FileRec&)>& visit)
     FileRec rec{};
     uint32_t position = 0;
     long count = 0;
-    if (!SearchFileRecByAreaName(area, "", &rec, &position))
+    // A step that fails for another reason than the walk's end is noted, so
+    // a caller can tell a whole area from a walk cut short.
+    if (!SearchFileRecByAreaName(area, "", &rec, &position)) {
+        NoteReadFailure();
         return 0;
+    }
     while (rec.Area == area) {
         ++count;
         if (!visit(rec))
             break;
-        if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position))
+        if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position)) {
+            NoteReadFailure();
             break;
+        }
     }
     return count;
 }

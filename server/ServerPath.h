@@ -17,5 +17,6 @@ bool IsServerPath(const QString& path);
 // Walks the records of one area in the server's order: the first record at
 // or after (area, ""), then the next ones while their Area stays `area`.
 // `visit` returns false to stop the walk early. Returns the number of
-// records visited.
+// records visited. A read that fails for another reason than the walk's end
+// is noted for TakeReadFailure.
 long WalkArea(int area, const std::function<bool(FileRec&)>& visit);

@@ -4,6 +4,7 @@
 #include "archive/DescriptionListRun.h"
 #include "archive/TDescListForm.h"
 #include "common/Text.h"
+#include "platform/wcsrv/WcFault.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 #include "tests/support/ScriptedRun.h"
@@ -66,6 +67,9 @@ private slots:
     void importAddsOnlyFilesInTheFolder();
     void roundTrip_data();
     void roundTrip();
+    void walkCutShortChangesNothing();
+    void importStops_data();
+    void importStops();
     void windows();
 
 private:
@@ -89,6 +93,7 @@ void TestDescriptionListRun::init()
 
 void TestDescriptionListRun::cleanup()
 {
+    WcFaultReset();
     m_login.reset();
     m_bbs.reset();
 }
@@ -273,6 +278,88 @@ void TestDescriptionListRun::roundTrip()
     QCOMPARE(after.size(), before.size());
     for (const auto& [key, bytes] : before)
         QVERIFY2(after.at(key) == bytes, qPrintable(key));
+}
+
+// A walk of the area that fails part way (every step after the first record
+// fails): the export writes no list (the one there keeps its bytes), the
+// import sets nothing, and both say so.
+void TestDescriptionListRun::walkCutShortChangesNothing()
+{
+    QTemporaryDir dir;
+    const QString listPath = DescriptionListPath(dir.path(), 1, DescriptionListLayout::FilesBbs);
+    QVERIFY(QDir().mkpath(QFileInfo(listPath).absolutePath()));
+    {
+        QFile f(listPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("A.ZIP  the whole list of before\r\n");
+    }
+    const auto before = RecordSnapshot();
+    WcFaultFailKind("GetNextFileRec", WC_NO_ACTION_TAKEN);
+
+    DescriptionExportOptions exportOptions;
+    exportOptions.areas = {1};
+    exportOptions.folder = dir.path();
+    ScriptedRun exporting;
+    const DescriptionExportResult exported = RunDescriptionExport(exportOptions, exporting);
+    QVERIFY(exported.failed);
+    QCOMPARE(exported.written, QStringList());
+    QCOMPARE(exporting.names(RunOutcome::Failed), QStringList{"FILES.BBS"});
+    QCOMPARE(exporting.warnings, QStringList{QString::number(WC_NO_ACTION_TAKEN, 16)});
+    QFile kept(listPath);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("A.ZIP  the whole list of before\r\n"));
+
+    DescriptionImportOptions importOptions;
+    importOptions.area = 1;
+    importOptions.list = DialectList();
+    importOptions.add = true;
+    ScriptedRun importing;
+    const DescriptionImportResult imported = RunDescriptionImport(importOptions, importing);
+    QVERIFY(imported.failed);
+    QCOMPARE(imported.set + imported.added, 0);
+    QVERIFY(importing.items.isEmpty());
+    QVERIFY(importing.warnings.contains(QString::number(WC_NO_ACTION_TAKEN, 16)));
+
+    WcFaultReset();
+    QVERIFY(before == RecordSnapshot());
+}
+
+void TestDescriptionListRun::importStops_data()
+{
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<QList<RunAnswer>>("answers");
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<int>("set");
+    QTest::newRow("preview ends") << true << QList<RunAnswer>{} << true << 1;
+    QTest::newRow("import, stop confirmed")
+        << false << QList<RunAnswer>{RunAnswer::Yes} << true << 1;
+    QTest::newRow("import, stop declined")
+        << false << QList<RunAnswer>{RunAnswer::No} << false << 4;
+}
+
+// A stop asked for after the first list entry: a preview ends at once, an
+// import asks and then keeps what it set so far, or goes on.
+void TestDescriptionListRun::importStops()
+{
+    QFETCH(bool, dryRun);
+    QFETCH(QList<RunAnswer>, answers);
+    QFETCH(bool, stopped);
+    QFETCH(int, set);
+    DescriptionImportOptions options;
+    options.area = 1;
+    options.list = DialectList();
+    options.dryRun = dryRun;
+    ScriptedRun run;
+    run.answers = answers;
+    run.stopAtCall = 2;
+    const DescriptionImportResult result = RunDescriptionImport(options, run);
+    QCOMPARE(result.stopped, stopped);
+    QCOMPARE(result.set, set);
+    QCOMPARE(run.asked, dryRun ? QStringList{} : QStringList{"Stop importing descriptions?"});
+    QVERIFY(!run.unexpected);
+    const FullFileRec b = ReadFullRecord(1, QStringLiteral("B.TXT"));
+    QCOMPARE(Text(b.Rec.Description, sizeof b.Rec.Description),
+             QByteArray(!dryRun && !stopped ? "Beta text" : "old text"));
 }
 
 void TestDescriptionListRun::windows()
