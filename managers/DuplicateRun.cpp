@@ -229,8 +229,11 @@ private:
             while (rec.Area == area) {
                 Entry& e = m_entries.emplace_back();
                 e.area = area;
-                std::memcpy(e.name, rec.Name, kNameSize);
-                for (size_t i = 0; i < kNameSize; ++i) {
+                // The name up to its NUL: bytes a record may carry behind
+                // it are no part of the name.
+                const size_t length = strnlen(rec.Name, kNameSize);
+                std::memcpy(e.name, rec.Name, length);
+                for (size_t i = 0; i < length; ++i) {
                     const char c = rec.Name[i];
                     e.key[i] = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
                 }
