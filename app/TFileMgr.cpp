@@ -33,6 +33,7 @@
 
 #include "managers/TChooseFileAreaForm.h"
 #include "managers/TDelMgr.h"
+#include "managers/TDupMgr.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
 
@@ -442,6 +443,8 @@ void TFileMgr::BuildMenus()
                           QKeySequence(Qt::Key_F7), &TFileMgr::FileFilterMgr1Click);
     FileListMgr1 = item(managers, "FileListMgr1", QStringLiteral("File &List Mgr"),
                         QKeySequence(Qt::Key_F8), &TFileMgr::FileListMgr1Click);
+    DuplicateMgr1 = item(managers, "DuplicateMgr1", QStringLiteral("D&uplicate Mgr"), {},
+                         &TFileMgr::DuplicateMgr1Click);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("Tools1"));
     ViewZipFile1 = item(tools, "ViewZipFile1", QStringLiteral("&View Zip File"), {},
@@ -762,6 +765,12 @@ void TFileMgr::FileFilterMgr1Click()
 void TFileMgr::FileListMgr1Click()
 {
     TFileListMgrForm w(this);
+    w.exec();
+}
+
+void TFileMgr::DuplicateMgr1Click()
+{
+    TDupMgr w(this);
     w.exec();
 }
 

@@ -121,6 +121,7 @@ public:
     QAction* MoveMgr1 = nullptr;
     QAction* FileFilterMgr1 = nullptr;
     QAction* FileListMgr1 = nullptr;
+    QAction* DuplicateMgr1 = nullptr;
     QAction* ViewZipFile1 = nullptr;
     QAction* ImportDescriptions1 = nullptr;
     QAction* ExportDescriptions1 = nullptr;
@@ -162,6 +163,7 @@ public slots:
     void MoveMgr1Click();
     void FileFilterMgr1Click();
     void FileListMgr1Click();
+    void DuplicateMgr1Click();
     void Help2Click();
     void AboutVTFileMgr1Click();
 

@@ -9,12 +9,14 @@ std::unique_ptr<CliCommand> MakeFreshenCommand();
 std::unique_ptr<CliCommand> MakeImportDescCommand();
 std::unique_ptr<CliCommand> MakeExportDescCommand();
 std::unique_ptr<CliCommand> MakeAddFilesCommand();
+std::unique_ptr<CliCommand> MakeDupesCommand();
 
 const std::vector<CliCommandFactory>& CliCommands()
 {
     static const std::vector<CliCommandFactory> commands = {
-        MakeFileListCommand, MakeDeleteCommand,     MakeMoveCommand,       MakeListCommand,
-        MakeFreshenCommand,  MakeImportDescCommand, MakeExportDescCommand, MakeAddFilesCommand,
+        MakeFileListCommand,   MakeDeleteCommand,   MakeMoveCommand,
+        MakeListCommand,       MakeFreshenCommand,  MakeImportDescCommand,
+        MakeExportDescCommand, MakeAddFilesCommand, MakeDupesCommand,
     };
     return commands;
 }

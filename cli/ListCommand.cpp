@@ -5,8 +5,8 @@
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
 #include "cli/ListingOptions.h"
+#include "cli/RecordFormat.h"
 #include "common/Text.h"
-#include "filter/DateTime.h"
 #include "filter/SearchRecord.h"
 
 #include <QCommandLineParser>
@@ -16,31 +16,6 @@
 
 namespace
 {
-
-// The record's file time as "2026-12-08 14:05:00", empty when it cannot be
-// split.
-QString IsoTime(const FILETIME& ft)
-{
-    SystemTime st;
-    if (!FileTimeToSystemTime(ft, st))
-        return QString();
-    return QStringLiteral("%1-%2-%3 %4:%5:%6")
-        .arg(st.year, 4, 10, QLatin1Char('0'))
-        .arg(st.month, 2, 10, QLatin1Char('0'))
-        .arg(st.day, 2, 10, QLatin1Char('0'))
-        .arg(st.hour, 2, 10, QLatin1Char('0'))
-        .arg(st.minute, 2, 10, QLatin1Char('0'))
-        .arg(st.second, 2, 10, QLatin1Char('0'));
-}
-
-QString CsvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return text;
-    return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) +
-           QLatin1Char('"');
-}
 
 class ListCommand : public CliCommand
 {

@@ -3,7 +3,9 @@
 // disk, asking through the delegate what the window asks.
 #pragma once
 
+#include "common/AreaLines.h"
 #include "common/RunDelegate.h"
+#include "server/wcsrv.h"
 
 #include <QList>
 
@@ -18,6 +20,15 @@ struct DeletionOptions {
     // Records counted beforehand: when above 0 the progress counts records
     // against it, otherwise it counts areas.
     qint64 recordTotal = 0;
+
+    // When not empty: the run deletes exactly these records, in this order,
+    // instead of walking `areas` (the filter and recordTotal play no part;
+    // the progress counts these records). With deleteFromDisk, a record's
+    // file stays on disk while another record still names that disk file
+    // (a record of the same name in an area sharing the folder, not deleted
+    // by this run) or when it is one of `keepFiles`.
+    QList<EntryRef> records;
+    QList<WcFileId> keepFiles;
 };
 
 struct DeletionResult {

@@ -120,6 +120,33 @@ bool WcCloseHandle(WcHandle handle);
 // The calling thread's last error: one of the WC_ codes above.
 uint32_t WcGetLastError(void);
 
+// ---- content hashes of files ----------------------------------------------
+
+// A content hash kept for the file of the record (area, name): the SHA-256
+// of the file's bytes, with the size, the last write time (UTC) and the
+// file number (WcFileId.File) the file had when it was read. A reader
+// compares the three with the file as it is now: when any differs, the
+// file has changed and must be read again.
+typedef struct WcFileHash {
+    uint64_t Size;
+    FILETIME LastWrite;
+    uint64_t File;
+    uint8_t Sha256[32];
+} WcFileHash;
+
+// False with WC_RECORD_NOT_FOUND when no hash is kept for (area, name);
+// names compare in any letter case.
+bool WcGetFileHash(int32_t area, const char* name, WcFileHash* out);
+// Keeps `hash` for the record (area, name) in place of the one kept; false
+// with WC_RECORD_NOT_FOUND when there is no such record.
+bool WcPutFileHash(int32_t area, const char* name, const WcFileHash* hash);
+
 #ifdef __cplusplus
 }
+
+static_assert(sizeof(WcFileHash) == 56);
+static_assert(offsetof(WcFileHash, Size) == 0);
+static_assert(offsetof(WcFileHash, LastWrite) == 8);
+static_assert(offsetof(WcFileHash, File) == 16);
+static_assert(offsetof(WcFileHash, Sha256) == 24);
 #endif

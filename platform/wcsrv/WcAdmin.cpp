@@ -546,6 +546,21 @@ Result CopyStore(const std::string& home, const std::string& from, const std::st
         name.assign(last.Name, wcstore::FieldLength(last.Name, sizeof last.Name));
         after = true;
     }
+    // The content hashes kept for the records' files go along, so the
+    // duplicate finder's first scan on the copy reads no unchanged file.
+    std::string unwritten; // the name whose hash the target refused
+    const wcstore::Rc hashes = source->EachFileHash([&](const wcstore::Store::FileHashEntry& e) {
+        if (target->PutFileHash(e.area, e.name.data(), e.name.size(), e.hash) == wcstore::Rc::Ok)
+            return true;
+        unwritten = std::to_string(e.area) + ":" + e.name;
+        return false;
+    });
+    if (!unwritten.empty())
+        return fail("cannot write the file hash of " + unwritten + ": ");
+    if (hashes != wcstore::Rc::Ok) {
+        target->Rollback();
+        return "cannot read the file hashes: " + source->Error();
+    }
     if (!target->Commit())
         return fail("cannot write the BBS: ");
     return {};

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -155,6 +156,29 @@ public:
                              std::vector<int32_t>& out) = 0;
     // The rows a walk reads ahead per query.
     virtual size_t WalkBatch() const = 0;
+
+    // ---- content hashes of files ----
+    // The duplicate finder keeps the SHA-256 of a record's file with the
+    // size, last write time and file number the file had when it was read,
+    // keyed by the record's (area, name). The table is made by the first
+    // put, so a store made before it existed works unchanged; reads of a
+    // store without it find nothing and write nothing.
+    struct FileHash {
+        uint64_t size = 0;
+        uint64_t lastWrite = 0; // FILETIME ticks, UTC
+        uint64_t file = 0;
+        unsigned char sha256[32] = {};
+    };
+    struct FileHashEntry {
+        int32_t area = 0;
+        std::string name; // the Latin-1 bytes of the record's name
+        FileHash hash;
+    };
+    virtual Rc GetFileHash(int32_t area, const char* name, size_t nameLength, FileHash& out) = 0;
+    virtual Rc PutFileHash(int32_t area, const char* name, size_t nameLength,
+                           const FileHash& hash) = 0;
+    // Every kept hash; `visit` returning false ends the walk with Error.
+    virtual Rc EachFileHash(const std::function<bool(const FileHashEntry&)>& visit) = 0;
 };
 
 // True when `setting` is a PostgreSQL connection string (a postgres:// or

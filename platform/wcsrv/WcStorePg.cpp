@@ -457,7 +457,131 @@ public:
         return true;
     }
 
+    // ---- content hashes of files ----
+
+    Rc GetFileHash(int32_t area, const char* name, size_t nameLength, FileHash& out) override
+    {
+        const int ready = HashTable(false);
+        if (ready <= 0)
+            return ready == 0 ? Rc::NotFound : Rc::Error;
+        Params p;
+        p.num(area).bytes(NameKey(name, nameLength));
+        Result r(Run("hashget",
+                     "SELECT size, last_write, file, sha256 FROM file_hashes WHERE area = $1 AND "
+                     "name_key = $2",
+                     p, true));
+        if (!r.ok())
+            return Rc::Error;
+        // A row without a whole hash counts as none kept: the file is read again.
+        if (r.rows() == 0 || !HashOf(r, 0, out))
+            return Rc::NotFound;
+        return Rc::Ok;
+    }
+
+    Rc PutFileHash(int32_t area, const char* name, size_t nameLength, const FileHash& hash) override
+    {
+        if (HashTable(true) <= 0)
+            return Rc::Error;
+        Params p;
+        p.num(area)
+            .bytes(NameKey(name, nameLength))
+            .bytes(name, nameLength)
+            .num(int64_t(hash.size))
+            .num(int64_t(hash.lastWrite))
+            .num(int64_t(hash.file))
+            .bytes(hash.sha256, sizeof hash.sha256);
+        return Change(Run("hashput",
+                          "INSERT INTO file_hashes(area, name_key, name, size, last_write, file, "
+                          "sha256) VALUES($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (area, name_key) "
+                          "DO UPDATE SET name = EXCLUDED.name, size = EXCLUDED.size, last_write = "
+                          "EXCLUDED.last_write, file = EXCLUDED.file, sha256 = EXCLUDED.sha256",
+                          p, false));
+    }
+
+    Rc EachFileHash(const std::function<bool(const FileHashEntry&)>& visit) override
+    {
+        const int ready = HashTable(false);
+        if (ready <= 0)
+            return ready == 0 ? Rc::Ok : Rc::Error;
+        Params p;
+        Result r(Run("hasheach",
+                     "SELECT size, last_write, file, sha256, area, name FROM file_hashes ORDER BY "
+                     "area, name_key",
+                     p, true));
+        if (!r.ok())
+            return Rc::Error;
+        for (int i = 0; i < r.rows(); ++i) {
+            FileHashEntry entry;
+            if (!HashOf(r, i, entry.hash))
+                continue;
+            uint32_t area = 0;
+            std::memcpy(&area, PQgetvalue(r.r, i, 4), std::min<size_t>(4, PQgetlength(r.r, i, 4)));
+            entry.area = int32_t(ntohl(area));
+            entry.name = r.text(i, 5);
+            if (!visit(entry))
+                return Rc::Error;
+        }
+        return Rc::Ok;
+    }
+
 private:
+    // 1 when the hash table is there, 0 when not, -1 on error; `create`
+    // makes it when missing. Only its presence is remembered: another
+    // client may make it at any time.
+    int HashTable(bool create)
+    {
+        if (m_hashTableKnown)
+            return 1;
+        if (!Ensure())
+            return -1;
+        auto there = [this]() -> int {
+            Result r(PQexec(m_conn, "SELECT to_regclass('file_hashes') IS NOT NULL"));
+            if (!r.ok() || r.rows() != 1)
+                return -1;
+            return PQgetvalue(r.r, 0, 0)[0] == 't' ? 1 : 0;
+        };
+        int state = there();
+        if (state == 0 && create) {
+            Result r(PQexec(m_conn, "CREATE TABLE IF NOT EXISTS file_hashes("
+                                    "area integer NOT NULL, "
+                                    "name_key bytea NOT NULL, "
+                                    "name bytea NOT NULL, "
+                                    "size bigint NOT NULL, "
+                                    "last_write bigint NOT NULL, "
+                                    "file bigint NOT NULL, "
+                                    "sha256 bytea NOT NULL, "
+                                    "PRIMARY KEY (area, name_key))"));
+            // Two clients making it at once: one of them is refused, and
+            // the table is there all the same (outside a transaction).
+            state = r.ok() ? 1 : m_inTransaction ? -1 : there();
+        }
+        m_hashTableKnown = state == 1;
+        return state;
+    }
+
+    static uint64_t Int8(const Result& r, int row, int col)
+    {
+        unsigned char b[8] = {};
+        std::memcpy(b, PQgetvalue(r.r, row, col), std::min<size_t>(8, PQgetlength(r.r, row, col)));
+        uint64_t v = 0;
+        for (const unsigned char c : b)
+            v = (v << 8) | c;
+        return v;
+    }
+
+    static bool HashOf(const Result& r, int row, FileHash& h)
+    {
+        h.size = Int8(r, row, 0);
+        h.lastWrite = Int8(r, row, 1);
+        h.file = Int8(r, row, 2);
+        if (PQgetlength(r.r, row, 3) != int(sizeof h.sha256))
+            return false;
+        std::memcpy(h.sha256, PQgetvalue(r.r, row, 3), sizeof h.sha256);
+        return true;
+    }
+
+    bool m_hashTableKnown = false;
+
     // Runs a statement, prepared once per connection under `id`.
     PGresult* Run(const std::string& id, const std::string& sql, Params& p, bool binary)
     {

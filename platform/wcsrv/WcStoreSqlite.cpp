@@ -178,6 +178,7 @@ public:
     {
         for (sqlite3_stmt*& st : m_stmts)
             sqlite3_finalize(st);
+        FinalizeHashStatements();
         sqlite3_close(m_db);
     }
 
@@ -388,7 +389,149 @@ public:
         return rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
     }
 
+    // ---- content hashes of files ----
+
+    Rc GetFileHash(int32_t area, const char* name, size_t nameLength, FileHash& out) override
+    {
+        const int ready = HashTable(false);
+        if (ready <= 0)
+            return ready == 0 ? Rc::NotFound : Rc::Error;
+        sqlite3_stmt* st = HashStatement(m_hashGet, "SELECT size, last_write, file, sha256 FROM "
+                                                    "file_hashes WHERE area = ?1 AND name = ?2");
+        if (!st)
+            return Rc::Error;
+        BindKey(st, area, name, nameLength);
+        const int rc = sqlite3_step(st);
+        // A row without a whole hash counts as none kept: the file is read again.
+        if (rc == SQLITE_ROW && !HashOf(st, 0, out)) {
+            sqlite3_reset(st);
+            return Rc::NotFound;
+        }
+        return Done(st, rc);
+    }
+
+    Rc PutFileHash(int32_t area, const char* name, size_t nameLength, const FileHash& hash) override
+    {
+        if (HashTable(true) <= 0)
+            return Rc::Error;
+        sqlite3_stmt* st = HashStatement(
+            m_hashPut, "INSERT OR REPLACE INTO file_hashes(area, name, size, last_write, file, "
+                       "sha256) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+        if (!st)
+            return Rc::Error;
+        BindKey(st, area, name, nameLength);
+        sqlite3_bind_int64(st, 3, int64_t(hash.size));
+        sqlite3_bind_int64(st, 4, int64_t(hash.lastWrite));
+        sqlite3_bind_int64(st, 5, int64_t(hash.file));
+        sqlite3_bind_blob(st, 6, hash.sha256, sizeof hash.sha256, SQLITE_TRANSIENT);
+        return Change(st);
+    }
+
+    Rc EachFileHash(const std::function<bool(const FileHashEntry&)>& visit) override
+    {
+        const int ready = HashTable(false);
+        if (ready <= 0)
+            return ready == 0 ? Rc::Ok : Rc::Error;
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(m_db,
+                               "SELECT size, last_write, file, sha256, area, name FROM "
+                               "file_hashes ORDER BY area, name",
+                               -1, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            return Rc::Error;
+        }
+        int rc;
+        bool stopped = false;
+        while (!stopped && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            FileHashEntry entry;
+            if (!HashOf(st, 0, entry.hash))
+                continue;
+            entry.area = sqlite3_column_int(st, 4);
+            char field[16] = {};
+            Utf8ToLatin1Field(sqlite3_column_text(st, 5), sqlite3_column_bytes(st, 5), field,
+                              sizeof field);
+            entry.name.assign(field, FieldLength(field, sizeof field));
+            stopped = !visit(entry);
+        }
+        sqlite3_finalize(st);
+        return !stopped && rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
+    }
+
 private:
+    // 1 when the hash table is there, 0 when not, -1 on error; `create`
+    // makes it when missing. Only its presence is remembered: another
+    // process may make it at any time.
+    int HashTable(bool create)
+    {
+        if (m_hashTableKnown)
+            return 1;
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(m_db,
+                               "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                               "name = 'file_hashes'",
+                               -1, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            return -1;
+        }
+        const int rc = sqlite3_step(st);
+        const bool there = rc == SQLITE_ROW && sqlite3_column_int(st, 0) > 0;
+        sqlite3_finalize(st);
+        if (rc != SQLITE_ROW)
+            return -1;
+        if (!there && create &&
+            !Exec(m_db, "CREATE TABLE IF NOT EXISTS file_hashes("
+                        "area INTEGER NOT NULL, "
+                        "name TEXT NOT NULL COLLATE NOCASE, "
+                        "size INTEGER NOT NULL, "
+                        "last_write INTEGER NOT NULL, "
+                        "file INTEGER NOT NULL, "
+                        "sha256 BLOB NOT NULL, "
+                        "PRIMARY KEY (area, name)) WITHOUT ROWID"))
+            return -1;
+        m_hashTableKnown = there || create;
+        return m_hashTableKnown ? 1 : 0;
+    }
+
+    // A hash statement, prepared once and then reset with its bindings cleared.
+    sqlite3_stmt* HashStatement(sqlite3_stmt*& st, const char* sql)
+    {
+        if (st) {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+            return st;
+        }
+        if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
+            SQLITE_OK) {
+            sqlite3_finalize(st);
+            st = nullptr;
+            m_hashTableKnown = false; // e.g. made in a transaction that was rolled back
+        }
+        return st;
+    }
+
+    static bool HashOf(sqlite3_stmt* st, int first, FileHash& h)
+    {
+        h.size = uint64_t(sqlite3_column_int64(st, first));
+        h.lastWrite = uint64_t(sqlite3_column_int64(st, first + 1));
+        h.file = uint64_t(sqlite3_column_int64(st, first + 2));
+        const void* blob = sqlite3_column_blob(st, first + 3);
+        if (!blob || sqlite3_column_bytes(st, first + 3) != int(sizeof h.sha256))
+            return false;
+        std::memcpy(h.sha256, blob, sizeof h.sha256);
+        return true;
+    }
+
+    void FinalizeHashStatements()
+    {
+        sqlite3_finalize(m_hashGet);
+        sqlite3_finalize(m_hashPut);
+        m_hashGet = m_hashPut = nullptr;
+    }
+
+    sqlite3_stmt* m_hashGet = nullptr;
+    sqlite3_stmt* m_hashPut = nullptr;
+    bool m_hashTableKnown = false;
+
     // The cached statement of a slot, reset and with its bindings cleared.
     sqlite3_stmt* Prepare(Slot slot)
     {

@@ -1318,3 +1318,71 @@ bool WcTestParseServerPath(const char* path, int32_t* area, char name[16])
     }
     return true;
 }
+
+// ---- content hashes of files -----------------------------------------------
+
+namespace
+{
+
+// The bounded name argument of the hash calls; false (error set) when it
+// cannot be a record's name.
+bool HashName(const char* name, Key& out)
+{
+    if (!name)
+        return Fail(kBadArgument, false);
+    const size_t length = ::strnlen(name, sizeof(FileRec::Name));
+    if (length == 0 || length >= sizeof(FileRec::Name))
+        return Fail(uint32_t(WC_RECORD_NOT_FOUND), false);
+    out = {name, length};
+    return true;
+}
+
+} // namespace
+
+bool WcGetFileHash(int32_t area, const char* name, WcFileHash* out)
+{
+    WC_OP("WcGetFileHash", false);
+    WC_LOGGED_IN(false);
+    Key key{};
+    if (!out)
+        return Fail(kBadArgument, false);
+    if (!HashName(name, key))
+        return false;
+    wcstore::Store::FileHash h;
+    const wcstore::Rc rc = ctx.store->GetFileHash(area, key.text, key.length, h);
+    if (rc != wcstore::Rc::Ok)
+        return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
+    std::memset(out, 0, sizeof *out);
+    out->Size = h.size;
+    out->LastWrite = MakeFileTime(h.lastWrite);
+    out->File = h.file;
+    std::memcpy(out->Sha256, h.sha256, sizeof out->Sha256);
+    return true;
+}
+
+bool WcPutFileHash(int32_t area, const char* name, const WcFileHash* hash)
+{
+    WC_OP("WcPutFileHash", false);
+    WC_LOGGED_IN(false);
+    Key key{};
+    if (!hash)
+        return Fail(kBadArgument, false);
+    if (!HashName(name, key))
+        return false;
+    wcstore::Store::FileHash h;
+    h.size = hash->Size;
+    h.lastWrite = FileTimeValue(hash->LastWrite);
+    h.file = hash->File;
+    std::memcpy(h.sha256, hash->Sha256, sizeof h.sha256);
+    // Only a record's file has a hash kept: the record and its hash land
+    // together, so no hash outlives the check for its record.
+    return WriteTransaction(ctx, [&]() -> bool {
+        const int found = ReadByKey(ctx, area, key, nullptr);
+        if (found <= 0)
+            return Fail(found < 0 ? kStorageError : uint32_t(WC_RECORD_NOT_FOUND), false);
+        const wcstore::Rc rc = ctx.store->PutFileHash(area, key.text, key.length, h);
+        if (rc != wcstore::Rc::Ok)
+            return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
+        return true;
+    });
+}
