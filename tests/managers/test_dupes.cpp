@@ -6,6 +6,7 @@
 #include "managers/DuplicateRun.h"
 #include "managers/TDupMgr.h"
 #include "tests/managers/DupesTestSupport.h"
+#include "tests/support/ScriptedRun.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -20,27 +21,18 @@
 namespace
 {
 
-class ScriptedRun : public RunDelegate
+// The shared scripted run, asking for a stop once the scan says it hashes.
+class ScanRun : public ScriptedRun
 {
 public:
-    QList<RunItem> items;
-    QStringList statuses, warnings;
     bool stopWhenHashing = false;
     bool hashingSeen = false;
 
-    RunAnswer Ask(const QString&, bool) override { return RunAnswer::Yes; }
-    void Warn(const QString& text) override { warnings << text; }
-    void Inform(const QString&) override {}
-    void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
     void Status(const QString& text) override
     {
-        statuses << text;
+        ScriptedRun::Status(text);
         hashingSeen = hashingSeen || text.startsWith(QLatin1String("Hashing"));
     }
-    void Item(const RunItem& item) override { items << item; }
-    bool Copy(const QString&, const QString&, const QString&) override { return false; }
     bool StopRequested() override { return stopWhenHashing && hashingSeen; }
 };
 
@@ -63,7 +55,7 @@ QStringList Groups(const DupeResult& result)
     return out;
 }
 
-DupeResult Scan(DupeBy by, ScriptedRun& run, const QList<int>& areas = {1, 2, 3, 4})
+DupeResult Scan(DupeBy by, ScanRun& run, const QList<int>& areas = {1, 2, 3, 4})
 {
     DupeOptions options;
     options.areas = areas;
@@ -135,7 +127,7 @@ private slots:
         QFETCH(DupeBy, by);
         QFETCH(QStringList, groups);
         QFETCH(qint64, filesRead);
-        ScriptedRun run;
+        ScanRun run;
         const DupeResult result = Scan(by, run);
         QCOMPARE(Groups(result), groups);
         QCOMPARE(result.records, qint64(10));
@@ -162,7 +154,7 @@ private slots:
 
     void hashCache()
     {
-        ScriptedRun first;
+        ScanRun first;
         const DupeResult one = Scan(DupeBy::Content, first);
         QCOMPARE(one.filesRead, qint64(4));
         QCOMPARE(one.bytesRead, qint64(4 * 3000));
@@ -176,7 +168,7 @@ private slots:
         QVERIFY2(shown, qPrintable(first.statuses.join(u'|')));
 
         // Nothing changed: no file is read, every kept hash is used.
-        ScriptedRun second;
+        ScanRun second;
         const DupeResult two = Scan(DupeBy::Content, second);
         QCOMPARE(two.filesRead, qint64(0));
         QCOMPARE(two.bytesRead, qint64(0));
@@ -194,7 +186,7 @@ private slots:
             QVERIFY(f.setFileTime(QDateTime::currentDateTime().addDays(1),
                                   QFileDevice::FileModificationTime));
         }
-        ScriptedRun third;
+        ScanRun third;
         const DupeResult three = Scan(DupeBy::Content, third);
         QCOMPARE(three.filesRead, qint64(1));
         QCOMPARE(Groups(three),
@@ -203,7 +195,7 @@ private slots:
 
     void stopWhileHashing()
     {
-        ScriptedRun run;
+        ScanRun run;
         run.stopWhenHashing = true;
         const DupeResult stopped = Scan(DupeBy::Both, run);
         QVERIFY(run.hashingSeen);
@@ -211,7 +203,7 @@ private slots:
         QVERIFY(stopped.groups.isEmpty());
         QCOMPARE(run.statuses.last(), QStringLiteral("Scan stopped."));
         // Files read before the stop are not read again.
-        ScriptedRun again;
+        ScanRun again;
         const DupeResult done = Scan(DupeBy::Both, again);
         QVERIFY(!done.stopped);
         QCOMPARE(done.filesRead + stopped.filesRead, qint64(4));
@@ -299,7 +291,7 @@ private slots:
         QFETCH(int, keepArea);
         QFETCH(QStringList, deleted);
         QFETCH(bool, packFileStays);
-        ScriptedRun scan;
+        ScanRun scan;
         const DupeResult found = Scan(DupeBy::Content, scan, areas);
         QCOMPARE(found.groups.size(), 1);
         const QMap<QString, QByteArray> before = BbsState(*m_bbs, 4);
@@ -311,7 +303,7 @@ private slots:
         options.records = RecordsToDelete(found.groups, {KeptMembers(found.groups[0], choice)},
                                           &options.keepFiles);
         options.deleteFromDisk = true;
-        ScriptedRun run;
+        ScanRun run;
         const DeletionResult result = RunDeletion(options, run);
         QCOMPARE(result.deleted, long(deleted.size()));
         QStringList done;
