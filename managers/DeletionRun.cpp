@@ -6,7 +6,11 @@
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
+#include <QHash>
 #include <QSet>
+
+#include <climits>
+#include <cstdlib>
 
 namespace
 {
@@ -25,6 +29,7 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
     run.Status(QStringLiteral("Deleting Files..."));
 
     bool promptEach = true; // "All" ends the asking for the rest of the run
+    FileKeeper keeper;
     for (const int area : options.areas) {
         if (!barPerRecord)
             run.SetPosition(++position);
@@ -53,15 +58,25 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
                 }
             }
             if (take) {
+                // A file that another area's record (on the same folder)
+                // still names stays on disk.
+                const QByteArray nameBytes = ToBytes(name);
+                const QString keptFor =
+                    options.deleteFromDisk ? keeper.Why(area, nameBytes) : QString();
+                const bool withFile = options.deleteFromDisk && keptFor.isEmpty();
                 // A dry run's line reads "would delete ...".
-                const QString action =
+                QString action =
                     (options.dryRun ? QStringLiteral("delete") : QStringLiteral("deleted")) +
-                    (options.deleteFromDisk ? QStringLiteral(" with its file") : QString());
+                    (withFile ? QStringLiteral(" with its file") : QString());
+                if (!keptFor.isEmpty())
+                    action += QStringLiteral(", its file kept (%1)").arg(keptFor);
                 if (options.dryRun) {
                     ++result.deleted;
+                    keeper.Gone(area, nameBytes);
                     run.Item({area, name, RunOutcome::Planned, action});
-                } else if (DeleteFileRec(&rec, options.deleteFromDisk ? 1 : 0)) {
+                } else if (DeleteFileRec(&rec, withFile ? 1 : 0)) {
                     ++result.deleted;
+                    keeper.Gone(area, nameBytes);
                     run.Item({area, name, RunOutcome::Done, action});
                 } else {
                     // A record the server refuses to delete is passed over,
@@ -92,7 +107,7 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
     return result;
 }
 
-// ---- a list of records ------------------------------------------------------
+// ---- files other records still name ---------------------------------------
 
 namespace
 {
@@ -108,20 +123,43 @@ QString RecordKey(int area, const QByteArray& name)
     return QString::number(area) + QLatin1Char(':') + QString::fromLatin1(folded);
 }
 
-// Why the file of (area, name) must stay on disk, or empty when it may go:
-// it is one of `keepFiles`, or a record of the same name in another area
-// (one whose folder is this one's folder, or holds a link to the same file)
-// names the same disk file and is not among the records `gone`.
-QString FileStillNamed(int area, const QByteArray& name, const QList<WcFileId>& keepFiles,
-                       const QSet<QString>& gone)
+} // namespace
+
+FileKeeper::FileKeeper(QList<WcFileId> keepFiles) : m_keepFiles(std::move(keepFiles)) {}
+
+const QList<int>& FileKeeper::AreasOnFolderOf(int area)
+{
+    if (!m_foldersRead) {
+        m_foldersRead = true;
+        // Areas by the directory their folder is (links and "." resolved):
+        // only in the same directory can two areas' records name one file.
+        QHash<QByteArray, QList<int>> byFolder;
+        for (int n = 1, count = GetFileAreaCount(); n <= count; ++n) {
+            char folder[1024];
+            if (!WcGetFileAreaFolder(n, folder, sizeof folder))
+                continue;
+            char real[PATH_MAX];
+            byFolder[::realpath(folder, real) ? QByteArray(real) : QByteArray(folder)] << n;
+        }
+        for (const QList<int>& areas : std::as_const(byFolder))
+            if (areas.size() > 1)
+                for (const int n : areas)
+                    m_sameFolder.insert(n, areas);
+    }
+    static const QList<int> none;
+    const auto found = m_sameFolder.constFind(area);
+    return found == m_sameFolder.constEnd() ? none : *found;
+}
+
+QString FileKeeper::Why(int area, const QByteArray& name)
 {
     WcFileId id{};
     if (!WcGetFileId(ServerFilePathBytes(area, name.constData()).constData(), &id))
         return QString(); // no file behind the record: nothing to keep
-    for (const WcFileId& kept : keepFiles)
+    for (const WcFileId& kept : std::as_const(m_keepFiles))
         if (kept.Volume == id.Volume && kept.File == id.File)
             return QStringLiteral("a record that stays names it");
-    for (int other = 1, count = GetFileAreaCount(); other <= count; ++other) {
+    for (const int other : AreasOnFolderOf(area)) {
         if (other == area)
             continue;
         FileRec rec{};
@@ -129,7 +167,7 @@ QString FileStillNamed(int area, const QByteArray& name, const QList<WcFileId>& 
         if (!GetFileRecByAreaName(other, name.constData(), &rec, &at))
             continue;
         const QByteArray otherName = ToBytes(RecText(rec.Name));
-        if (gone.contains(RecordKey(other, otherName)))
+        if (m_gone.contains(RecordKey(other, otherName)))
             continue;
         WcFileId otherId{};
         if (WcGetFileId(ServerFilePathBytes(other, otherName.constData()).constData(), &otherId) &&
@@ -138,6 +176,16 @@ QString FileStillNamed(int area, const QByteArray& name, const QList<WcFileId>& 
     }
     return QString();
 }
+
+void FileKeeper::Gone(int area, const QByteArray& name)
+{
+    m_gone.insert(RecordKey(area, name));
+}
+
+// ---- a list of records ------------------------------------------------------
+
+namespace
+{
 
 DeletionResult RunRecordDeletion(const DeletionOptions& options, RunDelegate& run)
 {
@@ -149,7 +197,8 @@ DeletionResult RunRecordDeletion(const DeletionOptions& options, RunDelegate& ru
 
     bool promptEach = true; // "All" ends the asking for the rest of the run
     int shownArea = 0;
-    QSet<QString> gone; // records this run deleted (or, in a dry run, would)
+    // Records this run deleted (or, in a dry run, would) no longer keep a file.
+    FileKeeper keeper(options.keepFiles);
     for (const EntryRef& entry : options.records) {
         if (entry.area != shownArea) {
             shownArea = entry.area;
@@ -186,7 +235,7 @@ DeletionResult RunRecordDeletion(const DeletionOptions& options, RunDelegate& ru
             if (take) {
                 QString keptFor;
                 if (options.deleteFromDisk)
-                    keptFor = FileStillNamed(entry.area, nameBytes, options.keepFiles, gone);
+                    keptFor = keeper.Why(entry.area, nameBytes);
                 const bool withFile = options.deleteFromDisk && keptFor.isEmpty();
                 QString action =
                     (options.dryRun ? QStringLiteral("delete") : QStringLiteral("deleted")) +
@@ -195,11 +244,11 @@ DeletionResult RunRecordDeletion(const DeletionOptions& options, RunDelegate& ru
                     action += QStringLiteral(", its file kept (%1)").arg(keptFor);
                 if (options.dryRun) {
                     ++result.deleted;
-                    gone.insert(RecordKey(entry.area, nameBytes));
+                    keeper.Gone(entry.area, nameBytes);
                     run.Item({entry.area, name, RunOutcome::Planned, action});
                 } else if (DeleteFileRec(&rec, withFile ? 1 : 0)) {
                     ++result.deleted;
-                    gone.insert(RecordKey(entry.area, nameBytes));
+                    keeper.Gone(entry.area, nameBytes);
                     run.Item({entry.area, name, RunOutcome::Done, action});
                 } else {
                     run.Item({entry.area, name, RunOutcome::Failed,

@@ -1,8 +1,10 @@
 // The deletion and move runs through their delegate alone, without a window:
 // a scripted delegate answers the questions, asks for a stop, fails a copy,
 // and records every item, message and status text.
+#include "app/DeleteFilesRun.h"
 #include "managers/DeletionRun.h"
 #include "managers/MoveRun.h"
+#include "platform/wcsrv/WcAdmin.h"
 #include "server/ServerFileCopy.h"
 #include "server/wcsrv.h"
 #include "tests/support/ScriptedRun.h"
@@ -196,6 +198,58 @@ private slots:
         runOnce(false, real);
         QCOMPARE(real.names(RunOutcome::Done), planned);
         QVERIFY(BbsState(*m_bbs, 3) != before);
+    }
+
+    void sharedFolderFileStays_data()
+    {
+        QTest::addColumn<bool>("button");
+        QTest::newRow("deletion manager") << false;
+        QTest::newRow("delete button") << true;
+    }
+
+    // Area 4 lies on area 1's folder, and its record alpha.zip names area
+    // 1's ALPHA.ZIP file: deleting area 1's records with their files keeps
+    // that file (every byte), the others go; once area 4's record goes too,
+    // nothing names the file and it goes with it.
+    void sharedFolderFileStays()
+    {
+        QFETCH(bool, button);
+        const std::string error =
+            wcadmin::AddArea(m_bbs->homeStd(), 4, "Mirror", m_bbs->areaFolder(1).toStdString());
+        QVERIFY2(error.empty(), error.c_str());
+        m_bbs->addFile(4, QStringLiteral("alpha.zip"));
+        const auto before = BbsState(*m_bbs, 4);
+        ScriptedRun run;
+        if (button) {
+            DeleteFilesOptions options;
+            for (const QString& name : RecordNamesOf(1))
+                options.entries << RecordRunEntry{1, name};
+            options.fromDisk = true;
+            QCOMPARE(RunDeleteFiles(options, run), 4);
+        } else {
+            DeletionOptions options;
+            options.areas = {1};
+            options.deleteFromDisk = true;
+            QCOMPARE(RunDeletion(options, run).deleted, 4L);
+        }
+        auto expected = before;
+        for (const char* name : {"ALPHA.ZIP", "BETA.TXT", "DELTA.DOC", "GAMMA.ZIP"})
+            QCOMPARE(int(expected.remove(QStringLiteral("rec 1 ") + QLatin1String(name))), 1);
+        for (const char* name : {"BETA.TXT", "DELTA.DOC", "GAMMA.ZIP"})
+            for (const int area : {1, 4})
+                QCOMPARE(int(expected.remove(
+                             QStringLiteral("file %1 %2").arg(area).arg(QLatin1String(name)))),
+                         1);
+        QCOMPARE(BbsState(*m_bbs, 4), expected);
+        QVERIFY(run.items.first().action.endsWith(
+            QStringLiteral("its file kept (alpha.zip in area 4 names it)")));
+
+        DeletionOptions last;
+        last.areas = {4};
+        last.deleteFromDisk = true;
+        ScriptedRun lastRun;
+        QCOMPARE(RunDeletion(last, lastRun).deleted, 1L);
+        QVERIFY(!QFile::exists(m_bbs->areaFolder(1) + QStringLiteral("/ALPHA.ZIP")));
     }
 };
 
