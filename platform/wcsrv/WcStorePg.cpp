@@ -9,8 +9,12 @@
 
 #include <arpa/inet.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 
 namespace wcstore
 {
@@ -117,11 +121,33 @@ std::string RecKey(const FullFileRec& rec)
     return NameKey(rec.Rec.Name, FieldLength(rec.Rec.Name, sizeof rec.Rec.Name));
 }
 
+// Statements that only read: a walk's batch read ahead stays valid across
+// them (see PgStore::Ahead).
+bool ReadsOnly(const std::string& id)
+{
+    static const std::set<std::string> kReads = {"bbs",   "areacount",  "area",      "areas",
+                                                 "users", "userbyname", "firstuser", "nextuser",
+                                                 "count", "read",       "samename"};
+    return kReads.count(id) != 0 || id.rfind("seek", 0) == 0 || id.rfind("nextarea", 0) == 0;
+}
+
 class PgStore final : public Store
 {
 public:
     PgStore(PGconn* conn, std::string conninfo) : m_conn(conn), m_conninfo(std::move(conninfo)) {}
-    ~PgStore() override { PQfinish(m_conn); }
+    ~PgStore() override
+    {
+        Settle(false);
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_stop = true;
+            }
+            m_cv.notify_all();
+            m_thread.join();
+        }
+        PQfinish(m_conn);
+    }
 
     bool IsPostgres() const override { return true; }
     std::string Error() const override
@@ -141,6 +167,7 @@ public:
     }
     bool Commit() override
     {
+        Settle(false);
         Result r(PQexec(m_conn, "COMMIT"));
         m_inTransaction = false;
         // COMMIT of a failed transaction reports ROLLBACK.
@@ -148,6 +175,7 @@ public:
     }
     void Rollback() override
     {
+        Settle(false);
         if (PQstatus(m_conn) == CONNECTION_OK)
             Result r(PQexec(m_conn, "ROLLBACK"));
         m_inTransaction = false;
@@ -294,22 +322,24 @@ public:
         count = 0;
         Params p;
         p.num(area).bytes(NameKey(name, nameLength)).num(int64_t(max));
-        const char* cols = full ? "rec, ext" : "rec";
-        const char* op = after ? ">" : ">=";
-        std::string sql, id = std::string("seek") + (full ? "f" : "r") + (after ? "a" : "o");
-        if (stopArea == area) {
-            // The rows of the area, and the first row after it: a walk
-            // that ends its area reads no more of the next one.
-            id += "s";
-            sql = std::string("(SELECT ") + cols + ", area, name_key FROM files WHERE area = $1 " +
-                  "AND name_key " + op + " $2 ORDER BY name_key LIMIT $3) UNION ALL (SELECT " +
-                  cols + ", area, name_key FROM files WHERE area > $1 ORDER BY area, name_key " +
-                  "LIMIT 1) ORDER BY area, name_key LIMIT $3";
-        } else {
-            sql = std::string("SELECT ") + cols + " FROM files WHERE (area, name_key) " + op +
-                  " ($1, $2) ORDER BY area, name_key LIMIT $3";
+        std::string id;
+        const std::string sql = SeekSql(after, full, stopArea == area, id);
+        // The batch read ahead, when it is the one asked for.
+        PGresult* res = nullptr;
+        if (m_ahead) {
+            Settle(true);
+            Ahead& a = *m_ahead;
+            const bool asked = after && a.id == id && a.area == area && a.stopArea == stopArea &&
+                               a.max == max && a.name == std::string(name, nameLength);
+            res = asked ? a.result : nullptr;
+            a.result = nullptr;
+            Settle(false);
+            if (asked && !res) {
+                m_error.clear(); // the server's message tells what failed
+                return Rc::Error;
+            }
         }
-        Result r(Run(id, sql, p, true));
+        Result r(res ? res : Run(id, sql, p, true));
         if (!r.ok())
             return Rc::Error;
         for (int i = 0; i < r.rows() && count < max; ++i) {
@@ -318,6 +348,25 @@ public:
             if (stopArea >= 0 && rows[count - 1].Rec.Area != stopArea)
                 break;
         }
+        // The walk of one area ended within this batch: the first record
+        // after the area ends it for the caller.
+        if (stopArea == area && count < max) {
+            Params q;
+            q.num(area);
+            Result next(Run(full ? "nextareaf" : "nextarear",
+                            std::string("SELECT ") + (full ? "rec, ext" : "rec") +
+                                " FROM files WHERE area > $1 ORDER BY area, name_key LIMIT 1",
+                            q, true));
+            if (!next.ok())
+                return Rc::Error;
+            if (next.rows() == 1)
+                FillRec(next, 0, rows[count++], full);
+        }
+        // A full batch that did not reach the end of the walk: the next
+        // batch is read at once, beside the caller's work on this one.
+        const FileRec& last = rows[count ? count - 1 : 0].Rec;
+        if (count == max && max > 0 && (stopArea < 0 || last.Area == stopArea) && !m_inTransaction)
+            ReadAhead(last, full, stopArea, max);
         return Rc::Ok;
     }
 
@@ -437,11 +486,13 @@ public:
         return Rc::Ok;
     }
 
-    // The connection for the next statement. A connection lost outside a
-    // transaction is made anew; inside one, the transaction is lost and
-    // every statement fails until it is rolled back.
-    bool Ensure()
+    // The connection for the next statement (`keepAhead`: a statement that
+    // only reads). A connection lost outside a transaction is made anew;
+    // inside one, the transaction is lost and every statement fails until
+    // it is rolled back.
+    bool Ensure(bool keepAhead = false)
     {
+        Settle(keepAhead);
         m_error.clear();
         if (PQstatus(m_conn) == CONNECTION_OK)
             return true;
@@ -582,11 +633,35 @@ private:
 
     bool m_hashTableKnown = false;
 
+    // The query of a walk step from (area, name) on, or past it (`after`):
+    // whole records or the FileRec part, in key order. With `inArea`, only
+    // the rows of that area (a walk of one area reads no rows of the next
+    // but the first; see Seek). Only the record's bytes are sent back: the
+    // key columns beside them cost the server a third more per row. `id`
+    // gets the statement's name.
+    static std::string SeekSql(bool after, bool full, bool inArea, std::string& id)
+    {
+        const std::string cols = full ? "rec, ext" : "rec";
+        const std::string op = after ? ">" : ">=";
+        id = std::string("seek") + (full ? "f" : "r") + (after ? "a" : "o") + (inArea ? "s" : "");
+        if (inArea)
+            return "SELECT " + cols + " FROM files WHERE area = $1 AND name_key " + op +
+                   " $2 ORDER BY area, name_key LIMIT $3";
+        return "SELECT " + cols + " FROM files WHERE (area, name_key) " + op +
+               " ($1, $2) ORDER BY area, name_key LIMIT $3";
+    }
+
     // Runs a statement, prepared once per connection under `id`.
     PGresult* Run(const std::string& id, const std::string& sql, Params& p, bool binary)
     {
-        if (!Ensure())
+        if (!Ensure(ReadsOnly(id)))
             return nullptr;
+        return Exec(id, sql, p, binary);
+    }
+
+    // Runs a statement on the connection as it is.
+    PGresult* Exec(const std::string& id, const std::string& sql, Params& p, bool binary)
+    {
         p.finish();
         if (!m_prepared.count(id)) {
             Result r(PQprepare(m_conn, id.c_str(), sql.c_str(), int(p.values.size()), nullptr));
@@ -596,6 +671,83 @@ private:
         }
         return PQexecPrepared(m_conn, id.c_str(), int(p.values.size()), p.values.data(),
                               p.lengths.data(), p.formats.data(), binary ? 1 : 0);
+    }
+
+    // ---- the walk's next batch, read ahead ---------------------------------
+    //
+    // A long walk asks for batch after batch. While the caller hands out the
+    // rows of one, a thread of the store's own already reads the next (the
+    // same query from the last row on), so the server looks for rows while
+    // the program works: the two no longer wait for each other. The thread
+    // reads the whole result at once, so the server is idle again right
+    // away and keeps no snapshot between calls. A walk step that asks for
+    // exactly that batch takes it; every other statement first waits for
+    // the thread (one statement at a time on the connection); a statement
+    // that writes, or a transaction, throws the batch away, so a walk never
+    // hands out rows older than this connection's own writes.
+    struct Ahead {
+        std::string id, sql;
+        Params params;
+        // The Seek it answers: after (area, name), these rows and limit.
+        int32_t area = 0;
+        std::string name;
+        int32_t stopArea = 0;
+        size_t max = 0;
+        bool done = false;
+        PGresult* result = nullptr; // null when it failed
+        ~Ahead() { PQclear(result); }
+    };
+
+    void ReadAhead(const FileRec& last, bool full, int32_t stopArea, size_t max)
+    {
+        auto a = std::make_unique<Ahead>();
+        a->sql = SeekSql(true, full, stopArea == last.Area, a->id);
+        a->area = last.Area;
+        a->name.assign(last.Name, FieldLength(last.Name, sizeof last.Name));
+        a->stopArea = stopArea;
+        a->max = max;
+        a->params.num(last.Area).bytes(NameKey(a->name.data(), a->name.size())).num(int64_t(max));
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ahead = std::move(a);
+        }
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { Work(); });
+        m_cv.notify_all();
+    }
+
+    void Work()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_cv.wait(lock, [this] { return m_stop || (m_ahead && !m_ahead->done); });
+            if (m_stop)
+                return;
+            Ahead& a = *m_ahead;
+            lock.unlock();
+            PGresult* r =
+                PQstatus(m_conn) == CONNECTION_OK ? Exec(a.id, a.sql, a.params, true) : nullptr;
+            if (r && PQresultStatus(r) != PGRES_TUPLES_OK) {
+                PQclear(r);
+                r = nullptr;
+            }
+            lock.lock();
+            a.result = r;
+            a.done = true;
+            m_cv.notify_all();
+        }
+    }
+
+    // Waits until the thread is done with the connection; `keep` keeps the
+    // batch it read for the walk's next step.
+    void Settle(bool keep)
+    {
+        if (!m_ahead)
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_ahead->done; });
+        if (!keep)
+            m_ahead.reset();
     }
 
     static Rc Change(PGresult* res)
@@ -629,6 +781,11 @@ private:
     std::string m_error;
     std::set<std::string> m_prepared;
     bool m_inTransaction = false;
+    std::unique_ptr<Ahead> m_ahead;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_stop = false;
 };
 
 // 1 when the database holds our tables of the right version, 0 when it

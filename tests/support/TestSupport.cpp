@@ -5,6 +5,7 @@
 #include "filter/DateTime.h"
 #include "managers/TChooseFileAreaForm.h"
 #include "platform/wcsrv/WcAdmin.h"
+#include "platform/wcsrv/WcStore.h"
 #include "server/ServerPath.h"
 
 #include <QApplication>
@@ -86,36 +87,88 @@ LaunchScript::~LaunchScript()
     SetLaunchHook(m_previous);
 }
 
+namespace
+{
+
+// The setting the tests started with: it names the server's maintenance
+// database (the first call reads it, before any test points it elsewhere).
+const QByteArray& ServerSetting()
+{
+    static const QByteArray setting = qgetenv("WCSRV_DATABASE");
+    return setting;
+}
+
+QByteArray DatabaseName(const QByteArray& setting)
+{
+    return setting.mid(setting.lastIndexOf('=') + 1);
+}
+
+} // namespace
+
 bool TestsOnPostgres()
 {
     static const bool pg = [] {
-        const QByteArray v = qgetenv("WCSRV_DATABASE");
+        const QByteArray& v = ServerSetting();
         return v.startsWith("host=") || v.startsWith("postgres");
     }();
     return pg;
 }
 
+QList<QByteArrayList> PgQuery(const QByteArray& setting, const QByteArray& sql, QString* error)
+{
+    QList<QByteArrayList> rows;
+    if (error)
+        error->clear();
+    PGconn* conn = PQconnectdb(setting.constData());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        if (error)
+            *error = QString::fromUtf8(PQerrorMessage(conn));
+        PQfinish(conn);
+        return rows;
+    }
+    PGresult* r = PQexec(conn, sql.constData());
+    const ExecStatusType status = PQresultStatus(r);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        if (error)
+            *error = QString::fromUtf8(PQerrorMessage(conn));
+    } else {
+        for (int i = 0; i < PQntuples(r); ++i) {
+            QByteArrayList row;
+            for (int c = 0; c < PQnfields(r); ++c)
+                row << QByteArray(PQgetvalue(r, i, c), PQgetlength(r, i, c));
+            rows << row;
+        }
+    }
+    PQclear(r);
+    PQfinish(conn);
+    return rows;
+}
+
 QByteArray NewTestDatabase(const QByteArray& copyOf)
 {
-    // The setting the tests started with names the server's maintenance
-    // database.
-    static const QByteArray base = qgetenv("WCSRV_DATABASE");
+    const QByteArray& base = ServerSetting();
     static int serial = 0;
     const QByteArray name =
         "bbs_" + QByteArray::number(qint64(::getpid())) + "_" + QByteArray::number(++serial);
     QByteArray sql = "CREATE DATABASE " + name;
     if (!copyOf.isEmpty())
-        sql += " TEMPLATE " + copyOf.mid(copyOf.lastIndexOf('=') + 1);
-    PGconn* conn = PQconnectdb(base.constData());
-    if (PQstatus(conn) != CONNECTION_OK)
-        qFatal("cannot reach the test database server: %s", PQerrorMessage(conn));
-    PGresult* r = PQexec(conn, sql.constData());
-    if (PQresultStatus(r) != PGRES_COMMAND_OK)
-        qFatal("cannot create a test database: %s", PQerrorMessage(conn));
-    PQclear(r);
-    PQfinish(conn);
+        sql += " TEMPLATE " + DatabaseName(copyOf);
+    QString error;
+    PgQuery(base, sql, &error);
+    if (!error.isEmpty())
+        qFatal("cannot create a test database: %s", qPrintable(error));
     // A later key of a key=value string overrides an earlier one.
     return base + " dbname=" + name;
+}
+
+void DropTestDatabase(const QByteArray& setting)
+{
+    // FORCE ends the connections still open on it (a login a test left).
+    QString error;
+    PgQuery(ServerSetting(), "DROP DATABASE IF EXISTS " + DatabaseName(setting) + " WITH (FORCE)",
+            &error);
+    if (!error.isEmpty())
+        qWarning("cannot drop a test database: %s", qPrintable(error));
 }
 
 QByteArray FreshTestStore()
@@ -126,9 +179,49 @@ QByteArray FreshTestStore()
     return previous;
 }
 
+ScopedTestStore::ScopedTestStore()
+{
+    if (!TestsOnPostgres())
+        return;
+    m_previous = qgetenv("WCSRV_DATABASE");
+    m_setting = NewTestDatabase();
+    use();
+}
+
+ScopedTestStore::~ScopedTestStore()
+{
+    if (m_setting.isEmpty())
+        return;
+    qputenv("WCSRV_DATABASE", m_previous);
+    DropTestDatabase(m_setting);
+}
+
+void ScopedTestStore::use() const
+{
+    if (!m_setting.isEmpty())
+        qputenv("WCSRV_DATABASE", m_setting);
+}
+
+std::unique_ptr<wcstore::Store> OpenTestStore(const QString& home, QString* error)
+{
+    std::string message;
+    auto store = wcstore::OpenStore(QFile::encodeName(home).toStdString(),
+                                    wcstore::DatabaseSetting(), false, message);
+    if (error)
+        *error = QString::fromStdString(message);
+    return store;
+}
+
+bool TestStoreExists(const QString& home)
+{
+    return wcstore::StoreExists(QFile::encodeName(home).toStdString(), wcstore::DatabaseSetting());
+}
+
 TestBbs::TestBbs(const QString& sysop)
 {
     m_oldDatabase = FreshTestStore();
+    if (TestsOnPostgres())
+        m_database = qgetenv("WCSRV_DATABASE");
     m_hadHome = qEnvironmentVariableIsSet("WCSRV_HOME");
     m_oldHome = qgetenv("WCSRV_HOME");
     if (!m_dir.isValid())
@@ -148,6 +241,24 @@ TestBbs::~TestBbs()
         qputenv("WCSRV_HOME", m_oldHome);
     else
         qunsetenv("WCSRV_HOME");
+    // Hundreds of test BBSes would otherwise each leave a database on the
+    // server until it is removed at the end of the run.
+    if (!m_database.isEmpty())
+        DropTestDatabase(m_database);
+}
+
+bool TestBbs::removeStore()
+{
+    if (!m_database.isEmpty()) {
+        DropTestDatabase(m_database);
+        return PgQuery(ServerSetting(), "SELECT 1 FROM pg_database WHERE datname = '" +
+                                            DatabaseName(m_database) + "'")
+            .isEmpty();
+    }
+    const QDir dir(home());
+    QFile::remove(dir.filePath(QStringLiteral("wcsrv.db-wal")));
+    QFile::remove(dir.filePath(QStringLiteral("wcsrv.db-shm")));
+    return QFile::remove(dir.filePath(QStringLiteral("wcsrv.db")));
 }
 
 void TestBbs::addArea(int number, const QString& name)

@@ -8,6 +8,7 @@
 #include "common/VtApplication.h"
 #include "server/wcsrv.h"
 
+#include <QByteArrayList>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -16,7 +17,13 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+
+namespace wcstore
+{
+class Store;
+}
 
 class QListWidget;
 class QListWidgetItem;
@@ -83,6 +90,8 @@ QByteArray FreshTestStore();
 // A new database on the tests' PostgreSQL server (a copy of the database
 // `copyOf` names, when given): its setting.
 QByteArray NewTestDatabase(const QByteArray& copyOf = QByteArray());
+// Drops a database NewTestDatabase made, ending its connections first.
+void DropTestDatabase(const QByteArray& setting);
 // True when the tests run on PostgreSQL.
 bool TestsOnPostgres();
 
@@ -104,14 +113,51 @@ public:
     FullFileRec addFile(int area, const QString& name, const QByteArray* content = nullptr,
                         const std::function<void(FullFileRec&)>& edit = {});
     bool fileOnDisk(int area, const QString& name) const;
+    // On PostgreSQL the setting of this BBS's own database, else empty.
+    QByteArray database() const { return m_database; }
+    // Takes the records away: wcsrv.db (and its log) is deleted, or the
+    // database is dropped. The area folders stay.
+    bool removeStore();
 
 private:
     QTemporaryDir m_dir;
     QByteArray m_oldHome;
     QByteArray m_oldDatabase;
+    QByteArray m_database;
     bool m_hadHome = false;
     bool m_ok = false;
 };
+
+// A store without a BBS for as long as it lives. On PostgreSQL a new, empty
+// database that WCSRV_DATABASE names (while `use` was the last call), dropped
+// at the end; on SQLite nothing: a folder without wcsrv.db is that store.
+class ScopedTestStore
+{
+public:
+    ScopedTestStore();
+    ~ScopedTestStore();
+    ScopedTestStore(const ScopedTestStore&) = delete;
+    ScopedTestStore& operator=(const ScopedTestStore&) = delete;
+    // Points WCSRV_DATABASE at this store again (after another was used).
+    void use() const;
+    QByteArray setting() const { return m_setting; }
+
+private:
+    QByteArray m_setting, m_previous;
+};
+
+// The record store of the BBS in `home` as the settings in force name it
+// (WCSRV_DATABASE, else wcsrv.db in `home`), opened directly: for tests
+// that put into a store what neither the library nor the admin tool would
+// write, or read it in one statement. Null when it cannot be opened.
+std::unique_ptr<wcstore::Store> OpenTestStore(const QString& home, QString* error = nullptr);
+// True when the settings in force name a store holding a BBS for `home`.
+bool TestStoreExists(const QString& home);
+
+// Runs one SQL text on a PostgreSQL database; the rows of its last result
+// as texts. `error` (when given) gets the server's message, else empty.
+QList<QByteArrayList> PgQuery(const QByteArray& setting, const QByteArray& sql,
+                              QString* error = nullptr);
 
 // Connect, create the context and log in; undone on destruction.
 class ServerLogin

@@ -43,7 +43,10 @@ void TestWcsrvAdmin::createTwiceRefused()
 {
     TestBbs bbs;
     QVERIFY(bbs.ok());
-    QVERIFY(QFile::exists(QDir(bbs.home()).filePath(QStringLiteral("wcsrv.db"))));
+    QVERIFY(TestStoreExists(bbs.home()));
+    // On SQLite the records are in the home folder; on PostgreSQL nothing is.
+    QCOMPARE(QFile::exists(QDir(bbs.home()).filePath(QStringLiteral("wcsrv.db"))),
+             !TestsOnPostgres());
     const std::string again = wcadmin::CreateBbs(bbs.homeStd(), "Other");
     QVERIFY(!again.empty());
     QVERIFY(!wcadmin::CreateBbs(bbs.homeStd() + "/x", std::string(72, 'S')).empty());
@@ -97,6 +100,7 @@ void TestWcsrvAdmin::badAreaAndUserInput()
     QVERIFY(!wcadmin::AddUser(bbs.homeStd(), "").empty());
     QVERIFY(!wcadmin::AddUser(bbs.homeStd(), std::string(72, 'u')).empty());
     QTemporaryDir none;
+    ScopedTestStore empty;
     QVERIFY(!wcadmin::AddArea(none.path().toStdString(), 1, "No BBS").empty());
 }
 
@@ -196,10 +200,11 @@ void TestWcsrvAdmin::importRefusals()
     QCOMPARE(FilesBelow(bbs.areaFolder(1)), QStringList({"A.TXT"}));
 }
 
-static QByteArray Dump(const QString& home)
+static QByteArray Dump(const QString& home, const ScopedTestStore& store)
 {
     // Every full record, in walk order, plus the files on disk.
     qputenv("WCSRV_HOME", QFile::encodeName(home));
+    store.use();
     QByteArray out;
     ServerLogin login;
     if (!login.ok())
@@ -221,19 +226,25 @@ static QByteArray Dump(const QString& home)
 void TestWcsrvAdmin::demoIsRepeatable()
 {
     QTemporaryDir a, b, c;
+    // Each home with a store of its own (on PostgreSQL a database each).
+    ScopedTestStore sa, sb, sc;
     wcadmin::DemoOptions options;
     options.areas = 4;
     options.files = 80;
     options.seed = 7;
+    sa.use();
     QCOMPARE(wcadmin::MakeDemo(a.path().toStdString() + "/bbs", options), std::string());
+    sb.use();
     QCOMPARE(wcadmin::MakeDemo(b.path().toStdString() + "/bbs", options), std::string());
     options.seed = 8;
+    sc.use();
     QCOMPARE(wcadmin::MakeDemo(c.path().toStdString() + "/bbs", options), std::string());
-    const QByteArray da = Dump(a.path() + QStringLiteral("/bbs"));
+    const QByteArray da = Dump(a.path() + QStringLiteral("/bbs"), sa);
     QVERIFY(da.size() > 80 * int(sizeof(FullFileRec)));
-    QCOMPARE(da, Dump(b.path() + QStringLiteral("/bbs")));
-    QVERIFY(da != Dump(c.path() + QStringLiteral("/bbs")));
+    QCOMPARE(da, Dump(b.path() + QStringLiteral("/bbs"), sb));
+    QVERIFY(da != Dump(c.path() + QStringLiteral("/bbs"), sc));
     // A second demo into the same home is refused.
+    sa.use();
     QVERIFY(!wcadmin::MakeDemo(a.path().toStdString() + "/bbs", options).empty());
     qunsetenv("WCSRV_HOME");
 }
@@ -241,6 +252,7 @@ void TestWcsrvAdmin::demoIsRepeatable()
 void TestWcsrvAdmin::demoContent()
 {
     QTemporaryDir dir;
+    ScopedTestStore store;
     wcadmin::DemoOptions options;
     options.areas = 3;
     options.files = 300;
@@ -316,6 +328,7 @@ void TestWcsrvAdmin::toolCommands()
     if (!QFileInfo::exists(QDir(BinDir()).filePath(QStringLiteral("wcsrv-admin"))))
         QSKIP("wcsrv-admin not built");
     QTemporaryDir dir;
+    ScopedTestStore store; // the tool's store: WCSRV_DATABASE passes to it
     const QString home = dir.filePath(QStringLiteral("bbs"));
     QCOMPARE(RunTool({"--home", home, "init", "--sysop", "Tool Sysop"}), 0);
     QCOMPARE(RunTool({"--home", home, "area", "add", "4", "Four Files"}), 0);
@@ -370,6 +383,7 @@ void TestWcsrvAdmin::toolBadInput()
     QVERIFY(err.startsWith("wcsrv-admin: "));
     // Without a BBS every command fails as well.
     QTemporaryDir none;
+    ScopedTestStore empty;
     QVERIFY(RunTool({"--home", none.path(), "area", "list"}) > 0);
 }
 

@@ -2,6 +2,7 @@
 // deletes and the byte-for-byte round trip of every record.
 #include "WcTestUtil.h"
 
+#include "platform/wcsrv/WcStore.h"
 #include "tests/support/TestSupport.h"
 
 #include <QProcess>
@@ -27,6 +28,7 @@ private slots:
     void nextAfterMovedRecord();
     void deletionLoopWalksWholeArea();
     void interleavedWalksKeepTheirPlace();
+    void longWalkSeesItsOwnWrites();
     void opaqueBytesRoundTrip();
     void textTailsRoundTrip();
     void latin1TextRoundTrip();
@@ -222,6 +224,83 @@ void TestWcsrvRecords::interleavedWalksKeepTheirPlace()
     std::strcpy(edited.Name, "B0.ZIP");
     QVERIFY(GetNextFileRec(1, &edited, &pb));
     QCOMPARE(QString::fromLatin1(edited.Name), QStringLiteral("B1.ZIP"));
+}
+
+// A walk longer than the rows either store reads ahead: records ahead of
+// the walk that this process updates, deletes or adds while it walks are
+// delivered as they are now, not as they were read ahead.
+void TestWcsrvRecords::longWalkSeesItsOwnWrites()
+{
+    const int count = 1500;
+    auto name = [](int n) {
+        return QByteArray("W") + QByteArray::number(n).rightJustified(4, '0');
+    };
+    {
+        QString error;
+        const auto store = OpenTestStore(m_bbs->home(), &error);
+        QVERIFY2(store, qPrintable(error));
+        std::vector<FullFileRec> recs(count);
+        for (int n = 0; n < count; ++n) {
+            recs[size_t(n)] = FullFileRec{};
+            recs[size_t(n)].Rec.Area = 2;
+            std::strcpy(recs[size_t(n)].Rec.Name, name(n).constData());
+            recs[size_t(n)].Rec.Size = n;
+        }
+        QVERIFY(store->Begin());
+        QVERIFY(store->InsertMany(recs.data(), recs.size()) == wcstore::Rc::Ok);
+        QVERIFY(store->Commit());
+    }
+    FileRec r{};
+    uint32_t pos = 0;
+    QVERIFY(SearchFileRecByAreaName(2, "", &r, &pos));
+    QMap<int, int> sizes;        // number -> size delivered
+    QMap<QByteArray, int> added; // records added during the walk -> size delivered
+    // Writes to records well ahead of the walk: update the record
+    // `target`, delete the one after it, add one between. They come where a
+    // batch the walk read ends (the PostgreSQL store reads 500 at a time,
+    // and the next 500 already while these are handed out; SQLite reads 128,
+    // so 512 and 1024 end its batches), where rows read ahead are the
+    // walk's next ones.
+    const QMap<int, int> writeAt = {{500, 800}, {1000, 1300}};
+    int delivered = 0;
+    while (r.Area == 2) {
+        ++delivered;
+        const QByteArray n(r.Name);
+        if (n.endsWith('A')) {
+            QVERIFY(!added.contains(n));
+            added.insert(n, r.Size);
+        } else {
+            QVERIFY(!sizes.contains(n.mid(1).toInt()));
+            sizes.insert(n.mid(1).toInt(), r.Size);
+        }
+        if (writeAt.contains(delivered)) {
+            const int target = writeAt.value(delivered);
+            FileRec key = MakeKey(2, name(target).constData());
+            FullFileRec f{};
+            QVERIFY(GetFullFileRec(&key, &f));
+            f.Rec.Size = -target;
+            QVERIFY(UpdateFullFileRec(&f));
+            key = MakeKey(2, name(target + 1).constData());
+            QVERIFY(DeleteFileRec(&key, 0));
+            FullFileRec fresh{};
+            fresh.Rec.Area = 2;
+            std::strcpy(fresh.Rec.Name, (name(target) + "A").constData());
+            fresh.Rec.Size = 7;
+            QVERIFY(AddFileRec(&fresh));
+        }
+        if (!GetNextFileRec(1, &r, &pos))
+            break;
+    }
+    QCOMPARE(delivered, count);
+    QCOMPARE(added.size(), writeAt.size());
+    for (const int target : writeAt) {
+        QCOMPARE(sizes.value(target), -target);
+        QVERIFY2(!sizes.contains(target + 1), qPrintable(QString::number(target + 1)));
+        QCOMPARE(added.value(name(target) + "A"), 7);
+    }
+    for (auto it = sizes.cbegin(); it != sizes.cend(); ++it)
+        if (!writeAt.values().contains(it.key()))
+            QCOMPARE(it.value(), it.key());
 }
 
 static void FillRandom(void* p, size_t n)

@@ -60,24 +60,53 @@ void TestWcsrvSession::cleanup()
 
 void TestWcsrvSession::connectNeedsBbs()
 {
+    // A folder without wcsrv.db, or on PostgreSQL an empty database.
     QTemporaryDir empty;
+    ScopedTestStore store;
     qputenv("WCSRV_HOME", QFile::encodeName(empty.path()));
     QVERIFY(!WildcatServerConnect(nullptr));
     QCOMPARE(WcGetLastError(), uint32_t(WC_INVALID_CONNECTION_ID));
     QVERIFY(!WildcatServerCreateContext());
     qputenv("WCSRV_HOME", QFile::encodeName(empty.filePath(QStringLiteral("nothing/here"))));
     QVERIFY(!WildcatServerConnect(nullptr));
+    QCOMPARE(WcGetLastError(), uint32_t(WC_INVALID_CONNECTION_ID));
+    if (TestsOnPostgres()) {
+        // A server that cannot be reached is no BBS either.
+        const QByteArray kept = qgetenv("WCSRV_DATABASE");
+        qputenv("WCSRV_DATABASE",
+                "host=" + QFile::encodeName(empty.path()) + "/none user=wcsrv dbname=postgres");
+        QVERIFY(!WildcatServerConnect(nullptr));
+        QCOMPARE(WcGetLastError(), uint32_t(WC_INVALID_CONNECTION_ID));
+        qputenv("WCSRV_DATABASE", kept);
+    }
     qunsetenv("WCSRV_HOME");
 }
 
 void TestWcsrvSession::connectRefusesDamagedDatabase()
 {
     QTemporaryDir dir;
+    qputenv("WCSRV_HOME", QFile::encodeName(dir.path()));
+    if (TestsOnPostgres()) {
+        // A database holding a table of that name of some other program,
+        // and one of our tables of another version.
+        for (const QByteArray& sql :
+             {QByteArray("CREATE TABLE files(x integer)"),
+              QByteArray("CREATE TABLE wcsrv_schema(version integer); INSERT INTO wcsrv_schema "
+                         "VALUES(99); CREATE TABLE files(x integer)")}) {
+            ScopedTestStore store;
+            QString error;
+            PgQuery(store.setting(), sql, &error);
+            QCOMPARE(error, QString());
+            QVERIFY(!WildcatServerConnect(nullptr));
+            QCOMPARE(WcGetLastError(), uint32_t(WC_UNSUPPORTED_VERSION));
+        }
+        qunsetenv("WCSRV_HOME");
+        return;
+    }
     QFile db(dir.filePath(QStringLiteral("wcsrv.db")));
     QVERIFY(db.open(QIODevice::WriteOnly));
     db.write(QByteArray(8192, 'G'));
     db.close();
-    qputenv("WCSRV_HOME", QFile::encodeName(dir.path()));
     QVERIFY(!WildcatServerConnect(nullptr));
     QCOMPARE(WcGetLastError(), uint32_t(WC_UNSUPPORTED_VERSION));
     // An empty file, and an SQLite database of some other program.
@@ -216,9 +245,7 @@ void TestWcsrvSession::missingDatabaseAfterConnect()
 {
     TestBbs bbs;
     QVERIFY(WildcatServerConnect(nullptr));
-    QVERIFY(QFile::remove(QDir(bbs.home()).filePath(QStringLiteral("wcsrv.db"))));
-    QFile::remove(QDir(bbs.home()).filePath(QStringLiteral("wcsrv.db-wal")));
-    QFile::remove(QDir(bbs.home()).filePath(QStringLiteral("wcsrv.db-shm")));
+    QVERIFY(bbs.removeStore());
     QVERIFY(!WildcatServerCreateContext());
     QVERIFY(WcGetLastError() != 0);
 }
