@@ -12,6 +12,8 @@ extern "C" {
 // Fail the k-th operation (1-based, counted from this call) with `code`.
 void WcFaultFailNth(long k, uint32_t code);
 // Fail every call of the named operation ("UpdateFileRec", "WcWriteFile", ...).
+// "Commit" is no operation: it fails the commit of every write transaction
+// after its work was done, as a lost connection would.
 void WcFaultFailKind(const char* operation, uint32_t code);
 // Make the k-th block (1-based, 1 MiB each, in file order) that the
 // write-behind of a new file stores fail as a full disk would; applies to

@@ -309,7 +309,9 @@ template <typename Body> bool WriteTransaction(Context& c, Body body)
         c.store->Rollback();
         return false;
     }
-    if (!c.store->Commit()) {
+    // The fault kind "Commit" stands for a commit the store refuses (a lost
+    // connection, a full disk) after the body did its work.
+    if (gFault.kind == "Commit" || !c.store->Commit()) {
         c.store->Rollback();
         return Fail(kStorageError, false);
     }
@@ -999,7 +1001,13 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         return Fail(kBadArgument, false);
     const FileRec r = *rec;
     const Key name = FieldKey(r.Name, sizeof r.Name);
-    return WriteTransaction(ctx, [&]() -> bool {
+    // The file is moved aside inside the transaction and removed only once
+    // the record's deletion is committed; a transaction that fails (at its
+    // commit too) puts it back, so a record never stays without its file.
+    // The aside name is longer than any record name, so it names no record's
+    // file.
+    std::string path, aside;
+    const bool deleted = WriteTransaction(ctx, [&]() -> bool {
         const wcstore::Rc rc = ctx.store->Remove(r.Area, name.text, name.length);
         if (rc != wcstore::Rc::Ok)
             return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
@@ -1016,15 +1024,27 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         if (known == 0)
             return true;
         bool exists = false;
-        const std::string path =
-            wcstore::FindInFolder(folder, std::string(name.text, name.length), &exists);
+        path = wcstore::FindInFolder(folder, std::string(name.text, name.length), &exists);
         struct stat sb {
         };
-        if (exists && ::lstat(path.c_str(), &sb) == 0 && !S_ISDIR(sb.st_mode) &&
-            ::unlink(path.c_str()) != 0 && errno != ENOENT)
+        if (!exists || ::lstat(path.c_str(), &sb) != 0 || S_ISDIR(sb.st_mode))
+            return true;
+        const std::string candidate = folder + "/.wcsrv-deleting-" +
+                                      std::string(name.text, name.length) + "-" +
+                                      std::to_string(::getpid());
+        if (::rename(path.c_str(), candidate.c_str()) == 0)
+            aside = candidate;
+        else if (errno != ENOENT)
             return Fail(uint32_t(WC_ACCESS_DENIED), false);
         return true;
     });
+    if (!aside.empty()) {
+        if (deleted)
+            ::unlink(aside.c_str());
+        else
+            ::rename(aside.c_str(), path.c_str());
+    }
+    return deleted;
 }
 
 // ---- server files ----------------------------------------------------------

@@ -169,6 +169,7 @@ private slots:
     void abandonedWalkHoldsNoSnapshot();
     void namesWithDotsInside_data();
     void namesWithDotsInside();
+    void deleteWithFileKeepsBothOrNeither();
 };
 
 // ---- share modes -------------------------------------------------------------
@@ -687,6 +688,42 @@ void TestWcsrvReliability::namesWithDotsInside()
     QVERIFY(GetFileRecByAreaName(8, name.constData(), &back, &pos));
     QVERIFY(DeleteFileRec(&back, 1));
     QVERIFY(!QFile::exists(rig.file(8, QString::fromLatin1(name))));
+}
+
+// A record deleted with its file: when the deletion cannot be committed, the
+// record stays with every byte and so does its file (nothing left beside
+// it); when it is committed, both are gone.
+void TestWcsrvReliability::deleteWithFileKeepsBothOrNeither()
+{
+    Rig rig;
+    QVERIFY(rig.login->ok());
+    const QByteArray bytes = Pattern(10000);
+    WriteFile(rig.file(8, QStringLiteral("KEEP.ZIP")), bytes);
+    FullFileRec f{};
+    f.Rec.Area = 8;
+    std::memcpy(f.Rec.Name, "KEEP.ZIP", 8);
+    std::memcpy(f.Rec.Description, "kept whole", 10);
+    QVERIFY(AddFileRec(&f));
+    FileRec rec{};
+    uint32_t pos = 0;
+    QVERIFY(GetFileRecByAreaName(8, "KEEP.ZIP", &rec, &pos));
+    FullFileRec before{};
+    QVERIFY(GetFullFileRec(&rec, &before));
+    const QStringList files = QDir(rig.bbs.areaFolder(8)).entryList(QDir::Files | QDir::Hidden);
+
+    WcFaultFailKind("Commit", WC_NO_ACTION_TAKEN);
+    QVERIFY(!DeleteFileRec(&rec, 1));
+    WcFaultReset();
+    FullFileRec after{};
+    QVERIFY(GetFileRecByAreaName(8, "KEEP.ZIP", &rec, &pos));
+    QVERIFY(GetFullFileRec(&rec, &after));
+    QVERIFY(std::memcmp(&before, &after, sizeof before) == 0);
+    QCOMPARE(ReadAll(rig.file(8, QStringLiteral("KEEP.ZIP"))), bytes);
+    QCOMPARE(QDir(rig.bbs.areaFolder(8)).entryList(QDir::Files | QDir::Hidden), files);
+
+    QVERIFY(DeleteFileRec(&rec, 1));
+    QVERIFY(!GetFileRecByAreaName(8, "KEEP.ZIP", &rec, &pos));
+    QCOMPARE(QDir(rig.bbs.areaFolder(8)).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 int main(int argc, char** argv)
