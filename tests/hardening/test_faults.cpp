@@ -12,11 +12,13 @@
 #include "common/AreaLines.h"
 #include "common/Text.h"
 #include "filter/SearchRecord.h"
+#include "managers/DeletionRun.h"
 #include "managers/ManagerSupport.h"
 #include "managers/TDelMgr.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
 #include "platform/wcsrv/WcFault.h"
+#include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -593,6 +595,37 @@ private slots:
             }
             return Silent(r, QStringLiteral("file list"), missingFrom(listed),
                           qMax(0, lines - (50 + 3 * 5)));
+        };
+        series(c);
+    }
+
+    // The duplicate manager's deletion: chosen records of two areas, through
+    // the deletion run's list of records.
+    void deletionOfListedRecords()
+    {
+        QList<EntryRef> records;
+        for (const QString& n : namesOfRows(1, {0, 2, 4}))
+            records << EntryRef{1, n};
+        for (const QString& n : namesOfRows(3, {1, 3, 5}))
+            records << EntryRef{3, n};
+        Command c;
+        c.name = QStringLiteral("deletion of 6 listed records, files too");
+        for (const EntryRef& e : records)
+            c.expect.mayVanish << e.name;
+        c.prepare = [](Run& r) { r.login = std::make_unique<ServerLogin>(); };
+        c.act = [records](Run&) {
+            DeletionOptions options;
+            options.records = records;
+            options.deleteFromDisk = true;
+            ScriptedRun run;
+            RunDeletion(options, run);
+        };
+        c.cleanCheck = [records](Run& r) {
+            QStringList p;
+            for (const EntryRef& e : records)
+                if (RecordNamesIn(*r.box, e.area).contains(e.name))
+                    p << QStringLiteral("%1 was not deleted").arg(e.name);
+            return p;
         };
         series(c);
     }
