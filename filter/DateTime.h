@@ -24,6 +24,17 @@ bool SystemTimeToFileTime(const SystemTime& st, FILETIME& ft);
 
 QString FileTimeToDateText(const FILETIME& ft);
 QString FileTimeToTimeText(const FILETIME& ft);
+// The same two texts as 8-bit characters (a character beyond Latin-1 as
+// '?'), with their lengths (no NUL is added), the file time split once: for
+// output written byte by byte without a string per record.
+constexpr int kDateTimeCharsMax = 32;
+struct DateTimeChars {
+    char date[kDateTimeCharsMax];
+    char time[kDateTimeCharsMax];
+    int dateLength = 0;
+    int timeLength = 0;
+};
+void FileTimeToDateTimeChars(const FILETIME& ft, DateTimeChars& out);
 // Date text month first, a year of one or two digits read by the two-digit
 // year rule; false when the texts do not make a valid time (ft untouched).
 bool TextToFileTime(const QString& dateText, const QString& timeText, FILETIME& ft);

@@ -11,7 +11,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace
@@ -61,37 +60,51 @@ char* PutField(char* out, const char* text, size_t length, size_t width, bool ri
     return out + width;
 }
 
-// A converted date or time text, as it comes, in 8-bit form.
-char* PutText(char* out, const QString& text)
-{
-    for (const QChar c : text)
-        *out++ = c.unicode() < 256 ? char(c.unicode()) : '?';
-    return out;
-}
-
 template <std::size_t N> size_t FieldLength(const char (&field)[N])
 {
     return qstrnlen(field, N);
 }
 
+// The decimal digits of `value` (with a leading '-' when negative), put
+// just before `end`; returns where they start.
+char* DecimalDigits(int32_t value, char* end)
+{
+    uint32_t v = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+    char* at = end;
+    do {
+        *--at = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (value < 0)
+        *--at = '-';
+    return at;
+}
+
 } // namespace
 
+// One line per record, straight into the block: the date and time texts
+// and the size are formatted on the stack, so a line costs no allocation.
 void AppendFileListLine(QByteArray& block, const FileRec& rec)
 {
-    const QString date = FileTimeToDateText(rec.FileTime);
-    const QString time = FileTimeToTimeText(rec.FileTime);
+    DateTimeChars when;
+    FileTimeToDateTimeChars(rec.FileTime, when);
+    const int dateLength = when.dateLength;
+    const int timeLength = when.timeLength;
     char size[16];
-    const int sizeLength = std::snprintf(size, sizeof size, "%d", int(rec.Size));
+    char* const sizeEnd = size + sizeof size;
+    const char* sizeText = DecimalDigits(rec.Size, sizeEnd);
 
     const qsizetype start = block.size();
-    block.resize(start + 17 + 8 + 1 + date.size() + 1 + time.size() + 1 + 39);
+    block.resize(start + 17 + 8 + 1 + dateLength + 1 + timeLength + 1 + 39);
     char* out = block.data() + start;
     out = PutField(out, rec.Name, FieldLength(rec.Name), 17, false);
-    out = PutField(out, size, size_t(sizeLength), 8, true);
+    out = PutField(out, sizeText, size_t(sizeEnd - sizeText), 8, true);
     *out++ = ' ';
-    out = PutText(out, date);
+    std::memcpy(out, when.date, size_t(dateLength));
+    out += dateLength;
     *out++ = ' ';
-    out = PutText(out, time);
+    std::memcpy(out, when.time, size_t(timeLength));
+    out += timeLength;
     *out++ = ' ';
     PutField(out, rec.Description, FieldLength(rec.Description), 39, false);
 }
@@ -150,11 +163,12 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
     run.SetMaximum(options.areas.size());
     run.SetPosition(position);
     // Each area's lines are collected here and written at the area's end,
-    // so memory holds one area's block at most.
+    // so memory holds one area's block at most. The block keeps its memory
+    // from area to area (emptied, not freed): it is not grown anew.
     QByteArray block;
     for (const FileListArea& entry : options.areas) {
         const int area = entry.area;
-        block.clear();
+        block.resize(0);
         AppendLine(block, QByteArrayLiteral("       "));
         AppendLine(block, FileListHeading(entry.line));
         long count = 0;
@@ -200,7 +214,7 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
             }
         }
         run.SetPosition(++position);
-        block.clear();
+        block.resize(0);
     }
     // A server read that failed left records out of the list: it is shown,
     // never a silently short list.
