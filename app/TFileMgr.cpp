@@ -1190,22 +1190,28 @@ void TFileMgr::ListFilteredFiles()
         quint64 m_generation;
     } delegate(this, generation);
 
-    QStringList found; // lines found since the list was last extended
+    // Found lines go into the list as they are found, made from the record
+    // on the stack (no string per line), and join the view when the run
+    // flushes. A rebuilt list (an area change, a new search during the
+    // walk) starts with Clear, which drops them too.
     FilteredListingSink sink;
     sink.areaStarted = [this](int area) {
         f_Area->setText(QString::number(area));
         f_Area->repaint();
     };
-    sink.found = [&found](const FileRec&, const QString& line) { found << line; };
-    sink.flush = [&found, model]() {
-        model->AppendLines(found);
-        found.clear();
+    sink.foundRecord = [model](const FileRec& rec) {
+        char line[kAreaLinePrefixMax + sizeof rec.Name];
+        const int prefix = AreaLinePrefixChars(rec.Area, line);
+        const size_t name = qstrnlen(rec.Name, sizeof rec.Name);
+        std::memcpy(line + prefix, rec.Name, name);
+        model->AppendLatin1(line, prefix + qsizetype(name));
     };
+    sink.flush = [model]() { model->ReleaseWaiting(); };
     if (RunFilteredListing(options, delegate, sink) == FilteredListingResult::Stopped) {
         // The lines found so far stay, unless the list was rebuilt meanwhile
-        // (an area change, a new search) or the window is gone.
+        // (it then holds only its own lines) or the window is gone.
         if (self && m_listGeneration == generation)
-            model->AppendLines(found);
+            model->ReleaseWaiting();
         return;
     }
     FilesInArea->setText(QString::number(FileListBox->Count()));
