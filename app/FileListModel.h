@@ -78,7 +78,7 @@ private:
         quint32 length : 31;
         quint32 wide : 1;
     };
-    static constexpr qsizetype kBlockBytes = qsizetype(1) << 17;
+    static constexpr qsizetype kBlockBytes = qsizetype(1) << 16;
 
     // Room for `bytes` bytes (even offset) in the last block; a new block
     // when they do not fit.

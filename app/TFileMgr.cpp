@@ -832,12 +832,14 @@ void TFileMgr::AreaListBoxChange()
         f_Area->setText(QString::number(area));
         FileAreaRec rec{};
         if (GetFileArea(area, &rec)) {
-            QStringList names;
-            WalkArea(area, [&names](FileRec& r) {
-                names.append(RecText(r.Name));
+            // The names go into the list as they come, without a string
+            // each, and join the view at once when the walk ends.
+            FileListModel* model = FileListBox->Lines();
+            WalkArea(area, [model](FileRec& r) {
+                model->AppendLatin1(r.Name, qsizetype(qstrnlen(r.Name, sizeof r.Name)));
                 return true;
             });
-            FileListBox->Lines()->SetLines(std::move(names));
+            model->Flush();
         }
         FilesInArea->setText(QString::number(FileListBox->Count()));
         L_FileInArea->setText(QStringLiteral("Total Files in Area:"));
