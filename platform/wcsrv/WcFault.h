@@ -13,7 +13,7 @@ extern "C" {
 void WcFaultFailNth(long k, uint32_t code);
 // Fail every call of the named operation ("UpdateFileRec", "WcWriteFile", ...).
 void WcFaultFailKind(const char* operation, uint32_t code);
-// Make the k-th block (1-based, 1 MiB each, in file order) that the
+// Make the k-th block (1-based, 256 KiB each, in file order) that the
 // write-behind of a new file stores fail as a full disk would; applies to
 // files created from now on. Not an operation: not counted.
 void WcFaultFailBlock(long k);
