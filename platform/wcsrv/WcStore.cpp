@@ -518,14 +518,18 @@ void Utf8ToLatin1Field(const unsigned char* s, int n, char* field, size_t size)
     // Texts are mostly ASCII, which is the same in both: the leading ASCII
     // run is copied as it is, eight bytes tested at a time.
     const size_t limit = std::min(size_t(n > 0 ? n : 0), size);
-    size_t ascii = 0;
-    while (ascii + 8 <= limit) {
+    constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+    auto asciiWord = [s](size_t at) {
         uint64_t word;
-        std::memcpy(&word, s + ascii, sizeof word);
-        if (word & 0x8080808080808080ULL)
-            break;
+        std::memcpy(&word, s + at, sizeof word);
+        return (word & kHighBits) == 0;
+    };
+    size_t ascii = 0;
+    while (ascii + 8 <= limit && asciiWord(ascii))
         ascii += 8;
-    }
+    // The last bytes as one word reaching back into those already tested.
+    if (ascii < limit && limit >= 8 && ascii + 8 > limit && asciiWord(limit - 8))
+        ascii = limit;
     while (ascii < limit && s[ascii] < 0x80)
         ++ascii;
     std::memcpy(field, s, ascii);
