@@ -228,6 +228,83 @@ void FileTimeToDateTimeChars(const FILETIME& ft, DateTimeChars& out)
     out.timeLength = int(FormatChars(st, TimePicture, out.time));
 }
 
+DateTimeCharsFormat::DateTimeCharsFormat()
+    : m_date(Prepare(DatePicture)), m_time(Prepare(TimePicture))
+{
+}
+
+// The pieces of a picture by the rules of FormatPicture (cut to 15
+// characters; a pair of MM dd yy hh mm ss is a field; anything else is
+// copied, '?' beyond Latin-1).
+DateTimeCharsFormat::Picture DateTimeCharsFormat::Prepare(const QString& picture)
+{
+    Picture p;
+    const qsizetype size = std::min(picture.size(), kPictureBuffer - 1);
+    const char16_t* pic = reinterpret_cast<const char16_t*>(picture.constData());
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = pic[i];
+        const bool pair = i + 1 < size && pic[i + 1] == c;
+        Piece& piece = p.pieces[p.count++];
+        if (pair && (c == u'M' || c == u'd' || c == u'y' || c == u'h' || c == u'm' || c == u's')) {
+            piece.field = c == u'M'   ? Field::Month
+                          : c == u'd' ? Field::Day
+                          : c == u'y' ? Field::Year
+                          : c == u'h' ? Field::Hour
+                          : c == u'm' ? Field::Minute
+                                      : Field::Second;
+            p.length += 2;
+            ++i;
+        } else {
+            piece.literal = c < 256 ? char(c) : '?';
+            p.length += 1;
+        }
+    }
+    return p;
+}
+
+int DateTimeCharsFormat::Put(const Picture& picture, const SystemTime& st, char* out)
+{
+    char* at = out;
+    for (int i = 0; i < picture.count; ++i) {
+        const Piece& piece = picture.pieces[i];
+        switch (piece.field) {
+        case Field::None:
+            *at++ = piece.literal;
+            break;
+        case Field::Month:
+            at = PutTwoDigits(at, st.month);
+            break;
+        case Field::Day:
+            at = PutTwoDigits(at, st.day);
+            break;
+        case Field::Year:
+            at = PutTwoDigits(at, st.year % 100);
+            break;
+        case Field::Hour:
+            at = PutTwoDigits(at, st.hour);
+            break;
+        case Field::Minute:
+            at = PutTwoDigits(at, st.minute);
+            break;
+        case Field::Second:
+            at = PutTwoDigits(at, st.second);
+            break;
+        }
+    }
+    return int(at - out);
+}
+
+void DateTimeCharsFormat::Format(const FILETIME& ft, DateTimeChars& out) const
+{
+    SystemTime st;
+    if (!FileTimeToSystemTime(ft, st)) {
+        out.dateLength = out.timeLength = 0;
+        return;
+    }
+    out.dateLength = Put(m_date, st, out.date);
+    out.timeLength = Put(m_time, st, out.time);
+}
+
 bool IsAllDigits(const QString& text)
 {
     if (text.isEmpty())

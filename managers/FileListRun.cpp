@@ -82,38 +82,50 @@ char* DecimalDigits(int32_t value, char* end)
 
 } // namespace
 
-// One line per record, straight into the block: the date and time texts
-// and the size are formatted on the stack, so a line costs no allocation.
-void AppendFileListLine(QByteArray& block, const FileRec& rec)
+namespace
+{
+
+// The longest line: every column at its width, the date and time texts at
+// their longest.
+constexpr int kLineMax = 17 + 8 + 1 + kDateTimeCharsMax + 1 + kDateTimeCharsMax + 1 + 39;
+
+// One line for a record at `out` (kLineMax bytes and two more for a line
+// end); returns its length. The date and time texts and the size are made
+// on the stack, so a line costs no allocation.
+int PutFileListLine(char* out, const FileRec& rec, const DateTimeCharsFormat& format)
 {
     DateTimeChars when;
-    FileTimeToDateTimeChars(rec.FileTime, when);
-    const int dateLength = when.dateLength;
-    const int timeLength = when.timeLength;
+    format.Format(rec.FileTime, when);
     char size[16];
     char* const sizeEnd = size + sizeof size;
     const char* sizeText = DecimalDigits(rec.Size, sizeEnd);
+    char* at = out;
+    at = PutField(at, rec.Name, FieldLength(rec.Name), 17, false);
+    at = PutField(at, sizeText, size_t(sizeEnd - sizeText), 8, true);
+    *at++ = ' ';
+    std::memcpy(at, when.date, size_t(when.dateLength));
+    at += when.dateLength;
+    *at++ = ' ';
+    std::memcpy(at, when.time, size_t(when.timeLength));
+    at += when.timeLength;
+    *at++ = ' ';
+    at = PutField(at, rec.Description, FieldLength(rec.Description), 39, false);
+    return int(at - out);
+}
 
-    const qsizetype start = block.size();
-    block.resize(start + 17 + 8 + 1 + dateLength + 1 + timeLength + 1 + 39);
-    char* out = block.data() + start;
-    out = PutField(out, rec.Name, FieldLength(rec.Name), 17, false);
-    out = PutField(out, sizeText, size_t(sizeEnd - sizeText), 8, true);
-    *out++ = ' ';
-    std::memcpy(out, when.date, size_t(dateLength));
-    out += dateLength;
-    *out++ = ' ';
-    std::memcpy(out, when.time, size_t(timeLength));
-    out += timeLength;
-    *out++ = ' ';
-    PutField(out, rec.Description, FieldLength(rec.Description), 39, false);
+} // namespace
+
+void AppendFileListLine(QByteArray& block, const FileRec& rec, const DateTimeCharsFormat& format)
+{
+    char line[kLineMax];
+    block.append(line, PutFileListLine(line, rec, format));
 }
 
 QByteArray FileListLine(const FileRec& rec)
 {
     QByteArray line;
     line.reserve(kLineWidth);
-    AppendFileListLine(line, rec);
+    AppendFileListLine(line, rec, DateTimeCharsFormat());
     return line;
 }
 
@@ -166,6 +178,7 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
     // so memory holds one area's block at most. The block keeps its memory
     // from area to area (emptied, not freed): it is not grown anew.
     QByteArray block;
+    const DateTimeCharsFormat format;
     for (const FileListArea& entry : options.areas) {
         const int area = entry.area;
         block.resize(0);
@@ -193,8 +206,12 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
                 if (!options.applyFilter || MatchesFilter(rec)) {
                     ++count;
                     ++result.total;
-                    AppendFileListLine(block, rec);
-                    block.append("\r\n", 2);
+                    // The line and its end in one append.
+                    char line[kLineMax + 2];
+                    int length = PutFileListLine(line, rec, format);
+                    line[length++] = '\r';
+                    line[length++] = '\n';
+                    block.append(line, length);
                 }
                 if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at)) {
                     NoteReadFailure();

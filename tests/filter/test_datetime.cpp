@@ -201,6 +201,17 @@ private slots:
         FileTimeToDateTimeChars(ft, chars);
         QCOMPARE(QByteArray(chars.date, chars.dateLength), eightBit(FileTimeToDateText(ft)));
         QCOMPARE(QByteArray(chars.time, chars.timeLength), eightBit(FileTimeToTimeText(ft)));
+        // The pictures prepared once give the same, and keep the pictures
+        // they were made with.
+        const DateTimeCharsFormat format;
+        DatePicture = QStringLiteral("yy");
+        TimePicture = QStringLiteral("ss");
+        DateTimeChars prepared;
+        format.Format(ft, prepared);
+        QCOMPARE(QByteArray(prepared.date, prepared.dateLength),
+                 QByteArray(chars.date, chars.dateLength));
+        QCOMPARE(QByteArray(prepared.time, prepared.timeLength),
+                 QByteArray(chars.time, chars.timeLength));
     }
 
     void isAllDigits_data()
