@@ -44,22 +44,6 @@ void AppendLine(QByteArray& block, const QByteArray& line)
 namespace
 {
 
-// A field of the record, cut to `width` bytes or padded with blanks to it
-// (in front when right-aligned): the rule of PadToWidth, applied to the
-// record's own 8-bit bytes so they reach the file unchanged.
-char* PutField(char* out, const char* text, size_t length, size_t width, bool rightAligned)
-{
-    length = std::min(length, width);
-    if (rightAligned) {
-        std::memset(out, ' ', width - length);
-        std::memcpy(out + (width - length), text, length);
-    } else {
-        std::memcpy(out, text, length);
-        std::memset(out + length, ' ', width - length);
-    }
-    return out + width;
-}
-
 template <std::size_t N> size_t FieldLength(const char (&field)[N])
 {
     return qstrnlen(field, N);
@@ -99,18 +83,22 @@ int PutFileListLine(char* out, const FileRec& rec, const DateTimeCharsFormat& fo
     char size[16];
     char* const sizeEnd = size + sizeof size;
     const char* sizeText = DecimalDigits(rec.Size, sizeEnd);
-    char* at = out;
-    at = PutField(at, rec.Name, FieldLength(rec.Name), 17, false);
-    at = PutField(at, sizeText, size_t(sizeEnd - sizeText), 8, true);
-    *at++ = ' ';
+    // The whole line blank first; then each field over it, cut to its
+    // column: the rule of PadToWidth (the first characters kept, the size
+    // right-aligned), applied to the record's own 8-bit bytes so they reach
+    // the file unchanged.
+    const int length = 17 + 8 + 1 + when.dateLength + 1 + when.timeLength + 1 + 39;
+    std::memset(out, ' ', size_t(length));
+    std::memcpy(out, rec.Name, FieldLength(rec.Name)); // 16 at most: fits 17
+    const size_t sizeLength = std::min<size_t>(size_t(sizeEnd - sizeText), 8);
+    std::memcpy(out + 25 - sizeLength, sizeText, sizeLength);
+    char* at = out + 26;
     std::memcpy(at, when.date, size_t(when.dateLength));
-    at += when.dateLength;
-    *at++ = ' ';
+    at += when.dateLength + 1;
     std::memcpy(at, when.time, size_t(when.timeLength));
-    at += when.timeLength;
-    *at++ = ' ';
-    at = PutField(at, rec.Description, FieldLength(rec.Description), 39, false);
-    return int(at - out);
+    at += when.timeLength + 1;
+    std::memcpy(at, rec.Description, qstrnlen(rec.Description, 39));
+    return length;
 }
 
 } // namespace
