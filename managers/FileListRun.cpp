@@ -11,7 +11,10 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace
 {
@@ -32,6 +35,52 @@ bool AppendBlock(const QString& path, const QByteArray& block)
     file.close();
     return file.error() == QFileDevice::NoError;
 }
+
+// Appends each area's block on a thread of its own while the next area is
+// listed: one block at a time, in the order of the areas, each with its
+// own open, write and close. Where no thread can be had, the block is
+// appended at once.
+class BlockAppender
+{
+public:
+    explicit BlockAppender(const QString& path) : m_path(path) {}
+    ~BlockAppender() { Wait(); }
+    BlockAppender(const BlockAppender&) = delete;
+    BlockAppender& operator=(const BlockAppender&) = delete;
+
+    // Starts appending `block`, which it takes; `block` gets the buffer of
+    // the block appended before, emptied, to be filled again. The append
+    // before must have ended (Wait).
+    void Start(QByteArray& block)
+    {
+        m_block.swap(block);
+        block.resize(0);
+        try {
+            m_thread = std::thread([this] {
+                if (!AppendBlock(m_path, m_block))
+                    m_failed.store(true, std::memory_order_release);
+            });
+        } catch (const std::system_error&) {
+            if (!AppendBlock(m_path, m_block))
+                m_failed.store(true, std::memory_order_release);
+        }
+    }
+    // True once an append has failed; does not wait.
+    bool Failed() const { return m_failed.load(std::memory_order_acquire); }
+    // Waits until the append under way has ended; false when any failed.
+    bool Wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return !Failed();
+    }
+
+private:
+    const QString m_path;
+    QByteArray m_block;
+    std::thread m_thread;
+    std::atomic<bool> m_failed{false};
+};
 
 void AppendLine(QByteArray& block, const QByteArray& line)
 {
@@ -162,10 +211,27 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
     qint64 position = 0;
     run.SetMaximum(options.areas.size());
     run.SetPosition(position);
-    // Each area's lines are collected here and written at the area's end,
-    // so memory holds one area's block at most. The block keeps its memory
-    // from area to area (emptied, not freed): it is not grown anew.
+    // Each area's lines are collected here and appended to the file at the
+    // area's end, while the next area is listed; memory holds two blocks
+    // at most. The buffers keep their memory from area to area.
     QByteArray block;
+    BlockAppender appender(options.path);
+    RunItem appending; // the area whose block is being appended
+    // Waits for the block being appended: its area is reported once it is
+    // in the file; a failed append is told as "File Write Error!" and ends
+    // the run at the next record it examines. False when it failed.
+    auto settle = [&]() {
+        if (!appender.Wait()) {
+            if (!result.writeFailed)
+                run.Warn(QStringLiteral("File Write Error!"));
+            result.writeFailed = true;
+            return false;
+        }
+        if (appending.area != 0)
+            run.Item(appending);
+        appending = RunItem();
+        return true;
+    };
     const DateTimeCharsFormat format;
     for (const FileListArea& entry : options.areas) {
         const int area = entry.area;
@@ -186,8 +252,9 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
             while (rec.Area == area) {
                 counted(count, false);
                 const bool stop = run.StopRequested();
-                if (stop || result.writeFailed) {
+                if (stop || appender.Failed()) {
                     // The current block is dropped; earlier ones stay.
+                    settle();
                     result.stopped = stop;
                     return result;
                 }
@@ -210,17 +277,19 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
             AppendLine(block, QByteArray(kLineWidth, '-'));
             AppendLine(block, FileListTotalLine(count));
             AppendLine(block, QByteArray(kLineWidth, '='));
-            if (count > 0 && !AppendBlock(options.path, block)) {
-                run.Warn(QStringLiteral("File Write Error!"));
-                result.writeFailed = true;
-            } else if (count > 0) {
-                run.Item({area, FileNameOfLine(entry.line), RunOutcome::Done,
-                          QStringLiteral("%1 records listed").arg(count)});
+            if (count > 0) {
+                // A failed append of the area before ends the run here,
+                // before this block is written.
+                if (!settle())
+                    return result;
+                appender.Start(block);
+                appending = {area, FileNameOfLine(entry.line), RunOutcome::Done,
+                             QStringLiteral("%1 records listed").arg(count)};
             }
         }
         run.SetPosition(++position);
-        block.resize(0);
     }
+    settle();
     // A server read that failed left records out of the list: it is shown,
     // never a silently short list.
     if (const uint32_t code = TakeReadFailure())
