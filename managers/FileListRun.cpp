@@ -82,11 +82,41 @@ private:
     std::atomic<bool> m_failed{false};
 };
 
-void AppendLine(QByteArray& block, const QByteArray& line)
+// One area's block filled in place: room is made in large steps and the
+// array's size is set once, when the block is complete, so a line costs a
+// bounds check rather than a call into the array.
+class BlockFill
 {
-    block.append(line);
-    block.append("\r\n", 2);
-}
+public:
+    explicit BlockFill(QByteArray& block) : m_block(block), m_used(0) { m_block.resize(0); }
+    // Room for `n` more bytes; Advance says how many were put there.
+    char* Room(qsizetype n)
+    {
+        if (m_used + n > m_block.size())
+            m_block.resize(std::max(m_used + n, std::max<qsizetype>(2 * m_block.size(), 1 << 16)));
+        return m_block.data() + m_used;
+    }
+    void Advance(qsizetype n) { m_used += n; }
+    // A line and its CR LF.
+    void Line(const QByteArray& line)
+    {
+        char* at = Room(line.size() + 2);
+        std::memcpy(at, line.constData(), size_t(line.size()));
+        at[line.size()] = '\r';
+        at[line.size() + 1] = '\n';
+        Advance(line.size() + 2);
+    }
+    // The block as filled.
+    QByteArray& Done()
+    {
+        m_block.resize(m_used);
+        return m_block;
+    }
+
+private:
+    QByteArray& m_block;
+    qsizetype m_used;
+};
 
 } // namespace
 
@@ -235,9 +265,9 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
     const DateTimeCharsFormat format;
     for (const FileListArea& entry : options.areas) {
         const int area = entry.area;
-        block.resize(0);
-        AppendLine(block, QByteArrayLiteral("       "));
-        AppendLine(block, FileListHeading(entry.line));
+        BlockFill fill(block);
+        fill.Line(QByteArrayLiteral("       "));
+        fill.Line(FileListHeading(entry.line));
         long count = 0;
         FileAreaRec areaRec{};
         FileRec rec{};
@@ -261,12 +291,12 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
                 if (!options.applyFilter || MatchesFilter(rec)) {
                     ++count;
                     ++result.total;
-                    // The line and its end in one append.
-                    char line[kLineMax + 2];
+                    // The line and its end, in place.
+                    char* line = fill.Room(kLineMax + 2);
                     int length = PutFileListLine(line, rec, format);
                     line[length++] = '\r';
                     line[length++] = '\n';
-                    block.append(line, length);
+                    fill.Advance(length);
                 }
                 if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at)) {
                     NoteReadFailure();
@@ -274,15 +304,15 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
                 }
             }
             counted(count, true);
-            AppendLine(block, QByteArray(kLineWidth, '-'));
-            AppendLine(block, FileListTotalLine(count));
-            AppendLine(block, QByteArray(kLineWidth, '='));
+            fill.Line(QByteArray(kLineWidth, '-'));
+            fill.Line(FileListTotalLine(count));
+            fill.Line(QByteArray(kLineWidth, '='));
             if (count > 0) {
                 // A failed append of the area before ends the run here,
                 // before this block is written.
                 if (!settle())
                     return result;
-                appender.Start(block);
+                appender.Start(fill.Done());
                 appending = {area, FileNameOfLine(entry.line), RunOutcome::Done,
                              QStringLiteral("%1 records listed").arg(count)};
             }
