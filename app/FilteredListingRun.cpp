@@ -1,13 +1,12 @@
 #include "app/FilteredListingRun.h"
 
 #include "common/AreaLines.h"
+#include "common/CoarseClock.h"
 #include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/Matching.h"
 #include "filter/SearchRecord.h"
 #include "server/wcsrv.h"
-
-#include <QElapsedTimer>
 
 QList<int> FilteredListingAreas(const QList<int>& shown)
 {
@@ -19,20 +18,20 @@ QList<int> FilteredListingAreas(const QList<int>& shown)
 FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
                                          RunDelegate& delegate, const FilteredListingSink& sink)
 {
-    QString status;
-    QElapsedTimer sinceEvents;
-    QElapsedTimer sinceDraw;
-    QElapsedTimer sinceLines;
-    sinceEvents.start();
-    sinceDraw.start();
-    sinceLines.start();
-
-    // Status marks are kept exactly as written but drawn at most 25 times a
-    // second: drawing the bar per record would cost more than the search.
+    // The status text is "Searching " and a mark per record of the area,
+    // back to "Searching " from the 201st record on. It is kept as the
+    // number of marks and made only when drawn, at most 25 times a second:
+    // drawing (or even making) it per record would cost more than the
+    // search.
+    int marks = 0;
     auto drawStatus = [&]() {
-        delegate.Status(status);
-        sinceDraw.restart();
+        delegate.Status(QStringLiteral("Searching ") + QString(marks, u'|'));
     };
+    // One read of the coarse clock per record decides when to draw, when
+    // to give the front end its turn and when found lines join the list.
+    qint64 lastDraw = CoarseClockMs();
+    qint64 lastTurn = lastDraw;
+    qint64 lastLines = lastDraw;
 
     TakeReadFailure(); // only this run's failures count
     for (int area : options.areas) {
@@ -43,8 +42,9 @@ FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
             NoteReadFailure();
             continue;
         }
-        status = QStringLiteral("Searching ");
+        marks = 0;
         drawStatus();
+        lastDraw = CoarseClockMs();
         int counter = 0;
         FileRec rec{};
         uint32_t position = 0;
@@ -53,13 +53,18 @@ FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
             continue;
         }
         while (rec.Area == area) {
-            status += u'|';
-            if (++counter > 200)
-                status = QStringLiteral("Searching ");
-            if (sinceDraw.elapsed() >= 40)
+            marks = ++counter > 200 ? 0 : counter;
+            const qint64 now = CoarseClockMs();
+            if (now - lastDraw >= 40) {
                 drawStatus();
-            if ((!options.applyFilter || MatchesFilter(rec)) && sink.found)
-                sink.found(rec, AreaLinePrefix(rec.Area) + RecText(rec.Name));
+                lastDraw = now;
+            }
+            if (!options.applyFilter || MatchesFilter(rec)) {
+                if (sink.foundRecord)
+                    sink.foundRecord(rec);
+                else if (sink.found)
+                    sink.found(rec, AreaLinePrefix(rec.Area) + RecText(rec.Name));
+            }
             if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position)) {
                 NoteReadFailure();
                 break;
@@ -68,17 +73,17 @@ FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
             // after every record: a window repaints and takes clicks just as
             // well, and the search keeps its speed. A stop can only be asked
             // for during that turn.
-            if (sinceEvents.elapsed() >= options.turnIntervalMs) {
+            if (now - lastTurn >= options.turnIntervalMs) {
                 // Found lines join the list four times a second: the list
                 // lays out all its lines after each extension, which would
                 // cost more than the search if done every 15 ms.
-                if (sinceLines.elapsed() >= 250) {
+                if (now - lastLines >= 250) {
                     if (sink.flush)
                         sink.flush();
-                    sinceLines.restart();
+                    lastLines = now;
                 }
                 const bool stop = delegate.StopRequested();
-                sinceEvents.restart();
+                lastTurn = CoarseClockMs();
                 if (stop)
                     return FilteredListingResult::Stopped;
             }

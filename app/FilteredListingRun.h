@@ -28,6 +28,10 @@ struct FilteredListingSink {
     std::function<void(int area)> areaStarted;
     // A matching record and its list line.
     std::function<void(const FileRec& rec, const QString& line)> found;
+    // A matching record alone, for a front end that makes its lines its own
+    // way (the window's list, without a string per line). Called instead of
+    // `found` when set.
+    std::function<void(const FileRec& rec)> foundRecord;
     // The lines found so far should join the list now (four times a second
     // while the walk runs; never after a stop).
     std::function<void()> flush;

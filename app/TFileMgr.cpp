@@ -841,12 +841,14 @@ void TFileMgr::AreaListBoxChange()
         f_Area->setText(QString::number(area));
         FileAreaRec rec{};
         if (GetFileArea(area, &rec)) {
-            QStringList names;
-            WalkArea(area, [&names](FileRec& r) {
-                names.append(RecText(r.Name));
+            // The names go into the list as they come, without a string
+            // each, and join the view at once when the walk ends.
+            FileListModel* model = FileListBox->Lines();
+            WalkArea(area, [model](FileRec& r) {
+                model->AppendLatin1(r.Name, qsizetype(qstrnlen(r.Name, sizeof r.Name)));
                 return true;
             });
-            FileListBox->Lines()->SetLines(std::move(names));
+            model->Flush();
         }
         FilesInArea->setText(QString::number(FileListBox->Count()));
         L_FileInArea->setText(QStringLiteral("Total Files in Area:"));
@@ -1199,22 +1201,28 @@ void TFileMgr::ListFilteredFiles()
         quint64 m_generation;
     } delegate(this, generation);
 
-    QStringList found; // lines found since the list was last extended
+    // Found lines go into the list as they are found, made from the record
+    // on the stack (no string per line), and join the view when the run
+    // flushes. A rebuilt list (an area change, a new search during the
+    // walk) starts with Clear, which drops them too.
     FilteredListingSink sink;
     sink.areaStarted = [this](int area) {
         f_Area->setText(QString::number(area));
         f_Area->repaint();
     };
-    sink.found = [&found](const FileRec&, const QString& line) { found << line; };
-    sink.flush = [&found, model]() {
-        model->AppendLines(found);
-        found.clear();
+    sink.foundRecord = [model](const FileRec& rec) {
+        char line[kAreaLinePrefixMax + sizeof rec.Name];
+        const int prefix = AreaLinePrefixChars(rec.Area, line);
+        const size_t name = qstrnlen(rec.Name, sizeof rec.Name);
+        std::memcpy(line + prefix, rec.Name, name);
+        model->AppendLatin1(line, prefix + qsizetype(name));
     };
+    sink.flush = [model]() { model->ReleaseWaiting(); };
     if (RunFilteredListing(options, delegate, sink) == FilteredListingResult::Stopped) {
         // The lines found so far stay, unless the list was rebuilt meanwhile
-        // (an area change, a new search) or the window is gone.
+        // (it then holds only its own lines) or the window is gone.
         if (self && m_listGeneration == generation)
-            model->AppendLines(found);
+            model->ReleaseWaiting();
         return;
     }
     FilesInArea->setText(QString::number(FileListBox->Count()));

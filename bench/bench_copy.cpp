@@ -107,6 +107,8 @@ int main(int argc, char** argv)
     Warm(source);
     std::printf("area folder %s: %s\n", qPrintable(areaFolder),
                 FileSystemKind(areaFolder.toStdString()).c_str());
+    std::printf("cache state: both sides read the source from the page cache (read once before "
+                "the rounds) and write a new file after a sync\n");
     if (OnMemoryFileSystem(areaFolder.toStdString()))
         std::printf("note: the area folder is in memory; set TMPDIR to a disk folder to measure "
                     "a disk\n");

@@ -6,6 +6,10 @@
 
 // The area number right-aligned in four columns, then ": ".
 QString AreaLinePrefix(int area);
+// The same characters put at `out` (room for kAreaLinePrefixMax); returns
+// their number. For lines made without a string per line.
+constexpr int kAreaLinePrefixMax = 16;
+int AreaLinePrefixChars(int area, char* out);
 // The text before the first ':' as an integer (blanks allowed); 0 when the
 // line has no ':'. Throws ConversionError when that text is not a number.
 int AreaNumberOfLine(const QString& line);

@@ -57,7 +57,10 @@ void WindowRunDelegate::Status(const QString& text)
 
 bool WindowRunDelegate::StopRequested()
 {
-    m_pump();
+    if (m_pump.Due()) {
+        BeforeTurn();
+        m_pump.Turn();
+    }
     if (!m_stopFlag || !*m_stopFlag)
         return false;
     *m_stopFlag = false;

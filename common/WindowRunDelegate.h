@@ -31,8 +31,11 @@ public:
     bool Copy(const QString& source, const QString& destination, const QString& caption) override;
     bool StopRequested() override;
 
-    // True when the next StopRequested gives window messages their turn.
-    bool PumpDue() const { return m_pump.Due(); }
+protected:
+    // Called just before window messages get their turn (at most once per
+    // pump interval): a window shows its running figures here, so they are
+    // drawn at the pump's rate rather than once per record.
+    virtual void BeforeTurn() {}
 
 private:
     QProgressBar* m_bar;

@@ -4,6 +4,7 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <cstring>
 
 QString DatePicture = QStringLiteral("MM/dd/yy");
 QString TimePicture = QStringLiteral("hh:mm");
@@ -61,26 +62,26 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
 enum class FormatError { None, InsufficientBuffer };
 
 // Two digits of `value` at `out`; returns the position after them.
-char16_t* PutTwoDigits(char16_t* out, int value)
+template <typename Char> Char* PutTwoDigits(Char* out, int value)
 {
-    out[0] = char16_t(u'0' + (value / 10) % 10);
-    out[1] = char16_t(u'0' + value % 10);
+    out[0] = Char('0' + (value / 10) % 10);
+    out[1] = Char('0' + value % 10);
     return out + 2;
 }
 
 // The picture formatter: MM dd yy hh mm ss, every other character copied.
 // Hours are always on the 24-hour clock. The result must fit the 16-byte
-// buffer with its NUL, as the platform's formatter would require. The
-// characters are put into a buffer on the stack: a list line formats a date
-// and a time per record, and the result string is the one allocation.
-FormatError FormatPicture(const SystemTime& st, const QString& picture, QString& out)
+// buffer with its NUL, as the platform's formatter would require; returns
+// its length, -1 when it does not fit. Every picture character makes one
+// result character at most (a pair makes two digits), and pictures are cut
+// to 15 characters, so `buffer` (kPictureBuffer characters) cannot
+// overflow.
+template <typename Char>
+qsizetype FormatPicture(const SystemTime& st, const QString& picture, Char* buffer)
 {
     const qsizetype size = std::min(picture.size(), kPictureBuffer - 1);
     const char16_t* pic = reinterpret_cast<const char16_t*>(picture.constData());
-    // Every picture character makes one result character at most (a pair
-    // makes two digits), so the buffer cannot overflow.
-    char16_t buffer[kPictureBuffer];
-    char16_t* at = buffer;
+    Char* at = buffer;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t c = pic[i];
         const bool pair = i + 1 < size && pic[i + 1] == c;
@@ -97,18 +98,45 @@ FormatError FormatPicture(const SystemTime& st, const QString& picture, QString&
         else if (pair && c == u's')
             at = PutTwoDigits(at, st.second);
         else {
-            *at++ = c;
+            // 8-bit results show a character beyond Latin-1 as '?'.
+            if constexpr (sizeof(Char) == 1)
+                *at++ = c < 256 ? Char(c) : '?';
+            else
+                *at++ = Char(c);
             continue;
         }
         ++i;
     }
     const qsizetype length = at - buffer;
-    if (length > kPictureBuffer - 1) {
+    return length > kPictureBuffer - 1 ? -1 : length;
+}
+
+// The characters are put into a buffer on the stack: a list line formats a
+// date and a time per record, and the result string is the one allocation.
+FormatError FormatPicture(const SystemTime& st, const QString& picture, QString& out)
+{
+    char16_t buffer[kPictureBuffer];
+    const qsizetype length = FormatPicture(st, picture, buffer);
+    if (length < 0) {
         out.clear();
         return FormatError::InsufficientBuffer;
     }
     out = QString(reinterpret_cast<const QChar*>(buffer), length);
     return FormatError::None;
+}
+
+// The 8-bit form of FormatFileTime into `out` (kDateTimeCharsMax bytes),
+// of a time already split.
+qsizetype FormatChars(const SystemTime& st, const QString& picture, char* out)
+{
+    static_assert(kDateTimeCharsMax >= kPictureBuffer);
+    const qsizetype length = FormatPicture(st, picture, out);
+    if (length >= 0)
+        return length;
+    static constexpr char kInsufficient[] = "INSUFFICIENT_BUFFER";
+    static_assert(sizeof kInsufficient - 1 <= kDateTimeCharsMax);
+    std::memcpy(out, kInsufficient, sizeof kInsufficient - 1);
+    return qsizetype(sizeof kInsufficient - 1);
 }
 
 QString FormatFileTime(const FILETIME& ft, const QString& picture)
@@ -187,6 +215,94 @@ QString FileTimeToDateText(const FILETIME& ft)
 QString FileTimeToTimeText(const FILETIME& ft)
 {
     return FormatFileTime(ft, TimePicture);
+}
+
+void FileTimeToDateTimeChars(const FILETIME& ft, DateTimeChars& out)
+{
+    SystemTime st;
+    if (!FileTimeToSystemTime(ft, st)) {
+        out.dateLength = out.timeLength = 0;
+        return;
+    }
+    out.dateLength = int(FormatChars(st, DatePicture, out.date));
+    out.timeLength = int(FormatChars(st, TimePicture, out.time));
+}
+
+DateTimeCharsFormat::DateTimeCharsFormat()
+    : m_date(Prepare(DatePicture)), m_time(Prepare(TimePicture))
+{
+}
+
+// The pieces of a picture by the rules of FormatPicture (cut to 15
+// characters; a pair of MM dd yy hh mm ss is a field; anything else is
+// copied, '?' beyond Latin-1).
+DateTimeCharsFormat::Picture DateTimeCharsFormat::Prepare(const QString& picture)
+{
+    Picture p;
+    const qsizetype size = std::min(picture.size(), kPictureBuffer - 1);
+    const char16_t* pic = reinterpret_cast<const char16_t*>(picture.constData());
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = pic[i];
+        const bool pair = i + 1 < size && pic[i + 1] == c;
+        Piece& piece = p.pieces[p.count++];
+        if (pair && (c == u'M' || c == u'd' || c == u'y' || c == u'h' || c == u'm' || c == u's')) {
+            piece.field = c == u'M'   ? Field::Month
+                          : c == u'd' ? Field::Day
+                          : c == u'y' ? Field::Year
+                          : c == u'h' ? Field::Hour
+                          : c == u'm' ? Field::Minute
+                                      : Field::Second;
+            p.length += 2;
+            ++i;
+        } else {
+            piece.literal = c < 256 ? char(c) : '?';
+            p.length += 1;
+        }
+    }
+    return p;
+}
+
+int DateTimeCharsFormat::Put(const Picture& picture, const SystemTime& st, char* out)
+{
+    char* at = out;
+    for (int i = 0; i < picture.count; ++i) {
+        const Piece& piece = picture.pieces[i];
+        switch (piece.field) {
+        case Field::None:
+            *at++ = piece.literal;
+            break;
+        case Field::Month:
+            at = PutTwoDigits(at, st.month);
+            break;
+        case Field::Day:
+            at = PutTwoDigits(at, st.day);
+            break;
+        case Field::Year:
+            at = PutTwoDigits(at, st.year % 100);
+            break;
+        case Field::Hour:
+            at = PutTwoDigits(at, st.hour);
+            break;
+        case Field::Minute:
+            at = PutTwoDigits(at, st.minute);
+            break;
+        case Field::Second:
+            at = PutTwoDigits(at, st.second);
+            break;
+        }
+    }
+    return int(at - out);
+}
+
+void DateTimeCharsFormat::Format(const FILETIME& ft, DateTimeChars& out) const
+{
+    SystemTime st;
+    if (!FileTimeToSystemTime(ft, st)) {
+        out.dateLength = out.timeLength = 0;
+        return;
+    }
+    out.dateLength = Put(m_date, st, out.date);
+    out.timeLength = Put(m_time, st, out.time);
 }
 
 bool IsAllDigits(const QString& text)

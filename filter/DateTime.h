@@ -24,6 +24,44 @@ bool SystemTimeToFileTime(const SystemTime& st, FILETIME& ft);
 
 QString FileTimeToDateText(const FILETIME& ft);
 QString FileTimeToTimeText(const FILETIME& ft);
+// The same two texts as 8-bit characters (a character beyond Latin-1 as
+// '?'), with their lengths (no NUL is added), the file time split once: for
+// output written byte by byte without a string per record.
+constexpr int kDateTimeCharsMax = 32;
+struct DateTimeChars {
+    char date[kDateTimeCharsMax];
+    char time[kDateTimeCharsMax];
+    int dateLength = 0;
+    int timeLength = 0;
+};
+void FileTimeToDateTimeChars(const FILETIME& ft, DateTimeChars& out);
+
+// The date and time pictures as they are when it is made, read once for
+// the many file times of a list: Format gives what FileTimeToDateTimeChars
+// gives with those pictures.
+class DateTimeCharsFormat
+{
+public:
+    DateTimeCharsFormat();
+    void Format(const FILETIME& ft, DateTimeChars& out) const;
+
+private:
+    // One piece of a picture: a character as it is, or a two-digit field.
+    enum class Field : quint8 { None, Month, Day, Year, Hour, Minute, Second };
+    struct Piece {
+        char literal = 0;
+        Field field = Field::None;
+    };
+    struct Picture {
+        Piece pieces[kDateTimeCharsMax];
+        int count = 0;
+        int length = 0; // characters of the result
+    };
+    static Picture Prepare(const QString& picture);
+    static int Put(const Picture& picture, const SystemTime& st, char* out);
+
+    Picture m_date, m_time;
+};
 // Date text month first, a year of one or two digits read by the two-digit
 // year rule; false when the texts do not make a valid time (ft untouched).
 bool TextToFileTime(const QString& dateText, const QString& timeText, FILETIME& ft);

@@ -41,9 +41,19 @@ bool ContainsExact(const char* hay, std::size_t hayLength, const char* needle,
 {
     if (needleLength > hayLength)
         return false;
-    for (std::size_t i = 0; i + needleLength <= hayLength; ++i)
-        if (std::memcmp(hay + i, needle, needleLength) == 0)
+    if (needleLength == 0)
+        return true;
+    // Only where the first character is found is the rest compared.
+    const char* at = hay;
+    const char* const last = hay + (hayLength - needleLength);
+    while (at <= last) {
+        at = static_cast<const char*>(std::memchr(at, needle[0], std::size_t(last - at) + 1));
+        if (!at)
+            return false;
+        if (std::memcmp(at + 1, needle + 1, needleLength - 1) == 0)
             return true;
+        ++at;
+    }
     return false;
 }
 

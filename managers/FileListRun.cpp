@@ -11,8 +11,10 @@
 #include <QFile>
 
 #include <algorithm>
-#include <cstdio>
+#include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace
 {
@@ -34,10 +36,111 @@ bool AppendBlock(const QString& path, const QByteArray& block)
     return file.error() == QFileDevice::NoError;
 }
 
-void AppendLine(QByteArray& block, const QByteArray& line)
+// Appends each area's block on a thread of its own while the next area is
+// listed: one block at a time, in the order of the areas, each with its
+// own open, write and close. Where no thread can be had, the block is
+// appended at once.
+class BlockAppender
 {
-    block.append(line);
-    block.append("\r\n", 2);
+public:
+    explicit BlockAppender(const QString& path) : m_path(path) {}
+    ~BlockAppender() { Wait(); }
+    BlockAppender(const BlockAppender&) = delete;
+    BlockAppender& operator=(const BlockAppender&) = delete;
+
+    // Starts appending `block`, which it takes; `block` gets the buffer of
+    // the block appended before, emptied, to be filled again. The append
+    // before must have ended (Wait).
+    void Start(QByteArray& block)
+    {
+        m_block.swap(block);
+        block.resize(0);
+        try {
+            m_thread = std::thread([this] {
+                if (!AppendBlock(m_path, m_block))
+                    m_failed.store(true, std::memory_order_release);
+            });
+        } catch (const std::system_error&) {
+            if (!AppendBlock(m_path, m_block))
+                m_failed.store(true, std::memory_order_release);
+        }
+    }
+    // True once an append has failed; does not wait.
+    bool Failed() const { return m_failed.load(std::memory_order_acquire); }
+    // Waits until the append under way has ended; false when any failed.
+    bool Wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return !Failed();
+    }
+
+private:
+    const QString m_path;
+    QByteArray m_block;
+    std::thread m_thread;
+    std::atomic<bool> m_failed{false};
+};
+
+// One area's block filled in place: room is made in large steps and the
+// array's size is set once, when the block is complete, so a line costs a
+// bounds check rather than a call into the array.
+class BlockFill
+{
+public:
+    explicit BlockFill(QByteArray& block) : m_block(block), m_used(0) { m_block.resize(0); }
+    // Room for `n` more bytes; Advance says how many were put there.
+    char* Room(qsizetype n)
+    {
+        if (m_used + n > m_block.size())
+            m_block.resize(std::max(m_used + n, std::max<qsizetype>(2 * m_block.size(), 1 << 16)));
+        return m_block.data() + m_used;
+    }
+    void Advance(qsizetype n) { m_used += n; }
+    // A line and its CR LF.
+    void Line(const QByteArray& line)
+    {
+        char* at = Room(line.size() + 2);
+        std::memcpy(at, line.constData(), size_t(line.size()));
+        at[line.size()] = '\r';
+        at[line.size() + 1] = '\n';
+        Advance(line.size() + 2);
+    }
+    // The block as filled.
+    QByteArray& Done()
+    {
+        m_block.resize(m_used);
+        return m_block;
+    }
+
+private:
+    QByteArray& m_block;
+    qsizetype m_used;
+};
+
+} // namespace
+
+namespace
+{
+
+template <std::size_t N> size_t FieldLength(const char (&field)[N])
+{
+    return qstrnlen(field, N);
+}
+
+// The decimal digits of `value` (with a leading '-' when negative), put
+// just before `end`; returns where they start.
+char* DecimalDigits(int32_t value, char* end)
+{
+    uint32_t v = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+    char* at = end;
+    do {
+        *--at = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (value < 0)
+        *--at = '-';
+    return at;
 }
 
 } // namespace
@@ -45,62 +148,51 @@ void AppendLine(QByteArray& block, const QByteArray& line)
 namespace
 {
 
-// A field of the record, cut to `width` bytes or padded with blanks to it
-// (in front when right-aligned): the rule of PadToWidth, applied to the
-// record's own 8-bit bytes so they reach the file unchanged.
-char* PutField(char* out, const char* text, size_t length, size_t width, bool rightAligned)
-{
-    length = std::min(length, width);
-    if (rightAligned) {
-        std::memset(out, ' ', width - length);
-        std::memcpy(out + (width - length), text, length);
-    } else {
-        std::memcpy(out, text, length);
-        std::memset(out + length, ' ', width - length);
-    }
-    return out + width;
-}
+// The longest line: every column at its width, the date and time texts at
+// their longest.
+constexpr int kLineMax = 17 + 8 + 1 + kDateTimeCharsMax + 1 + kDateTimeCharsMax + 1 + 39;
 
-// A converted date or time text, as it comes, in 8-bit form.
-char* PutText(char* out, const QString& text)
+// One line for a record at `out` (kLineMax bytes and two more for a line
+// end); returns its length. The date and time texts and the size are made
+// on the stack, so a line costs no allocation.
+int PutFileListLine(char* out, const FileRec& rec, const DateTimeCharsFormat& format)
 {
-    for (const QChar c : text)
-        *out++ = c.unicode() < 256 ? char(c.unicode()) : '?';
-    return out;
-}
-
-template <std::size_t N> size_t FieldLength(const char (&field)[N])
-{
-    return qstrnlen(field, N);
+    DateTimeChars when;
+    format.Format(rec.FileTime, when);
+    char size[16];
+    char* const sizeEnd = size + sizeof size;
+    const char* sizeText = DecimalDigits(rec.Size, sizeEnd);
+    // The whole line blank first; then each field over it, cut to its
+    // column: the rule of PadToWidth (the first characters kept, the size
+    // right-aligned), applied to the record's own 8-bit bytes so they reach
+    // the file unchanged.
+    const int length = 17 + 8 + 1 + when.dateLength + 1 + when.timeLength + 1 + 39;
+    std::memset(out, ' ', size_t(length));
+    std::memcpy(out, rec.Name, FieldLength(rec.Name)); // 16 at most: fits 17
+    const size_t sizeLength = std::min<size_t>(size_t(sizeEnd - sizeText), 8);
+    std::memcpy(out + 25 - sizeLength, sizeText, sizeLength);
+    char* at = out + 26;
+    std::memcpy(at, when.date, size_t(when.dateLength));
+    at += when.dateLength + 1;
+    std::memcpy(at, when.time, size_t(when.timeLength));
+    at += when.timeLength + 1;
+    std::memcpy(at, rec.Description, qstrnlen(rec.Description, 39));
+    return length;
 }
 
 } // namespace
 
-void AppendFileListLine(QByteArray& block, const FileRec& rec)
+void AppendFileListLine(QByteArray& block, const FileRec& rec, const DateTimeCharsFormat& format)
 {
-    const QString date = FileTimeToDateText(rec.FileTime);
-    const QString time = FileTimeToTimeText(rec.FileTime);
-    char size[16];
-    const int sizeLength = std::snprintf(size, sizeof size, "%d", int(rec.Size));
-
-    const qsizetype start = block.size();
-    block.resize(start + 17 + 8 + 1 + date.size() + 1 + time.size() + 1 + 39);
-    char* out = block.data() + start;
-    out = PutField(out, rec.Name, FieldLength(rec.Name), 17, false);
-    out = PutField(out, size, size_t(sizeLength), 8, true);
-    *out++ = ' ';
-    out = PutText(out, date);
-    *out++ = ' ';
-    out = PutText(out, time);
-    *out++ = ' ';
-    PutField(out, rec.Description, FieldLength(rec.Description), 39, false);
+    char line[kLineMax];
+    block.append(line, PutFileListLine(line, rec, format));
 }
 
 QByteArray FileListLine(const FileRec& rec)
 {
     QByteArray line;
     line.reserve(kLineWidth);
-    AppendFileListLine(line, rec);
+    AppendFileListLine(line, rec, DateTimeCharsFormat());
     return line;
 }
 
@@ -149,14 +241,33 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
     qint64 position = 0;
     run.SetMaximum(options.areas.size());
     run.SetPosition(position);
-    // Each area's lines are collected here and written at the area's end,
-    // so memory holds one area's block at most.
+    // Each area's lines are collected here and appended to the file at the
+    // area's end, while the next area is listed; memory holds two blocks
+    // at most. The buffers keep their memory from area to area.
     QByteArray block;
+    BlockAppender appender(options.path);
+    RunItem appending; // the area whose block is being appended
+    // Waits for the block being appended: its area is reported once it is
+    // in the file; a failed append is told as "File Write Error!" and ends
+    // the run at the next record it examines. False when it failed.
+    auto settle = [&]() {
+        if (!appender.Wait()) {
+            if (!result.writeFailed)
+                run.Warn(QStringLiteral("File Write Error!"));
+            result.writeFailed = true;
+            return false;
+        }
+        if (appending.area != 0)
+            run.Item(appending);
+        appending = RunItem();
+        return true;
+    };
+    const DateTimeCharsFormat format;
     for (const FileListArea& entry : options.areas) {
         const int area = entry.area;
-        block.clear();
-        AppendLine(block, QByteArrayLiteral("       "));
-        AppendLine(block, FileListHeading(entry.line));
+        BlockFill fill(block);
+        fill.Line(QByteArrayLiteral("       "));
+        fill.Line(FileListHeading(entry.line));
         long count = 0;
         FileAreaRec areaRec{};
         FileRec rec{};
@@ -171,16 +282,21 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
             while (rec.Area == area) {
                 counted(count, false);
                 const bool stop = run.StopRequested();
-                if (stop || result.writeFailed) {
+                if (stop || appender.Failed()) {
                     // The current block is dropped; earlier ones stay.
+                    settle();
                     result.stopped = stop;
                     return result;
                 }
                 if (!options.applyFilter || MatchesFilter(rec)) {
                     ++count;
                     ++result.total;
-                    AppendFileListLine(block, rec);
-                    block.append("\r\n", 2);
+                    // The line and its end, in place.
+                    char* line = fill.Room(kLineMax + 2);
+                    int length = PutFileListLine(line, rec, format);
+                    line[length++] = '\r';
+                    line[length++] = '\n';
+                    fill.Advance(length);
                 }
                 if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at)) {
                     NoteReadFailure();
@@ -188,20 +304,22 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
                 }
             }
             counted(count, true);
-            AppendLine(block, QByteArray(kLineWidth, '-'));
-            AppendLine(block, FileListTotalLine(count));
-            AppendLine(block, QByteArray(kLineWidth, '='));
-            if (count > 0 && !AppendBlock(options.path, block)) {
-                run.Warn(QStringLiteral("File Write Error!"));
-                result.writeFailed = true;
-            } else if (count > 0) {
-                run.Item({area, FileNameOfLine(entry.line), RunOutcome::Done,
-                          QStringLiteral("%1 records listed").arg(count)});
+            fill.Line(QByteArray(kLineWidth, '-'));
+            fill.Line(FileListTotalLine(count));
+            fill.Line(QByteArray(kLineWidth, '='));
+            if (count > 0) {
+                // A failed append of the area before ends the run here,
+                // before this block is written.
+                if (!settle())
+                    return result;
+                appender.Start(fill.Done());
+                appending = {area, FileNameOfLine(entry.line), RunOutcome::Done,
+                             QStringLiteral("%1 records listed").arg(count)};
             }
         }
         run.SetPosition(++position);
-        block.clear();
     }
+    settle();
     // A server read that failed left records out of the list: it is shown,
     // never a silently short list.
     if (const uint32_t code = TakeReadFailure())

@@ -15,8 +15,10 @@
 // One line of the list for a record (80 characters, without line end):
 // name in 17 columns, size right-aligned in 8, date, time, description in 39.
 QByteArray FileListLine(const FileRec& rec);
-// The same line appended to `block` (without line end).
-void AppendFileListLine(QByteArray& block, const FileRec& rec);
+// The same line appended to `block` (without line end); `format` holds the
+// date and time pictures, read once for a whole list.
+class DateTimeCharsFormat;
+void AppendFileListLine(QByteArray& block, const FileRec& rec, const DateTimeCharsFormat& format);
 // The block's heading line: "===[" + area line + " ]=", "=" to 80 columns.
 QByteArray FileListHeading(const QString& areaLine);
 // The "    Total Files: " line, blanks to 80 columns.

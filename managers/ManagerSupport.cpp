@@ -1,6 +1,7 @@
 #include "managers/ManagerSupport.h"
 
 #include "common/AreaLines.h"
+#include "common/CoarseClock.h"
 #include "common/Text.h"
 #include "server/wcsrv.h"
 
@@ -41,7 +42,18 @@ bool EventPump::operator()()
 {
     if (!Due())
         return false;
-    QCoreApplication::processEvents();
-    m_timer.start();
+    Turn();
     return true;
+}
+
+void EventPump::Turn()
+{
+    QCoreApplication::processEvents();
+    m_lastMs = NowMs();
+    m_started = true;
+}
+
+qint64 EventPump::NowMs()
+{
+    return CoarseClockMs();
 }

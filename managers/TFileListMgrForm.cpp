@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -241,6 +242,12 @@ void TFileListMgrForm::EndRun()
     SetRunning(false);
 }
 
+namespace
+{
+// The running counts are drawn at most this often.
+constexpr int kFileListCountsIntervalMs = 100;
+} // namespace
+
 void TFileListMgrForm::b_MakeFileListClick()
 {
     if (m_running)
@@ -282,27 +289,32 @@ void TFileListMgrForm::b_MakeFileListClick()
         e_FileArea->repaint();
     };
 
-    // The counts are shown whenever window messages get their turn, so the
-    // edits repaint at the pump's rate, not once per record; and at each
-    // area's end.
+    // The counts are shown when window messages get their turn, at most
+    // ten times a second (a repaint of the two edits costs as much as
+    // hundreds of records), and at each area's end.
     class FileListWindowRun : public WindowRunDelegate
     {
     public:
         explicit FileListWindowRun(TFileListMgrForm* form)
             : WindowRunDelegate(form->ProgressBar1, nullptr, &form->m_stopRequest), m_form(form)
         {
-        }
-        bool StopRequested() override
-        {
-            if (PumpDue())
-                m_form->ShowCounts(count, total);
-            return WindowRunDelegate::StopRequested();
+            m_shown.start();
         }
         long count = 0;
         long total = 0;
 
+    protected:
+        void BeforeTurn() override
+        {
+            if (EventPump::Interval() > 0 && m_shown.elapsed() < kFileListCountsIntervalMs)
+                return;
+            m_form->ShowCounts(count, total);
+            m_shown.start();
+        }
+
     private:
         TFileListMgrForm* m_form;
+        QElapsedTimer m_shown;
     } run(this);
     options.counted = [this, &run](long count, long total, bool areaDone) {
         run.count = count;

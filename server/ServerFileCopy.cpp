@@ -199,11 +199,12 @@ bool CopyServerFileWith(const QString& source, const QString& destination, const
     const int maximum = int(from.size() / kCopyChunkSize);
     observer.Begin(caption, maximum);
 
-    // The bar moves in steps of a thousandth of the file at the least
-    // (finer than a pixel): a bar update formats and repaints its text,
-    // which per 4096-byte chunk would cost more than the copy. Before a
+    // The bar moves in steps of a 256th of the file at the least (about a
+    // pixel of the progress window's bar): a bar update formats its text,
+    // which per 4096-byte chunk would cost more than the copy, and even a
+    // thousand of them cost a few percent of a large copy. Before a
     // message and at the end it shows exactly how far the copy came.
-    const int barStep = std::max(1, maximum / 1000);
+    const int barStep = std::max(1, maximum / 256);
     int shown = 0;
     auto showProgress = [&](qint64 total, bool exact) {
         const int chunks = int(total / kCopyChunkSize);

@@ -15,7 +15,7 @@ void WcFaultFailNth(long k, uint32_t code);
 // "Commit" is no operation: it fails the commit of every write transaction
 // after its work was done, as a lost connection would.
 void WcFaultFailKind(const char* operation, uint32_t code);
-// Make the k-th block (1-based, 1 MiB each, in file order) that the
+// Make the k-th block (1-based, 256 KiB each, in file order) that the
 // write-behind of a new file stores fail as a full disk would; applies to
 // files created from now on. Not an operation: not counted.
 void WcFaultFailBlock(long k);

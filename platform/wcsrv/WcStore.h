@@ -154,8 +154,10 @@ public:
     // The areas other than `except` holding a record of this name, ascending.
     virtual Rc AreasWithName(const char* name, size_t nameLength, int32_t except,
                              std::vector<int32_t>& out) = 0;
-    // The rows a walk reads ahead per query.
+    // The rows a walk reads ahead per query: FileRec parts, and whole
+    // records (larger: fewer of them keep the read-ahead small).
     virtual size_t WalkBatch() const = 0;
+    virtual size_t WalkBatchFull() const { return WalkBatch(); }
 
     // ---- content hashes of files ----
     // The duplicate finder keeps the SHA-256 of a record's file with the

@@ -20,7 +20,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -146,6 +145,61 @@ struct Delivery {
 };
 constexpr size_t kDeliveriesKept = 16;
 
+// The last deliveries, one per buffer, in a fixed set of slots: a new
+// buffer takes the slot of the oldest. A walk delivers into the same
+// buffer record after record, which then costs a compare and a copy.
+class DeliveryLog
+{
+public:
+    void Note(const void* buffer, const FileRec& rec)
+    {
+        if (m_count == 0 || m_slots[m_last].buffer != buffer)
+            m_last = SlotFor(buffer);
+        std::memcpy(&m_slots[m_last].image, &rec, sizeof rec);
+        m_age[m_last] = ++m_clock;
+    }
+
+    // The deliveries, newest first.
+    std::vector<const Delivery*> NewestFirst() const
+    {
+        std::vector<const Delivery*> out;
+        out.reserve(m_count);
+        for (size_t i = 0; i < m_count; ++i)
+            out.push_back(&m_slots[i]);
+        std::sort(out.begin(), out.end(), [this](const Delivery* a, const Delivery* b) {
+            return m_age[size_t(a - m_slots)] > m_age[size_t(b - m_slots)];
+        });
+        return out;
+    }
+
+    void Clear() { m_count = m_last = 0; }
+
+private:
+    size_t SlotFor(const void* buffer)
+    {
+        for (size_t i = 0; i < m_count; ++i)
+            if (m_slots[i].buffer == buffer)
+                return i;
+        size_t slot = m_count;
+        if (m_count < kDeliveriesKept) {
+            ++m_count;
+        } else {
+            slot = 0;
+            for (size_t i = 1; i < m_count; ++i)
+                if (m_age[i] < m_age[slot])
+                    slot = i;
+        }
+        m_slots[slot].buffer = buffer;
+        return slot;
+    }
+
+    Delivery m_slots[kDeliveriesKept];
+    uint64_t m_age[kDeliveriesKept] = {};
+    uint64_t m_clock = 0;
+    size_t m_count = 0;
+    size_t m_last = 0;
+};
+
 struct Context {
     std::string home;
     std::unique_ptr<wcstore::Store> store;
@@ -167,7 +221,7 @@ struct Context {
     int32_t walkArea = 0;              // the area being walked
     uint32_t walkSerial = 0;
 
-    std::deque<Delivery> deliveries; // newest first, one per buffer
+    DeliveryLog deliveries; // one per buffer
 
     std::map<WcHandle, OpenFile> files;
     WcHandle nextHandle = 1;
@@ -220,15 +274,7 @@ Key FieldKey(const char* field, size_t size)
 // Remembers what was delivered into `buffer` (one entry per buffer).
 void NoteRead(Context& c, const void* buffer, const FileRec& rec)
 {
-    for (auto it = c.deliveries.begin(); it != c.deliveries.end(); ++it) {
-        if (it->buffer == buffer) {
-            c.deliveries.erase(it);
-            break;
-        }
-    }
-    c.deliveries.push_front(Delivery{buffer, rec});
-    if (c.deliveries.size() > kDeliveriesKept)
-        c.deliveries.pop_back();
+    c.deliveries.Note(buffer, rec);
 }
 
 // The row delivered last, while the walk is open.
@@ -260,20 +306,27 @@ void Deliver(Context& c, FileRec* out, uint32_t* position)
         c.walkCount = c.walkNext = 0;
 }
 
+// Rows read ahead when a walk begins: its caller may want whole records
+// from its first record on, or stop after a record or two.
+constexpr size_t kOpeningRows = 32;
+
 // Seeks for the walk of `area` from (area, name), or past it (`after`):
 // reads a batch of rows ahead, up to the first row past the area, in one
-// query that leaves nothing open, and delivers the first row. False at the
-// end or on error.
+// query that leaves nothing open, and delivers the first row. A walk that
+// begins (`opening`) reads a short batch first. False at the end or on
+// error.
 bool SeekAndDeliver(Context& c, int32_t area, const Key& name, bool after, FileRec* out,
-                    uint32_t* position)
+                    uint32_t* position, bool opening = false)
 {
-    const size_t batch = c.store->WalkBatch();
-    if (c.walkRows.size() < batch)
-        c.walkRows.resize(batch);
     c.walkOpen = false;
     c.walkCount = c.walkNext = 0;
     c.walkArea = area;
     c.walkRowsFull = c.walkWantsFull;
+    size_t batch = c.walkRowsFull ? c.store->WalkBatchFull() : c.store->WalkBatch();
+    if (c.walkRows.size() < batch)
+        c.walkRows.resize(batch);
+    if (opening)
+        batch = std::min(batch, kOpeningRows);
     size_t count = 0;
     const wcstore::Rc rc = c.store->Seek(area, name.text, name.length, after, c.walkRowsFull, area,
                                          c.walkRows.data(), batch, count);
@@ -607,7 +660,7 @@ bool LogoutUser(void)
         return Fail(uint32_t(WC_USER_NOT_LOGGED_IN), false);
     ResetCursor(*gContext);
     CloseAllFiles(*gContext);
-    gContext->deliveries.clear();
+    gContext->deliveries.Clear();
     gContext->loggedIn = false;
     return true;
 }
@@ -789,7 +842,7 @@ bool SearchFileRecByAreaName(int32_t area, const char* name, FileRec* out, uint3
     if (length > 16)
         return Fail(kBadArgument, false);
     ResetCursor(ctx);
-    return SeekAndDeliver(ctx, area, Key{name, length}, false, out, position);
+    return SeekAndDeliver(ctx, area, Key{name, length}, false, out, position, true);
 }
 
 bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position)
@@ -800,10 +853,14 @@ bool GetNextFileRec(int32_t key, FileRec* rec, uint32_t* position)
         return Fail(kBadArgument, false);
     if (key != WC_KEY_AREA_NAME)
         return Fail(uint32_t(WC_INVALID_INDEX), false);
-    const Key name = FieldKey(rec->Name, sizeof rec->Name);
     // Fast path: the caller hands back the record the walk delivered last,
-    // so the next row read ahead is the answer.
-    const bool continuing = *position == ctx.walkSerial && CursorOn(ctx, rec->Area, name);
+    // so the next row read ahead is the answer. A buffer whose area and
+    // name bytes are those delivered needs no closer look.
+    const FileRec* at = WalkRecord(ctx);
+    const bool continuing =
+        *position == ctx.walkSerial && at &&
+        ((rec->Area == at->Area && std::memcmp(rec->Name, at->Name, sizeof at->Name) == 0) ||
+         CursorOn(ctx, rec->Area, FieldKey(rec->Name, sizeof rec->Name)));
     if (continuing && ctx.walkNext < ctx.walkCount) {
         Deliver(ctx, rec, position);
         return true;
@@ -846,21 +903,52 @@ bool GetFullFileRec(const FileRec* rec, FullFileRec* out)
     WC_LOGGED_IN(false);
     if (!rec || !out)
         return Fail(kBadArgument, false);
-    const FileRec key = *rec; // `out` may overlap `rec`
+    // `out` may overlap `rec`: the key is copied first.
+    struct {
+        int32_t Area;
+        char Name[sizeof rec->Name];
+    } key;
+    key.Area = rec->Area;
+    std::memcpy(key.Name, rec->Name, sizeof key.Name);
     const Key name = FieldKey(key.Name, sizeof key.Name);
     // The record the walk just delivered: its whole row was read ahead when
-    // the walk reads whole records. From the first such call on, the
-    // walk's next rows are read whole.
-    const bool walked = CursorOn(ctx, key.Area, name);
-    if (walked && ctx.walkRowsFull) {
+    // the walk reads whole records. From the first such call on, the walk
+    // reads whole records: the rows ahead are read again whole, from this
+    // record on, in one query.
+    const FileRec* at = WalkRecord(ctx);
+    bool walked =
+        at && ((key.Area == at->Area && std::memcmp(key.Name, at->Name, sizeof key.Name) == 0) ||
+               CursorOn(ctx, key.Area, name));
+    if (walked && !ctx.walkRowsFull) {
+        size_t count = 0;
+        const size_t batch = ctx.store->WalkBatchFull();
+        if (ctx.walkRows.size() < batch)
+            ctx.walkRows.resize(batch);
+        const wcstore::Rc rc = ctx.store->Seek(key.Area, name.text, name.length, false, true,
+                                               ctx.walkArea, ctx.walkRows.data(), batch, count);
+        const FileRec* first = count > 0 ? &ctx.walkRows[0].Rec : nullptr;
+        if (rc == wcstore::Rc::Ok && first && first->Area == key.Area &&
+            wcstore::FieldLength(first->Name, sizeof first->Name) == name.length &&
+            std::memcmp(first->Name, name.text, name.length) == 0) {
+            ctx.walkRowsFull = ctx.walkWantsFull = true;
+            ctx.walkCount = count;
+            ctx.walkNext = 1;
+        } else {
+            // Gone, renamed or failed: the rows ahead are dropped (the next
+            // GetNextFileRec seeks past the caller's record) and the record
+            // is read by its key as any other.
+            ResetCursor(ctx);
+            if (rc != wcstore::Rc::Ok)
+                return Fail(kStorageError, false);
+            walked = false;
+        }
+    }
+    if (walked) {
         std::memcpy(out, &ctx.walkRows[ctx.walkNext - 1], sizeof *out);
         NoteRead(ctx, out, out->Rec);
         return true;
     }
-    if (walked)
-        ctx.walkWantsFull = true;
-    else
-        ResetCursor(ctx);
+    ResetCursor(ctx);
     const int found = ReadByKey(ctx, key.Area, name, out);
     if (found <= 0)
         return Fail(found < 0 ? kStorageError : uint32_t(WC_RECORD_NOT_FOUND), false);
@@ -897,7 +985,9 @@ bool UpdateFileRec(const FileRec* rec)
         // only record of that name in another area.
         const Delivery *byBuffer = nullptr, *byBytes = nullptr, *edited = nullptr;
         bool severalAreas = false;
-        for (const Delivery& d : ctx.deliveries) {
+        const std::vector<const Delivery*> deliveries = ctx.deliveries.NewestFirst();
+        for (const Delivery* delivery : deliveries) {
+            const Delivery& d = *delivery;
             const Key dn = FieldKey(d.image.Name, sizeof d.image.Name);
             if (!wcstore::EqualNoCase(dn.text, dn.length, name.text, name.length))
                 continue;
@@ -921,9 +1011,9 @@ bool UpdateFileRec(const FileRec* rec)
             // is another area than the buffer's, this is a move onto a name
             // the target holds, refused below.
             source = r.Area;
-            for (const Delivery& d : ctx.deliveries)
-                if (SameButArea(d.image, r) && d.image.Area != r.Area) {
-                    source = d.image.Area;
+            for (const Delivery* d : deliveries)
+                if (SameButArea(d->image, r) && d->image.Area != r.Area) {
+                    source = d->image.Area;
                     break;
                 }
         } else if (byBytes) {

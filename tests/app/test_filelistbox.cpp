@@ -112,6 +112,98 @@ private slots:
         QTest::qWait(2 * FileListModel::kPauseMs);
         QCOMPARE(model->rowCount(), 1); // the dropped lines never come back
     }
+
+    // Lines keep every character, however they were given: Latin-1 and
+    // wider characters, empty lines and lines longer than a block of the
+    // list's storage, through every way in.
+    void linesKeepTheirCharacters_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QString latin1;
+        for (int c = 1; c < 256; ++c)
+            latin1 += QChar(c);
+        QTest::newRow("every Latin-1 character") << QStringList{latin1, latin1.right(7)};
+        QTest::newRow("beyond Latin-1")
+            << QStringList{QStringLiteral("\u03b1\u03b2\u03b3.ZIP"), QStringLiteral("\u20ac 5"),
+                           QStringLiteral("\U0001F600 smile"), QStringLiteral("A\u0100")};
+        QTest::newRow("empty lines") << QStringList{QString(), QStringLiteral("X"), QString()};
+        QTest::newRow("longer than a block")
+            << QStringList{QString(70000, u'a'), QStringLiteral("after"),
+                           QString(40000, QChar(0x4e2d)), QStringLiteral("end")};
+        QStringList many;
+        for (int i = 0; i < 20000; ++i)
+            many << (i % 3 ? LineText(i) : QStringLiteral("%1 \u00e9\u4e2d").arg(i));
+        QTest::newRow("many, mixed") << many;
+    }
+    void linesKeepTheirCharacters()
+    {
+        QFETCH(QStringList, lines);
+        TFileListBox box;
+        FileListModel* model = box.Lines();
+        auto check = [&](const char* how) {
+            QCOMPARE(model->count(), int(lines.size()));
+            QVERIFY2(model->lines() == lines, how);
+            for (int i = 0; i < lines.size(); ++i) {
+                QCOMPARE(model->line(i), lines[i]);
+                QCOMPARE(model->data(model->index(i)).toString(), lines[i]);
+            }
+        };
+        model->SetLines(lines);
+        check("SetLines");
+        model->Clear();
+        QCOMPARE(box.Count(), 0);
+        model->AppendLines(lines);
+        check("AppendLines");
+        model->Clear();
+        for (const QString& line : lines)
+            model->Append(line);
+        check("Append");
+        // Latin-1 lines given as bytes.
+        model->Clear();
+        QStringList latin1Only;
+        for (const QString& line : lines) {
+            const QByteArray bytes = line.toLatin1();
+            if (QString::fromLatin1(bytes) != line)
+                continue;
+            latin1Only << line;
+            model->AppendLatin1(bytes.constData(), bytes.size());
+        }
+        model->ReleaseWaiting();
+        QCOMPARE(model->lines(), latin1Only);
+    }
+
+    // Lines appended as bytes wait until released (or read), then join the
+    // view as lines appended in a batch do.
+    void bytesWaitForRelease()
+    {
+        TFileListBox box;
+        FileListModel* model = box.Lines();
+        QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+        for (int i = 0; i < 3; ++i)
+            model->AppendLatin1("ONE.ZIP", 7);
+        QCOMPARE(model->Waiting(), 3);
+        QCOMPARE(model->rowCount(), 0);
+        QCOMPARE(inserted.count(), 0);
+        model->ReleaseWaiting(); // a short list takes them at once
+        QCOMPARE(model->rowCount(), 3);
+        QCOMPARE(inserted.count(), 1);
+        model->Clear();
+        const int shown = 4 * FileListModel::kShortList;
+        for (int i = 0; i < shown; ++i)
+            model->AppendLatin1("A.ZIP", 5);
+        model->ReleaseWaiting();
+        QCOMPARE(model->rowCount(), shown);
+        model->AppendLatin1("B.ZIP", 5);
+        model->ReleaseWaiting(); // one line behind a long list waits for the pause
+        QCOMPARE(model->Waiting(), 1);
+        QCOMPARE(box.Line(shown), QStringLiteral("B.ZIP")); // reading lets it join
+        QCOMPARE(model->Waiting(), 0);
+        // Dropped with the list: lines waiting when a new list is set.
+        model->AppendLatin1("C.ZIP", 5);
+        model->SetLines({QStringLiteral("ONLY.ZIP")});
+        QTest::qWait(2 * FileListModel::kPauseMs);
+        QCOMPARE(model->lines(), QStringList{QStringLiteral("ONLY.ZIP")});
+    }
 };
 
 QTEST_MAIN(TestFileListBox)

@@ -90,6 +90,24 @@ private slots:
         }
     }
 
+    // The prefix made on the stack has the characters of AreaLinePrefix.
+    void areaLinePrefixChars_data()
+    {
+        QTest::addColumn<int>("area");
+        for (int area : {0, 1, 7, 12, 999, 1000, 9999, 10000, 12345, 2147483647, -1, -5, -123,
+                         -1000, int(0x80000000)})
+            QTest::addRow("%d", area) << area;
+    }
+    void areaLinePrefixChars()
+    {
+        QFETCH(int, area);
+        char out[kAreaLinePrefixMax];
+        std::memset(out, 'x', sizeof out);
+        const int length = AreaLinePrefixChars(area, out);
+        QVERIFY(length <= kAreaLinePrefixMax);
+        QCOMPARE(QString::fromLatin1(out, length), AreaLinePrefix(area));
+    }
+
     void areaLines()
     {
         QCOMPARE(AreaLinePrefix(7) + QStringLiteral("Uploads"), QStringLiteral("   7: Uploads"));

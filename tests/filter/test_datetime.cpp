@@ -8,6 +8,8 @@
 #include <QTimeZone>
 #include <QtTest>
 
+#include <cstring>
+
 namespace
 {
 
@@ -151,6 +153,65 @@ private slots:
         QCOMPARE(FileTimeToDateText(ft), QStringLiteral("03030303030303M"));
         DatePicture = QStringLiteral("_______________XYZ");
         QCOMPARE(FileTimeToDateText(ft), QStringLiteral("_______________"));
+    }
+
+    // The 8-bit forms the file list writes are the texts' characters, for
+    // every picture and every time, a character beyond Latin-1 as '?'.
+    void eightBitForms_data()
+    {
+        QTest::addColumn<QString>("datePicture");
+        QTest::addColumn<QString>("timePicture");
+        QTest::addColumn<quint64>("ticks");
+        const quint64 day = quint64(FileTimeValue(TestTime(2004, 3, 9, 7, 8, 9)));
+        QTest::newRow("default pictures") << "MM/dd/yy"
+                                          << "hh:mm" << day;
+        QTest::newRow("zero file time") << "MM/dd/yy"
+                                        << "hh:mm" << quint64(0);
+        QTest::newRow("year 30827")
+            << "MM/dd/yy"
+            << "hh:mm:ss" << quint64(FileTimeValue(TestTime(30827, 12, 31, 23, 59, 59)));
+        QTest::newRow("beyond every calendar") << "MM/dd/yy"
+                                               << "hh:mm" << quint64(0x8000000000000000ULL);
+        QTest::newRow("Latin-1 letters")
+            << QStringLiteral("dd.MM.yy é") << QStringLiteral("hh·mm") << day;
+        QTest::newRow("beyond Latin-1")
+            << QStringLiteral("dd€MM") << QStringLiteral("hh–mm") << day;
+        QTest::newRow("cut to 15") << "MM/dd/yy MM/dd/yy"
+                                   << "hhhhhhhhhhhhhhhhhhhh" << day;
+        QTest::newRow("empty pictures") << ""
+                                        << "" << day;
+    }
+    void eightBitForms()
+    {
+        QFETCH(QString, datePicture);
+        QFETCH(QString, timePicture);
+        QFETCH(quint64, ticks);
+        DatePicture = datePicture;
+        TimePicture = timePicture;
+        auto eightBit = [](const QString& text) {
+            QByteArray out;
+            for (const QChar c : text)
+                out += c.unicode() < 256 ? char(c.unicode()) : '?';
+            return out;
+        };
+        const FILETIME ft = MakeFileTime(ticks);
+        DateTimeChars chars;
+        std::memset(chars.date, 'x', sizeof chars.date);
+        std::memset(chars.time, 'x', sizeof chars.time);
+        FileTimeToDateTimeChars(ft, chars);
+        QCOMPARE(QByteArray(chars.date, chars.dateLength), eightBit(FileTimeToDateText(ft)));
+        QCOMPARE(QByteArray(chars.time, chars.timeLength), eightBit(FileTimeToTimeText(ft)));
+        // The pictures prepared once give the same, and keep the pictures
+        // they were made with.
+        const DateTimeCharsFormat format;
+        DatePicture = QStringLiteral("yy");
+        TimePicture = QStringLiteral("ss");
+        DateTimeChars prepared;
+        format.Format(ft, prepared);
+        QCOMPARE(QByteArray(prepared.date, prepared.dateLength),
+                 QByteArray(chars.date, chars.dateLength));
+        QCOMPARE(QByteArray(prepared.time, prepared.timeLength),
+                 QByteArray(chars.time, chars.timeLength));
     }
 
     void isAllDigits_data()

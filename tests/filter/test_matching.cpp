@@ -296,6 +296,20 @@ private slots:
                                                << "Utility" << true << false << false;
         QTest::newRow("description case-exact") << "desc"
                                                 << "best" << false << false << true;
+        // The first character found before the match, the match at the
+        // very end, the whole text, one character more than the text.
+        QTest::newRow("description after a false start") << "desc"
+                                                         << "t f" << false << false << false;
+        QTest::newRow("description after false starts") << "desc"
+                                                        << "ty f" << true << false << false;
+        QTest::newRow("description at the end") << "desc"
+                                                << "DOS" << true << false << false;
+        QTest::newRow("description one character") << "desc"
+                                                   << "e" << true << false << true;
+        QTest::newRow("description whole") << "desc"
+                                           << "best game" << false << false << true;
+        QTest::newRow("description longer than it") << "desc"
+                                                    << "best games" << false << false << false;
         QTest::newRow("description tab only") << "desc"
                                               << "\t" << true << true << true;
         QTest::newRow("password other case") << "password"

@@ -3,6 +3,7 @@
 
 #include "managers/TProgressForm.h"
 #include "platform/wcsrv/WcAdmin.h"
+#include "platform/wcsrv/WcBlockWriter.h"
 #include "platform/wcsrv/WcFault.h"
 #include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
@@ -441,7 +442,8 @@ private slots:
     // file of full length.
     void writeBehindFailureFailsCopy()
     {
-        const QByteArray content = Pattern(3 * (1 << 20) + 100);
+        const qsizetype block = qsizetype(wcsrv::BlockWriter::kBlockBytes);
+        const QByteArray content = Pattern(3 * block + 100);
         const QString source = diskPath(QStringLiteral("big.bin"));
         {
             QFile f(source);
@@ -456,7 +458,7 @@ private slots:
         QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Writing new file")});
         QCOMPARE(OpenDescriptors(), descriptors);
         const QByteArray onDisk = ReadAll(areaFile(2, QStringLiteral("BIG.BIN")));
-        QCOMPARE(onDisk.size(), qsizetype(3) << 20);
+        QCOMPARE(onDisk.size(), 3 * block);
         QVERIFY(onDisk == content.left(onDisk.size()));
         QVERIFY(!OpenProgressForm());
     }

@@ -17,8 +17,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
+
+#include <sys/resource.h>
 
 namespace
 {
@@ -60,6 +63,32 @@ QByteArray ReadAll(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
+
+// Caps the size of files this process writes (also as root); a write past
+// it fails instead of raising the signal.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_saved) == 0;
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        m_ok = m_ok && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+    bool m_ok = false;
+};
 
 void SetRecord(FullFileRec& full, int32_t size, FILETIME time, const QByteArray& description)
 {
@@ -330,6 +359,61 @@ private slots:
         QVERIFY(!form.IsRunning());
         QCOMPARE(form.b_Close->text(), QStringLiteral("C&lose"));
         QVERIFY(!QFile::exists(path));
+        form.close();
+    }
+
+    // The blocks are appended while the next area is listed. An append
+    // that fails part way, at any block, is told once; the file keeps what
+    // was written before, and the run ends in the area after it, as if
+    // each block were written before the next area began.
+    void writeFailureAtEachBlock_data()
+    {
+        QTest::addColumn<int>("failing");
+        for (int k = 1; k <= 4; ++k)
+            QTest::addRow("block %d of 4", k) << k;
+    }
+    void writeFailureAtEachBlock()
+    {
+        QFETCH(int, failing);
+        const QList<int> areas{1, 3, 5, 7};
+        QByteArray full;
+        {
+            TFileListMgrForm form;
+            form.show();
+            DialogScript dialogs;
+            run(form, areas, outputPath());
+            QVERIFY(dialogs.shown.isEmpty());
+            full = ReadAll(outputPath());
+            form.close();
+        }
+        // Where each block starts: its blank line and heading.
+        QList<qsizetype> starts;
+        for (qsizetype at = full.indexOf("       \r\n===["); at >= 0;
+             at = full.indexOf("       \r\n===[", at + 1))
+            starts << at;
+        QCOMPARE(starts.size(), 4);
+        starts << full.size();
+        const qsizetype limit = starts[failing - 1] + (starts[failing] - starts[failing - 1]) / 2;
+        QFile::remove(outputPath());
+
+        TFileListMgrForm form;
+        form.show();
+        DialogScript dialogs;
+        int areasBegun = 0;
+        connect(form.e_FileArea, &QLineEdit::textChanged, this, [&](const QString& t) {
+            if (!t.isEmpty())
+                ++areasBegun;
+        });
+        {
+            FileSizeLimit cap{rlim_t(limit)};
+            QVERIFY(cap.ok());
+            run(form, areas, outputPath());
+        }
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("File Write Error!")});
+        QCOMPARE(ReadAll(outputPath()), full.left(limit));
+        QCOMPARE(areasBegun, std::min(failing + 1, 4));
+        QVERIFY(!form.IsRunning());
+        QCOMPARE(form.b_Close->text(), QStringLiteral("C&lose"));
         form.close();
     }
 

@@ -6,6 +6,7 @@
 #include "WcTestUtil.h"
 
 #include "platform/wcsrv/WcAdmin.h"
+#include "platform/wcsrv/WcBlockWriter.h"
 #include "platform/wcsrv/WcFault.h"
 #include "platform/wcsrv/WcStore.h"
 #include "tests/support/TestSupport.h"
@@ -328,8 +329,8 @@ void TestWcsrvReliability::nonRegularFilesRefused()
 
 // ---- write-behind failures -------------------------------------------------------
 
-// The write-behind stores 1 MiB blocks; the fault switch makes one of them
-// fail. The last block is stored only at the close, after every write
+// The write-behind stores blocks of BlockWriter::kBlockBytes; the fault
+// switch makes one of them fail. The last block is stored only at the close, after every write
 // reported success: the close must say so, and the file must hold only the
 // blocks before the failed one, never its full length.
 void TestWcsrvReliability::writeBehindFailureShowsAtClose_data()
@@ -337,10 +338,10 @@ void TestWcsrvReliability::writeBehindFailureShowsAtClose_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("failBlock");
     QTest::addColumn<bool>("writesSucceed");
-    const int mib = 1 << 20;
-    QTest::newRow("last of four blocks") << 3 * mib + 100 << 4 << true;
-    QTest::newRow("the only block of a small file") << 100000 << 1 << true;
-    QTest::newRow("second of four blocks") << 3 * mib + 100 << 2 << false;
+    const int block = int(wcsrv::BlockWriter::kBlockBytes);
+    QTest::newRow("last of four blocks") << 3 * block + 100 << 4 << true;
+    QTest::newRow("the only block of a small file") << block / 2 << 1 << true;
+    QTest::newRow("second of four blocks") << 3 * block + 100 << 2 << false;
 }
 
 void TestWcsrvReliability::writeBehindFailureShowsAtClose()
@@ -365,7 +366,7 @@ void TestWcsrvReliability::writeBehindFailureShowsAtClose()
     if (wrote)
         QCOMPARE(WcGetLastError(), uint32_t(WC_ACCESS_DENIED));
     const QByteArray onDisk = ReadAll(rig.file(8, QStringLiteral("LOST.BIN")));
-    const qsizetype stored = qsizetype(failBlock - 1) << 20;
+    const qsizetype stored = qsizetype(failBlock - 1) * qsizetype(wcsrv::BlockWriter::kBlockBytes);
     QCOMPARE(onDisk.size(), stored);
     QVERIFY(onDisk == data.left(stored));
 }
@@ -378,10 +379,10 @@ void TestWcsrvReliability::reservedSpaceGivenBack_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("failBlock");
-    const int mib = 1 << 20;
-    QTest::newRow("small file") << 100000 << 0;
-    QTest::newRow("twenty blocks") << 20 * mib + 77 << 0;
-    QTest::newRow("third of twenty blocks fails") << 20 * mib + 77 << 3;
+    const int block = int(wcsrv::BlockWriter::kBlockBytes);
+    QTest::newRow("small file") << block / 2 << 0;
+    QTest::newRow("twenty blocks") << 20 * block + 77 << 0;
+    QTest::newRow("third of twenty blocks fails") << 20 * block + 77 << 3;
 }
 
 void TestWcsrvReliability::reservedSpaceGivenBack()
@@ -420,10 +421,13 @@ void TestWcsrvReliability::reservedSpaceGivenBack()
         mostAhead = std::max<off_t>(mostAhead, off_t(sb.st_blocks) * 512 - sb.st_size);
     }
     // The reservation really ran ahead of the file.
-    QVERIFY2(mostAhead >= (1 << 20) / 2, qPrintable(QString::number(mostAhead)));
+    QVERIFY2(mostAhead >= off_t(wcsrv::BlockWriter::kBlockBytes) / 2,
+             qPrintable(QString::number(mostAhead)));
     const bool closed = WcCloseHandle(h);
     QCOMPARE(wrote && closed, failBlock == 0);
-    const qsizetype expected = failBlock == 0 ? size : qsizetype(failBlock - 1) << 20;
+    const qsizetype expected =
+        failBlock == 0 ? size
+                       : qsizetype(failBlock - 1) * qsizetype(wcsrv::BlockWriter::kBlockBytes);
     QCOMPARE(ReadAll(rig.file(8, QStringLiteral("RESERVE.BIN"))), data.left(expected));
     struct stat sb {
     };
