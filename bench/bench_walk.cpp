@@ -113,6 +113,48 @@ WalkResult RawWalk(const std::string& home)
     return w;
 }
 
+// Times the raw side and the two library walks on the store the library is
+// logged in to: a warm-up of each, then three alternating rounds, so every
+// side reads from the same warm caches and a burst of load elsewhere hits
+// all sides; each side's best run counts. Prints the three rates under the
+// raw side's label and returns the library walk over the raw side, or -1
+// when the three did not see the same records.
+template <typename RawSide> double CompareWalks(const char* rawLabel, RawSide raw)
+{
+    raw();
+    LibraryWalk(false);
+    LibraryWalk(true);
+    WalkResult best[3];
+    std::vector<double> times[3];
+    for (int i = 0; i < 3; ++i) {
+        const WalkResult round[3] = {raw(), LibraryWalk(false), LibraryWalk(true)};
+        for (int side = 0; side < 3; ++side) {
+            times[side].push_back(round[side].seconds);
+            if (i == 0 || round[side].seconds < best[side].seconds)
+                best[side] = round[side];
+        }
+    }
+    const WalkResult &r = best[0], &lib = best[1], &full = best[2];
+    if (r.records <= 0 || lib.records != r.records || lib.sizeSum != r.sizeSum ||
+        full.records != r.records || full.sizeSum != r.sizeSum) {
+        std::fprintf(
+            stderr, "bench_walk: walks differ: %s %ld/%lld library %ld/%lld full %ld/%lld\n",
+            rawLabel, r.records, r.sizeSum, lib.records, lib.sizeSum, full.records, full.sizeSum);
+        return -1;
+    }
+    const double rawRate = r.records / r.seconds;
+    const double libRate = lib.records / lib.seconds;
+    const double fullRate = full.records / full.seconds;
+    std::printf("%-26s %10.0f records/s (best %.3f s of %s)\n", rawLabel, rawRate, r.seconds,
+                RunList(times[0]).c_str());
+    std::printf("library walk:              %10.0f records/s (best %.3f s of %s)\n", libRate,
+                lib.seconds, RunList(times[1]).c_str());
+    std::printf("walk with GetFullFileRec:  %10.0f records/s (best %.3f s of %s), %.2f of the "
+                "walk\n",
+                fullRate, full.seconds, RunList(times[2]).c_str(), fullRate / libRate);
+    return libRate / rawRate;
+}
+
 long CountRecords(const std::string& home)
 {
     sqlite3* db = nullptr;
@@ -308,50 +350,12 @@ int Measure(const std::string& home, const std::string& conninfo, long records)
         PQfinish(conn);
         return 1;
     }
-    // A warm-up of each walk, then alternating rounds, as on SQLite.
-    CopyWalk(conn);
-    LibraryWalk(false);
-    LibraryWalk(true);
-    WalkResult raw, lib, full;
-    std::vector<double> rawTimes, libTimes, fullTimes;
-    for (int i = 0; i < 3; ++i) {
-        const WalkResult a = CopyWalk(conn);
-        const WalkResult b = LibraryWalk(false);
-        const WalkResult c = LibraryWalk(true);
-        rawTimes.push_back(a.seconds);
-        libTimes.push_back(b.seconds);
-        fullTimes.push_back(c.seconds);
-        if (i == 0 || a.seconds < raw.seconds)
-            raw = a;
-        if (i == 0 || b.seconds < lib.seconds)
-            lib = b;
-        if (i == 0 || c.seconds < full.seconds)
-            full = c;
-    }
+    std::printf("PostgreSQL, %ld records:\n", records);
+    const double ratio = CompareWalks("raw COPY in key order:", [conn] { return CopyWalk(conn); });
     LogoutUser();
     WildcatServerDeleteContext();
     PQfinish(conn);
-    if (raw.records <= 0 || lib.records != raw.records || lib.sizeSum != raw.sizeSum ||
-        full.records != raw.records || full.sizeSum != raw.sizeSum) {
-        std::fprintf(stderr,
-                     "bench_walk: PostgreSQL walks differ: COPY %ld/%lld library %ld/%lld "
-                     "full %ld/%lld\n",
-                     raw.records, raw.sizeSum, lib.records, lib.sizeSum, full.records,
-                     full.sizeSum);
-        return 1;
-    }
-    const double rawRate = raw.records / raw.seconds;
-    const double libRate = lib.records / lib.seconds;
-    const double fullRate = full.records / full.seconds;
-    std::printf("PostgreSQL, %ld records:\n", raw.records);
-    std::printf("raw COPY in key order:     %10.0f records/s (best %.3f s of %s)\n", rawRate,
-                raw.seconds, RunList(rawTimes).c_str());
-    std::printf("library walk:              %10.0f records/s (best %.3f s of %s)\n", libRate,
-                lib.seconds, RunList(libTimes).c_str());
-    std::printf("walk with GetFullFileRec:  %10.0f records/s (best %.3f s of %s), %.2f of the "
-                "walk\n",
-                fullRate, full.seconds, RunList(fullTimes).c_str(), fullRate / libRate);
-    return RatioLine("walk on PostgreSQL", libRate / rawRate, kGoal);
+    return ratio < 0 ? 1 : RatioLine("walk on PostgreSQL", ratio, kGoal);
 }
 
 // The whole PostgreSQL part. The SQLite part after it runs without
@@ -404,47 +408,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_walk: login failed: %x\n", WcGetLastError());
         return 1;
     }
-    // A warm-up of each walk, then alternating rounds: every side reads from
-    // the same warm caches, and a burst of load elsewhere hits all sides.
-    RawWalk(home);
-    LibraryWalk(false);
-    LibraryWalk(true);
-    WalkResult raw, lib, full;
-    std::vector<double> rawTimes, libTimes, fullTimes;
-    for (int i = 0; i < 3; ++i) {
-        const WalkResult a = RawWalk(home);
-        const WalkResult b = LibraryWalk(false);
-        const WalkResult c = LibraryWalk(true);
-        rawTimes.push_back(a.seconds);
-        libTimes.push_back(b.seconds);
-        fullTimes.push_back(c.seconds);
-        if (i == 0 || a.seconds < raw.seconds)
-            raw = a;
-        if (i == 0 || b.seconds < lib.seconds)
-            lib = b;
-        if (i == 0 || c.seconds < full.seconds)
-            full = c;
-    }
+    const double ratio = CompareWalks("raw SQLite query:", [&home] { return RawWalk(home); });
     LogoutUser();
     WildcatServerDeleteContext();
-
-    if (lib.records != raw.records || lib.sizeSum != raw.sizeSum || full.records != raw.records ||
-        full.sizeSum != raw.sizeSum) {
-        std::fprintf(
-            stderr, "bench_walk: walks differ: raw %ld/%lld library %ld/%lld full %ld/%lld\n",
-            raw.records, raw.sizeSum, lib.records, lib.sizeSum, full.records, full.sizeSum);
+    if (ratio < 0)
         return 1;
-    }
-    const double rawRate = raw.records / raw.seconds;
-    const double libRate = lib.records / lib.seconds;
-    const double fullRate = full.records / full.seconds;
-    std::printf("raw SQLite query:          %10.0f records/s (best %.3f s of %s)\n", rawRate,
-                raw.seconds, RunList(rawTimes).c_str());
-    std::printf("library walk:              %10.0f records/s (best %.3f s of %s)\n", libRate,
-                lib.seconds, RunList(libTimes).c_str());
-    std::printf("walk with GetFullFileRec:  %10.0f records/s (best %.3f s of %s), %.2f of the "
-                "walk\n",
-                fullRate, full.seconds, RunList(fullTimes).c_str(), fullRate / libRate);
-    const int code = RatioLine("walk", libRate / rawRate, kGoal);
+    const int code = RatioLine("walk", ratio, kGoal);
     return pgCode == 1 ? 1 : std::max(code, pgCode);
 }
