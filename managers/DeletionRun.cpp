@@ -12,101 +12,6 @@
 #include <climits>
 #include <cstdlib>
 
-namespace
-{
-DeletionResult RunRecordDeletion(const DeletionOptions& options, RunDelegate& run);
-}
-
-DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
-{
-    if (!options.records.isEmpty())
-        return RunRecordDeletion(options, run);
-    DeletionResult result;
-    const bool barPerRecord = options.recordTotal > 0;
-    run.SetMaximum(barPerRecord ? options.recordTotal : qint64(options.areas.size()));
-    qint64 position = 0;
-    run.SetPosition(position);
-    run.Status(QStringLiteral("Deleting Files..."));
-
-    bool promptEach = true; // "All" ends the asking for the rest of the run
-    FileKeeper keeper;
-    for (const int area : options.areas) {
-        if (!barPerRecord)
-            run.SetPosition(++position);
-        FileAreaRec areaRec{};
-        if (!GetFileArea(area, &areaRec))
-            continue;
-        run.Status(QStringLiteral("Deleting Files from File Area %1").arg(area));
-        FileRec rec{};
-        uint32_t at = 0;
-        if (!SearchFileRecByAreaName(area, "", &rec, &at))
-            continue;
-        while (rec.Area == area) {
-            const QString name = RecText(rec.Name);
-            bool take = !options.applyFilter || MatchesFilter(rec);
-            if (take && promptEach && options.promptFirst) {
-                const RunAnswer answer =
-                    run.Ask(QStringLiteral("Delete file %1 from file area #%2?")
-                                .arg(name, QString::number(area)),
-                            true);
-                if (answer == RunAnswer::No || answer == RunAnswer::Cancel) {
-                    take = false;
-                    run.Item(
-                        {area, name, RunOutcome::Skipped, QStringLiteral("kept (answered No)")});
-                } else if (answer == RunAnswer::All) {
-                    promptEach = false;
-                }
-            }
-            if (take) {
-                // A file that another area's record (on the same folder)
-                // still names stays on disk.
-                const QByteArray nameBytes = ToBytes(name);
-                const QString keptFor =
-                    options.deleteFromDisk ? keeper.Why(area, nameBytes) : QString();
-                const bool withFile = options.deleteFromDisk && keptFor.isEmpty();
-                // A dry run's line reads "would delete ...".
-                QString action =
-                    (options.dryRun ? QStringLiteral("delete") : QStringLiteral("deleted")) +
-                    (withFile ? QStringLiteral(" with its file") : QString());
-                if (!keptFor.isEmpty())
-                    action += QStringLiteral(", its file kept (%1)").arg(keptFor);
-                if (options.dryRun) {
-                    ++result.deleted;
-                    keeper.Gone(area, nameBytes);
-                    run.Item({area, name, RunOutcome::Planned, action});
-                } else if (DeleteFileRec(&rec, withFile ? 1 : 0)) {
-                    ++result.deleted;
-                    keeper.Gone(area, nameBytes);
-                    run.Item({area, name, RunOutcome::Done, action});
-                } else {
-                    // A record the server refuses to delete is passed over,
-                    // uncounted.
-                    run.Item({area, name, RunOutcome::Failed,
-                              QStringLiteral("the server did not delete it")});
-                }
-            }
-            if (barPerRecord)
-                run.SetPosition(++position);
-            if (run.StopRequested() &&
-                run.Ask(QStringLiteral("Some Files have already been deleted.\r\r"
-                                       "Stop File Deletion Process?"),
-                        false) == RunAnswer::Yes) {
-                run.SetPosition(0);
-                run.Status(QString());
-                result.stopped = true;
-                return result;
-            }
-            // The record just deleted is the position: the server returns the
-            // one that follows it in area-and-name order.
-            if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
-                break;
-        }
-    }
-    run.SetPosition(0);
-    run.Status(QStringLiteral("Number of Files Deleted: %1").arg(result.deleted));
-    return result;
-}
-
 // ---- files other records still name ---------------------------------------
 
 namespace
@@ -182,94 +87,145 @@ void FileKeeper::Gone(int area, const QByteArray& name)
     m_gone.insert(RecordKey(area, name));
 }
 
-// ---- a list of records ------------------------------------------------------
+// ---- the run --------------------------------------------------------------
 
 namespace
 {
 
-DeletionResult RunRecordDeletion(const DeletionOptions& options, RunDelegate& run)
-{
+// What one run carries from record to record.
+struct RunState {
+    const DeletionOptions& options;
+    RunDelegate& run;
     DeletionResult result;
-    run.SetMaximum(options.records.size());
-    qint64 position = 0;
-    run.SetPosition(position);
-    run.Status(QStringLiteral("Deleting Files..."));
-
     bool promptEach = true; // "All" ends the asking for the rest of the run
+    // Records this run deleted (or, in a dry run, would) keep no file.
+    FileKeeper keeper;
+};
+
+// Asks about the record (unless All was answered), then deletes it, with its
+// file when asked and no other record still names that file, and reports it.
+void DeleteOne(FileRec& rec, RunState& s)
+{
+    const DeletionOptions& options = s.options;
+    const int area = rec.Area;
+    const QString name = RecText(rec.Name);
+    if (s.promptEach && options.promptFirst) {
+        const RunAnswer answer = s.run.Ask(
+            QStringLiteral("Delete file %1 from file area #%2?").arg(name, QString::number(area)),
+            true);
+        if (answer == RunAnswer::No || answer == RunAnswer::Cancel) {
+            s.run.Item({area, name, RunOutcome::Skipped, QStringLiteral("kept (answered No)")});
+            return;
+        }
+        if (answer == RunAnswer::All)
+            s.promptEach = false;
+    }
+    const QByteArray nameBytes = ToBytes(name);
+    const QString keptFor = options.deleteFromDisk ? s.keeper.Why(area, nameBytes) : QString();
+    const bool withFile = options.deleteFromDisk && keptFor.isEmpty();
+    // A dry run's line reads "would delete ...".
+    QString action = (options.dryRun ? QStringLiteral("delete") : QStringLiteral("deleted")) +
+                     (withFile ? QStringLiteral(" with its file") : QString());
+    if (!keptFor.isEmpty())
+        action += QStringLiteral(", its file kept (%1)").arg(keptFor);
+    if (options.dryRun) {
+        ++s.result.deleted;
+        s.keeper.Gone(area, nameBytes);
+        s.run.Item({area, name, RunOutcome::Planned, action});
+    } else if (DeleteFileRec(&rec, withFile ? 1 : 0)) {
+        ++s.result.deleted;
+        s.keeper.Gone(area, nameBytes);
+        s.run.Item({area, name, RunOutcome::Done, action});
+    } else {
+        // A record the server refuses to delete is passed over, uncounted.
+        s.run.Item(
+            {area, name, RunOutcome::Failed, QStringLiteral("the server did not delete it")});
+    }
+}
+
+// After a stop request: true when the sysop confirms the stop; the run then
+// ends where it is.
+bool StopConfirmed(RunState& s)
+{
+    if (!s.run.StopRequested() ||
+        s.run.Ask(QStringLiteral("Some Files have already been deleted.\r\r"
+                                 "Stop File Deletion Process?"),
+                  false) != RunAnswer::Yes)
+        return false;
+    s.run.SetPosition(0);
+    s.run.Status(QString());
+    s.result.stopped = true;
+    return true;
+}
+
+DeletionResult RunRecordDeletion(RunState& s)
+{
+    s.run.SetMaximum(s.options.records.size());
+    qint64 position = 0;
+    s.run.SetPosition(position);
+    s.run.Status(QStringLiteral("Deleting Files..."));
     int shownArea = 0;
-    // Records this run deleted (or, in a dry run, would) no longer keep a file.
-    FileKeeper keeper(options.keepFiles);
-    for (const EntryRef& entry : options.records) {
+    for (const EntryRef& entry : s.options.records) {
         if (entry.area != shownArea) {
             shownArea = entry.area;
-            run.Status(QStringLiteral("Deleting Files from File Area %1").arg(entry.area));
+            s.run.Status(QStringLiteral("Deleting Files from File Area %1").arg(entry.area));
         }
-        const QByteArray wanted = ToBytes(entry.name);
         FileRec rec{};
         uint32_t at = 0;
-        if (!GetFileRecByAreaName(entry.area, wanted.constData(), &rec, &at)) {
-            // Gone since the list was made: nothing to delete.
-            if (IsNotThereCode(WcGetLastError()))
-                run.Item({entry.area, entry.name, RunOutcome::Skipped,
-                          QStringLiteral("no longer there")});
-            else
-                run.Item({entry.area, entry.name, RunOutcome::Failed,
-                          QStringLiteral("the record could not be read")});
-        } else {
-            const QString name = RecText(rec.Name);
-            const QByteArray nameBytes = ToBytes(name);
-            bool take = true;
-            if (promptEach && options.promptFirst) {
-                const RunAnswer answer =
-                    run.Ask(QStringLiteral("Delete file %1 from file area #%2?")
-                                .arg(name, QString::number(entry.area)),
-                            true);
-                if (answer == RunAnswer::No || answer == RunAnswer::Cancel) {
-                    take = false;
-                    run.Item({entry.area, name, RunOutcome::Skipped,
-                              QStringLiteral("kept (answered No)")});
-                } else if (answer == RunAnswer::All) {
-                    promptEach = false;
-                }
-            }
-            if (take) {
-                QString keptFor;
-                if (options.deleteFromDisk)
-                    keptFor = keeper.Why(entry.area, nameBytes);
-                const bool withFile = options.deleteFromDisk && keptFor.isEmpty();
-                QString action =
-                    (options.dryRun ? QStringLiteral("delete") : QStringLiteral("deleted")) +
-                    (withFile ? QStringLiteral(" with its file") : QString());
-                if (!keptFor.isEmpty())
-                    action += QStringLiteral(", its file kept (%1)").arg(keptFor);
-                if (options.dryRun) {
-                    ++result.deleted;
-                    keeper.Gone(entry.area, nameBytes);
-                    run.Item({entry.area, name, RunOutcome::Planned, action});
-                } else if (DeleteFileRec(&rec, withFile ? 1 : 0)) {
-                    ++result.deleted;
-                    keeper.Gone(entry.area, nameBytes);
-                    run.Item({entry.area, name, RunOutcome::Done, action});
-                } else {
-                    run.Item({entry.area, name, RunOutcome::Failed,
-                              QStringLiteral("the server did not delete it")});
-                }
-            }
-        }
-        run.SetPosition(++position);
-        if (run.StopRequested() &&
-            run.Ask(QStringLiteral("Some Files have already been deleted.\r\r"
-                                   "Stop File Deletion Process?"),
-                    false) == RunAnswer::Yes) {
-            run.SetPosition(0);
-            run.Status(QString());
-            result.stopped = true;
-            return result;
-        }
+        if (GetFileRecByAreaName(entry.area, ToBytes(entry.name).constData(), &rec, &at))
+            DeleteOne(rec, s);
+        else if (IsNotThereCode(WcGetLastError())) // gone since the list was made
+            s.run.Item(
+                {entry.area, entry.name, RunOutcome::Skipped, QStringLiteral("no longer there")});
+        else
+            s.run.Item({entry.area, entry.name, RunOutcome::Failed,
+                        QStringLiteral("the record could not be read")});
+        s.run.SetPosition(++position);
+        if (StopConfirmed(s))
+            return s.result;
     }
-    run.SetPosition(0);
-    run.Status(QStringLiteral("Number of Files Deleted: %1").arg(result.deleted));
-    return result;
+    s.run.SetPosition(0);
+    s.run.Status(QStringLiteral("Number of Files Deleted: %1").arg(s.result.deleted));
+    return s.result;
 }
 
 } // namespace
+
+DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
+{
+    RunState s{options, run, {}, true, FileKeeper(options.keepFiles)};
+    if (!options.records.isEmpty())
+        return RunRecordDeletion(s);
+    const bool barPerRecord = options.recordTotal > 0;
+    run.SetMaximum(barPerRecord ? options.recordTotal : qint64(options.areas.size()));
+    qint64 position = 0;
+    run.SetPosition(position);
+    run.Status(QStringLiteral("Deleting Files..."));
+    for (const int area : options.areas) {
+        if (!barPerRecord)
+            run.SetPosition(++position);
+        FileAreaRec areaRec{};
+        if (!GetFileArea(area, &areaRec))
+            continue;
+        run.Status(QStringLiteral("Deleting Files from File Area %1").arg(area));
+        FileRec rec{};
+        uint32_t at = 0;
+        if (!SearchFileRecByAreaName(area, "", &rec, &at))
+            continue;
+        while (rec.Area == area) {
+            if (!options.applyFilter || MatchesFilter(rec))
+                DeleteOne(rec, s);
+            if (barPerRecord)
+                run.SetPosition(++position);
+            if (StopConfirmed(s))
+                return s.result;
+            // The record just deleted is the position: the server returns the
+            // one that follows it in area-and-name order.
+            if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &at))
+                break;
+        }
+    }
+    run.SetPosition(0);
+    run.Status(QStringLiteral("Number of Files Deleted: %1").arg(s.result.deleted));
+    return s.result;
+}
