@@ -2,6 +2,7 @@
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "config/TSetupDlg.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
@@ -11,9 +12,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 class TestSetupDlg : public QObject
 {
@@ -247,33 +245,6 @@ void TestSetupDlg::noBbsConfigLeavesEditsEmpty()
 
 namespace
 {
-
-// Lets no file of this process grow past `bytes` while it lives: a write
-// beyond fails (EFBIG) instead of raising SIGXFSZ. This fails a write
-// part-way through even for root, whom folder permissions do not stop.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_saved) == 0;
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        m_ok = m_ok && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // broken files, and a file system that refuses writes.
 #include "filter/SearchRecord.h"
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFile>
@@ -9,9 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <cstring>
-#include <sys/resource.h>
 
 namespace
 {
@@ -172,15 +171,12 @@ private slots:
     void writeFailure()
     {
         const QString path = m_dir.filePath(QStringLiteral("full.FMS"));
-        struct rlimit old;
-        QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
-        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = old;
-        small.rlim_cur = 1000;
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-        const FmsResult r = WriteSearchRecordFile(path, Patterned(11));
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
+        FmsResult r;
+        {
+            FileSizeLimit limit(1000);
+            QVERIFY(limit.ok());
+            r = WriteSearchRecordFile(path, Patterned(11));
+        }
         QCOMPARE(r, FmsResult::WriteError);
     }
 

@@ -4,6 +4,7 @@
 #include "filter/SearchRecord.h"
 #include "managers/ManagerSupport.h"
 #include "managers/TFileListMgrForm.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
@@ -17,11 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <cstring>
 #include <memory>
-
-#include <sys/resource.h>
 
 namespace
 {
@@ -63,32 +61,6 @@ QByteArray ReadAll(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
-
-// Caps the size of files this process writes (also as root); a write past
-// it fails instead of raising the signal.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_ok = ::getrlimit(RLIMIT_FSIZE, &m_saved) == 0;
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        m_ok = m_ok && ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-    bool m_ok = false;
-};
 
 void SetRecord(FullFileRec& full, int32_t size, FILETIME time, const QByteArray& description)
 {
