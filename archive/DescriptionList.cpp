@@ -3,6 +3,7 @@
 #include "filter/DateTime.h"
 
 #include <cstring>
+#include <limits>
 
 namespace
 {
@@ -68,9 +69,14 @@ bool ReadSize(const QByteArray& token, qint64& size)
                 return false;
         digits.replace(",", "");
     }
-    if (!AllDigits(digits) || digits.size() > 12)
+    // Up to 18 digits, and no more than a 64-bit size holds once the unit
+    // is applied: every size a record can carry reads back.
+    if (!AllDigits(digits) || digits.size() > 18)
         return false;
-    size = digits.toLongLong() * unit;
+    const qint64 value = digits.toLongLong();
+    if (value > std::numeric_limits<qint64>::max() / unit)
+        return false;
+    size = value * unit;
     return true;
 }
 
@@ -108,9 +114,12 @@ bool ReadDownloads(const QByteArray& token, int& count)
     if (token.size() < 3 || token.front() != '[' || token.back() != ']')
         return false;
     const QByteArray inner = token.mid(1, token.size() - 2).trimmed();
-    if (!AllDigits(inner) || inner.size() > 9)
+    if (!AllDigits(inner) || inner.size() > 10)
         return false;
-    count = inner.toInt();
+    const qint64 value = inner.toLongLong();
+    if (value > std::numeric_limits<int>::max())
+        return false;
+    count = int(value);
     return true;
 }
 
@@ -292,15 +301,22 @@ QByteArray NameField(const QByteArray& name)
     return NeedsQuotes(name) ? '"' + name + '"' : name;
 }
 
+// The entry's columns, each only when the reader takes it back as the same
+// column: a column it can't read would be read as the start of the
+// description, which would then no longer fit its field.
 QByteArray Columns(const DescriptionEntry& entry)
 {
     QByteArray out;
-    if (entry.size >= 0)
-        out += QByteArray::number(entry.size).rightJustified(9) + "  ";
-    if (!entry.date.isEmpty())
+    qint64 size = 0;
+    const QByteArray sizeText = QByteArray::number(entry.size);
+    if (entry.size >= 0 && ReadSize(sizeText, size) && size == entry.size)
+        out += sizeText.rightJustified(9) + "  ";
+    if (!entry.date.isEmpty() && IsDate(entry.date))
         out += entry.date + "  ";
-    if (entry.downloads >= 0)
-        out += '[' + QByteArray::number(entry.downloads) + "]  ";
+    int count = 0;
+    const QByteArray countText = '[' + QByteArray::number(entry.downloads) + ']';
+    if (entry.downloads >= 0 && ReadDownloads(countText, count) && count == entry.downloads)
+        out += countText + "  ";
     return out;
 }
 

@@ -149,6 +149,29 @@ private slots:
                  QByteArray("\"My File.txt\" Foo tool\r\n"));
     }
 
+    // The largest columns an entry can carry are written so that they read
+    // back as columns, not as the start of the description.
+    void largestColumnsReadBack()
+    {
+        const DescriptionList read = ParseDescriptionList("BIG.ZIP 12312345M [2147483647] Big\n");
+        QCOMPARE(read.entries.size(), 1);
+        const DescriptionEntry& e = read.entries.first();
+        QCOMPARE(e.size, qint64(12312345) * 1024 * 1024);
+        QCOMPARE(e.downloads, 2147483647);
+        for (DescriptionListLayout layout :
+             {DescriptionListLayout::FilesBbs, DescriptionListLayout::DescriptIon}) {
+            const DescriptionListExport ex = ExportDescriptionList({e}, layout);
+            QCOMPARE(ex.inexact, QList<int>());
+            const DescriptionList back = ParseDescriptionList(ex.bytes);
+            QCOMPARE(back.cuts, 0);
+            QCOMPARE(back.entries.size(), 1);
+            QCOMPARE(back.entries.first().description, QByteArray("Big"));
+        }
+        // A count beyond what a record holds is not a column.
+        QCOMPARE(ParseDescriptionList("BIG.ZIP [2147483648] Big\n").entries.first().description,
+                 QByteArray("[2147483648] Big"));
+    }
+
     void inexactReported()
     {
         DescriptionEntry ok, tab, mark;
