@@ -220,13 +220,8 @@ private:
             }
             m_run.Status(QStringLiteral("Scanning File Area %1...").arg(area));
             const int folder = FolderOf(area);
-            FileRec rec{};
-            uint32_t position = 0;
-            if (!SearchFileRecByAreaName(area, "", &rec, &position)) {
-                NoteReadFailure();
-                continue;
-            }
-            while (rec.Area == area) {
+            bool stopped = false;
+            WalkArea(area, [&](FileRec& rec) {
                 Entry& e = m_entries.emplace_back();
                 e.area = area;
                 // The name up to its NUL: bytes a record may carry behind
@@ -244,15 +239,11 @@ private:
                     StatEntry(e, *m_folders[size_t(folder)]);
                 if (++sinceTurn >= kRecordsPerTurn) {
                     sinceTurn = 0;
-                    if (!Turn())
-                        return false;
+                    stopped = !Turn();
                 }
-                if (!GetNextFileRec(WC_KEY_AREA_NAME, &rec, &position)) {
-                    NoteReadFailure();
-                    break;
-                }
-            }
-            if (!Turn())
+                return !stopped;
+            });
+            if (stopped || !Turn())
                 return false;
         }
         m_result.records = qint64(m_entries.size());
