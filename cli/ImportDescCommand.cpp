@@ -35,9 +35,8 @@ public:
                                          "folder.")});
         parser.addOption(
             {QStringLiteral("allow-links"),
-             QStringLiteral(
-                 "Gives records to links in the area's folder too (with --add) (a link may "
-                 "point at any file the BBS can read).")});
+             QStringLiteral("With --add, gives records to links in the area's folder too (a "
+                            "link may point at any file the BBS can read).")});
         parser.addOption({QStringLiteral("dry-run"),
                           QStringLiteral("Prints every text it would set; changes nothing.")});
         parser.addOption({QStringLiteral("yes"), QStringLiteral("Sets the texts.")});
