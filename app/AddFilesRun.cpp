@@ -24,9 +24,9 @@ namespace
 // first that names a file gives its entry.
 const char* const DescriptionListNames[] = {"FILES.BBS", "DESCRIPT.ION"};
 
-bool IsDescriptionListName(const QString& fileName)
+bool IsDescriptionListName(const QByteArray& fileName)
 {
-    const QString upper = RecordNameOfFile(fileName);
+    const QString upper = RecordNameOfDiskName(fileName);
     for (const char* list : DescriptionListNames)
         if (upper == QLatin1String(list))
             return true;
@@ -57,14 +57,15 @@ QString SourceWords(AddedDescriptionSource source)
 
 // The entries of the folder's description lists by upper-case name; an
 // earlier list's entry wins over a later one's.
-QHash<QString, DescriptionEntry> ReadFolderLists(const QDir& folder, const QStringList& files)
+QHash<QString, DescriptionEntry> ReadFolderLists(const QByteArray& folder,
+                                                 const QList<QByteArray>& files)
 {
     QHash<QString, DescriptionEntry> entries;
     for (const char* list : DescriptionListNames) {
-        for (const QString& file : files) {
-            if (RecordNameOfFile(file) != QLatin1String(list))
+        for (const QByteArray& file : files) {
+            if (RecordNameOfDiskName(file) != QLatin1String(list))
                 continue;
-            QFile in(folder.filePath(file));
+            QFile in(QFile::decodeName(DiskPathIn(folder, file)));
             if (!in.open(QIODevice::ReadOnly))
                 continue;
             const DescriptionList parsed = ParseDescriptionList(in.read(4 * 1024 * 1024));
@@ -79,7 +80,7 @@ QHash<QString, DescriptionEntry> ReadFolderLists(const QDir& folder, const QStri
 }
 
 // The archive's own description, else the list's, else none.
-AddedDescriptionSource Describe(const QString& path, const QString& name,
+AddedDescriptionSource Describe(const QByteArray& path, const QString& name,
                                 const QHash<QString, DescriptionEntry>& lists,
                                 const QString& tempFolder, TUnzipFile* unzip, FullFileRec& rec)
 {
@@ -101,11 +102,11 @@ AddedDescriptionSource Describe(const QString& path, const QString& name,
     return AddedDescriptionSource::None;
 }
 
-// One area's folder and the entries it holds.
+// One area's folder and the names of the entries it holds, as bytes.
 struct AreaFolder {
     int area = 0;
-    QDir folder;
-    QStringList files;
+    QByteArray folder;
+    QList<QByteArray> files;
 };
 
 // Plans one area: planned files go into `plan`, refusals are reported. Each
@@ -116,8 +117,8 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
               const std::function<bool()>& stop, RunDelegate& delegate)
 {
     const int area = where.area;
-    const QDir& folder = where.folder;
-    const QStringList& files = where.files;
+    const QByteArray& folder = where.folder;
+    const QList<QByteArray>& files = where.files;
     // Record names by their upper-case spelling, for names taken in any
     // letter case.
     QHash<QString, QString> taken;
@@ -140,22 +141,29 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
 
     // The spellings of each name in the folder: of two files whose names
     // differ only in letter case, a record can name one only.
-    QHash<QString, QStringList> spellings;
-    for (const QString& file : files)
-        spellings[RecordNameOfFile(file)] << file;
+    QHash<QString, QList<QByteArray>> spellings;
+    for (const QByteArray& file : files)
+        spellings[RecordNameOfDiskName(file)] << file;
 
-    auto refuse = [&](const QString& name, const QString& why) {
+    // A refused file is named by the bytes of its name, shown as record text.
+    auto refuse = [&](const QByteArray& file, const QString& why) {
         ++result.refused;
-        delegate.Item({area, name, RunOutcome::Refused, why});
+        delegate.Item({area, FromBytes(file), RunOutcome::Refused, why});
     };
-    for (const QString& file : files) {
+    for (const QByteArray& file : files) {
         delegate.SetPosition(++position);
         if (stop())
             return false;
         if (IsDescriptionListName(file))
             continue;
-        const QString path = folder.filePath(file);
-        const QString name = RecordNameOfFile(file);
+        const QByteArray path = DiskPathIn(folder, file);
+        // The record name has the file name's bytes (DiskNames.h): a name
+        // that can't be one is refused, never changed into another name.
+        const QString name = RecordNameOfDiskName(file);
+        if (const QString why = FileNameRefusal(name); !why.isEmpty()) {
+            refuse(file, why);
+            continue;
+        }
         const auto record = taken.constFind(name);
         if (record != taken.constEnd()) {
             // The file's own record (the server finds a file under its name
@@ -165,17 +173,24 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
             refuse(file, QStringLiteral("name taken by %1 in another letter case").arg(*record));
             continue;
         }
-        const QStringList& sameName = spellings[name];
+        const QList<QByteArray>& sameName = spellings[name];
         if (sameName.size() > 1 && !IsFileBehind(ServerFilePath(area, name), path)) {
             // The new record would name another spelling's file (the server
             // takes the exact name first): that one is planned, this one is
             // refused, whichever comes first in the folder's order.
-            QString other;
-            for (const QString& spelling : sameName)
+            QByteArray other;
+            for (const QByteArray& spelling : sameName)
                 if (spelling != file &&
-                    IsFileBehind(ServerFilePath(area, name), folder.filePath(spelling)))
+                    IsFileBehind(ServerFilePath(area, name), DiskPathIn(folder, spelling)))
                     other = spelling;
-            refuse(file, QStringLiteral("name taken by %1 in another letter case").arg(other));
+            refuse(file,
+                   QStringLiteral("name taken by %1 in another letter case").arg(FromBytes(other)));
+            continue;
+        }
+        // A link may point at any file the BBS can read (an upload account
+        // that may make links could offer any of them for download).
+        if (!AreaLinksAllowed() && IsDiskLink(path)) {
+            refuse(file, LinkRefusal());
             continue;
         }
         if (!IsRegularDiskFile(path)) {
@@ -248,10 +263,10 @@ AddFilesResult RunAddFiles(const AddFilesOptions& options, RunDelegate& delegate
             ++result.failed;
             continue;
         }
-        AreaFolder where{area, QDir(QFile::decodeName(folderBytes)), {}};
-        where.files = where.folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                 QDir::NoDotAndDotDot,
-                                             QDir::Name | QDir::IgnoreCase);
+        // The names as the file system holds them: a name that is not
+        // UTF-8 is listed too, and never read back through a text.
+        AreaFolder where{area, QByteArray(folderBytes), {}};
+        where.files = FolderEntryNames(where.folder);
         entries += where.files.size();
         folders << where;
     }

@@ -9,63 +9,21 @@
 
 #include <QFile>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace
 {
 
-// The file-name part of a dropped path: after its last separator or colon.
+// The file-name part of a dropped path: after its last separator, the
+// host's '/'. A backslash or colon is part of a Linux file name: the name
+// keeps it (and a backslash, which no server path carries, is refused), so
+// a drop names a file as adding it from its folder would.
 QString DroppedFileName(const QString& path)
 {
-    const qsizetype cut =
-        std::max({path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'), path.lastIndexOf(u':')});
-    return path.mid(cut + 1);
+    return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
 } // namespace
-
-// Whether a dropped path names a regular file, found without opening it:
-// opening a FIFO for reading waits for a writer, and a folder or a device
-// copied into an area would leave a file that holds nothing of it.
-bool IsRegularDiskFile(const QString& path)
-{
-    struct stat st {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Whether the dropped file is the very file behind the server path: the
-// same device and inode. A file dropped from the area's own folder (an
-// upload given its record) is found by the server under its name in any
-// letter case; copying it onto itself would empty it.
-bool IsFileBehind(const QString& serverPath, const QString& diskPath)
-{
-    struct stat st {
-    };
-    WcFileId id{};
-    return ::stat(QFile::encodeName(diskPath).constData(), &st) == 0 &&
-           WcGetFileId(ToBytes(serverPath).constData(), &id) && id.Volume == uint64_t(st.st_dev) &&
-           id.File == uint64_t(st.st_ino);
-}
-
-QString RecordNameOfFile(const QString& fileName)
-{
-    QString text = fileName;
-    for (QChar& c : text)
-        if (c >= u'a' && c <= u'z')
-            c = QChar(char16_t(c.unicode() - 32));
-    return text;
-}
-
-bool NameTooLongForDatabase(const QString& name)
-{
-    return name.size() >= 15;
-}
 
 bool AddRecordOfAreaFile(int area, const QString& name,
                          const std::function<void(FullFileRec&)>& describe)
@@ -96,10 +54,18 @@ int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
     const QString areaText = QString::number(area);
 
     for (const QString& path : options.paths) {
-        const QString name = RecordNameOfFile(DroppedFileName(path.left(MaxDiskPath)));
+        // The record name is made of the bytes of the file's name on disk
+        // (DiskNames.h), so the copy, the record and its file agree.
+        const QString name =
+            RecordNameOfDiskName(QFile::encodeName(DroppedFileName(path.left(MaxDiskPath))));
         if (NameTooLongForDatabase(name)) {
             delegate.Inform(QStringLiteral("File: ") + name +
                             QStringLiteral(" is too long for the file database."));
+            continue;
+        }
+        if (const QString why = FileNameRefusal(name); !why.isEmpty()) {
+            delegate.Inform(QStringLiteral("File: ") + name + QStringLiteral(" can't be added: ") +
+                            why + u'.');
             continue;
         }
         // A record of this name in the area keeps its file: the copy would
@@ -120,15 +86,30 @@ int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
             }
         }
         const QString source = path.left(MaxDiskPath);
+        const QByteArray sourceBytes = QFile::encodeName(source);
         const QString target = ServerFilePath(area, name);
+        // A link that lies in an area's folder (planted there by an upload
+        // account) may point at any file the BBS can read: it is neither
+        // given a record nor copied, unless the sysop allows links. A link
+        // from elsewhere is copied as any copy reads it, by its target.
+        if (!AreaLinksAllowed()) {
+            const QByteArray entry = AreaEntryOfName(area, name);
+            if ((IsDiskLink(sourceBytes) && LiesInAreaFolder(sourceBytes)) ||
+                (!entry.isEmpty() && IsDiskLink(entry) && IsFileBehind(target, sourceBytes))) {
+                delegate.Inform(QStringLiteral("File: ") + name +
+                                QStringLiteral(" is a link in a file area's folder; links are "
+                                               "not allowed."));
+                continue;
+            }
+        }
         // A folder, FIFO or device fails as a source the copy can't open,
         // before any record or file is made.
-        if (!IsRegularDiskFile(source)) {
+        if (!IsRegularDiskFile(sourceBytes)) {
             delegate.Warn(QStringLiteral("Error Opening: ") + source);
             delegate.Warn(QStringLiteral("Error copying file to filearea path"));
             return added;
         }
-        const bool inPlace = IsFileBehind(target, source);
+        const bool inPlace = IsFileBehind(target, sourceBytes);
         if (!inPlace &&
             !delegate.Copy(source, target, QStringLiteral("Copy File to FileArea #") + areaText)) {
             delegate.Warn(QStringLiteral("Error copying file to filearea path"));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/RunDelegate.h"
+#include "server/AreaFiles.h"
 #include "server/Records.h"
 
 #include <QStringList>
@@ -20,16 +21,7 @@ struct DropFilesOptions {
 };
 
 // The pieces a drop shares with the adding of files already in an area's
-// folder.
-// The record name of a file name: letters a-z become A-Z, all else stays.
-QString RecordNameOfFile(const QString& fileName);
-// True when a record name is too long for the file database (15 or more).
-bool NameTooLongForDatabase(const QString& name);
-// Whether the path names a regular file, found without opening it.
-bool IsRegularDiskFile(const QString& path);
-// Whether the disk file is the very file behind the server path (same
-// device and inode).
-bool IsFileBehind(const QString& serverPath, const QString& diskPath);
+// folder (the name mapping and the checks of an entry: server/AreaFiles.h).
 // Makes the record (area, name) for the file already in the area's folder:
 // `describe` (may be empty) fills its texts, then the record is added.
 // True when the server took it.

@@ -27,6 +27,7 @@
 #include "filter/Matching.h"
 #include "filter/SearchRecord.h"
 #include "filter/TMatchForm.h"
+#include "server/AreaFiles.h"
 #include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
@@ -549,6 +550,7 @@ void TFileMgr::ReadConfiguration()
     ZipViewerSetting = ini.ReadString(QStringLiteral("Tools"), QStringLiteral("ZipViewer_Prg1"),
                                       DefaultZipViewer());
     SetRecordCodePage(ReadCodePageSetting(ini));
+    SetAreaLinksAllowed(ReadAllowLinksSetting(ini));
     ApplyRecordTextFonts();
 }
 
@@ -1485,9 +1487,22 @@ void TFileMgr::dragEnterEvent(QDragEnterEvent* event)
 void TFileMgr::dropEvent(QDropEvent* event)
 {
     QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        // A path whose bytes are not UTF-8 has no exact text: the path made
+        // of it would name another file (or none). Such a file is named and
+        // left out; the others are added.
+        const QByteArray bytes =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (url.host().isEmpty() && QFile::encodeName(url.toLocalFile()) != bytes) {
+            ShowInformation(QStringLiteral("File: ") +
+                            FromBytes(bytes.mid(bytes.lastIndexOf('/') + 1)) +
+                            QStringLiteral(" can't be added: its name is not UTF-8."));
+            continue;
+        }
+        paths << url.toLocalFile();
+    }
     event->acceptProposedAction();
     if (!paths.isEmpty())
         AddDroppedFiles(paths);

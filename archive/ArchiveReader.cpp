@@ -38,10 +38,9 @@ int MemberRank(const QByteArray& lastPart)
 }
 
 // The same test as the description import's: ".zip", ".ZIP" or ".Zip".
-bool HasZipName(const QString& path)
+bool HasZipName(const QByteArray& path)
 {
-    return path.contains(QStringLiteral(".zip")) || path.contains(QStringLiteral(".ZIP")) ||
-           path.contains(QStringLiteral(".Zip"));
+    return path.contains(".zip") || path.contains(".ZIP") || path.contains(".Zip");
 }
 
 class FileDescriptor
@@ -63,10 +62,9 @@ private:
 
 // Opens a regular file for reading; -1 for anything else. O_NONBLOCK keeps
 // a FIFO from blocking the open; the type is checked on the open file.
-int OpenRegularFile(const QString& path)
+int OpenRegularFile(const QByteArray& path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
     struct stat st;
@@ -368,10 +366,9 @@ bool NormaliseWritten(const QString& folder, int rank)
                     QFile::encodeName(QDir(folder).filePath(wanted)).constData()) == 0;
 }
 
-void ExtractWithComponent(TUnzipFile& unzip, const QString& archivePath, const QString& folder,
+void ExtractWithComponent(TUnzipFile& unzip, const QByteArray& zip, const QString& folder,
                           DescriptionExtraction& result)
 {
-    const QByteArray zip = QFile::encodeName(archivePath);
     const QByteArray dest = QFile::encodeName(WithTrailingBackslash(folder));
     // A path the component can't take whole is refused rather than cut to
     // some other file's path.
@@ -399,7 +396,7 @@ void ExtractWithComponent(TUnzipFile& unzip, const QString& archivePath, const Q
 bool DetectArchiveKindOfFile(const QString& path, ArchiveKind& kind)
 {
     kind = ArchiveKind::Unknown;
-    FileDescriptor fd(OpenRegularFile(path));
+    FileDescriptor fd(OpenRegularFile(QFile::encodeName(path)));
     if (fd.get() < 0)
         return false;
     kind = DetectArchiveKind(ReadHead(fd.get()));
@@ -408,6 +405,12 @@ bool DetectArchiveKindOfFile(const QString& path, ArchiveKind& kind)
 
 DescriptionExtraction ExtractArchiveDescription(const QString& archivePath, const QString& folder,
                                                 TUnzipFile* unzip)
+{
+    return ExtractArchiveDescription(QFile::encodeName(archivePath), folder, unzip);
+}
+
+DescriptionExtraction ExtractArchiveDescription(const QByteArray& archivePath,
+                                                const QString& folder, TUnzipFile* unzip)
 {
     DescriptionExtraction result;
     // The file stays open from the look at its first bytes to the end of the

@@ -70,3 +70,7 @@ bool DetectArchiveKindOfFile(const QString& path, ArchiveKind& kind);
 // have no component.
 DescriptionExtraction ExtractArchiveDescription(const QString& archivePath, const QString& folder,
                                                 TUnzipFile* unzip);
+// The same for the path's bytes as the file system holds them (a file of an
+// area's folder whose name is not UTF-8 has no exact text path).
+DescriptionExtraction ExtractArchiveDescription(const QByteArray& archivePath,
+                                                const QString& folder, TUnzipFile* unzip);

@@ -2,8 +2,11 @@
 
 #include "app/DropFilesRun.h"
 #include "common/Cp437.h"
+#include "common/FileUtils.h"
 #include "common/ReadFailures.h"
 #include "common/Text.h"
+#include "server/AreaFiles.h"
+#include "server/DiskNames.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -11,20 +14,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 
 #include <cstring>
 
 namespace
 {
 
-// Letters a-z become A-Z; every other byte stays as it is.
-QByteArray UpperAsciiLetters(QByteArray text)
+// Letters a-z become A-Z; every other byte stays as it is: the record name
+// of a file name (server/DiskNames.h).
+QByteArray UpperAsciiLetters(const QByteArray& text)
 {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 32);
-    return text;
+    return QByteArray::fromStdString(disknames::RecordNameOfDiskName(
+        std::string_view(text.constData(), std::size_t(text.size()))));
 }
 
 // The record's texts as the import compares them: Description and every
@@ -159,13 +160,19 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
                       QStringLiteral("no record of this name (line %1)").arg(entry.line)});
             continue;
         }
-        const bool tooLong = NameTooLongForDatabase(name);
-        if (tooLong || upper.contains('\\') || upper.contains('/')) {
+        // The name is the file's name in the area's folder: a name that
+        // can't be a record's (DiskNames.h) is refused for what it is.
+        const disknames::NameProblem problem = disknames::ProblemOfFileName(
+            std::string_view(upper.constData(), std::size_t(upper.size())));
+        if (NameTooLongForDatabase(name) || problem != disknames::NameProblem::None) {
+            const QString why = NameTooLongForDatabase(name)
+                                    ? QStringLiteral("name too long for the file database")
+                                : problem == disknames::NameProblem::ControlByte
+                                    ? FileNameRefusal(name)
+                                    : QStringLiteral("not a file name of the area's folder");
             result.unknown << entry;
             run.Item({area, Cp437ToString(entry.name), RunOutcome::Refused,
-                      (tooLong ? QStringLiteral("name too long for the file database (line %1)")
-                               : QStringLiteral("not a file name of the area's folder (line %1)"))
-                          .arg(entry.line)});
+                      QStringLiteral("%1 (line %2)").arg(why).arg(entry.line)});
             continue;
         }
         if (!WcExistFile(ServerFilePathBytes(area, upper.constData()).constData())) {
@@ -173,6 +180,14 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
             run.Item(
                 {area, name, RunOutcome::Refused,
                  QStringLiteral("no such file in the area's folder (line %1)").arg(entry.line)});
+            continue;
+        }
+        // A link in the area's folder may point at any file the BBS can
+        // read: it gets no record unless the sysop allows links.
+        if (!AreaLinksAllowed() && IsDiskLink(AreaEntryOfName(area, name))) {
+            result.unknown << entry;
+            run.Item({area, name, RunOutcome::Refused,
+                      QStringLiteral("%1 (line %2)").arg(LinkRefusal()).arg(entry.line)});
             continue;
         }
         line.name = name;
@@ -264,6 +279,17 @@ DescriptionExportResult RunDescriptionExport(const DescriptionExportOptions& opt
                          .arg(area));
         }
         const QString path = DescriptionListPath(options.folder, area, options.layout);
+        const QString listFolder = QFileInfo(path).path();
+        // An area's folder in the output folder that is a link (planted to
+        // point anywhere the sysop's account can write) is not written into.
+        const QString linkedFolder =
+            QStringLiteral("%1 is a link; no list written").arg(listFolder);
+        if (QFileInfo(listFolder).isSymLink()) {
+            result.failed = true;
+            run.Item(
+                {area, DescriptionListFileName(options.layout), RunOutcome::Failed, linkedFolder});
+            continue;
+        }
         const QString action =
             QStringLiteral("%1 %2 with %3 entries")
                 .arg(options.dryRun ? QStringLiteral("write") : QStringLiteral("wrote"), path)
@@ -273,14 +299,16 @@ DescriptionExportResult RunDescriptionExport(const DescriptionExportOptions& opt
             run.Item({area, DescriptionListFileName(options.layout), RunOutcome::Planned, action});
             continue;
         }
-        QSaveFile file(path);
-        const bool ok = QDir().mkpath(QFileInfo(path).absolutePath()) &&
-                        file.open(QIODevice::WriteOnly) &&
-                        file.write(out.bytes) == out.bytes.size() && file.commit();
-        if (!ok) {
+        // A link planted in the output folder is never written through: a
+        // link at the list's name is replaced, a linked area folder refused.
+        const ReplaceOutcome written =
+            ReplaceFileInFolder(listFolder, DescriptionListFileName(options.layout), out.bytes);
+        if (written != ReplaceOutcome::Written) {
             result.failed = true;
             run.Item({area, DescriptionListFileName(options.layout), RunOutcome::Failed,
-                      QStringLiteral("could not write %1").arg(path)});
+                      written == ReplaceOutcome::FolderIsLink
+                          ? linkedFolder
+                          : QStringLiteral("could not write %1").arg(path)});
             continue;
         }
         result.entries += int(entries.size());

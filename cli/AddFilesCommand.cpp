@@ -5,6 +5,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
+#include "server/AreaFiles.h"
 
 #include <QCommandLineParser>
 
@@ -19,12 +20,19 @@ public:
     {
         return QStringLiteral("Gives a record to every file in the areas' folders that has none.");
     }
-    QString Synopsis() const override { return QStringLiteral("--areas SPEC (--dry-run | --yes)"); }
+    QString Synopsis() const override
+    {
+        return QStringLiteral("--areas SPEC [--allow-links] (--dry-run | --yes)");
+    }
     void AddOptions(QCommandLineParser& parser) override
     {
         parser.addOption({QStringLiteral("areas"),
                           QStringLiteral("The areas: \"all\" or a list such as 1,3-5,9."),
                           QStringLiteral("SPEC")});
+        parser.addOption(
+            {QStringLiteral("allow-links"),
+             QStringLiteral("Gives records to links in the areas' folders too (a link may "
+                            "point at any file the BBS can read).")});
         parser.addOption({QStringLiteral("dry-run"),
                           QStringLiteral("Prints every file it would add and every one it refuses; "
                                          "changes nothing.")});
@@ -47,6 +55,7 @@ public:
         if (!context.ParseAreas(parser.value(QStringLiteral("areas")), options.areas))
             return ExitBadInput;
         options.dryRun = dryRun;
+        SetAreaLinksAllowed(parser.isSet(QStringLiteral("allow-links")));
         options.preview = false;
         // Without the zip library, zip archives take their descriptions from
         // the folder's list only.

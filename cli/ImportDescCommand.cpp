@@ -5,6 +5,7 @@
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
+#include "server/AreaFiles.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -23,7 +24,7 @@ public:
     }
     QString Synopsis() const override
     {
-        return QStringLiteral("--area N FILE [--add] (--dry-run | --yes)");
+        return QStringLiteral("--area N FILE [--add] [--allow-links] (--dry-run | --yes)");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
@@ -32,6 +33,10 @@ public:
         parser.addOption({QStringLiteral("add"),
                           QStringLiteral("Adds records for named files that lie in the area's "
                                          "folder.")});
+        parser.addOption(
+            {QStringLiteral("allow-links"),
+             QStringLiteral("With --add, gives records to links in the area's folder too (a "
+                            "link may point at any file the BBS can read).")});
         parser.addOption({QStringLiteral("dry-run"),
                           QStringLiteral("Prints every text it would set; changes nothing.")});
         parser.addOption({QStringLiteral("yes"), QStringLiteral("Sets the texts.")});
@@ -67,6 +72,7 @@ public:
         }
         options.list = file.readAll();
         options.add = parser.isSet(QStringLiteral("add"));
+        SetAreaLinksAllowed(parser.isSet(QStringLiteral("allow-links")));
         options.dryRun = dryRun;
         CliDelegate run(context);
         const DescriptionImportResult result = RunDescriptionImport(options, run);

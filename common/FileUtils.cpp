@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <sys/types.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <glob.h>
 #include <unistd.h>
 #else
@@ -221,3 +224,67 @@ bool MakeFolderPath(const QString& path)
     }
     return FolderExists(path);
 }
+
+#ifndef _WIN32
+ReplaceOutcome ReplaceFileInFolder(const QString& folder, const QString& name,
+                                   const QByteArray& bytes)
+{
+    const QByteArray dir = QFile::encodeName(folder);
+    const QByteArray target = QFile::encodeName(name);
+    struct stat st {
+    };
+    if (::lstat(dir.constData(), &st) != 0 && (errno != ENOENT || !QDir().mkpath(folder)))
+        return ReplaceOutcome::Failed;
+    // The folder is held open from here on, so a link planted at its name
+    // after this look changes nothing: every step below is relative to it.
+    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0)
+        return errno == ELOOP ? ReplaceOutcome::FolderIsLink : ReplaceOutcome::Failed;
+    mode_t mode = 0666; // narrowed by the umask
+    struct stat old {
+    };
+    const bool keepMode = ::fstatat(dirFd, target.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISREG(old.st_mode);
+    if (keepMode)
+        mode = old.st_mode & 07777;
+    QByteArray temp;
+    int fd = -1;
+    // O_EXCL creates a new file or fails: it never opens what lies there.
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        temp = '.' + target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) +
+               ".tmp";
+        fd = ::openat(dirFd, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    bool ok = fd >= 0 && (!keepMode || ::fchmod(fd, mode) == 0);
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += n > 0 ? n : 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ok = ::close(fd) == 0 && ok;
+    // rename() replaces the entry under the name, whatever it is; a folder
+    // there makes it fail.
+    ok = ok && ::renameat(dirFd, temp.constData(), dirFd, target.constData()) == 0;
+    if (!ok && fd >= 0)
+        ::unlinkat(dirFd, temp.constData(), 0);
+    ::close(dirFd);
+    return ok ? ReplaceOutcome::Written : ReplaceOutcome::Failed;
+}
+#else
+ReplaceOutcome ReplaceFileInFolder(const QString& folder, const QString& name,
+                                   const QByteArray& bytes)
+{
+    if (!QDir().mkpath(folder))
+        return ReplaceOutcome::Failed;
+    QSaveFile file(QDir(folder).filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()
+               ? ReplaceOutcome::Written
+               : ReplaceOutcome::Failed;
+}
+#endif

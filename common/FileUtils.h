@@ -2,6 +2,7 @@
 // functions. Disk paths use the host's separator '/'.
 #pragma once
 
+#include <QByteArray>
 #include <QChar>
 #include <QString>
 
@@ -34,3 +35,15 @@ bool MakeFolderPath(const QString& path);
 
 // Longest disk path the helpers accept.
 constexpr int MaxDiskPath = 260;
+
+// How ReplaceFileInFolder ended.
+enum class ReplaceOutcome { Written, FolderIsLink, Failed };
+
+// Writes `bytes` as the file `name` in `folder` (made when missing). The
+// bytes go into a new file beside it, which is then renamed over the name:
+// whatever lay under the name (a link planted there, pointing anywhere the
+// program could write) is replaced and never followed, and a failed write
+// leaves the old file whole. A `folder` that is itself a link is refused
+// (FolderIsLink), nothing written. An old file's permissions are kept.
+ReplaceOutcome ReplaceFileInFolder(const QString& folder, const QString& name,
+                                   const QByteArray& bytes);

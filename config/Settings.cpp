@@ -58,3 +58,11 @@ RecordCodePage ReadCodePageSetting(const IniFile& ini)
 {
     return CodePageOfSetting(ini.ReadString(QStringLiteral("General"), kCodePageKey, QString()));
 }
+
+const QString kAllowLinksKey = QStringLiteral("AllowLinks");
+
+bool ReadAllowLinksSetting(const IniFile& ini)
+{
+    return ini.ReadString(QStringLiteral("General"), kAllowLinksKey, QString()).trimmed() ==
+           QLatin1String("1");
+}

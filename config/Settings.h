@@ -32,3 +32,8 @@ RecordCodePage CodePageOfSetting(const QString& value);
 QString SettingOfCodePage(RecordCodePage page);
 // The code page the file names (Latin-1 when the key is absent).
 RecordCodePage ReadCodePageSetting(const IniFile& ini);
+
+// "General"/"AllowLinks" of vuru.cfg: "1" lets links in file area folders
+// get records (AreaLinksAllowed); any other value or no key keeps them out.
+extern const QString kAllowLinksKey;
+bool ReadAllowLinksSetting(const IniFile& ini);

@@ -5,6 +5,7 @@
 #include "common/Text.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
+#include "server/AreaFiles.h"
 #include "server/wcsrv.h"
 
 #include <QCheckBox>
@@ -58,6 +59,9 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     cb_CodePage437 = new QCheckBox(QStringLiteral("Show texts as code page 437 (DOS)"), General);
     cb_CodePage437->setObjectName(QStringLiteral("cb_CodePage437"));
     generalLayout->addWidget(cb_CodePage437);
+    cb_AllowLinks = new QCheckBox(QStringLiteral("Allow links in file area folders"), General);
+    cb_AllowLinks->setObjectName(QStringLiteral("cb_AllowLinks"));
+    generalLayout->addWidget(cb_AllowLinks);
     generalLayout->addStretch(1);
     PageControl1->addTab(General, QStringLiteral("General"));
 
@@ -123,6 +127,7 @@ void TSetupDlg::FormShow()
         e_Tools_Prg1->setText(ini.ReadString(kTools, kZipViewer, DefaultZipViewer()));
     }
     cb_CodePage437->setChecked(ReadCodePageSetting(ini) == RecordCodePage::Cp437);
+    cb_AllowLinks->setChecked(ReadAllowLinksSetting(ini));
     HomeDirSetting = e_wcHomeDir->text();
 }
 
@@ -157,9 +162,17 @@ void TSetupDlg::BitBtn1Click()
                               ini.ReadString(kGeneral, kCodePageKey, QStringLiteral("1"));
         if (page == RecordCodePage::Cp437 || keyThere)
             ini.SetString(kGeneral, kCodePageKey, SettingOfCodePage(page));
+        // The same for the links key: written when on or already there.
+        const bool links = cb_AllowLinks->isChecked();
+        const bool linksKeyThere = ini.ReadString(kGeneral, kAllowLinksKey, QStringLiteral("0")) ==
+                                   ini.ReadString(kGeneral, kAllowLinksKey, QStringLiteral("1"));
+        if (links || linksKeyThere)
+            ini.SetString(kGeneral, kAllowLinksKey,
+                          links ? QStringLiteral("1") : QStringLiteral("0"));
         ini.Save();
         ZipViewerSetting = e_Tools_Prg1->text().trimmed();
         SetRecordCodePage(page);
+        SetAreaLinksAllowed(links);
     } catch (const AppError&) {
         accept();
         throw;

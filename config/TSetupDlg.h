@@ -25,6 +25,7 @@ public:
     QLineEdit* e_SysopName = nullptr;
     QLineEdit* e_wcHomeDir = nullptr;
     QCheckBox* cb_CodePage437 = nullptr;
+    QCheckBox* cb_AllowLinks = nullptr;
     QLineEdit* e_Tools_Prg1 = nullptr;
     QPushButton* b_Tools_Browse1 = nullptr;
     QPushButton* BitBtn1 = nullptr;

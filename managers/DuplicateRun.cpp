@@ -2,6 +2,7 @@
 
 #include "common/ReadFailures.h"
 #include "common/Text.h"
+#include "server/DiskNames.h"
 #include "server/ServerPath.h"
 
 #include <QCryptographicHash>
@@ -45,9 +46,11 @@ struct Entry {
     int folder = -1;        // index of its area's folder listing
 };
 
-// The entries of one area folder: what the server's file operations find
-// for a record's name is the entry of exactly that name, else the first
-// entry in byte order whose name differs only in ASCII letter case.
+// The entries of one area folder, as bytes: what the server's file
+// operations find for a record's name is the entry of exactly that name,
+// else the first entry in byte order whose name differs only in ASCII
+// letter case (disknames::FindInFolder, which this listing stands in for so
+// that each folder is read once).
 struct FolderListing {
     int fd = -1;
     std::unordered_set<std::string> exact;
@@ -67,7 +70,7 @@ struct FolderListing {
         }
         if (folded.empty())
             return false;
-        const auto it = folded.find(FoldedName(QByteArray::fromStdString(name)).toStdString());
+        const auto it = folded.find(disknames::FoldedName(name));
         if (it == folded.end())
             return false;
         found = it->second;
@@ -93,9 +96,8 @@ std::unique_ptr<FolderListing> ListFolder(const QByteArray& path)
         if (name == "." || name == "..")
             continue;
         listing->exact.insert(name);
-        const std::string key = FoldedName(QByteArray::fromStdString(name)).toStdString();
-        auto [it, added] = listing->folded.emplace(key, name);
-        if (!added && name < it->second)
+        auto [it, added] = listing->folded.emplace(disknames::FoldedName(name), name);
+        if (!added && disknames::TakenBefore(name, it->second))
             it->second = name;
     }
     ::closedir(dir);
@@ -536,11 +538,8 @@ DupeResult RunDuplicateScan(const DupeOptions& options, RunDelegate& run)
 
 QByteArray FoldedName(const QByteArray& name)
 {
-    QByteArray folded = name;
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c + 32);
-    return folded;
+    return QByteArray::fromStdString(
+        disknames::FoldedName(std::string_view(name.constData(), std::size_t(name.size()))));
 }
 
 bool ParseDupeBy(const QString& text, DupeBy& by)

@@ -1,6 +1,7 @@
 #include "WcAdmin.h"
 
 #include "WcAdminInternal.h"
+#include "server/DiskNames.h"
 
 #include <sys/stat.h>
 #include <zip.h>
@@ -91,12 +92,20 @@ void ApplyDiz(FullFileRec& rec, const std::vector<std::string>& lines)
     rec.Rec.HasLongDescription = any ? 1 : 0;
 }
 
-bool ReadDizFromZip(const std::string& zipPath, std::string& text)
+bool ReadDizFromZip(int fd, std::string& text)
 {
-    int error = 0;
-    zip_t* archive = zip_open(zipPath.c_str(), ZIP_RDONLY, &error);
-    if (!archive)
+    // The file already checked and open is the one read: a path opened
+    // again could name another file by now (a FIFO, which would block).
+    const int copy = ::dup(fd);
+    if (copy < 0)
         return false;
+    int error = 0;
+    zip_t* archive = zip_fdopen(copy, 0, &error);
+    if (!archive) {
+        ::close(copy);
+        ::lseek(fd, 0, SEEK_SET); // the copy shares the file position
+        return false;
+    }
     bool found = false;
     const zip_int64_t count = zip_get_num_entries(archive, 0);
     for (zip_int64_t i = 0; i < count && !found; ++i) {
@@ -122,6 +131,7 @@ bool ReadDizFromZip(const std::string& zipPath, std::string& text)
         found = n >= 0 || !text.empty();
     }
     zip_discard(archive);
+    ::lseek(fd, 0, SEEK_SET);
     return found;
 }
 
@@ -346,7 +356,9 @@ bool WriteAll(int fd, const char* p, size_t n)
 // error is reported; a partial copy is removed.
 bool CopyFile(int in, const std::string& from, const std::string& to, std::string& error)
 {
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A link at the target's name is not written through (it may point
+    // anywhere): the copy fails instead.
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (out < 0) {
         error = "cannot write " + to + ": " + std::strerror(errno);
         return false;
@@ -396,6 +408,29 @@ bool ReadThrough(int in, const std::string& from, std::string& error)
     }
 }
 
+bool IsLink(const std::string& path)
+{
+    struct stat sb {
+    };
+    return ::lstat(path.c_str(), &sb) == 0 && S_ISLNK(sb.st_mode);
+}
+
+// The folder that holds the path's last part.
+std::string ParentOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// True when both name the same folder, however each is reached.
+bool SameFolder(const std::string& a, const std::string& b)
+{
+    struct stat x {
+    }, y{};
+    return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+           x.st_ino == y.st_ino;
+}
+
 // An open descriptor, closed on destruction.
 struct Fd {
     int fd = -1;
@@ -421,12 +456,21 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
     (void)::fcntl(source.fd, F_SETFL, ::fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
     if (sb.st_size > INT32_MAX)
         return path + ": the file is too large for a file record";
-    std::string name = path.substr(path.rfind('/') + 1);
-    for (char& ch : name)
-        if (ch >= 'a' && ch <= 'z')
-            ch = char(ch - 32);
-    if (!wcstore::IsSafeFileName(name.data(), name.size()))
-        return path + ": the file name must have 1 to 15 characters and no path parts";
+    // The record name is the file name's bytes, ASCII letters in upper case.
+    const std::string name = disknames::RecordNameOfDiskName(path.substr(path.rfind('/') + 1));
+    switch (disknames::ProblemOfFileName(name)) {
+    case disknames::NameProblem::None:
+        break;
+    case disknames::NameProblem::TooLong:
+        return path + ": the file name is too long (more than 15 bytes)";
+    case disknames::NameProblem::ControlByte:
+        return path + ": the file name holds a control character";
+    case disknames::NameProblem::Separator:
+        return path + ": the file name holds a backslash";
+    case disknames::NameProblem::Empty:
+    case disknames::NameProblem::FolderName:
+        return path + ": not a file name";
+    }
 
     std::string openError;
     auto store = OpenStore(home, false, openError);
@@ -442,6 +486,17 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
             return store->Error();
         folder = wcstore::ResolveFolder(home, row.folder);
     }
+    // A link that lies in an area's folder may point at any file this
+    // account can read: it gets no record (a link from elsewhere is copied
+    // by its target's bytes, as any copy reads it).
+    if (IsLink(path)) {
+        std::vector<wcstore::AreaRow> areas;
+        if (store->ListAreas(areas) != wcstore::Rc::Ok)
+            return store->Error();
+        for (const wcstore::AreaRow& a : areas)
+            if (SameFolder(ParentOf(path), wcstore::ResolveFolder(home, a.folder)))
+                return path + ": a link in the folder of area " + std::to_string(a.number);
+    }
 
     FullFileRec rec{};
     rec.Rec.Area = area;
@@ -450,7 +505,7 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
     rec.Rec.FileTime = MakeFileTime(LocalFileTime(sb.st_mtim.tv_sec, sb.st_mtim.tv_nsec));
     rec.Rec.LastAccessed = rec.Rec.FileTime;
     std::string diz;
-    if (ReadDizFromZip(path, diz))
+    if (ReadDizFromZip(source.fd, diz))
         ApplyDiz(rec, SplitLines(diz));
 
     if (!store->Begin())
@@ -473,6 +528,12 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
     };
     const bool inPlace = exists && ::stat(target.c_str(), &tb) == 0 && tb.st_dev == sb.st_dev &&
                          tb.st_ino == sb.st_ino;
+    // The entry the record would name is a link (to the file given): it may
+    // point at any file this account can read, so it gets no record.
+    if (inPlace && IsLink(target)) {
+        store->Rollback();
+        return path + ": the area's folder holds it through a link " + target;
+    }
     std::string error;
     if (inPlace ? !ReadThrough(source.fd, path, error)
                 : !CopyFile(source.fd, path, target, error)) {

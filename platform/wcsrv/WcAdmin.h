@@ -30,9 +30,11 @@ Result AddArea(const std::string& home, int number, const std::string& name,
 Result AddUser(const std::string& home, const std::string& name);
 // The local-time FILETIME of a Unix time (the host's time zone).
 uint64_t LocalFileTime(int64_t unixSeconds, long nanoseconds = 0);
-// Copies the file into the area's folder and adds its record (name upper-
-// cased, size and local date from the file, descriptions from a FILE_ID.DIZ
-// when the file is a zip archive holding one).
+// Copies the file into the area's folder and adds its record (the name's
+// bytes with ASCII letters upper-cased, server/DiskNames.h; size and local
+// date from the file, descriptions from a FILE_ID.DIZ when the file is a zip
+// archive holding one). A link that lies in an area's folder is refused:
+// it may point anywhere.
 Result ImportFile(const std::string& home, int area, const std::string& path);
 
 struct AreaInfo {

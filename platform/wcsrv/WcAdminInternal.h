@@ -22,9 +22,11 @@ std::string DefaultAreaFolder(int number);
 std::vector<std::string> SplitLines(const std::string& text);
 // Fills Description, LongDescription and HasLongDescription from the lines.
 void ApplyDiz(FullFileRec& rec, const std::vector<std::string>& lines);
-// The FILE_ID.DIZ inside a zip archive (member name compared by its last
-// part, without regard to case). False when there is none.
-bool ReadDizFromZip(const std::string& zipPath, std::string& text);
+// The FILE_ID.DIZ inside a zip archive open as `fd` (member name compared by
+// its last part, without regard to case). False when there is none. The
+// archive is read through a copy of the descriptor, which is left at the
+// file's start.
+bool ReadDizFromZip(int fd, std::string& text);
 
 void SetField(char* field, size_t size, const std::string& text);
 

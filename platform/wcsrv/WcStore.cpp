@@ -1,6 +1,7 @@
 #include "WcStore.h"
 
-#include <dirent.h>
+#include "server/DiskNames.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -468,32 +469,12 @@ void ReadFullRec(sqlite3_stmt* st, FullFileRec& full)
 
 bool IsSafeFileName(const char* name, size_t length)
 {
-    if (!name || length == 0 || length > 15)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        if (c < 0x20 || c == 0x7f || c == '/' || c == '\\')
-            return false;
-    }
-    // Dots inside a name ("FILE..ZIP") are part of it; only the names of
-    // the folder itself and of its parent lead elsewhere.
-    return !(length == 1 && name[0] == '.') && !(length == 2 && name[0] == '.' && name[1] == '.');
+    return name && disknames::IsFileName(std::string_view(name, length));
 }
 
 bool EqualNoCase(const char* a, size_t an, const char* b, size_t bn)
 {
-    if (an != bn)
-        return false;
-    for (size_t i = 0; i < an; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x -= 32;
-        if (y >= 'a' && y <= 'z')
-            y -= 32;
-        if (x != y)
-            return false;
-    }
-    return true;
+    return disknames::SameNameAnyCase(std::string_view(a, an), std::string_view(b, bn));
 }
 
 std::string Latin1ToUtf8(const char* s, size_t n)
@@ -566,32 +547,7 @@ std::string ResolveFolder(const std::string& home, const std::string& stored)
 
 std::string FindInFolder(const std::string& folder, const std::string& name, bool* exists)
 {
-    std::string dir = folder;
-    if (!dir.empty() && dir.back() != '/')
-        dir += '/';
-    const std::string exact = dir + name;
-    struct stat sb {
-    };
-    if (::lstat(exact.c_str(), &sb) == 0) {
-        if (exists)
-            *exists = true;
-        return exact;
-    }
-    // Names on disk may differ in letter case from the record's name: the
-    // first such entry in name order is the file.
-    std::string found;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            const size_t len = std::strlen(e->d_name);
-            if (EqualNoCase(e->d_name, len, name.data(), name.size()) &&
-                (found.empty() || std::strcmp(e->d_name, found.c_str()) < 0))
-                found = e->d_name;
-        }
-        ::closedir(d);
-    }
-    if (exists)
-        *exists = !found.empty();
-    return found.empty() ? exact : dir + found;
+    return disknames::FindInFolder(folder, name, exists);
 }
 
 uint64_t UnixToFileTime(int64_t seconds, long nanoseconds)

@@ -61,10 +61,12 @@ inline size_t FieldLength(const char* field, size_t size)
 }
 
 // A file name that may name a file in an area's folder: 1 to 15
-// characters, no path separator, not "." or "..", no control character.
+// characters, no path separator, not "." or "..", no control character
+// (disknames::ProblemOfFileName, server/DiskNames.h).
 bool IsSafeFileName(const char* name, size_t length);
 
-// ASCII-only case-insensitive comparison, the order of names on key 1 and 2.
+// ASCII-only case-insensitive comparison, the order of names on key 1 and 2
+// (disknames::SameNameAnyCase).
 bool EqualNoCase(const char* a, size_t an, const char* b, size_t bn);
 
 // Latin-1 record bytes <-> UTF-8 column text.
@@ -78,7 +80,8 @@ std::string ResolveFolder(const std::string& home, const std::string& stored);
 
 // The disk path of `name` in `folder`: the existing entry whose name equals
 // it without regard to ASCII letter case (an exact match first), else the
-// path with the name as given. `exists` tells which.
+// path with the name as given. `exists` tells which. The program finds a
+// record's file the same way (disknames::FindInFolder, server/DiskNames.h).
 std::string FindInFolder(const std::string& folder, const std::string& name, bool* exists);
 
 // ---- the record store -------------------------------------------------------

@@ -1162,6 +1162,11 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
     int flags = O_CLOEXEC | O_NONBLOCK;
     const bool read = access & WC_GENERIC_READ, write = access & WC_GENERIC_WRITE;
     flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    // Nothing is written through a link at the file's name: it may point
+    // anywhere this process can write (a link an upload account planted in
+    // an area's folder). Such a handle is refused.
+    if (write)
+        flags |= O_NOFOLLOW;
     // An existing file is emptied only after the share modes admit the
     // handle, so no handle can empty a file that another one is reading.
     bool truncate = false;

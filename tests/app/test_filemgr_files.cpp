@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QUrl>
 
 #include <atomic>
@@ -101,6 +102,7 @@ private slots:
 
     void dropReadmeIntoArea7();
     void dropThroughWindowEvent();
+    void dropNameNotUtf8();
     void dropNameLength_data();
     void dropNameLength();
     void dropWithoutArea_data();
@@ -308,6 +310,44 @@ void TestFileMgrFiles::dropThroughWindowEvent()
     QCOMPARE(w->FileListBox->Lines()->lines(),
              (QStringList{QStringLiteral("ONE.TXT"), QStringLiteral("TWO.TXT")}));
     QCOMPARE(ReadRecord(2, QStringLiteral("TWO.TXT")).Rec.Size, 2);
+}
+
+// A dropped name that is not UTF-8 has no exact text path: the text made of
+// it ("CAF\uFFFD.ZIP") would name another file, which lies beside it here.
+// The file is named and left out; nothing is copied for it, and the other
+// dropped file is added.
+void TestFileMgrFiles::dropNameNotUtf8()
+{
+    const QByteArray folder = QFile::encodeName(m_drops->path());
+    const std::pair<QByteArray, QByteArray> files[] = {
+        {"CAF\xc9.ZIP", "one byte"}, {"CAF\xef\xbf\xbd.ZIP", "the replacement character's file"}};
+    // QTemporaryDir removes files by their text paths: these go by bytes.
+    const auto removeFiles = qScopeGuard([&] {
+        for (const auto& file : files)
+            ::unlink((folder + '/' + file.first).constData());
+    });
+    for (const auto& [name, bytes] : files) {
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, bytes.constData(), std::size_t(bytes.size())), bytes.size());
+        ::close(fd);
+    }
+    const QString ok = dropFile(QStringLiteral("ok.txt"), "fine");
+    auto w = OpenMainWindow();
+    w->ChooseArea(AreaIndex(*w, 2));
+    QMimeData mime;
+    const QByteArray notUtf8 = folder + "/CAF\xc9.ZIP";
+    mime.setUrls(
+        {QUrl::fromEncoded("file://" + notUtf8.toPercentEncoding("/")), QUrl::fromLocalFile(ok)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.get(), &drop);
+    QCOMPARE(m_dialogs->texts(),
+             QStringList{QStringLiteral("File: CAF\u00c9.ZIP can't be added: its name is not "
+                                        "UTF-8.")});
+    QCOMPARE(w->FileListBox->Lines()->lines(), QStringList{QStringLiteral("OK.TXT")});
+    QCOMPARE(QDir(m_bbs->areaFolder(2)).entryList(QDir::Files), QStringList{"OK.TXT"});
 }
 
 void TestFileMgrFiles::dropNameLength_data()

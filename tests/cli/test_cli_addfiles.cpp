@@ -9,6 +9,11 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 namespace
 {
 
@@ -30,6 +35,9 @@ private slots:
     void badInput();
     void dryRunThenYes();
     void refusalGivesExitOne();
+    void linksNeedAllowLinks_data();
+    void linksNeedAllowLinks();
+    void namesByTheirBytes();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -94,6 +102,75 @@ void TestCliAddFiles::refusalGivesExitOne()
     QCOMPARE(run.code, 1);
     QVERIFY2(run.out.contains("a-very-long-name.txt"), qPrintable(run.out));
     QCOMPARE(RecordNamesOf(1), (QStringList{"FIRST.TXT", "SECOND.DAT"}));
+}
+
+void TestCliAddFiles::linksNeedAllowLinks_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("allowed");
+    const QStringList add{"addfiles", "--areas", "1", "--yes"};
+    QTest::newRow("addfiles") << add << false;
+    QTest::newRow("addfiles --allow-links") << add + QStringList{"--allow-links"} << true;
+    const QStringList import{"import-desc", "--area", "1", "--add", "--yes"};
+    QTest::newRow("import-desc --add") << import << false;
+    QTest::newRow("import-desc --add --allow-links")
+        << import + QStringList{"--allow-links"} << true;
+}
+
+// A link in an area's folder that points outside the BBS gets a record only
+// with --allow-links; the file it points at is never changed.
+void TestCliAddFiles::linksNeedAllowLinks()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, allowed);
+    QTemporaryDir outside;
+    const QString secret = outside.filePath(QStringLiteral("secret.txt"));
+    QVERIFY(Write(secret, "not for download"));
+    QVERIFY(QFile::link(secret, m_bbs->areaFolder(1) + QStringLiteral("/LINK.TXT")));
+    const QString list = outside.filePath(QStringLiteral("FILES.BBS"));
+    QVERIFY(Write(list, "LINK.TXT  a link\r\n"));
+    if (args.first() == u"import-desc")
+        args << list;
+    const CliRun run = RunCli(QStringList{"--home", m_bbs->home()} + args);
+    QVERIFY2(run.out.contains("LINK.TXT"), qPrintable(run.out + run.err));
+    QCOMPARE(run.code, allowed ? 0 : 1);
+    QCOMPARE(RecordNamesOf(1).contains(QStringLiteral("LINK.TXT")), allowed);
+    if (allowed)
+        QCOMPARE(ReadFullRecord(1, QStringLiteral("LINK.TXT")).Rec.Size, 16);
+    else
+        QVERIFY2(run.out.contains("links in file area folders are not allowed"),
+                 qPrintable(run.out));
+    QFile f(secret);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("not for download"));
+}
+
+// "CAFÉ.TXT" in UTF-8 beside "CAF\xC9.TXT": two records, each of its own
+// file's size, and deleting them with their files deletes exactly both.
+void TestCliAddFiles::namesByTheirBytes()
+{
+    const QByteArray folder = QFile::encodeName(m_bbs->areaFolder(1));
+    for (const QByteArray& name : {QByteArray("CAF\xc3\x89.TXT"), QByteArray("CAF\xc9.TXT")}) {
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, name.constData(), std::size_t(name.size())), name.size());
+        ::close(fd);
+    }
+    const CliRun add = RunCli({"--home", m_bbs->home(), "addfiles", "--areas", "1", "--yes"});
+    QVERIFY2(add.code == 0, qPrintable(add.out + add.err));
+    QCOMPARE(RecordNamesOf(1),
+             (QStringList{"CAF\u00c3\u0089.TXT", "CAF\u00c9.TXT", "FIRST.TXT", "SECOND.DAT"}));
+    QCOMPARE(ReadFullRecord(1, QStringLiteral("CAF\u00c3\u0089.TXT")).Rec.Size, 9);
+    QCOMPARE(ReadFullRecord(1, QStringLiteral("CAF\u00c9.TXT")).Rec.Size, 8);
+    const CliRun del =
+        RunCli({"--home", m_bbs->home(), "delete", "--areas", "1", "--files", "--yes"});
+    QVERIFY2(del.code == 0, qPrintable(del.out + del.err));
+    // Only the list the records never named is left.
+    std::error_code error;
+    QStringList left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString(), error))
+        left << QString::fromStdString(entry.path().filename().string());
+    QCOMPARE(left, QStringList{"descript.ion"});
 }
 
 VT_TEST_MAIN(TestCliAddFiles)

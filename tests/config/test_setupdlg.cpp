@@ -2,6 +2,7 @@
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "config/TSetupDlg.h"
+#include "server/AreaFiles.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
@@ -38,6 +39,8 @@ private slots:
     void codePageOfSetting();
     void codePageWritten_data();
     void codePageWritten();
+    void allowLinksShownAndWritten_data();
+    void allowLinksShownAndWritten();
 
 private:
     QString cfg() const { return ProgramFolder + QStringLiteral("vuru.cfg"); }
@@ -83,6 +86,7 @@ void TestSetupDlg::cleanup()
     ProgramFolderOverride.clear();
     m_folder.reset();
     SetRecordCodePage(RecordCodePage::Latin1);
+    SetAreaLinksAllowed(false);
 }
 
 void TestSetupDlg::layoutAndCaptions()
@@ -479,6 +483,57 @@ void TestSetupDlg::codePageWritten()
     QCOMPARE(content, after);
     // OK takes the new code page at once.
     QCOMPARE(CurrentRecordCodePage(), check ? RecordCodePage::Cp437 : RecordCodePage::Latin1);
+}
+
+void TestSetupDlg::allowLinksShownAndWritten_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<bool>("check");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray keys = "[General]\nSysopName=Pat Sysop\nwcHomeDir=/wc5/\n";
+    const QByteArray tools = "[Tools]\nZipViewer_Prg1=xdg-open\n";
+    // Off and absent, the file holds only the three keys, as always.
+    QTest::newRow("fresh, left off") << QByteArray() << false << false << keys + tools;
+    QTest::newRow("fresh, on") << QByteArray() << false << true << keys + "AllowLinks=1\n" + tools;
+    QTest::newRow("on, then off") << keys + "AllowLinks=1\n" + tools << true << false
+                                  << keys + "AllowLinks=0\n" + tools;
+    QTest::newRow("off, then on") << keys + "AllowLinks=0\n" + tools << false << true
+                                  << keys + "AllowLinks=1\n" + tools;
+    QTest::newRow("another value is off")
+        << keys + "AllowLinks=yes\n" + tools << false << false << keys + "AllowLinks=0\n" + tools;
+}
+
+// "Allow links in file area folders": the check box shows "General",
+// "AllowLinks" of vuru.cfg, OK writes it (only when on or already there)
+// and the adding of files follows it at once.
+void TestSetupDlg::allowLinksShownAndWritten()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(bool, shown);
+    QFETCH(bool, check);
+    QFETCH(QByteArray, after);
+    if (!before.isNull()) {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    QCOMPARE(ReadAllowLinksSetting(IniFile(cfg())), shown);
+    SetAreaLinksAllowed(!check);
+    bool wasShown = !shown;
+    const int result = run([&](TSetupDlg& dlg) {
+        QCOMPARE(dlg.cb_AllowLinks->parentWidget(), dlg.General);
+        QCOMPARE(dlg.cb_AllowLinks->text(), QStringLiteral("Allow links in file area folders"));
+        wasShown = dlg.cb_AllowLinks->isChecked();
+        dlg.cb_AllowLinks->setChecked(check);
+        QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(wasShown, shown);
+    QByteArray content = readCfg();
+    content.replace("\r\n", "\n");
+    QCOMPARE(content, after);
+    QCOMPARE(AreaLinksAllowed(), check);
 }
 
 VT_TEST_MAIN(TestSetupDlg)

@@ -159,6 +159,8 @@ private slots:
     void shareModesAcrossProcesses();
     void nonRegularFilesRefused_data();
     void nonRegularFilesRefused();
+    void writesNeverFollowLinks_data();
+    void writesNeverFollowLinks();
     void writeBehindFailureShowsAtClose_data();
     void writeBehindFailureShowsAtClose();
     void reservedSpaceGivenBack_data();
@@ -325,6 +327,50 @@ void TestWcsrvReliability::nonRegularFilesRefused()
     };
     QCOMPARE(::lstat(d.constData(), &sb), 0);
     QVERIFY(!S_ISREG(sb.st_mode)); // still what it was
+}
+
+void TestWcsrvReliability::writesNeverFollowLinks_data()
+{
+    QTest::addColumn<uint32_t>("access");
+    QTest::addColumn<uint32_t>("disposition");
+    QTest::newRow("create always") << uint32_t(WC_GENERIC_WRITE) << uint32_t(WC_CREATE_ALWAYS);
+    QTest::newRow("open existing, write")
+        << uint32_t(WC_GENERIC_WRITE) << uint32_t(WC_OPEN_EXISTING);
+    QTest::newRow("open existing, read and write")
+        << uint32_t(WC_GENERIC_READ | WC_GENERIC_WRITE) << uint32_t(WC_OPEN_EXISTING);
+    QTest::newRow("open always") << uint32_t(WC_GENERIC_WRITE) << uint32_t(4);
+    QTest::newRow("truncate existing") << uint32_t(WC_GENERIC_WRITE) << uint32_t(5);
+}
+
+// A link at a file's name in an area's folder (an upload account may plant
+// one) points at a file outside the BBS: no handle that writes is given on
+// it, so the file it points at keeps its bytes. Reading through it stays
+// possible (a sysop may allow links).
+void TestWcsrvReliability::writesNeverFollowLinks()
+{
+    QFETCH(uint32_t, access);
+    QFETCH(uint32_t, disposition);
+    Rig rig;
+    QVERIFY(rig.login->ok());
+    QTemporaryDir outside;
+    const QString victim = outside.filePath(QStringLiteral("victim.txt"));
+    {
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("the sysop's own file");
+    }
+    QCOMPARE(::symlink(QFile::encodeName(victim).constData(),
+                       QFile::encodeName(rig.file(7, QStringLiteral("LINK.TXT"))).constData()),
+             0);
+    QCOMPARE(WcCreateFile("wc:\\file\\area(7)\\LINK.TXT", access, 0, disposition), WcHandle(0));
+    QCOMPARE(WcGetLastError(), uint32_t(WC_ACCESS_DENIED));
+    QFile f(victim);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("the sysop's own file"));
+    const WcHandle read = WcCreateFile("wc:\\file\\area(7)\\LINK.TXT", WC_GENERIC_READ,
+                                       WC_SHARE_READ, WC_OPEN_EXISTING);
+    QVERIFY(read > 0);
+    QVERIFY(WcCloseHandle(read));
 }
 
 // ---- write-behind failures -------------------------------------------------------
