@@ -7,8 +7,10 @@ DEMO       := $(abspath $(BUILD)/demo-bbs)
 # both), the zip library it loads and the admin tool that builds the demo.
 RUN_TARGETS := vtfilemgr vtfilemgr-cli dunzip wcsrv-admin
 
-# Where `make install` puts the program (DESTDIR=... stages it elsewhere).
-PREFIX     ?= /usr/local
+# Where `make install` puts the program (CMAKE_INSTALL_PREFIX=... says the
+# same; DESTDIR=... stages it elsewhere).
+CMAKE_INSTALL_PREFIX ?= /usr/local
+PREFIX     ?= $(CMAKE_INSTALL_PREFIX)
 
 .PHONY: deps build run test bench format install package
 
