@@ -7,7 +7,12 @@ DEMO       := $(abspath $(BUILD)/demo-bbs)
 # both), the zip library it loads and the admin tool that builds the demo.
 RUN_TARGETS := vtfilemgr vtfilemgr-cli dunzip wcsrv-admin
 
-.PHONY: deps build run test bench format
+# Where `make install` puts the program (CMAKE_INSTALL_PREFIX=... says the
+# same; DESTDIR=... stages it elsewhere).
+CMAKE_INSTALL_PREFIX ?= /usr/local
+PREFIX     ?= $(CMAKE_INSTALL_PREFIX)
+
+.PHONY: deps build run test bench format install package
 
 deps:
 	@./tools/install-deps.sh
@@ -24,6 +29,19 @@ run: build
 	else \
 	  $(BUILD)/bin/wcsrv-admin --home $(DEMO) area list; \
 	fi
+
+# Installs the programs, libraries, help file, manual pages, desktop entry,
+# bash completion and example units under PREFIX (GNUInstallDirs; DESTDIR
+# honoured).
+install: build
+	cmake --build $(BUILD) -j$(JOBS)
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, build/vtfile_<version>_amd64.deb (cpack; installs
+# under /usr). `sudo apt install ./build/vtfile_*_amd64.deb` installs it.
+package: build
+	cmake --build $(BUILD) -j$(JOBS)
+	cd $(BUILD) && cpack -G DEB
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
 # test; CTEST_ARGS adds options to ctest (CI asks for a JUnit report).

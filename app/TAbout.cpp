@@ -1,6 +1,7 @@
 #include "app/TAbout.h"
 
 #include "app/Banner.h"
+#include "common/BuildInfo.h"
 
 #include <QFontDatabase>
 #include <QLabel>
@@ -26,10 +27,12 @@ TAbout::TAbout(QWidget* parent)
     layout->addWidget(Image1, 0, Qt::AlignHCenter);
 
     const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    L_Version = new QLabel(QStringLiteral("Version: 1.1"), this);
+    // Version 1.1, build 16: the project's version 1.1.16 (BuildInfo.h).
+    L_Version = new QLabel(
+        QStringLiteral("Version: %1.%2").arg(VT_VERSION_MAJOR).arg(VT_VERSION_MINOR), this);
     L_Version->setObjectName(QStringLiteral("L_Version"));
     L_Version->setFont(mono);
-    L_Build = new QLabel(QStringLiteral("Build #16"), this);
+    L_Build = new QLabel(QStringLiteral("Build #%1").arg(VT_VERSION_BUILD), this);
     L_Build->setObjectName(QStringLiteral("L_Build"));
     L_Build->setFont(mono);
     layout->addWidget(L_Version, 0, Qt::AlignHCenter);

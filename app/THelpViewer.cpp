@@ -1,8 +1,8 @@
 #include "app/THelpViewer.h"
 
+#include "common/InstallLayout.h"
 #include "config/Settings.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextBrowser>
@@ -37,5 +37,6 @@ QString HelpFilePath()
     const QString inSettings = ProgramFolder + QStringLiteral("VURU.HLP");
     if (!ProgramFolder.isEmpty() && QFile::exists(inSettings))
         return inSettings;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/VURU.HLP");
+    // Beside the program (the build tree), else in an installed tree's data folder.
+    return InstallLayout::OfThisProgram().DataFile(QStringLiteral("VURU.HLP"));
 }

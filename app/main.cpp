@@ -1,4 +1,5 @@
 // Vantrel File Manager: the splash while logging in, then the main window.
+#include "app/ProgramHelp.h"
 #include "app/TFileMgr.h"
 #include "app/TSplashLogin.h"
 #include "common/VtApplication.h"
@@ -6,6 +7,9 @@
 
 int main(int argc, char** argv)
 {
+    // --help, --version and --man print their text and end before any window.
+    if (PrintProgramHelp(argc, argv))
+        return 0;
     VtApplication app(argc, argv);
 
     auto* splash = new TSplashLogin;

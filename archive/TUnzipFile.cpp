@@ -1,6 +1,7 @@
 #include "archive/TUnzipFile.h"
 
-#include <QCoreApplication>
+#include "common/InstallLayout.h"
+
 #include <QDir>
 #include <QIODevice>
 #include <QLibrary>
@@ -239,8 +240,11 @@ QString TUnzipFile::LibraryFileName()
 
 TUnzipFile::TUnzipFile(QObject* owner, const QString& libraryFolder) : TDynaZip(owner)
 {
-    QString folder =
-        libraryFolder.isEmpty() ? QCoreApplication::applicationDirPath() : libraryFolder;
+    // By default beside the program (the build tree), else in an installed
+    // tree's private library folder.
+    QString folder = libraryFolder.isEmpty()
+                         ? InstallLayout::OfThisProgram().LibraryFolder(LibraryFileName())
+                         : libraryFolder;
     if (!folder.endsWith(u'/'))
         folder += u'/';
     m_libraryPath = folder + LibraryFileName();

@@ -155,7 +155,8 @@ class TUnzipFile : public TDynaZip
 {
     Q_OBJECT
 public:
-    // Loads the library from `libraryFolder` (default: the program's folder)
+    // Loads the library from `libraryFolder` (default: the program's folder,
+    // or an installed tree's private library folder: InstallLayout)
     // and looks up its entry "dunzip". Failure leaves the component unusable
     // (RunUnzip returns false) and is reported by LoadState/LoadFailureText;
     // the program shows it and ends (ExitIfUnzipUnavailable).

@@ -1,15 +1,28 @@
 // vtfilemgr-cli: the file manager's runs for unattended maintenance.
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
+#include "cli/Completion.h"
+#include "common/BuildInfo.h"
+#include "common/ManPage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
 {
+
+// Adds a command's options and its --help to the parser that reads its
+// arguments; the manual page and the completion read the same parser.
+void SetUpCommandParser(CliCommand& command, QCommandLineParser& parser)
+{
+    command.AddOptions(parser);
+    parser.addOption(
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")});
+}
 
 QString ToolHelp()
 {
@@ -20,10 +33,14 @@ QString ToolHelp()
                        "deletions, moves and freshens, for cron and scripts.\n"
                        "\n"
                        "Commands:\n");
+    // The names in one column as wide as the longest name and two blanks.
+    qsizetype width = 0;
+    for (const CliCommandFactory& make : CliCommands())
+        width = std::max(width, make()->Name().size() + 2);
     for (const CliCommandFactory& make : CliCommands()) {
         const auto command = make();
-        text +=
-            QStringLiteral("  %1%2\n").arg(command->Name().leftJustified(10), command->Summary());
+        text += QStringLiteral("  %1%2\n")
+                    .arg(command->Name().leftJustified(width), command->Summary());
     }
     text += QStringLiteral(
         "\n"
@@ -43,15 +60,10 @@ QString ToolHelp()
 // and the program cannot disagree. The build writes it beside the program.
 QString ManPage()
 {
-    auto escape = [](QString text) {
-        text.replace(QLatin1Char('\\'), QLatin1String("\\e"));
-        text.replace(QLatin1Char('-'), QLatin1String("\\-"));
-        return text;
-    };
-    QString page = QStringLiteral(
-        ".TH VTFILEMGR-CLI 1 \"\" \"vtfilemgr-cli 1.1.16\" \"Vantrel File Manager\"\n"
-        ".SH NAME\nvtfilemgr\\-cli \\- unattended maintenance of a BBS file base\n"
-        ".SH SYNOPSIS\n");
+    const auto escape = ManText;
+    QString page = ManHead(QStringLiteral("vtfilemgr-cli"),
+                           QStringLiteral("unattended maintenance of a BBS file base")) +
+                   QStringLiteral(".SH SYNOPSIS\n");
     for (const CliCommandFactory& make : CliCommands()) {
         const auto command = make();
         page += QStringLiteral(".B vtfilemgr\\-cli\n[\\-\\-home DIR] [\\-\\-log FILE] %1 %2\n.br\n")
@@ -62,7 +74,7 @@ QString ManPage()
     for (const CliCommandFactory& make : CliCommands()) {
         const auto command = make();
         QCommandLineParser parser;
-        command->AddOptions(parser);
+        SetUpCommandParser(*command, parser);
         page += QStringLiteral(".SS %1\n%2\n.nf\n%3.fi\n")
                     .arg(command->Name(), escape(command->Summary()),
                          escape(parser.helpText().section(QLatin1Char('\n'), 2)));
@@ -87,7 +99,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vtfilemgr-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1.16"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VT_VERSION));
     const QStringList args = QCoreApplication::arguments();
 
     // The global options come before the command; the command's parser reads
@@ -103,16 +115,23 @@ int main(int argc, char** argv)
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Version."));
     QCommandLineOption man(QStringLiteral("man"), QStringLiteral("Manual page."));
     man.setFlags(QCommandLineOption::HiddenFromHelp);
-    global.addOptions({home, log, help, version, man});
+    QCommandLineOption completion(QStringLiteral("completion"),
+                                  QStringLiteral("Bash completion script."));
+    completion.setFlags(QCommandLineOption::HiddenFromHelp);
+    global.addOptions({home, log, help, version, man, completion});
     if (!global.parse(args))
         return BadInput(global.errorText() +
                         QStringLiteral(" (vtfilemgr-cli --help lists the options)"));
     if (global.isSet(version)) {
-        std::printf("vtfilemgr-cli 1.1.16\n");
+        std::printf("vtfilemgr-cli %s\n", VT_VERSION);
         return ExitDone;
     }
     if (global.isSet(man)) {
         QTextStream(stdout) << ManPage();
+        return ExitDone;
+    }
+    if (global.isSet(completion)) {
+        QTextStream(stdout) << BashCompletion(global, SetUpCommandParser);
         return ExitDone;
     }
     const QStringList rest = global.positionalArguments();
@@ -136,17 +155,14 @@ int main(int argc, char** argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(command->Summary());
-    command->AddOptions(parser);
-    const QCommandLineOption commandHelp(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                         QStringLiteral("Shows this help."));
-    parser.addOption(commandHelp);
+    SetUpCommandParser(*command, parser);
     QStringList commandArgs = rest;
     commandArgs.first() = QStringLiteral("vtfilemgr-cli ") + command->Name();
     if (!parser.parse(commandArgs))
         return BadInput(
             parser.errorText() +
             QStringLiteral(" (vtfilemgr-cli %1 --help lists its options)").arg(command->Name()));
-    if (parser.isSet(commandHelp)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         QTextStream(stdout) << "Usage: vtfilemgr-cli [--home DIR] [--log FILE] " << command->Name()
                             << ' ' << command->Synopsis() << "\n\n"
                             << command->Summary() << "\n\n"

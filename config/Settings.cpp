@@ -1,8 +1,8 @@
 #include "config/Settings.h"
 
+#include "common/InstallLayout.h"
 #include "config/IniFile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -28,12 +28,18 @@ QString DetermineProgramFolder()
 {
     if (!ProgramFolderOverride.isEmpty())
         return ProgramFolderOverride;
-    QString folder = QCoreApplication::applicationDirPath();
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
-    if (::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+    return ProgramFolderOf(InstallLayout::OfThisProgram());
+}
+
+QString ProgramFolderOf(const InstallLayout& layout)
+{
+    QString folder = layout.BinFolder();
+    // An installed copy never writes beside its program, also where it could
+    // (run as root, or unpacked into a writable folder): /usr/bin is no place
+    // for settings and temporary files.
+    if (!layout.IsInstalled() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
         return folder;
-    // An installed copy: settings and temporary files go to the user's folder.
+    // Settings and temporary files go to the user's folder.
     QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
     if (config.isEmpty())
         config = QDir::homePath() + QStringLiteral("/.config");

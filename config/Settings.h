@@ -6,6 +6,7 @@
 #include <QString>
 
 class IniFile;
+class InstallLayout;
 
 // Folder of the program (or the per-user folder when that one cannot be
 // written), with a trailing '/': where vuru.cfg and Temp/ live.
@@ -19,11 +20,13 @@ extern QString ZipViewerSetting;
 QString DefaultHomeDir();
 QString DefaultZipViewer();
 // The folder of the executable, or $XDG_CONFIG_HOME/vtfile/ when that
-// folder cannot be written; always ends in '/'.
-// Tests set ProgramFolderOverride to a temporary folder (with trailing '/')
-// so that they never write into the build's program folder.
+// folder cannot be written or the program is an installed copy; always ends
+// in '/'. Tests set ProgramFolderOverride to a temporary folder (with
+// trailing '/') so that they never write into the build's program folder.
 QString DetermineProgramFolder();
 extern QString ProgramFolderOverride;
+// The same choice for the program whose files lie as `layout` says.
+QString ProgramFolderOf(const InstallLayout& layout);
 
 // "General"/"CodePage" of vuru.cfg: "437" shows record texts as code page
 // 437; "Latin1", any other value or no key at all keeps Latin-1.

@@ -1,5 +1,6 @@
 // wcsrv-admin: sets up and fills a BBS without the BBS software.
 #include "WcAdmin.h"
+#include "common/BuildInfo.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -30,6 +31,45 @@ const char kUsage[] =
     "The home folder defaults to $WCSRV_HOME, then $XDG_DATA_HOME/wcsrv.\n"
     "The records live in wcsrv.db in the home folder unless --database or $WCSRV_DATABASE\n"
     "holds a PostgreSQL connection string (postgresql://... or key=value ...).\n";
+
+// The manual page (troff), made from the usage text, so that the page and
+// --help cannot disagree; the build writes it to wcsrv-admin.1 (hidden --man).
+std::string ManText(const std::string& text)
+{
+    std::string out;
+    bool lineStart = true;
+    for (const char c : text) {
+        if (lineStart && (c == '.' || c == '\''))
+            out += "\\&";
+        if (c == '\\')
+            out += "\\e";
+        else if (c == '-')
+            out += "\\-";
+        else
+            out += c;
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+std::string ManPage()
+{
+    return std::string(".TH WCSRV-ADMIN 1 \"\" \"wcsrv\\-admin " VT_VERSION
+                       "\" \"Vantrel File Manager\"\n"
+                       ".SH NAME\nwcsrv\\-admin \\- sets up and fills a BBS without the BBS "
+                       "software\n"
+                       ".SH SYNOPSIS\n.B wcsrv\\-admin\n"
+                       "[\\-\\-home DIR] [\\-\\-database CONN] COMMAND ...\n.br\n"
+                       ".B wcsrv\\-admin\n\\-\\-help | \\-\\-version\n"
+                       ".SH COMMANDS\n.nf\n") +
+           ManText(kUsage) +
+           ".fi\n"
+           ".SH ENVIRONMENT\n"
+           ".TP\nWCSRV_HOME\nThe home folder when \\-\\-home is not given.\n"
+           ".TP\nWCSRV_DATABASE\nA PostgreSQL connection string: the records are kept on "
+           "that server.\n"
+           ".SH SEE ALSO\nvtfilemgr(1), vtfilemgr\\-cli(1)\n";
+}
 
 int Usage(const char* message = nullptr)
 {
@@ -93,6 +133,14 @@ int main(int argc, char** argv)
     const std::string command = args[0];
     if (command == "-h" || command == "--help") {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("wcsrv-admin %s\n", VT_VERSION);
+        return 0;
+    }
+    if (command == "--man") {
+        std::fputs(ManPage().c_str(), stdout);
         return 0;
     }
 
