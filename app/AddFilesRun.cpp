@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QTemporaryDir>
 
@@ -56,18 +57,29 @@ QString SourceWords(AddedDescriptionSource source)
 }
 
 // The entries of the folder's description lists by upper-case name; an
-// earlier list's entry wins over a later one's.
-QHash<QString, DescriptionEntry> ReadFolderLists(const QDir& folder, const QStringList& files)
+// earlier list's entry wins over a later one's. A list that can't be read
+// whole (not a regular file, larger than the lists' limit) is reported and
+// left out.
+QHash<QString, DescriptionEntry> ReadFolderLists(int area, const QDir& folder,
+                                                 const QStringList& files, RunDelegate& delegate)
 {
     QHash<QString, DescriptionEntry> entries;
+    // A number after a name is the size column when it is the file's size.
+    const auto sizes = [&folder](const QByteArray& name) -> qint64 {
+        const QFileInfo info(folder.filePath(QString::fromLatin1(name)));
+        return info.isFile() ? info.size() : -1;
+    };
     for (const char* list : DescriptionListNames) {
         for (const QString& file : files) {
             if (RecordNameOfFile(file) != QLatin1String(list))
                 continue;
-            QFile in(folder.filePath(file));
-            if (!in.open(QIODevice::ReadOnly))
+            const DescriptionListFile read = ReadDescriptionListFile(folder.filePath(file));
+            if (!read.ok()) {
+                delegate.Warn(QStringLiteral("%1 in file area #%2 was not read: %3.")
+                                  .arg(file, QString::number(area), read.failure));
                 continue;
-            const DescriptionList parsed = ParseDescriptionList(in.read(4 * 1024 * 1024));
+            }
+            const DescriptionList parsed = ParseDescriptionList(read.bytes, sizes);
             for (const DescriptionEntry& entry : parsed.entries) {
                 const QString key = RecordNameOfFile(QString::fromLatin1(entry.name));
                 if (!entries.contains(key))
@@ -136,7 +148,7 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
         delegate.SetPosition(position);
         return true;
     }
-    const QHash<QString, DescriptionEntry> lists = ReadFolderLists(folder, files);
+    const QHash<QString, DescriptionEntry> lists = ReadFolderLists(area, folder, files, delegate);
 
     // The spellings of each name in the folder: of two files whose names
     // differ only in letter case, a record can name one only.
