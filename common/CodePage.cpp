@@ -109,12 +109,15 @@ constexpr Table Tables[] = {Latin1Table(), DosTable(Upper437), DosTable(Upper850
                             DosTable(Upper852), DosTable(Upper866)};
 static_assert(std::size(Tables) == std::size(AllCodePages));
 
+// No two bytes share a character.
 constexpr bool OneToOne(const Table& t)
 {
-    for (std::size_t a = 0; a < t.size(); ++a)
-        for (std::size_t b = a + 1; b < t.size(); ++b)
-            if (t[a] == t[b])
-                return false;
+    std::array<bool, 0x10000> seen{};
+    for (const char16_t c : t) {
+        if (seen[c])
+            return false;
+        seen[c] = true;
+    }
     return true;
 }
 static_assert(OneToOne(Tables[0]) && OneToOne(Tables[1]) && OneToOne(Tables[2]) &&
