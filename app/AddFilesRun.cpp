@@ -11,11 +11,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QTemporaryDir>
 
 #include <cstring>
 #include <functional>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -56,19 +59,42 @@ QString SourceWords(AddedDescriptionSource source)
 }
 
 // The entries of the folder's description lists by upper-case name; an
-// earlier list's entry wins over a later one's.
-QHash<QString, DescriptionEntry> ReadFolderLists(const QByteArray& folder,
-                                                 const QList<QByteArray>& files)
+// earlier list's entry wins over a later one's. A list that can't be read
+// whole (not a regular file, larger than the lists' limit) is reported and
+// left out.
+QHash<QString, DescriptionEntry> ReadFolderLists(int area, const QByteArray& folder,
+                                                 const QList<QByteArray>& files,
+                                                 RunDelegate& delegate)
 {
     QHash<QString, DescriptionEntry> entries;
+    // A number after a name is the size column when it is the file's size:
+    // the size of the entry the server finds for the name.
+    QHash<QString, QByteArray> entryOfName;
+    for (const QByteArray& file : files)
+        if (!entryOfName.contains(RecordNameOfDiskName(file)))
+            entryOfName.insert(RecordNameOfDiskName(file), file);
+    const auto sizes = [&](const QByteArray& name) -> qint64 {
+        const auto entry = entryOfName.constFind(RecordNameOfFile(QString::fromLatin1(name)));
+        if (entry == entryOfName.constEnd())
+            return -1;
+        struct stat st {
+        };
+        return ::stat(DiskPathIn(folder, *entry).constData(), &st) == 0 && S_ISREG(st.st_mode)
+                   ? qint64(st.st_size)
+                   : -1;
+    };
     for (const char* list : DescriptionListNames) {
         for (const QByteArray& file : files) {
             if (RecordNameOfDiskName(file) != QLatin1String(list))
                 continue;
-            QFile in(QFile::decodeName(DiskPathIn(folder, file)));
-            if (!in.open(QIODevice::ReadOnly))
+            const DescriptionListFile read =
+                ReadDescriptionListFile(QFile::decodeName(DiskPathIn(folder, file)));
+            if (!read.ok()) {
+                delegate.Warn(QStringLiteral("%1 in file area #%2 was not read: %3.")
+                                  .arg(FromBytes(file), QString::number(area), read.failure));
                 continue;
-            const DescriptionList parsed = ParseDescriptionList(in.read(4 * 1024 * 1024));
+            }
+            const DescriptionList parsed = ParseDescriptionList(read.bytes, sizes);
             for (const DescriptionEntry& entry : parsed.entries) {
                 const QString key = RecordNameOfFile(QString::fromLatin1(entry.name));
                 if (!entries.contains(key))
@@ -137,7 +163,7 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
         delegate.SetPosition(position);
         return true;
     }
-    const QHash<QString, DescriptionEntry> lists = ReadFolderLists(folder, files);
+    const QHash<QString, DescriptionEntry> lists = ReadFolderLists(area, folder, files, delegate);
 
     // The spellings of each name in the folder: of two files whose names
     // differ only in letter case, a record can name one only.

@@ -556,15 +556,15 @@ void TFileMgr::ReadConfiguration()
 
 void TFileMgr::ApplyRecordTextFonts()
 {
-    // With code page 437 the widgets that show record texts take a monospace
-    // font that has the box-drawing glyphs (DejaVu Sans Mono where it is
-    // installed); with Latin-1 each keeps the font it was made with.
+    // With a DOS code page the widgets that show record texts take a
+    // monospace font that has the box-drawing glyphs (DejaVu Sans Mono where
+    // it is installed); with Latin-1 each keeps the font it was made with.
     if (m_recordFonts.isEmpty())
         for (QWidget* w : std::initializer_list<QWidget*>{FileListBox, AreaListBox, f_uploader,
                                                           f_Password, f_desc, Long_Desc})
             m_recordFonts.append({w, w->font()});
     for (const auto& [w, original] : std::as_const(m_recordFonts)) {
-        if (CurrentRecordCodePage() != RecordCodePage::Cp437) {
+        if (CurrentRecordCodePage() == RecordCodePage::Latin1) {
             w->setFont(original);
             continue;
         }

@@ -60,24 +60,6 @@ private:
     int m_fd;
 };
 
-// Opens a regular file for reading; -1 for anything else. O_NONBLOCK keeps
-// a FIFO from blocking the open; the type is checked on the open file.
-int OpenRegularFile(const QByteArray& path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
-}
-
 QByteArray ReadHead(int fd)
 {
     QByteArray head(ArchiveProbeBytes, '\0');

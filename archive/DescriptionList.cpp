@@ -1,9 +1,14 @@
 #include "archive/DescriptionList.h"
 
+#include "common/FileUtils.h"
 #include "filter/DateTime.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -147,10 +152,52 @@ QByteArray Cut(const QByteArray& text, qsizetype max, int& cuts)
     return text.left(max);
 }
 
-// Reads a file line into `entry`; false when it can't be read.
-bool ReadFileLine(const QByteArray& line, DescriptionEntry& entry)
+// The DOS directory layout of a name: the name padded with blanks to eight
+// columns, then the extension with its dot ("RG0930F .ZIP", "A       .TXT").
+// The length of the name field on the line, 0 when it is not in that layout;
+// `name` gets the name without the padding.
+qsizetype DosLayoutName(const QByteArray& line, QByteArray& name)
+{
+    constexpr qsizetype kDot = 8;
+    qsizetype end = 0;
+    while (end < line.size() && !IsBlank(line.at(end)) && line.at(end) != '.')
+        ++end;
+    // A padded name: between one and seven characters, then blanks (not
+    // tabs) up to the dot in the ninth column.
+    if (end == 0 || end >= kDot || line.size() <= kDot + 1 || line.at(kDot) != '.')
+        return 0;
+    for (qsizetype i = end; i < kDot; ++i)
+        if (line.at(i) != ' ')
+            return 0;
+    qsizetype extEnd = kDot + 1;
+    while (extEnd < line.size() && !IsBlank(line.at(extEnd)) && line.at(extEnd) != '.')
+        ++extEnd;
+    if (extEnd == kDot + 1 || extEnd - kDot - 1 > 3 ||
+        (extEnd < line.size() && !IsBlank(line.at(extEnd))))
+        return 0;
+    name = line.left(end) + line.mid(kDot, extEnd - kDot);
+    return extEnd;
+}
+
+// How a file line's size column was read.
+enum class SizeColumn {
+    None,        // the line has no size column
+    Confirmed,   // a date or a download count stands beside it
+    Unconfirmed, // a number alone: a size only where the list has the column
+};
+
+struct FileLine {
+    SizeColumn size = SizeColumn::None;
+    bool dosLayout = false;
+    int descriptionCuts = 0;
+};
+
+// Reads a file line into `entry`; false when it can't be read. With
+// `sizeColumn` false a number is never read as the size.
+bool ReadFileLine(const QByteArray& line, DescriptionEntry& entry, bool sizeColumn, FileLine& read)
 {
     qsizetype pos = 0;
+    read = FileLine{};
     if (line.at(0) == '"') {
         const qsizetype close = line.indexOf('"', 1);
         if (close < 0)
@@ -159,6 +206,9 @@ bool ReadFileLine(const QByteArray& line, DescriptionEntry& entry)
         pos = close + 1;
         if (pos < line.size() && !IsBlank(line.at(pos)))
             return false;
+    } else if (const qsizetype end = DosLayoutName(line, entry.name); end > 0) {
+        pos = end;
+        read.dosLayout = true;
     } else {
         while (pos < line.size() && !IsBlank(line.at(pos)))
             ++pos;
@@ -168,6 +218,9 @@ bool ReadFileLine(const QByteArray& line, DescriptionEntry& entry)
         return false;
 
     bool haveSize = false, haveDate = false, haveCount = false;
+    entry.size = -1;
+    entry.date.clear();
+    entry.downloads = -1;
     qsizetype runStart = pos;
     qsizetype tokenStart = pos;
     for (;;) {
@@ -181,7 +234,7 @@ bool ReadFileLine(const QByteArray& line, DescriptionEntry& entry)
         const QByteArray token = line.mid(tokenStart, tokenEnd - tokenStart);
         qint64 size = 0;
         int count = 0;
-        if (!haveSize && ReadSize(token, size)) {
+        if (sizeColumn && !haveSize && ReadSize(token, size)) {
             haveSize = true;
             entry.size = size;
         } else if (!haveDate && IsDate(token)) {
@@ -195,6 +248,8 @@ bool ReadFileLine(const QByteArray& line, DescriptionEntry& entry)
         }
         pos = tokenEnd;
     }
+    if (haveSize)
+        read.size = haveDate || haveCount ? SizeColumn::Confirmed : SizeColumn::Unconfirmed;
     // Blanks after the last tab of the separating run belong to the text.
     qsizetype start = tokenStart;
     for (qsizetype i = tokenStart - 1; i >= runStart; --i)
@@ -202,7 +257,7 @@ bool ReadFileLine(const QByteArray& line, DescriptionEntry& entry)
             start = i + 1;
             break;
         }
-    entry.description = Cut(line.mid(start), DescriptionTextMax, entry.cuts);
+    entry.description = Cut(line.mid(start), DescriptionTextMax, read.descriptionCuts);
     return true;
 }
 
@@ -220,62 +275,142 @@ QByteArray ContinuationText(const QByteArray& line)
     return line.mid(i);
 }
 
+// The end of the line starting at `at`: the first CR or LF from there (or
+// the end of the bytes); `next` gets where the next line starts. CR LF, LF
+// and CR alone each end a line.
+qsizetype LineEnd(const QByteArray& bytes, qsizetype at, qsizetype& next)
+{
+    const char* data = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype end = at;
+    while (end < size && data[end] != '\n' && data[end] != '\r')
+        ++end;
+    next = end;
+    if (next < size) {
+        if (data[next] == '\r' && next + 1 < size && data[next + 1] == '\n')
+            ++next;
+        ++next;
+    }
+    return end;
+}
+
+// A file line read with its size column still in question: the line, to
+// read it again without the column.
+struct PendingSize {
+    qsizetype entry = 0;
+    QByteArray line;
+    int descriptionCuts = 0;
+};
+
 } // namespace
 
-DescriptionList ParseDescriptionList(const QByteArray& input)
+DescriptionList ParseDescriptionList(const QByteArray& input, const DescriptionFileSizes& sizes)
 {
     DescriptionList list;
     QByteArray bytes = input;
     while (bytes.endsWith('\x1A'))
         bytes.chop(1);
 
-    DescriptionEntry* current = nullptr;
+    qsizetype current = -1; // the entry continuation lines go to
+    bool currentDos = false;
+    QList<int> blankLines; // blank lines under a DOS-layout entry, not yet its own
+    QList<PendingSize> pending;
     qsizetype at = 0;
     int number = 0;
+    auto endEntry = [&]() {
+        current = -1;
+        blankLines.clear();
+    };
+    auto addLongLine = [&](DescriptionEntry& entry, const QByteArray& text, int line) {
+        if (entry.longLines.size() >= LongDescriptionLineMax) {
+            ++entry.cuts;
+            ++list.cuts;
+            return;
+        }
+        int cuts = 0;
+        entry.longLines.append(Cut(text, LongDescriptionTextMax, cuts));
+        entry.longLineNumbers.append(line);
+        entry.cuts += cuts;
+        list.cuts += cuts;
+    };
     while (at < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', at);
-        if (end < 0)
-            end = bytes.size();
+        qsizetype next = 0;
+        const qsizetype end = LineEnd(bytes, at, next);
         QByteArray line = bytes.mid(at, end - at);
-        at = end + 1;
+        at = next;
         ++number;
-        if (line.endsWith('\r'))
-            line.chop(1);
         const qsizetype mark = line.indexOf(FourDosMark);
         if (mark >= 0)
             line.truncate(mark);
 
-        if (AllBlank(line) || IsCommentStart(line.at(0))) {
-            current = nullptr;
+        // A NUL would end the text where a record keeps it: such a line
+        // can't be read.
+        if (line.contains('\0')) {
+            list.unread.append({number, line});
+            if (!IsBlank(line.at(0)) && !IsContinuationMark(line.at(0)))
+                endEntry();
+            continue;
+        }
+        if (AllBlank(line)) {
+            // Under an entry of the DOS directory layout a blank line is a
+            // blank line of its long description when more of it follows.
+            if (current >= 0 && currentDos)
+                blankLines.append(number);
+            else
+                endEntry();
+            continue;
+        }
+        if (IsCommentStart(line.at(0))) {
+            endEntry();
             continue;
         }
         if (IsBlank(line.at(0)) || IsContinuationMark(line.at(0))) {
-            if (!current) {
+            if (current < 0) {
                 list.unread.append({number, line});
                 continue;
             }
-            if (current->longLines.size() >= LongDescriptionLineMax) {
-                ++current->cuts;
-                ++list.cuts;
-                continue;
-            }
-            int cuts = 0;
-            current->longLines.append(Cut(ContinuationText(line), LongDescriptionTextMax, cuts));
-            current->longLineNumbers.append(number);
-            current->cuts += cuts;
-            list.cuts += cuts;
+            DescriptionEntry& entry = list.entries[current];
+            for (int blank : std::as_const(blankLines))
+                addLongLine(entry, QByteArray(), blank);
+            blankLines.clear();
+            addLongLine(entry, ContinuationText(line), number);
             continue;
         }
         DescriptionEntry entry;
         entry.line = number;
-        if (!ReadFileLine(line, entry)) {
+        FileLine read;
+        if (!ReadFileLine(line, entry, true, read)) {
             list.unread.append({number, line});
-            current = nullptr;
+            endEntry();
             continue;
         }
+        entry.cuts = read.descriptionCuts;
         list.cuts += entry.cuts;
         list.entries.append(entry);
-        current = &list.entries.last();
+        endEntry();
+        current = list.entries.size() - 1;
+        currentDos = read.dosLayout;
+        if (read.size == SizeColumn::Unconfirmed)
+            pending.append({current, line, read.descriptionCuts});
+    }
+
+    // A number alone after the name is a size only where the list has the
+    // column: it is the file's size, or most of the other entries carry a
+    // size too. Otherwise it begins the description ("386.DOC 80386 manual").
+    qsizetype withSize = 0;
+    for (const DescriptionEntry& e : std::as_const(list.entries))
+        if (e.size >= 0)
+            ++withSize;
+    const qsizetype others = list.entries.size() - 1;
+    const bool listHasColumn = others > 0 && (withSize - 1) * 2 > others;
+    for (const PendingSize& p : std::as_const(pending)) {
+        DescriptionEntry& entry = list.entries[p.entry];
+        if (listHasColumn || (sizes && sizes(entry.name) == entry.size))
+            continue;
+        FileLine read;
+        ReadFileLine(p.line, entry, false, read);
+        entry.cuts += read.descriptionCuts - p.descriptionCuts;
+        list.cuts += read.descriptionCuts - p.descriptionCuts;
     }
     return list;
 }
@@ -303,19 +438,23 @@ QByteArray NameField(const QByteArray& name)
 
 // The entry's columns, each only when the reader takes it back as the same
 // column: a column it can't read would be read as the start of the
-// description, which would then no longer fit its field.
+// description, which would then no longer fit its field. A size goes with a
+// date or a count only, which make it a column whatever the other entries.
 QByteArray Columns(const DescriptionEntry& entry)
 {
     QByteArray out;
-    qint64 size = 0;
-    const QByteArray sizeText = QByteArray::number(entry.size);
-    if (entry.size >= 0 && ReadSize(sizeText, size) && size == entry.size)
-        out += sizeText.rightJustified(9) + "  ";
-    if (!entry.date.isEmpty() && IsDate(entry.date))
-        out += entry.date + "  ";
+    const bool date = !entry.date.isEmpty() && IsDate(entry.date);
     int count = 0;
     const QByteArray countText = '[' + QByteArray::number(entry.downloads) + ']';
-    if (entry.downloads >= 0 && ReadDownloads(countText, count) && count == entry.downloads)
+    const bool downloads =
+        entry.downloads >= 0 && ReadDownloads(countText, count) && count == entry.downloads;
+    qint64 size = 0;
+    const QByteArray sizeText = QByteArray::number(entry.size);
+    if ((date || downloads) && entry.size >= 0 && ReadSize(sizeText, size) && size == entry.size)
+        out += sizeText.rightJustified(9) + "  ";
+    if (date)
+        out += entry.date + "  ";
+    if (downloads)
         out += countText + "  ";
     return out;
 }
@@ -351,14 +490,27 @@ QByteArray EntryText(const DescriptionEntry& entry, DescriptionListLayout layout
     return out;
 }
 
+bool SameTexts(const DescriptionEntry& a, const DescriptionEntry& b)
+{
+    return a.name == b.name && a.description == b.description && a.longLines == b.longLines;
+}
+
 bool ReadsBack(const QByteArray& text, const DescriptionEntry& entry)
 {
     const DescriptionList back = ParseDescriptionList(text);
-    if (back.entries.size() != 1 || !back.unread.isEmpty())
-        return false;
-    const DescriptionEntry& e = back.entries.first();
-    return e.name == entry.name && e.description == entry.description &&
-           e.longLines == entry.longLines;
+    return back.entries.size() == 1 && back.unread.isEmpty() &&
+           SameTexts(back.entries.first(), entry);
+}
+
+// The lines `bytes` ends, counted as the reader counts them.
+int LineEnds(const QByteArray& bytes)
+{
+    int ends = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        if (bytes.at(i) == '\n' ||
+            (bytes.at(i) == '\r' && (i + 1 == bytes.size() || bytes.at(i + 1) != '\n')))
+            ++ends;
+    return ends;
 }
 
 } // namespace
@@ -368,6 +520,8 @@ DescriptionListExport ExportDescriptionList(const QList<DescriptionEntry>& entri
 {
     DescriptionListExport out;
     const bool bbs = layout == DescriptionListLayout::FilesBbs;
+    QList<int> firstLines; // the line each entry starts on
+    int line = 1;
     for (int i = 0; i < entries.size(); ++i) {
         const DescriptionEntry& entry = entries.at(i);
         // The classic form first; then the forms that keep leading blanks
@@ -392,8 +546,25 @@ DescriptionListExport ExportDescriptionList(const QList<DescriptionEntry>& entri
             out.inexact << i;
             chosen = EntryText(entry, layout, forms.first().columns, false);
         }
+        firstLines << line;
+        line += LineEnds(chosen);
         out.bytes += chosen;
     }
+    // Each entry read back alone is not yet the whole list: a number that
+    // begins a description reads as a size where most other entries carry
+    // one. An entry the whole list does not give back exactly is reported.
+    const DescriptionList back = ParseDescriptionList(out.bytes);
+    qsizetype at = 0;
+    for (int i = 0; i < entries.size(); ++i) {
+        if (out.inexact.contains(i))
+            continue;
+        while (at < back.entries.size() && back.entries.at(at).line < firstLines.at(i))
+            ++at;
+        if (at == back.entries.size() || back.entries.at(at).line != firstLines.at(i) ||
+            !SameTexts(back.entries.at(at), entries.at(i)))
+            out.inexact << i;
+    }
+    std::sort(out.inexact.begin(), out.inexact.end());
     return out;
 }
 
@@ -433,4 +604,57 @@ void ApplyDescriptionEntry(const DescriptionEntry& entry, FullFileRec& rec)
         put(rec.LongDescription[i], LongDescLineSize,
             i < entry.longLines.size() ? entry.longLines.at(i) : QByteArray());
     rec.Rec.HasLongDescription = entry.longLines.isEmpty() ? 0 : 1;
+}
+
+DescriptionListFile ReadDescriptionListFile(const QString& path, qint64 maxBytes)
+{
+    DescriptionListFile file;
+    bool notRegular = false;
+    const int fd = OpenRegularFile(path, &notRegular);
+    if (fd < 0) {
+        file.failure = notRegular ? QStringLiteral("not a regular file")
+                                  : QString::fromLocal8Bit(strerror(errno));
+        return file;
+    }
+    // One byte beyond the limit tells a list that is too large, also one
+    // that grows while it is read.
+    constexpr qint64 kMiB = 1024 * 1024;
+    const QString tooLarge = maxBytes % kMiB == 0
+                                 ? QStringLiteral("larger than %1 MiB").arg(maxBytes / kMiB)
+                                 : QStringLiteral("larger than %1 bytes").arg(maxBytes);
+    struct stat st {
+    };
+    if (::fstat(fd, &st) == 0 && st.st_size > maxBytes) {
+        ::close(fd);
+        file.failure = tooLarge;
+        return file;
+    }
+    QByteArray bytes(qsizetype(std::min<qint64>(st.st_size, maxBytes) + 1), Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got > maxBytes)
+                break;
+            bytes.resize(qsizetype(std::min<qint64>(qint64(got) * 2, maxBytes + 1)));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, std::size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            file.failure = QString::fromLocal8Bit(strerror(errno));
+            ::close(fd);
+            return file;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    if (got > maxBytes) {
+        file.failure = tooLarge;
+        return file;
+    }
+    bytes.truncate(got);
+    file.bytes = bytes;
+    return file;
 }

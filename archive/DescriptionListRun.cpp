@@ -1,7 +1,6 @@
 #include "archive/DescriptionListRun.h"
 
 #include "app/DropFilesRun.h"
-#include "common/Cp437.h"
 #include "common/FileUtils.h"
 #include "common/ReadFailures.h"
 #include "common/Text.h"
@@ -39,7 +38,7 @@ bool SameTexts(const FullFileRec& rec, const DescriptionEntry& entry)
 
 QString TextForLine(const DescriptionEntry& entry)
 {
-    QString text = QLatin1Char('"') + Cp437ToString(entry.description) + QLatin1Char('"');
+    QString text = QLatin1Char('"') + ShownText(entry.description) + QLatin1Char('"');
     if (!entry.longLines.isEmpty())
         text += QStringLiteral(" and %1 long description line%2")
                     .arg(entry.longLines.size())
@@ -47,16 +46,17 @@ QString TextForLine(const DescriptionEntry& entry)
     return text;
 }
 
-// The area's record names by their letters in upper case.
-QHash<QByteArray, QByteArray> RecordNames(int area)
+// The area's record names by their letters in upper case, and their sizes.
+void ReadRecordNames(int area, QHash<QByteArray, QByteArray>& names,
+                     QHash<QByteArray, qint64>& sizes)
 {
-    QHash<QByteArray, QByteArray> names;
     WalkArea(area, [&](FileRec& rec) {
         const QByteArray name(rec.Name, qsizetype(strnlen(rec.Name, sizeof rec.Name)));
-        names.insert(UpperAsciiLetters(name), name);
+        const QByteArray upper = UpperAsciiLetters(name);
+        names.insert(upper, name);
+        sizes.insert(upper, rec.Size);
         return true;
     });
-    return names;
 }
 
 bool ReadWholeRecord(int area, const QByteArray& name, FullFileRec& full)
@@ -74,25 +74,36 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
 {
     DescriptionImportResult result;
     const int area = options.area;
-    const DescriptionList list = ParseDescriptionList(options.list);
+    FileAreaRec areaRec{};
+    const bool areaRead = GetFileArea(area, &areaRec);
+    const uint32_t areaError = areaRead ? 0 : WcGetLastError();
+    QHash<QByteArray, QByteArray> names;
+    QHash<QByteArray, qint64> recordSizes;
+    uint32_t walkError = 0;
+    if (areaRead) {
+        TakeReadFailure(); // only this run's failures count
+        ReadRecordNames(area, names, recordSizes);
+        walkError = TakeReadFailure();
+    }
+    // A number after a name is the size column when it is the record's size.
+    const DescriptionList list = ParseDescriptionList(options.list, [&](const QByteArray& name) {
+        return recordSizes.value(UpperAsciiLetters(name), -1);
+    });
     result.unread = list.unread;
     result.cuts = list.cuts;
     for (const UnreadLine& unread : list.unread)
         run.Warn(QStringLiteral("Line %1 could not be read: %2")
                      .arg(unread.line)
-                     .arg(Cp437ToString(unread.text)));
+                     .arg(ShownText(unread.text).replace(QChar(u'\0'), QStringLiteral("<NUL>"))));
 
-    FileAreaRec areaRec{};
-    if (!GetFileArea(area, &areaRec)) {
-        run.ServerError(WcGetLastError());
+    if (!areaRead) {
+        run.ServerError(areaError);
         return result;
     }
-    TakeReadFailure(); // only this run's failures count
-    QHash<QByteArray, QByteArray> names = RecordNames(area);
     // Without every record name, known records would look unknown (and with
     // `add` their files new): nothing is done on a walk cut short.
-    if (const uint32_t code = TakeReadFailure()) {
-        run.ServerError(code);
+    if (walkError) {
+        run.ServerError(walkError);
         result.failed = true;
         return result;
     }
@@ -156,7 +167,7 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
         const QString name = QString::fromLatin1(upper);
         if (!options.add) {
             result.unknown << entry;
-            run.Item({area, Cp437ToString(entry.name), RunOutcome::Refused,
+            run.Item({area, ShownText(entry.name), RunOutcome::Refused,
                       QStringLiteral("no record of this name (line %1)").arg(entry.line)});
             continue;
         }
@@ -171,7 +182,7 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
                                     ? FileNameRefusal(name)
                                     : QStringLiteral("not a file name of the area's folder");
             result.unknown << entry;
-            run.Item({area, Cp437ToString(entry.name), RunOutcome::Refused,
+            run.Item({area, ShownText(entry.name), RunOutcome::Refused,
                       QStringLiteral("%1 (line %2)").arg(why).arg(entry.line)});
             continue;
         }

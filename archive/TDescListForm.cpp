@@ -1,13 +1,12 @@
 #include "archive/TDescListForm.h"
 
-#include "common/Cp437.h"
 #include "common/Dialogs.h"
+#include "common/Text.h"
 #include "common/WindowRunDelegate.h"
 #include "managers/ManagerSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -17,7 +16,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTreeWidget>
+
 #include <QVBoxLayout>
+#include <utility>
 
 namespace
 {
@@ -127,22 +128,26 @@ void TDescImportForm::PreviewButtonClick()
     ProblemList->clear();
     CutsLabel->clear();
     ImportButton->setEnabled(false);
-    QFile file(ListFileEdit->text());
-    if (ListFileEdit->text().isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        ShowWarning(QStringLiteral("Error Opening: ") + ListFileEdit->text());
+    DescriptionListFile file;
+    if (!ListFileEdit->text().isEmpty())
+        file = ReadDescriptionListFile(ListFileEdit->text());
+    if (ListFileEdit->text().isEmpty() || !file.ok()) {
+        ShowWarning(
+            QStringLiteral("Error Opening: ") + ListFileEdit->text() +
+            (file.failure.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(file.failure)));
         return;
     }
     m_previewed = DescriptionImportOptions{};
     m_previewed.area = AreaOfLine(AreaBox->currentText());
-    m_previewed.list = file.readAll();
+    m_previewed.list = std::move(file.bytes);
     m_previewed.add = AddCheck->isChecked();
     m_previewed.dryRun = true;
     QStringList warnings;
     const DescriptionImportResult result = Run(m_previewed, warnings);
     for (const DescriptionImportLine& line : result.lines) {
-        QString text = Cp437ToString(line.description);
+        QString text = ShownText(line.description);
         for (const QByteArray& longLine : line.longLines)
-            text += QStringLiteral(" | ") + Cp437ToString(longLine);
+            text += QStringLiteral(" | ") + ShownText(longLine);
         QString record = line.name;
         if (line.adds)
             record += QStringLiteral(" (new)");
@@ -154,7 +159,7 @@ void TDescImportForm::PreviewButtonClick()
     for (const DescriptionEntry& unknown : result.unknown)
         ProblemList->addItem(QStringLiteral("Line %1: unknown name %2")
                                  .arg(unknown.line)
-                                 .arg(Cp437ToString(unknown.name)));
+                                 .arg(ShownText(unknown.name)));
     for (const QString& warning : warnings)
         ProblemList->addItem(warning);
     CutsLabel->setText(QStringLiteral("Texts cut at the field limit: %1").arg(result.cuts));

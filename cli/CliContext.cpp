@@ -13,6 +13,10 @@
 
 CliContext::CliContext() : m_out(stdout), m_err(stderr)
 {
+    // Whatever the locale: texts come out as UTF-8 (record texts already
+    // turned into characters through the record code page).
+    m_out.setEncoding(QStringConverter::Utf8);
+    m_err.setEncoding(QStringConverter::Utf8);
     m_stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
 }
 
@@ -201,5 +205,6 @@ void CliContext::Log(const QString& text)
     if (!m_log.isOpen())
         return;
     QTextStream log(&m_log);
+    log.setEncoding(QStringConverter::Utf8);
     log << QDateTime::currentDateTime().toString(Qt::ISODate) << ' ' << text << '\n';
 }

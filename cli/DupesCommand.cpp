@@ -30,8 +30,8 @@ QJsonObject RecordJson(const DupeRecord& r)
                        {QStringLiteral("name"), r.name},
                        {QStringLiteral("size"), double(r.size)},
                        {QStringLiteral("date"), IsoTime(r.fileTime)},
-                       {QStringLiteral("description"), FromBytes(r.description)},
-                       {QStringLiteral("uploader"), FromBytes(r.uploader)},
+                       {QStringLiteral("description"), ShownText(r.description)},
+                       {QStringLiteral("uploader"), ShownText(r.uploader)},
                        {QStringLiteral("file"), r.present}};
 }
 
@@ -41,7 +41,8 @@ public:
     QString Name() const override { return QStringLiteral("dupes"); }
     QString Summary() const override
     {
-        return QStringLiteral("finds duplicate records by name and by content; deletes the copies");
+        return QStringLiteral(
+            "Finds duplicate records by name and by content; deletes the copies.");
     }
     QString Synopsis() const override
     {
@@ -172,7 +173,7 @@ private:
     {
         return QStringList{QString::number(r.area),  r.name,
                            QString::number(r.size),  IsoTime(r.fileTime),
-                           FromBytes(r.description), FromBytes(r.uploader)}
+                           ShownText(r.description), ShownText(r.uploader)}
             .join(QLatin1Char('\t'));
     }
 
@@ -212,8 +213,8 @@ private:
                         const DupeRecord& r) {
             context.Line(QStringList{group, kind, CsvField(key), QString::number(r.area),
                                      CsvField(r.name), QString::number(r.size), IsoTime(r.fileTime),
-                                     CsvField(FromBytes(r.description)),
-                                     CsvField(FromBytes(r.uploader)),
+                                     CsvField(ShownText(r.description)),
+                                     CsvField(ShownText(r.uploader)),
                                      r.present ? QStringLiteral("yes") : QStringLiteral("no")}
                              .join(QLatin1Char(',')));
         };

@@ -15,12 +15,12 @@ public:
     QString Name() const override { return QStringLiteral("export-desc"); }
     QString Summary() const override
     {
-        return QStringLiteral("writes the descriptions of areas as FILES.BBS or DESCRIPT.ION "
-                              "lists, one per area in DIR/<area>/");
+        return QStringLiteral("Writes the descriptions of areas as FILES.BBS or DESCRIPT.ION "
+                              "lists, one per area in DIR/<area>/.");
     }
     QString Synopsis() const override
     {
-        return QStringLiteral("--areas SPEC --format files.bbs|descript.ion --out DIR");
+        return QStringLiteral("--areas SPEC --format files.bbs|descript.ion --out DIR [--dry-run]");
     }
     void AddOptions(QCommandLineParser& parser) override
     {

@@ -59,6 +59,13 @@ public:
         if (!RemoveOldFileList(options.path, run))
             return ExitSomeFailed;
         const FileListResult result = RunFileList(options, run);
+        // A list that could not be written whole is no success: its warning
+        // stands, and no line says the records were listed.
+        if (result.writeFailed) {
+            context.Error(
+                QStringLiteral("the file list %1 could not be written whole").arg(options.path));
+            return ExitSomeFailed;
+        }
         context.Line(QStringLiteral("%1 records listed in %2").arg(result.total).arg(options.path));
         return run.ExitCode();
     }

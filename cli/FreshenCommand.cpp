@@ -19,7 +19,7 @@ public:
     QString Name() const override { return QStringLiteral("freshen"); }
     QString Summary() const override
     {
-        return QStringLiteral("takes the size and date of the files on disk into their records");
+        return QStringLiteral("Takes the size and date of the files on disk into their records.");
     }
     QString Synopsis() const override
     {

@@ -8,7 +8,8 @@
 #include "server/AreaFiles.h"
 
 #include <QCommandLineParser>
-#include <QFile>
+
+#include <utility>
 
 namespace
 {
@@ -20,7 +21,7 @@ public:
     QString Summary() const override
     {
         return QStringLiteral(
-            "sets the descriptions of an area's records from a FILES.BBS or DESCRIPT.ION list");
+            "Sets the descriptions of an area's records from a FILES.BBS or DESCRIPT.ION list.");
     }
     QString Synopsis() const override
     {
@@ -65,12 +66,12 @@ public:
                                options.area))
             return ExitBadInput;
         const QString path = parser.positionalArguments().first();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            context.Error(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        DescriptionListFile file = ReadDescriptionListFile(path);
+        if (!file.ok()) {
+            context.Error(QStringLiteral("cannot read %1: %2").arg(path, file.failure));
             return ExitBadInput;
         }
-        options.list = file.readAll();
+        options.list = std::move(file.bytes);
         options.add = parser.isSet(QStringLiteral("add"));
         SetAreaLinksAllowed(parser.isSet(QStringLiteral("allow-links")));
         options.dryRun = dryRun;

@@ -23,7 +23,7 @@ public:
     QString Name() const override { return QStringLiteral("list"); }
     QString Summary() const override
     {
-        return QStringLiteral("lists the records of areas, as the filtered listing shows them");
+        return QStringLiteral("Lists the records of areas, as the filtered listing shows them.");
     }
     QString Synopsis() const override
     {
@@ -59,7 +59,7 @@ public:
             context.Line(QStringLiteral("area,name,size,date,description"));
         sink.found = [&](const FileRec& rec, const QString& line) {
             const QString name = RecText(rec.Name);
-            const QString description = RecText(rec.Description);
+            const QString description = ShownRecText(rec.Description);
             if (format == QLatin1String("text")) {
                 context.Line(line);
             } else if (format == QLatin1String("csv")) {

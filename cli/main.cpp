@@ -4,9 +4,13 @@
 #include "cli/Completion.h"
 #include "common/BuildInfo.h"
 #include "common/ManPage.h"
+#include "common/Text.h"
+#include "config/IniFile.h"
+#include "config/Settings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <algorithm>
@@ -24,36 +28,103 @@ void SetUpCommandParser(CliCommand& command, QCommandLineParser& parser)
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")});
 }
 
+// The global options as the usage lines show them.
+const QString kGlobalSynopsis =
+    QStringLiteral("[--home DIR] [--config FILE] [--codepage CP] [--log FILE]");
+
+// `text`, which starts at column `indent`, broken at blanks into lines of
+// at most 79 columns; every line after the first is indented the same. A
+// group in brackets or parentheses ("[--format text|csv|json]") stays on
+// one line unless it is longer than a line.
+QString Wrapped(const QString& text, qsizetype indent)
+{
+    QStringList groups;
+    int depth = 0;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (depth > 0)
+            groups.last() += QLatin1Char(' ') + word;
+        else
+            groups << word;
+        depth += int(word.count(QLatin1Char('[')) + word.count(QLatin1Char('('))) -
+                 int(word.count(QLatin1Char(']')) + word.count(QLatin1Char(')')));
+        depth = std::max(depth, 0);
+    }
+    QStringList words;
+    for (const QString& group : std::as_const(groups)) {
+        if (group.size() > 79 - indent)
+            words << group.split(QLatin1Char(' '));
+        else
+            words << group;
+    }
+    QString out;
+    qsizetype column = indent;
+    bool lineEmpty = true;
+    for (const QString& word : std::as_const(words)) {
+        if (!lineEmpty && column + 1 + word.size() > 79) {
+            out += QLatin1Char('\n') + QString(indent, QLatin1Char(' '));
+            column = indent;
+            lineEmpty = true;
+        }
+        if (!lineEmpty) {
+            out += QLatin1Char(' ');
+            ++column;
+        }
+        out += word;
+        column += word.size();
+        lineEmpty = false;
+    }
+    return out;
+}
+
 QString ToolHelp()
 {
-    QString text =
-        QStringLiteral("Usage: vtfilemgr-cli [--home DIR] [--log FILE] COMMAND [options]\n"
-                       "\n"
-                       "Maintains a BBS's file base without the window: listings, file lists,\n"
-                       "deletions, moves and freshens, for cron and scripts.\n"
-                       "\n"
-                       "Commands:\n");
-    // The names in one column as wide as the longest name and two blanks.
+    const QString head = QStringLiteral("Usage: vtfilemgr-cli ");
+    QString text = head +
+                   Wrapped(kGlobalSynopsis + QStringLiteral(" COMMAND [options]"), head.size()) +
+                   QStringLiteral("\n"
+                                  "\n"
+                                  "Maintains a BBS's file base without the window: listings, "
+                                  "file lists,\n"
+                                  "deletions, moves and freshens, for cron and scripts.\n"
+                                  "\n"
+                                  "Commands:\n");
+    // The summaries start two columns after the longest command name.
     qsizetype width = 0;
     for (const CliCommandFactory& make : CliCommands())
-        width = std::max(width, make()->Name().size() + 2);
+        width = std::max(width, make()->Name().size());
+    const qsizetype column = 2 + width + 2;
     for (const CliCommandFactory& make : CliCommands()) {
         const auto command = make();
-        text += QStringLiteral("  %1%2\n")
-                    .arg(command->Name().leftJustified(width), command->Summary());
+        text += QStringLiteral("  ") + command->Name().leftJustified(width + 2) +
+                Wrapped(command->Summary(), column) + QLatin1Char('\n');
     }
     text += QStringLiteral(
         "\n"
         "Global options:\n"
-        "  --home DIR   the BBS home folder (default: $WCSRV_HOME, then\n"
-        "               $XDG_DATA_HOME/wcsrv)\n"
-        "  --log FILE   append every result line to FILE with a time stamp\n"
-        "  -h, --help   this text; COMMAND --help for a command's options\n"
-        "  --version    the version\n"
+        "  --home DIR       the BBS home folder (default: $WCSRV_HOME, then\n"
+        "                   $XDG_DATA_HOME/wcsrv)\n"
+        "  --config FILE    the program's settings file to read the code page from\n"
+        "                   (default: vuru.cfg in the program's folder, or in\n"
+        "                   $XDG_CONFIG_HOME/vtfile/ when that folder cannot be written)\n"
+        "  --codepage CP    the code page of record texts: latin1, 437, 850, 852 or\n"
+        "                   866 (default: the CodePage setting, else latin1); the\n"
+        "                   output is UTF-8\n"
+        "  --log FILE       append every result line to FILE with a time stamp\n"
+        "  -h, --help       this text; COMMAND --help for a command's options\n"
+        "  --version        the version\n"
         "\n"
         "Exit codes: 0 all done, 1 some records or files failed (each reported),\n"
         "2 bad input (unknown option, unknown area, unreadable filter file, no BBS).\n");
     return text;
+}
+
+// The usage line of one command, broken at 79 columns.
+QString CommandUsage(const CliCommand& command)
+{
+    const QString head = QStringLiteral("Usage: vtfilemgr-cli ");
+    return head + Wrapped(kGlobalSynopsis + QLatin1Char(' ') + command.Name() + QLatin1Char(' ') +
+                              command.Synopsis(),
+                          head.size());
 }
 
 // The manual page (troff), made from the same texts as --help, so the page
@@ -66,8 +137,8 @@ QString ManPage()
                    QStringLiteral(".SH SYNOPSIS\n");
     for (const CliCommandFactory& make : CliCommands()) {
         const auto command = make();
-        page += QStringLiteral(".B vtfilemgr\\-cli\n[\\-\\-home DIR] [\\-\\-log FILE] %1 %2\n.br\n")
-                    .arg(command->Name(), escape(command->Synopsis()));
+        page += QStringLiteral(".B vtfilemgr\\-cli\n%1 %2 %3\n.br\n")
+                    .arg(escape(kGlobalSynopsis), command->Name(), escape(command->Synopsis()));
     }
     page += QStringLiteral(".SH DESCRIPTION\n.nf\n") + escape(ToolHelp()) + QStringLiteral(".fi\n");
     page += QStringLiteral(".SH COMMANDS\n");
@@ -108,6 +179,10 @@ int main(int argc, char** argv)
     global.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption home(QStringLiteral("home"), QStringLiteral("BBS home folder."),
                                   QStringLiteral("DIR"));
+    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("Settings file."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption codepage(QStringLiteral("codepage"), QStringLiteral("Code page."),
+                                      QStringLiteral("CP"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Log file."),
                                  QStringLiteral("FILE"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
@@ -118,7 +193,7 @@ int main(int argc, char** argv)
     QCommandLineOption completion(QStringLiteral("completion"),
                                   QStringLiteral("Bash completion script."));
     completion.setFlags(QCommandLineOption::HiddenFromHelp);
-    global.addOptions({home, log, help, version, man, completion});
+    global.addOptions({home, config, codepage, log, help, version, man, completion});
     if (!global.parse(args))
         return BadInput(global.errorText() +
                         QStringLiteral(" (vtfilemgr-cli --help lists the options)"));
@@ -163,16 +238,35 @@ int main(int argc, char** argv)
             parser.errorText() +
             QStringLiteral(" (vtfilemgr-cli %1 --help lists its options)").arg(command->Name()));
     if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << "Usage: vtfilemgr-cli [--home DIR] [--log FILE] " << command->Name()
-                            << ' ' << command->Synopsis() << "\n\n"
-                            << command->Summary() << "\n\n"
-                            << parser.helpText().section(QLatin1Char('\n'), 2);
+        // The parser's own text from its "Options:" line on.
+        QTextStream(stdout) << CommandUsage(*command) << "\n\n"
+                            << Wrapped(command->Summary(), 0) << "\n\n"
+                            << parser.helpText().section(QLatin1Char('\n'), 3);
         return ExitDone;
     }
     if (!parser.positionalArguments().isEmpty() &&
         command->Synopsis().indexOf(QLatin1String("FILE")) < 0)
         return BadInput(QStringLiteral("unexpected argument \"%1\" (vtfilemgr-cli %2 --help)")
                             .arg(parser.positionalArguments().first(), command->Name()));
+
+    // Record texts are read through the code page the program shows them
+    // in: --codepage, else the CodePage setting of the program's vuru.cfg
+    // (or of --config FILE).
+    RecordCodePage page = RecordCodePage::Latin1;
+    if (global.isSet(codepage) && !CodePageOfName(global.value(codepage), page))
+        return BadInput(QStringLiteral("unknown --codepage \"%1\": give latin1, 437, 850, 852 "
+                                       "or 866")
+                            .arg(global.value(codepage)));
+    const QString configPath = global.isSet(config) ? global.value(config) : ProgramConfigPath();
+    const QFileInfo configFile(configPath);
+    if ((global.isSet(config) || configFile.exists()) && !configFile.isFile())
+        return BadInput(QStringLiteral("cannot read the settings file %1: %2")
+                            .arg(configPath, configFile.exists()
+                                                 ? QStringLiteral("not a regular file")
+                                                 : QStringLiteral("no such file")));
+    if (!global.isSet(codepage) && configFile.isFile())
+        page = ReadCodePageSetting(IniFile(configPath));
+    SetRecordCodePage(page);
 
     CliContext context;
     if (global.isSet(log) && !context.OpenLog(global.value(log)))

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -21,6 +22,9 @@
 #else
 #include <direct.h>
 #include <io.h>
+#ifndef S_ISREG
+#define S_ISREG(m) (((m)&S_IFMT) == S_IFREG)
+#endif
 #endif
 
 namespace
@@ -288,3 +292,35 @@ ReplaceOutcome ReplaceFileInFolder(const QString& folder, const QString& name,
                : ReplaceOutcome::Failed;
 }
 #endif
+
+int OpenRegularFile(const QString& path, bool* notRegular)
+{
+    return OpenRegularFile(QFile::encodeName(path), notRegular);
+}
+
+int OpenRegularFile(const QByteArray& name, bool* notRegular)
+{
+    if (notRegular)
+        *notRegular = false;
+#ifndef _WIN32
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+#else
+    const int fd = ::_open(name.constData(), _O_RDONLY | _O_BINARY);
+#endif
+    if (fd < 0)
+        return -1;
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (notRegular)
+            *notRegular = true;
+        ::close(fd);
+        return -1;
+    }
+#ifndef _WIN32
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+#endif
+    return fd;
+}

@@ -33,6 +33,16 @@ bool FolderEntryExists(const QString& pattern, const QString& name);
 // platform's error text.
 bool MakeFolderPath(const QString& path);
 
+// Opens a disk file for reading only when it is a regular file; -1 for
+// anything else. O_NONBLOCK keeps a FIFO from blocking the open, the type is
+// checked on the open file (not on the name, which could change between),
+// and the descriptor is then blocking again. `notRegular` (when given) says
+// whether the file opened but was no regular file; otherwise errno holds
+// why the open failed.
+int OpenRegularFile(const QString& path, bool* notRegular = nullptr);
+// The same for a path given as its bytes (names that are not UTF-8).
+int OpenRegularFile(const QByteArray& path, bool* notRegular = nullptr);
+
 // Longest disk path the helpers accept.
 constexpr int MaxDiskPath = 260;
 

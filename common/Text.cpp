@@ -1,7 +1,6 @@
 #include "common/Text.h"
 
 #include "common/AppError.h"
-#include "common/Cp437.h"
 
 #include <atomic>
 #include <cstring>
@@ -48,16 +47,13 @@ RecordCodePage CurrentRecordCodePage()
 
 QString ShownText(const QByteArray& bytes)
 {
-    if (CurrentRecordCodePage() == RecordCodePage::Cp437)
-        return Cp437ToString(bytes);
-    return FromBytes(bytes);
+    return CodePageToString(CurrentRecordCodePage(), bytes);
 }
 
 QByteArray StoredBytes(const QString& text)
 {
-    if (CurrentRecordCodePage() == RecordCodePage::Cp437)
-        return Cp437FromString(text);
-    return ToBytes(text);
+    const RecordCodePage page = CurrentRecordCodePage();
+    return page == RecordCodePage::Latin1 ? ToBytes(text) : CodePageFromString(page, text);
 }
 
 QString ShownRecText(const char* field, std::size_t size)

@@ -3,6 +3,8 @@
 // and the integer conversion whose failure ends a command.
 #pragma once
 
+#include "common/CodePage.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -26,11 +28,11 @@ QByteArray ToBytes(const QString& text); // Latin-1
 QString FromBytes(const QByteArray& bytes);
 
 // How record texts (descriptions, long descriptions, uploader, password,
-// area names) appear in the windows: as Latin-1 (the default) or as the DOS
-// PC's code page 437. Either way a text shown and stored again keeps its
-// bytes. File names, paths and files written to disk are bytes as read and
-// do not depend on it.
-enum class RecordCodePage { Latin1, Cp437 };
+// area names) appear in the windows and in the command line's output: as
+// Latin-1 (the default) or as one of the DOS PC's code pages. Either way a
+// text shown and stored again keeps its bytes. File names, paths and files
+// written to disk are bytes as read and do not depend on it.
+using RecordCodePage = CodePage;
 void SetRecordCodePage(RecordCodePage page);
 RecordCodePage CurrentRecordCodePage();
 

@@ -16,7 +16,17 @@ QString ProgramFolderOverride;
 
 QString DefaultHomeDir()
 {
-    return QStringLiteral("/wc5/");
+    // The folder the server library takes as the default server's home, so
+    // that the first start proposes the BBS the program runs on.
+    QString home = QString::fromLocal8Bit(qgetenv("WCSRV_HOME"));
+    if (home.isEmpty()) {
+        const QString data = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME"));
+        home = (data.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : data) +
+               QStringLiteral("/wcsrv");
+    }
+    if (!home.endsWith(u'/'))
+        home += u'/';
+    return home;
 }
 
 QString DefaultZipViewer()
@@ -24,7 +34,11 @@ QString DefaultZipViewer()
     return QStringLiteral("xdg-open");
 }
 
-QString DetermineProgramFolder()
+namespace
+{
+// The program's folder, or the per-user folder when that one cannot be
+// written; `made` says whether the per-user folder is to be made.
+QString ChooseProgramFolder(bool make)
 {
     if (!ProgramFolderOverride.isEmpty())
         return ProgramFolderOverride;
@@ -44,20 +58,33 @@ QString ProgramFolderOf(const InstallLayout& layout)
     if (config.isEmpty())
         config = QDir::homePath() + QStringLiteral("/.config");
     folder = config + QStringLiteral("/vtfile/");
-    QDir().mkpath(folder);
+    if (make)
+        QDir().mkpath(folder);
     return folder;
+}
+} // namespace
+
+QString DetermineProgramFolder()
+{
+    return ChooseProgramFolder(true);
+}
+
+QString ProgramConfigPath()
+{
+    return ChooseProgramFolder(false) + QStringLiteral("vuru.cfg");
 }
 
 const QString kCodePageKey = QStringLiteral("CodePage");
 
 RecordCodePage CodePageOfSetting(const QString& value)
 {
-    return value.trimmed() == QLatin1String("437") ? RecordCodePage::Cp437 : RecordCodePage::Latin1;
+    RecordCodePage page = RecordCodePage::Latin1;
+    return CodePageOfName(value, page) ? page : RecordCodePage::Latin1;
 }
 
 QString SettingOfCodePage(RecordCodePage page)
 {
-    return page == RecordCodePage::Cp437 ? QStringLiteral("437") : QStringLiteral("Latin1");
+    return CodePageName(page);
 }
 
 RecordCodePage ReadCodePageSetting(const IniFile& ini)

@@ -16,7 +16,9 @@ extern QString HomeDirSetting;
 // The zip viewer program.
 extern QString ZipViewerSetting;
 
-// The initial home folder and the zip viewer default of this platform.
+// The initial home folder: the BBS home the server library runs on
+// (WCSRV_HOME, else $XDG_DATA_HOME/wcsrv, else ~/.local/share/wcsrv), with a
+// trailing '/'. The zip viewer default of this platform.
 QString DefaultHomeDir();
 QString DefaultZipViewer();
 // The folder of the executable, or $XDG_CONFIG_HOME/vtfile/ when that
@@ -28,8 +30,15 @@ extern QString ProgramFolderOverride;
 // The same choice for the program whose files lie as `layout` says.
 QString ProgramFolderOf(const InstallLayout& layout);
 
-// "General"/"CodePage" of vuru.cfg: "437" shows record texts as code page
-// 437; "Latin1", any other value or no key at all keeps Latin-1.
+// The configuration file the program reads: "vuru.cfg" in the folder
+// DetermineProgramFolder chooses (the program's folder, or the per-user
+// folder when that one cannot be written). Unlike DetermineProgramFolder it
+// makes no folder, for readers that write nothing (the command line).
+QString ProgramConfigPath();
+
+// "General"/"CodePage" of vuru.cfg: "437", "850", "852" or "866" shows
+// record texts in that DOS code page; "Latin1", any other value or no key
+// at all keeps Latin-1.
 extern const QString kCodePageKey;
 RecordCodePage CodePageOfSetting(const QString& value);
 QString SettingOfCodePage(RecordCodePage page);

@@ -9,6 +9,7 @@
 #include "server/wcsrv.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -20,6 +21,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace
 {
 const QString kGeneral = QStringLiteral("General");
@@ -27,6 +30,23 @@ const QString kTools = QStringLiteral("Tools");
 const QString kSysopName = QStringLiteral("SysopName");
 const QString kHomeDir = QStringLiteral("wcHomeDir");
 const QString kZipViewer = QStringLiteral("ZipViewer_Prg1");
+
+QString CodePageTitle(CodePage page)
+{
+    switch (page) {
+    case CodePage::Latin1:
+        break;
+    case CodePage::Cp437:
+        return QStringLiteral("437 (DOS, United States)");
+    case CodePage::Cp850:
+        return QStringLiteral("850 (DOS, Western Europe)");
+    case CodePage::Cp852:
+        return QStringLiteral("852 (DOS, Central Europe)");
+    case CodePage::Cp866:
+        return QStringLiteral("866 (DOS, Cyrillic)");
+    }
+    return QStringLiteral("Latin-1 (Windows)");
+}
 } // namespace
 
 TSetupDlg::TSetupDlg(QWidget* parent)
@@ -56,9 +76,14 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     wcGrid->addWidget(new QLabel(QStringLiteral("Wildcat Home Directory:"), wcGroup), 1, 0);
     wcGrid->addWidget(e_wcHomeDir, 1, 1);
     generalLayout->addWidget(wcGroup);
-    cb_CodePage437 = new QCheckBox(QStringLiteral("Show texts as code page 437 (DOS)"), General);
-    cb_CodePage437->setObjectName(QStringLiteral("cb_CodePage437"));
-    generalLayout->addWidget(cb_CodePage437);
+    cb_CodePage = new QComboBox(General);
+    cb_CodePage->setObjectName(QStringLiteral("cb_CodePage"));
+    for (const CodePage page : AllCodePages)
+        cb_CodePage->addItem(CodePageTitle(page));
+    auto* codePageRow = new QHBoxLayout;
+    codePageRow->addWidget(new QLabel(QStringLiteral("Show texts in code page:"), General));
+    codePageRow->addWidget(cb_CodePage, 1);
+    generalLayout->addLayout(codePageRow);
     cb_AllowLinks = new QCheckBox(QStringLiteral("Allow links in file area folders"), General);
     cb_AllowLinks->setObjectName(QStringLiteral("cb_AllowLinks"));
     generalLayout->addWidget(cb_AllowLinks);
@@ -126,7 +151,7 @@ void TSetupDlg::FormShow()
         e_wcHomeDir->setText(ini.ReadString(kGeneral, kHomeDir, HomeDirSetting));
         e_Tools_Prg1->setText(ini.ReadString(kTools, kZipViewer, DefaultZipViewer()));
     }
-    cb_CodePage437->setChecked(ReadCodePageSetting(ini) == RecordCodePage::Cp437);
+    cb_CodePage->setCurrentIndex(int(ReadCodePageSetting(ini)));
     cb_AllowLinks->setChecked(ReadAllowLinksSetting(ini));
     HomeDirSetting = e_wcHomeDir->text();
 }
@@ -156,11 +181,10 @@ void TSetupDlg::BitBtn1Click()
         ini.SetString(kTools, kZipViewer, e_Tools_Prg1->text().trimmed());
         // The code page key is written only when it is set or already there,
         // so a file of the default settings holds just the three keys.
-        const RecordCodePage page =
-            cb_CodePage437->isChecked() ? RecordCodePage::Cp437 : RecordCodePage::Latin1;
+        const RecordCodePage page = AllCodePages[std::max(0, cb_CodePage->currentIndex())];
         const bool keyThere = ini.ReadString(kGeneral, kCodePageKey, QStringLiteral("0")) ==
                               ini.ReadString(kGeneral, kCodePageKey, QStringLiteral("1"));
-        if (page == RecordCodePage::Cp437 || keyThere)
+        if (page != RecordCodePage::Latin1 || keyThere)
             ini.SetString(kGeneral, kCodePageKey, SettingOfCodePage(page));
         // The same for the links key: written when on or already there.
         const bool links = cb_AllowLinks->isChecked();

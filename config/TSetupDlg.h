@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -24,7 +24,9 @@ public:
     QWidget* ToolsMenu = nullptr;
     QLineEdit* e_SysopName = nullptr;
     QLineEdit* e_wcHomeDir = nullptr;
-    QCheckBox* cb_CodePage437 = nullptr;
+    // The code page record texts are shown in: one item per code page, in
+    // the order of AllCodePages.
+    QComboBox* cb_CodePage = nullptr;
     QCheckBox* cb_AllowLinks = nullptr;
     QLineEdit* e_Tools_Prg1 = nullptr;
     QPushButton* b_Tools_Browse1 = nullptr;

@@ -308,7 +308,7 @@ void TMatchForm::FormShow()
     for (int32_t area = 1; area <= count; ++area) {
         FileAreaRec rec{};
         if (GetFileArea(area, &rec))
-            cb_FileArea->addItem(AreaLinePrefix(rec.Number) + RecText(rec.Name));
+            cb_FileArea->addItem(AreaLinePrefix(rec.Number) + ShownRecText(rec.Name));
     }
     cb_FileArea->setCurrentIndex(0);
 

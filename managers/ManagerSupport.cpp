@@ -17,7 +17,7 @@ QStringList AllAreaLines()
         FileAreaRec area{};
         if (!GetFileArea(n, &area))
             continue;
-        lines << AreaLinePrefix(area.Number) + RecText(area.Name);
+        lines << AreaLinePrefix(area.Number) + ShownRecText(area.Name);
     }
     return lines;
 }

@@ -10,7 +10,8 @@
 class QWidget;
 
 // One area line ("   3: Utilities") for each area number from 1 to
-// GetFileAreaCount whose GetFileArea succeeds, in number order.
+// GetFileAreaCount whose GetFileArea succeeds, in number order; the names
+// through the record code page, as every window shows them.
 QStringList AllAreaLines();
 
 // Moves a top-level window to the middle of its screen.

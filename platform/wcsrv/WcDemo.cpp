@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -286,6 +287,73 @@ bool WriteDemoFile(Rng& rng, const std::string& folder, FullFileRec& rec, int64_
     return true;
 }
 
+// Texts in code page 437, as DOS BBSes wrote them: accented letters, shades
+// and box drawing (shown right with the setting "437").
+const char* const kDosDescriptions[] = {
+    "\xB0\xB1\xB2 ANSI art pack from the scene \xB2\xB1\xB0",
+    "Caf\x82 m\x82nu planner \xAF\xAF 12 recipes \xAE\xAE",
+    "\xDB\xDB Sound Blaster demo \xDB\xDB \x9B 1 \x9C 2",
+};
+const char* const kDosBox[] = {
+    "\xC9\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xBB",
+    "\xBA  Released by the  \xBA",
+    "\xBA  Demo Sysop crew  \xBA",
+    "\xC8\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xBC",
+};
+
+// Gives a record one of the code page 437 texts and a boxed long description.
+void UseDosTexts(FullFileRec& rec, size_t which)
+{
+    SetField(rec.Rec.Description, sizeof rec.Rec.Description,
+             kDosDescriptions[which % (sizeof kDosDescriptions / sizeof kDosDescriptions[0])]);
+    std::memset(rec.LongDescription, 0, sizeof rec.LongDescription);
+    for (size_t i = 0; i < sizeof kDosBox / sizeof kDosBox[0]; ++i)
+        SetField(rec.LongDescription[i], LongDescLineSize, kDosBox[i]);
+    rec.Rec.HasLongDescription = 1;
+}
+
+bool CopyFileBytes(const std::string& from, const std::string& to)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    return bool(in) && bool(out);
+}
+
+// Files that lie in an area's folder without a record, and the folder's
+// FILES.BBS describing them (the DOS directory layout for one, code page
+// 437 in another), for "Add Files in Area Folder..." and "Import
+// Descriptions...".
+bool WriteUploads(Rng& rng, const std::string& folder, const std::unordered_set<std::string>& taken)
+{
+    const char* const names[] = {"NEWGAME.ARJ", "RECIPES.TXT", "386MAN.DOC"};
+    for (const char* name : names) {
+        if (taken.count(name))
+            return true; // a record of that name: the folder stays as it is
+    }
+    for (const char* name : names) {
+        std::string content(size_t(300 + rng.below(3000)), '\0');
+        for (char& ch : content)
+            ch = char(rng.next());
+        std::ofstream out(folder + "/" + name, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), std::streamsize(content.size()));
+        if (!out)
+            return false;
+    }
+    std::ofstream list(folder + "/FILES.BBS", std::ios::binary | std::ios::trunc);
+    list << "; Uploads not yet in the file base: \"Add Files in Area Folder...\"\r\n"
+            "; takes their descriptions from this list.\r\n"
+            "NEWGAME .ARJ  12-31-96  Space adventure, three levels \xB0\xB1\xB2\r\n"
+            "              Needs a 386 and a VGA card.\r\n"
+            "              \r\n"
+            "              Shareware: register for ten more levels.\r\n"
+            "RECIPES.TXT   Caf\x82 and cr\x88pe recipes, en fran\x87"
+            "ais\r\n"
+            "386MAN.DOC    80386 processor manual\r\n"
+            "              | Chapter 1: the registers\r\n";
+    return bool(list);
+}
+
 } // namespace
 
 Result MakeDemo(const std::string& home, const DemoOptions& options)
@@ -332,6 +400,14 @@ Result MakeDemo(const std::string& home, const DemoOptions& options)
         batch.clear();
         return ok;
     };
+    // With files, the demo shows what the managers find: a file of area 1
+    // is also in area 2 under the same name (a duplicate by name and by
+    // content) and in area 3 under another name (by content); some texts
+    // are in code page 437; the last area's folder holds uploads without a
+    // record and their FILES.BBS.
+    const bool showcase = !options.noFiles;
+    std::string copied;     // area 1's file that areas 2 and 3 hold again
+    std::string copiedName; // its name
     for (int a = 1; a <= options.areas; ++a) {
         // Spread the files over the areas unevenly, as on a real BBS.
         long count = options.files / options.areas;
@@ -345,15 +421,47 @@ Result MakeDemo(const std::string& home, const DemoOptions& options)
             taken.insert(n);
             names.emplace_back(OrderKey(n), n);
         }
+        // Area 2's first name becomes the name of area 1's copied file.
+        std::string sameName;
+        if (showcase && a == 2 && !copiedName.empty() && !names.empty() &&
+            !taken.count(copiedName)) {
+            taken.erase(names.front().second);
+            taken.insert(copiedName);
+            names.front() = {OrderKey(copiedName), copiedName};
+            sameName = copiedName;
+        }
         std::sort(names.begin(), names.end());
         const std::string folder = AreaFolder(home, a);
+        size_t index = 0;
         for (const auto& entry : names) {
             int64_t unixTime = 0;
             FullFileRec rec = MakeRecord(rng, a, entry.second, users, &unixTime);
-            // A few records have lost their file.
-            if (!options.noFiles && !rng.chance(5) && !WriteDemoFile(rng, folder, rec, unixTime)) {
+            const size_t at = index++;
+            if (showcase && at % 7 == 3)
+                UseDosTexts(rec, size_t(a) + at);
+            // The copies of area 1's file: the same bytes, its record's size.
+            const bool copy = showcase && !copied.empty() &&
+                              ((a == 2 && entry.second == sameName) || (a == 3 && at == 0));
+            if (copy) {
+                const std::string path = folder + "/" + entry.second;
+                struct stat sb {
+                };
+                if (!CopyFileBytes(copied, path) || ::stat(path.c_str(), &sb) != 0) {
+                    store->Rollback();
+                    return "cannot write the file " + entry.second + " in " + folder;
+                }
+                rec.Rec.Size = int32_t(sb.st_size);
+                const struct timespec times[2] = {{time_t(unixTime), 0}, {time_t(unixTime), 0}};
+                ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+            } else if (!options.noFiles && !rng.chance(5) &&
+                       !WriteDemoFile(rng, folder, rec, unixTime)) {
+                // (A few records have lost their file.)
                 store->Rollback();
                 return "cannot write the file " + entry.second + " in " + folder;
+            } else if (showcase && a == 1 && copied.empty() &&
+                       ::access((folder + "/" + entry.second).c_str(), F_OK) == 0) {
+                copied = folder + "/" + entry.second;
+                copiedName = entry.second;
             }
             batch.push_back(rec);
             if (batch.size() == 1000 && !flush()) {
@@ -361,6 +469,10 @@ Result MakeDemo(const std::string& home, const DemoOptions& options)
                 store->Rollback();
                 return e;
             }
+        }
+        if (showcase && a == options.areas && !WriteUploads(rng, folder, taken)) {
+            store->Rollback();
+            return "cannot write the uploads in " + folder;
         }
     }
     if (!flush() || !store->Commit()) {

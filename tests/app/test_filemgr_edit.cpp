@@ -701,25 +701,31 @@ void TestFileMgrEdit::halfFilledTimeFails()
 
 void TestFileMgrEdit::recordTextsKeepEveryByte_data()
 {
-    QTest::addColumn<bool>("cp437");
-    QTest::addColumn<int>("first"); // lowest byte value stored
+    QTest::addColumn<QString>("page"); // the CodePage setting
+    QTest::addColumn<int>("first");    // lowest byte value stored
     // Shown characters of some bytes.
     QTest::addColumn<QString>("inDesc");
     QTest::addColumn<QString>("inLong");
     QTest::addColumn<QString>("notInLong");
     // Code page 437 gives a glyph to every byte 1-255; Latin-1 shows 1-31
     // as control characters, so that row starts at the blank.
-    QTest::newRow("code page 437") << true << 1 << QStringLiteral("\u263A\u263B\u2665\u25D9\u266A")
-                                   << QStringLiteral("\u00C7\u2554\u2550\u2557\u2551\u2588\u00A0")
-                                   << QStringLiteral("\u00CA\u00FE");
-    QTest::newRow("Latin-1") << false << 32 << QStringLiteral(" !AZaj")
+    QTest::newRow("code page 437")
+        << QStringLiteral("437") << 1 << QStringLiteral("\u263A\u263B\u2665\u25D9\u266A")
+        << QStringLiteral("\u00C7\u2554\u2550\u2557\u2551\u2588\u00A0")
+        << QStringLiteral("\u00CA\u00FE");
+    QTest::newRow("Latin-1") << QStringLiteral("Latin1") << 32 << QStringLiteral(" !AZaj")
                              << QStringLiteral("\u00C7\u00E9\u00FF\u00A0")
                              << QStringLiteral("\u2550");
+    // Cyrillic letters and box drawing; no Latin-1 letters.
+    QTest::newRow("code page 866")
+        << QStringLiteral("866") << 1 << QStringLiteral("\u263A\u263B\u2665\u25D9\u266A")
+        << QStringLiteral("\u0410\u042F\u0430\u044F\u2554\u0401\u2116")
+        << QStringLiteral("\u00C7\u00E9");
 }
 
 void TestFileMgrEdit::recordTextsKeepEveryByte()
 {
-    QFETCH(bool, cp437);
+    QFETCH(QString, page);
     QFETCH(int, first);
     QFETCH(QString, inDesc);
     QFETCH(QString, inLong);
@@ -727,8 +733,8 @@ void TestFileMgrEdit::recordTextsKeepEveryByte()
     {
         QFile cfg(m_folder->configPath());
         QVERIFY(cfg.open(QIODevice::WriteOnly));
-        cfg.write(QByteArray("[General]\r\nwcHomeDir=/wc5/\r\nCodePage=") +
-                  (cp437 ? "437" : "Latin1") + "\r\n[Tools]\r\nZipViewer_Prg1=xdg-open\r\n");
+        cfg.write(QByteArray("[General]\r\nwcHomeDir=/wc5/\r\nCodePage=") + page.toLatin1() +
+                  "\r\n[Tools]\r\nZipViewer_Prg1=xdg-open\r\n");
     }
     // Every byte value from `first` to 255 once: the description's 75, then
     // long description lines of 79 (none starts or ends with a blank).
@@ -758,7 +764,9 @@ void TestFileMgrEdit::recordTextsKeepEveryByte()
     QCOMPARE(QByteArray(before.Rec.Description), all.left(75));
 
     auto w = OpenMainWindow();
-    QCOMPARE(CurrentRecordCodePage(), cp437 ? RecordCodePage::Cp437 : RecordCodePage::Latin1);
+    CodePage expected = CodePage::Latin1;
+    QVERIFY(CodePageOfName(page, expected));
+    QCOMPARE(CurrentRecordCodePage(), expected);
     ClickLine(*w, 0);
     QCOMPARE(w->f_desc->text().size(), 75);
     for (QChar c : inDesc)
@@ -768,7 +776,7 @@ void TestFileMgrEdit::recordTextsKeepEveryByte()
         QVERIFY2(memo.contains(c), qPrintable(QString::number(c.unicode(), 16)));
     for (QChar c : notInLong)
         QVERIFY(!memo.contains(c));
-    if (cp437)
+    if (expected != CodePage::Latin1)
         QVERIFY(w->Long_Desc->font().fixedPitch() ||
                 w->Long_Desc->font().styleHint() == QFont::Monospace);
 
@@ -819,7 +827,7 @@ void TestFileMgrEdit::setupSwitchesShownTexts()
     OnNextModal([](QWidget* modal) {
         auto* dlg = qobject_cast<TSetupDlg*>(modal);
         QVERIFY(dlg);
-        dlg->cb_CodePage437->setChecked(true);
+        dlg->cb_CodePage->setCurrentIndex(int(CodePage::Cp437));
         QTest::mouseClick(dlg->BitBtn1, Qt::LeftButton);
     });
     w->SetupFileMgr1Click();

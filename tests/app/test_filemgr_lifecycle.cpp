@@ -88,7 +88,8 @@ void TestFileMgrLifecycle::firstStartOpensSetup()
     w->show();
     QCOMPARE(caption, QStringLiteral("Setup"));
     QCOMPARE(sysop, QStringLiteral("Sam Sysop"));
-    QCOMPARE(home, QStringLiteral("/wc5/"));
+    // The home of the BBS the program runs on is proposed.
+    QCOMPARE(home, bbs.home() + u'/');
     QCOMPARE(zip, QStringLiteral("xdg-open"));
     QVERIFY(listedWhileOpen >= 0);
     QVERIFY(dialogs.shown.isEmpty());
@@ -97,7 +98,7 @@ void TestFileMgrLifecycle::firstStartOpensSetup()
         QCOMPARE(HomeDirSetting, QStringLiteral("/bbs/home/"));
         QCOMPARE(ZipViewerSetting, QStringLiteral("/usr/bin/unzip-viewer"));
     } else {
-        QCOMPARE(HomeDirSetting, QStringLiteral("/wc5/"));
+        QCOMPARE(HomeDirSetting, bbs.home() + u'/');
         QCOMPARE(ZipViewerSetting, QStringLiteral("xdg-open"));
     }
 }

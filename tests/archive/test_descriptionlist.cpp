@@ -5,9 +5,14 @@
 #include "server/wcsrv.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(DescriptionListLayout)
 
@@ -30,6 +35,12 @@ QByteArray Dump(const DescriptionList& list)
     for (const UnreadLine& u : list.unread)
         out += '?' + QByteArray::number(u.line) + ':' + u.text + '\n';
     return out;
+}
+
+// The bytes of a literal, NULs included.
+template <std::size_t N> QByteArray Raw(const char (&text)[N])
+{
+    return QByteArray(text, qsizetype(N - 1));
 }
 
 QByteArray Field(const char* field, std::size_t size)
@@ -71,7 +82,8 @@ private slots:
             "FOO.ZIP|Desc||1|122880|01/02/1995|-1|0\n");
         row("download count", "FOO.ZIP [ 3] Desc\nBAR.ZIP 12345 31.12.95 [03] Bar\n",
             "FOO.ZIP|Desc||1|-1||3|0\nBAR.ZIP|Bar||2|12345|31.12.95|3|0\n");
-        row("each column once", "FOO.ZIP 12345 678 Desc\n", "FOO.ZIP|678 Desc||1|12345||-1|0\n");
+        row("each column once", "FOO.ZIP 12345 01-02-95 678 Desc\n",
+            "FOO.ZIP|678 Desc||1|12345|01-02-95|-1|0\n");
         row("not a date", "FOO.ZIP 13-13-95 Desc\n", "FOO.ZIP|13-13-95 Desc||1|-1||-1|0\n");
         row("not a size", "FOO.ZIP 3D Game\n", "FOO.ZIP|3D Game||1|-1||-1|0\n");
         row("comments, header and empty lines",
@@ -95,8 +107,61 @@ private slots:
         row("8-bit bytes kept", "FOO.ZIP \xC9\xCD\xBB caf\x82 \xFF\n   | \xB0\xB1\n",
             "FOO.ZIP|\xC9\xCD\xBB caf\x82 \xFF|\xB0\xB1|1,2|-1||-1|0\n");
         row("DOS end-of-file mark", "FOO.ZIP Desc\r\n\x1A", "FOO.ZIP|Desc||1|-1||-1|0\n");
-        row("lone CR stays in the text", "FOO.ZIP a\rb\r\n", "FOO.ZIP|a\rb||1|-1||-1|0\n");
+        row("CR alone ends a line", "FOO.ZIP a\rb\r\n", "FOO.ZIP|a||1|-1||-1|0\nb|||2|-1||-1|0\n");
+        row("CR line ends throughout", "FOO.ZIP One\r   | more\rBAR.ZIP Two\r",
+            "FOO.ZIP|One|more|1,2|-1||-1|0\nBAR.ZIP|Two||3|-1||-1|0\n");
+        row("CR LF, LF and CR mixed", "A.ZIP a\r\nB.ZIP b\nC.ZIP c\rD.ZIP d",
+            "A.ZIP|a||1|-1||-1|0\nB.ZIP|b||2|-1||-1|0\nC.ZIP|c||3|-1||-1|0\nD.ZIP|d||4|-1||-1|0\n");
+        row("CR CR LF is an empty line", "A.ZIP a\r\r\nB.ZIP b\r\n",
+            "A.ZIP|a||1|-1||-1|0\nB.ZIP|b||3|-1||-1|0\n");
+        row("NUL in a description", Raw("A.ZIP Des\0cription\r\nB.ZIP fine\r\n"),
+            Raw("B.ZIP|fine||2|-1||-1|0\n?1:A.ZIP Des\0cription\n"));
+        row("NUL in a name", Raw("A.ZIP\0X desc\r\n   | more\r\n"),
+            Raw("?1:A.ZIP\0X desc\n?2:   | more\n"));
+        row("NUL in a continuation", Raw("A.ZIP a\n   | x\0y\n   | z\n"),
+            Raw("A.ZIP|a|z|1,3|-1||-1|0\n?2:   | x\0y\n"));
         row("empty input", "", "");
+        // The DOS directory layout: the name padded to eight columns, the
+        // extension apart, the long description indented below it.
+        row("DOS layout",
+            "RG0930F .ZIP  -=-=-=-=-=-=-\r\n"
+            "              Rogue's Gallery\r\n"
+            "              \r\n"
+            "\r\n"
+            "              Second part\r\n"
+            "\r\n"
+            "ACTIONS .ASC  1 Action list\r\n"
+            "A       .TXT  Short name\r\n",
+            "RG0930F.ZIP|-=-=-=-=-=-=-|Rogue's Gallery///Second part|1,2,3,4,5|-1||-1|0\n"
+            "ACTIONS.ASC|1 Action list||7|-1||-1|0\n"
+            "A.TXT|Short name||8|-1||-1|0\n");
+        row("DOS layout with columns", "FOO     .ZIP     12345  01-02-95  Foo\n",
+            "FOO.ZIP|Foo||1|12345|01-02-95|-1|0\n");
+        row("not the DOS layout",
+            "FOO    .ZIP x\nFOO\t    .ZIP y\nFOO     .ZIPX z\n"
+            "ABCDEFGH.ZIP w\nFOO     . v\n",
+            "FOO|.ZIP x||1|-1||-1|0\nFOO|    .ZIP y||2|-1||-1|0\nFOO|.ZIPX z||3|-1||-1|0\n"
+            "ABCDEFGH.ZIP|w||4|-1||-1|0\nFOO|. v||5|-1||-1|0\n");
+        row("blank lines end a plain entry", "FOO.ZIP Desc\n\n   more\n",
+            "FOO.ZIP|Desc||1|-1||-1|0\n?3:   more\n");
+        // A number is a size only where the list has the column.
+        row("number begins the description",
+            "386.doc      80386 processor manual (Russian)\r\nREADME.TXT   Read me\r\n",
+            "386.doc|80386 processor manual (Russian)||1|-1||-1|0\nREADME.TXT|Read "
+            "me||2|-1||-1|0\n");
+        row("a list of one entry", "FOO.ZIP 12345 Desc\n", "FOO.ZIP|12345 Desc||1|-1||-1|0\n");
+        row("a date after the number", "FOO.ZIP 12345 01-02-95 Desc\n",
+            "FOO.ZIP|Desc||1|12345|01-02-95|-1|0\n");
+        row("a date before the number", "FOO.ZIP 01-02-95 12345 Desc\n",
+            "FOO.ZIP|Desc||1|12345|01-02-95|-1|0\n");
+        row("a count beside the number", "FOO.ZIP 12345 [3] Desc\n",
+            "FOO.ZIP|Desc||1|12345||3|0\n");
+        row("the other entries carry the column",
+            "A.ZIP  1234  Alpha\nB.ZIP  2345  Beta\n386.DOC 80386 manual\n",
+            "A.ZIP|Alpha||1|1234||-1|0\nB.ZIP|Beta||2|2345||-1|0\n386.DOC|manual||3|80386||-1|0\n");
+        row("half the others is not most", "A.ZIP 1 x\nB.ZIP 2 y\nC.ZIP z\nD.ZIP w\n",
+            "A.ZIP|1 x||1|-1||-1|0\nB.ZIP|2 "
+            "y||2|-1||-1|0\nC.ZIP|z||3|-1||-1|0\nD.ZIP|w||4|-1||-1|0\n");
     }
     void dialects()
     {
@@ -188,6 +253,132 @@ private slots:
         const DescriptionList back = ParseDescriptionList(ex.bytes);
         QCOMPARE(back.entries.size(), 3);
         QCOMPARE(back.entries.at(0).description, QByteArray("fine"));
+    }
+
+    // A number that is the file's size is the size column, in a list of one
+    // entry too; another number begins the description.
+    void numberThatIsTheFileSize_data()
+    {
+        QTest::addColumn<qint64>("fileSize");
+        QTest::addColumn<QByteArray>("description");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("the file's size")
+            << qint64(80386) << QByteArray("processor manual") << qint64(80386);
+        QTest::newRow("another size")
+            << qint64(1000) << QByteArray("80386 processor manual") << qint64(-1);
+        QTest::newRow("size not known")
+            << qint64(-1) << QByteArray("80386 processor manual") << qint64(-1);
+    }
+    void numberThatIsTheFileSize()
+    {
+        QFETCH(qint64, fileSize);
+        QFETCH(QByteArray, description);
+        QFETCH(qint64, size);
+        QByteArray asked;
+        const DescriptionList list = ParseDescriptionList("386.DOC  80386 processor manual\r\n",
+                                                          [&](const QByteArray& name) {
+                                                              asked = name;
+                                                              return fileSize;
+                                                          });
+        QCOMPARE(asked, QByteArray("386.DOC"));
+        QCOMPARE(list.entries.size(), 1);
+        QCOMPARE(list.entries.first().description, description);
+        QCOMPARE(list.entries.first().size, size);
+    }
+
+    // A size is written only beside a date or a count, which make it a
+    // column the reader takes back; alone it is left out.
+    void sizeWrittenOnlyAsAColumn()
+    {
+        DescriptionEntry e;
+        e.name = "FOO.ZIP";
+        e.description = "Foo";
+        e.size = 12345;
+        const DescriptionListExport alone =
+            ExportDescriptionList({e}, DescriptionListLayout::FilesBbs);
+        QCOMPARE(alone.bytes, QByteArray("FOO.ZIP      Foo\r\n"));
+        QCOMPARE(alone.inexact, QList<int>());
+        e.downloads = 0;
+        const DescriptionListExport counted =
+            ExportDescriptionList({e}, DescriptionListLayout::FilesBbs);
+        QCOMPARE(counted.bytes, QByteArray("FOO.ZIP          12345  [0]  Foo\r\n"));
+        QCOMPARE(ParseDescriptionList(counted.bytes).entries.first().size, qint64(12345));
+    }
+
+    // Read back alone an entry may be exact and yet not in the whole list: a
+    // description that begins with a number reads as a size where the other
+    // entries carry one. Such an entry is reported.
+    void wholeListReadBack()
+    {
+        QList<DescriptionEntry> entries;
+        for (const char* name : {"A.ZIP", "B.ZIP", "C.ZIP"}) {
+            DescriptionEntry e;
+            e.name = name;
+            e.description = "text";
+            e.size = 100;
+            e.date = "01-02-95";
+            entries << e;
+        }
+        entries[1].size = -1;
+        entries[1].date.clear();
+        entries[1].description = "123 starts with a number";
+        const DescriptionListExport ex =
+            ExportDescriptionList(entries, DescriptionListLayout::FilesBbs);
+        QCOMPARE(ex.inexact, QList<int>{1});
+        const DescriptionList back = ParseDescriptionList(ex.bytes);
+        QCOMPARE(back.entries.size(), 3);
+        QCOMPARE(back.entries.at(0).description, QByteArray("text"));
+        QCOMPARE(back.entries.at(2).description, QByteArray("text"));
+    }
+
+    // Every reader of a list reads it through one function: a regular file
+    // only, never one that would block, and never more than the limit.
+    void readListFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<QString>("failure"); // empty: read
+        const qint64 whole = DescriptionListMaxBytes;
+        QTest::newRow("regular file") << QStringLiteral("file") << whole << QString();
+        QTest::newRow("at the limit") << QStringLiteral("file") << qint64(26) << QString();
+        QTest::newRow("one byte beyond the limit")
+            << QStringLiteral("file") << qint64(25) << QStringLiteral("larger than 25 bytes");
+        QTest::newRow("sparse file beyond 64 MiB")
+            << QStringLiteral("sparse") << whole << QStringLiteral("larger than 64 MiB");
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << whole
+                              << QStringLiteral("not a regular file");
+        QTest::newRow("endless device")
+            << QStringLiteral("/dev/zero") << whole << QStringLiteral("not a regular file");
+        QTest::newRow("folder") << QStringLiteral("folder") << whole
+                                << QStringLiteral("not a regular file");
+        QTest::newRow("missing") << QStringLiteral("missing") << whole
+                                 << QString::fromLocal8Bit(strerror(ENOENT));
+    }
+    void readListFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(qint64, limit);
+        QFETCH(QString, failure);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("FILES.BBS"));
+        const QByteArray content("FOO.ZIP Foo\r\nBAR.ZIP Bar\r\n"); // 26 bytes
+        if (kind == QLatin1String("file") || kind == QLatin1String("sparse")) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+            if (kind == QLatin1String("sparse"))
+                QVERIFY(f.resize(DescriptionListMaxBytes + 1));
+        } else if (kind == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == QLatin1String("folder")) {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("FILES.BBS")));
+        } else if (kind.startsWith(u'/')) {
+            path = kind;
+        }
+        const DescriptionListFile read = ReadDescriptionListFile(path, limit);
+        QCOMPARE(read.failure, failure);
+        QCOMPARE(read.ok(), failure.isEmpty());
+        QCOMPARE(read.bytes, failure.isEmpty() ? content : QByteArray());
     }
 
     // The texts that a plain layout would lose, through a real BBS: stored,

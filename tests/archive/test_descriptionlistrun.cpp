@@ -71,6 +71,9 @@ private slots:
     void importStops_data();
     void importStops();
     void windows();
+    void sizeColumnByRecordSize_data();
+    void sizeColumnByRecordSize();
+    void textsShownInTheCodePage();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -96,6 +99,52 @@ void TestDescriptionListRun::cleanup()
     WcFaultReset();
     m_login.reset();
     m_bbs.reset();
+}
+
+// A number after the name that is the record's size is the size column,
+// in a list of one entry too; another number begins the description.
+void TestDescriptionListRun::sizeColumnByRecordSize_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("description");
+    QTest::newRow("the record's size") << QByteArray("a.zip  10  Alpha\r\n") << QByteArray("Alpha");
+    QTest::newRow("another number")
+        << QByteArray("a.zip  80386 manual\r\n") << QByteArray("80386 manual");
+}
+
+void TestDescriptionListRun::sizeColumnByRecordSize()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, description);
+    QCOMPARE(ReadFullRecord(1, QStringLiteral("A.ZIP")).Rec.Size, 10);
+    DescriptionImportOptions options;
+    options.area = 1;
+    options.list = list;
+    ScriptedRun run;
+    const DescriptionImportResult done = RunDescriptionImport(options, run);
+    QCOMPARE(done.set, 1);
+    const FullFileRec a = ReadFullRecord(1, QStringLiteral("A.ZIP"));
+    QCOMPARE(Text(a.Rec.Description, sizeof a.Rec.Description), description);
+}
+
+// The texts the import reports are shown through the code page of record
+// texts, as the record panel shows them.
+void TestDescriptionListRun::textsShownInTheCodePage()
+{
+    const QByteArray text("\x8A\xA0\xE4\xA5 \xB0\xB1\xB2");
+    DescriptionImportOptions options;
+    options.area = 1;
+    options.list = "A.ZIP " + text + "\r\n";
+    options.dryRun = true;
+    for (const CodePage page : {CodePage::Latin1, CodePage::Cp437, CodePage::Cp866}) {
+        SetRecordCodePage(page);
+        ScriptedRun run;
+        RunDescriptionImport(options, run);
+        SetRecordCodePage(CodePage::Latin1);
+        QCOMPARE(run.items.size(), 1);
+        QVERIFY2(run.items.first().action.contains(u'"' + CodePageToString(page, text) + u'"'),
+                 qPrintable(run.items.first().action));
+    }
 }
 
 void TestDescriptionListRun::importPreviewThenConfirm()

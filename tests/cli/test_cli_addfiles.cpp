@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -38,6 +39,8 @@ private slots:
     void linksNeedAllowLinks_data();
     void linksNeedAllowLinks();
     void namesByTheirBytes();
+    void folderListsReadWhole_data();
+    void folderListsReadWhole();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -171,6 +174,60 @@ void TestCliAddFiles::namesByTheirBytes()
     for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString(), error))
         left << QString::fromStdString(entry.path().filename().string());
     QCOMPARE(left, QStringList{"descript.ion"});
+
+// The folder's lists go through the one list reader: a FIFO or a list
+// beyond the limit is reported and left out (never waited on), and a list
+// is read whole up to the limit (once only its first 4 MiB were).
+void TestCliAddFiles::folderListsReadWhole_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("secondFrom");
+    QTest::newRow("FIFO") << QStringLiteral("fifo") << 1
+                          << QStringLiteral("FILES.BBS in file area #1 was not read: not a regular "
+                                            "file.")
+                          << QStringLiteral("no description");
+    QTest::newRow("beyond the limit")
+        << QStringLiteral("sparse") << 1
+        << QStringLiteral("FILES.BBS in file area #1 was not read: larger than 64 MiB.")
+        << QStringLiteral("no description");
+    QTest::newRow("5 MiB list") << QStringLiteral("large") << 0 << QString()
+                                << QStringLiteral("description from the folder's list");
+}
+
+void TestCliAddFiles::folderListsReadWhole()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QFETCH(QString, secondFrom);
+    const QString list = m_bbs->areaFolder(1) + QStringLiteral("/FILES.BBS");
+    if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(list).constData(), 0600), 0);
+    } else {
+        // 5 MiB of comment lines, then the entry.
+        QByteArray bytes;
+        const QByteArray comment = "; " + QByteArray(60, '-') + "\r\n";
+        while (bytes.size() < 5 * 1024 * 1024)
+            bytes += comment;
+        bytes += "second.dat Second, from the list\r\n";
+        QVERIFY(Write(list, bytes));
+        if (kind == QLatin1String("sparse"))
+            QVERIFY(QFile(list).resize(64 * 1024 * 1024 + 1));
+    }
+    const auto before = BbsState(*m_bbs, 2);
+    const CliRun dry =
+        RunCli({"--home", m_bbs->home(), "addfiles", "--areas", "1", "--dry-run"}, 60000);
+    QCOMPARE(dry.code, code);
+    if (!message.isEmpty())
+        QVERIFY2(dry.err.contains(message), qPrintable(dry.err));
+    QVERIFY2(dry.out.contains(QStringLiteral("FIRST.TXT\twould add, description from the "
+                                             "folder's list")),
+             qPrintable(dry.out));
+    QVERIFY2(dry.out.contains(QStringLiteral("SECOND.DAT\twould add, ") + secondFrom),
+             qPrintable(dry.out));
+    QVERIFY(BbsState(*m_bbs, 2) == before);
 }
 
 VT_TEST_MAIN(TestCliAddFiles)

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 
@@ -36,6 +38,8 @@ private slots:
     void exportDesc();
     void badInput_data();
     void badInput();
+    void unreadableLists_data();
+    void unreadableLists();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -128,6 +132,40 @@ void TestCliDescList::badInput()
     QCOMPARE(run.code, 2);
     QVERIFY(before == RecordSnapshot());
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("x"))));
+}
+
+// A list that can't be read whole is refused at once with its reason:
+// never a wait on a FIFO, never a read without end.
+void TestCliDescList::unreadableLists_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("endless device") << QStringLiteral("/dev/zero")
+                                    << QStringLiteral("cannot read /dev/zero: not a regular file");
+    QTest::newRow("FIFO") << QStringLiteral("fifo") << QStringLiteral("not a regular file");
+    QTest::newRow("beyond the limit")
+        << QStringLiteral("sparse") << QStringLiteral("larger than 64 MiB");
+}
+
+void TestCliDescList::unreadableLists()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QString path = kind;
+    if (kind == QLatin1String("fifo")) {
+        path = m_dir.filePath(QStringLiteral("FIFO.BBS"));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (kind == QLatin1String("sparse")) {
+        path = m_list;
+        QVERIFY(QFile(path).resize(64 * 1024 * 1024 + 1));
+    }
+    const auto before = RecordSnapshot();
+    const CliRun run = RunCli({QStringLiteral("import-desc"), QStringLiteral("--area"),
+                               QStringLiteral("1"), path, QStringLiteral("--dry-run")},
+                              60000);
+    QCOMPARE(run.code, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(before == RecordSnapshot());
 }
 
 VT_TEST_MAIN(TestCliDescList)

@@ -6,13 +6,15 @@
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
-#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(CodePage)
 
 class TestSetupDlg : public QObject
 {
@@ -69,10 +71,11 @@ void TestSetupDlg::init()
     m_folder = std::make_unique<QTemporaryDir>();
     ProgramFolderOverride = m_folder->path() + u'/';
     ProgramFolder = DetermineProgramFolder();
-    HomeDirSetting = DefaultHomeDir();
     ZipViewerSetting.clear();
     m_bbs = std::make_unique<TestBbs>(QStringLiteral("Pat Sysop"));
     QVERIFY(m_bbs->ok());
+    // As the program does once it runs on the BBS.
+    HomeDirSetting = DefaultHomeDir();
     m_login = std::make_unique<ServerLogin>();
     QVERIFY(m_login->ok());
     m_dialogs = std::make_unique<DialogScript>();
@@ -116,7 +119,8 @@ void TestSetupDlg::freshFileExactContent()
     });
     QCOMPARE(result, int(QDialog::Accepted));
     QCOMPARE(sysop, QStringLiteral("Pat Sysop"));
-    QCOMPARE(home, QStringLiteral("/wc5/"));
+    // The home the program runs on is proposed.
+    QCOMPARE(home, m_bbs->home() + u'/');
     QCOMPARE(zip, QStringLiteral("xdg-open"));
     // Written in order, each value trimmed; a missing backslash stays missing.
     const QByteArray expected = "[General]\nSysopName=Pat Sysop\nwcHomeDir=/srv/wc5\n"
@@ -126,7 +130,7 @@ void TestSetupDlg::freshFileExactContent()
     QCOMPARE(content, expected);
     QCOMPARE(ZipViewerSetting, QStringLiteral("xdg-open"));
     // The home folder takes effect the next time the file is read.
-    QCOMPARE(HomeDirSetting, QStringLiteral("/wc5/"));
+    QCOMPARE(HomeDirSetting, m_bbs->home() + u'/');
     QVERIFY(m_dialogs->shown.isEmpty());
 }
 
@@ -169,7 +173,7 @@ void TestSetupDlg::writeKeepsOtherLines()
     QVERIFY(
         content.startsWith("; my settings\r\n[Tools]\r\nOther=1\r\nZipViewer_Prg1=new\\viewer"));
     QVERIFY(content.contains("SysopName=Old"));
-    QVERIFY(content.contains("wcHomeDir=/wc5/"));
+    QVERIFY(content.contains("wcHomeDir=" + QFile::encodeName(m_bbs->home()) + "/"));
     QCOMPARE(ZipViewerSetting, QStringLiteral("new\\viewer"));
 }
 
@@ -417,64 +421,89 @@ void TestSetupDlg::lineBreaksInIniFile()
 void TestSetupDlg::codePageOfSetting_data()
 {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<bool>("cp437");
-    QTest::newRow("no file") << QByteArray() << false;
-    QTest::newRow("no key") << QByteArray("[General]\nSysopName=A\n") << false;
-    QTest::newRow("437") << QByteArray("[General]\nCodePage=437\n") << true;
-    QTest::newRow("437 blanks, any case") << QByteArray("[general]\r\ncodepage = 437 \r\n") << true;
-    QTest::newRow("Latin1") << QByteArray("[General]\nCodePage=Latin1\n") << false;
-    QTest::newRow("unknown value") << QByteArray("[General]\nCodePage=1252\n") << false;
-    QTest::newRow("other section") << QByteArray("[Tools]\nCodePage=437\n") << false;
+    QTest::addColumn<CodePage>("page");
+    QTest::newRow("no file") << QByteArray() << CodePage::Latin1;
+    QTest::newRow("no key") << QByteArray("[General]\nSysopName=A\n") << CodePage::Latin1;
+    QTest::newRow("437") << QByteArray("[General]\nCodePage=437\n") << CodePage::Cp437;
+    QTest::newRow("437 blanks, any case")
+        << QByteArray("[general]\r\ncodepage = 437 \r\n") << CodePage::Cp437;
+    QTest::newRow("850") << QByteArray("[General]\nCodePage=850\n") << CodePage::Cp850;
+    QTest::newRow("852") << QByteArray("[General]\nCodePage=852\n") << CodePage::Cp852;
+    QTest::newRow("866") << QByteArray("[General]\nCodePage=866\n") << CodePage::Cp866;
+    QTest::newRow("Latin1") << QByteArray("[General]\nCodePage=Latin1\n") << CodePage::Latin1;
+    QTest::newRow("latin1, any case")
+        << QByteArray("[General]\nCodePage=latin1\n") << CodePage::Latin1;
+    QTest::newRow("unknown value") << QByteArray("[General]\nCodePage=1252\n") << CodePage::Latin1;
+    QTest::newRow("other section") << QByteArray("[Tools]\nCodePage=437\n") << CodePage::Latin1;
 }
 
 void TestSetupDlg::codePageOfSetting()
 {
     QFETCH(QByteArray, file);
-    QFETCH(bool, cp437);
+    QFETCH(CodePage, page);
     if (!file.isNull()) {
         QFile f(cfg());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(file);
     }
-    const RecordCodePage expected = cp437 ? RecordCodePage::Cp437 : RecordCodePage::Latin1;
-    QCOMPARE(ReadCodePageSetting(IniFile(cfg())), expected);
-    bool shown = !cp437;
+    QCOMPARE(ReadCodePageSetting(IniFile(cfg())), page);
+    int shown = -1;
+    QStringList items;
     run([&](TSetupDlg& dlg) {
-        shown = dlg.cb_CodePage437->isChecked();
+        shown = dlg.cb_CodePage->currentIndex();
+        for (int i = 0; i < dlg.cb_CodePage->count(); ++i)
+            items << dlg.cb_CodePage->itemText(i);
         dlg.reject();
     });
-    QCOMPARE(shown, cp437);
+    QCOMPARE(shown, int(page));
+    QCOMPARE(items, (QStringList{QStringLiteral("Latin-1 (Windows)"),
+                                 QStringLiteral("437 (DOS, United States)"),
+                                 QStringLiteral("850 (DOS, Western Europe)"),
+                                 QStringLiteral("852 (DOS, Central Europe)"),
+                                 QStringLiteral("866 (DOS, Cyrillic)")}));
 }
 
 void TestSetupDlg::codePageWritten_data()
 {
     QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<bool>("check");
+    QTest::addColumn<CodePage>("chosen");
     QTest::addColumn<QByteArray>("after");
-    const QByteArray keys = "[General]\nSysopName=Pat Sysop\nwcHomeDir=/wc5/\n";
+    // @HOME@: the home of the test's BBS, proposed by the window.
+    const QByteArray keys = "[General]\nSysopName=Pat Sysop\nwcHomeDir=@HOME@\n";
     const QByteArray tools = "[Tools]\nZipViewer_Prg1=xdg-open\n";
     // Unset and absent, the file holds only the three keys, as always.
-    QTest::newRow("fresh, off") << QByteArray() << false << keys + tools;
-    QTest::newRow("fresh, on") << QByteArray() << true << keys + "CodePage=437\n" + tools;
-    QTest::newRow("on, then off") << keys + "CodePage=437\n" + tools << false
+    QTest::newRow("fresh, off") << QByteArray() << CodePage::Latin1 << keys + tools;
+    QTest::newRow("fresh, on") << QByteArray() << CodePage::Cp437
+                               << keys + "CodePage=437\n" + tools;
+    QTest::newRow("on, then off") << keys + "CodePage=437\n" + tools << CodePage::Latin1
                                   << keys + "CodePage=Latin1\n" + tools;
     QTest::newRow("Latin1, then on")
-        << keys + "CodePage=Latin1\n" + tools << true << keys + "CodePage=437\n" + tools;
+        << keys + "CodePage=Latin1\n" + tools << CodePage::Cp437 << keys + "CodePage=437\n" + tools;
+    QTest::newRow("fresh, 866") << QByteArray() << CodePage::Cp866
+                                << keys + "CodePage=866\n" + tools;
+    QTest::newRow("437, then 852")
+        << keys + "CodePage=437\n" + tools << CodePage::Cp852 << keys + "CodePage=852\n" + tools;
+    QTest::newRow("fresh, 850") << QByteArray() << CodePage::Cp850
+                                << keys + "CodePage=850\n" + tools;
 }
 
 void TestSetupDlg::codePageWritten()
 {
     QFETCH(QByteArray, before);
-    QFETCH(bool, check);
+    QFETCH(CodePage, chosen);
     QFETCH(QByteArray, after);
+    const QByteArray home = QFile::encodeName(m_bbs->home()) + '/';
+    before.replace("@HOME@", home);
+    after.replace("@HOME@", home);
     if (!before.isNull()) {
         QFile f(cfg());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(before);
     }
-    SetRecordCodePage(check ? RecordCodePage::Latin1 : RecordCodePage::Cp437);
+    SetRecordCodePage(chosen == RecordCodePage::Latin1 ? RecordCodePage::Cp437
+                                                       : RecordCodePage::Latin1);
     const int result = run([&](TSetupDlg& dlg) {
-        dlg.cb_CodePage437->setChecked(check);
+        dlg.cb_CodePage->setCurrentIndex(int(chosen));
         QTest::mouseClick(dlg.BitBtn1, Qt::LeftButton);
     });
     QCOMPARE(result, int(QDialog::Accepted));
@@ -482,7 +511,7 @@ void TestSetupDlg::codePageWritten()
     content.replace("\r\n", "\n");
     QCOMPARE(content, after);
     // OK takes the new code page at once.
-    QCOMPARE(CurrentRecordCodePage(), check ? RecordCodePage::Cp437 : RecordCodePage::Latin1);
+    QCOMPARE(CurrentRecordCodePage(), chosen);
 }
 
 void TestSetupDlg::allowLinksShownAndWritten_data()

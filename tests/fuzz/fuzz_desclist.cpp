@@ -1,7 +1,9 @@
 // FILES.BBS and DESCRIPT.ION lists come from anywhere: reading any bytes
 // keeps every text within its record limit and every line accounted for,
-// and a list written from what was read reads back to the same texts
-// (unless the writer reports the entry as one it can't write exactly).
+// no text read holds a NUL, CR or LF (a record would store it cut or as a
+// line break), and a list written from what was read reads back to the
+// same texts (unless the writer reports the entry as one it can't write
+// exactly).
 #include "FuzzSupport.h"
 
 #include "archive/DescriptionList.h"
@@ -10,10 +12,16 @@
 #include <cstdint>
 #include <cstring>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+namespace
 {
-    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    const DescriptionList list = ParseDescriptionList(bytes);
+bool HoldsBreakOrNul(const QByteArray& text)
+{
+    return text.contains('\0') || text.contains('\r') || text.contains('\n');
+}
+
+// Every text within its limits, every line in order, no NUL or line break.
+void CheckList(const DescriptionList& list)
+{
     int cuts = 0;
     int previous = 0;
     for (const DescriptionEntry& e : list.entries) {
@@ -28,12 +36,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(e.longLineNumbers.at(i) > previous);
             previous = e.longLineNumbers.at(i);
         }
-        FUZZ_CHECK(!e.description.contains('\n') && !e.description.contains("\x04\xC2"));
+        FUZZ_CHECK(!e.description.contains("\x04\xC2"));
+        FUZZ_CHECK(!HoldsBreakOrNul(e.name) && !HoldsBreakOrNul(e.description));
+        for (const QByteArray& line : e.longLines)
+            FUZZ_CHECK(!HoldsBreakOrNul(line));
         cuts += e.cuts;
     }
     FUZZ_CHECK(cuts == list.cuts);
     for (const UnreadLine& u : list.unread)
-        FUZZ_CHECK(u.line >= 1 && !u.text.contains('\n'));
+        FUZZ_CHECK(u.line >= 1 && !u.text.contains('\n') && !u.text.contains('\r'));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const DescriptionList list = ParseDescriptionList(bytes);
+    CheckList(list);
+    // With file sizes known (here: a name's length for every name), a
+    // number that is one reads as the size column.
+    CheckList(ParseDescriptionList(bytes, [](const QByteArray& name) { return name.size(); }));
 
     for (DescriptionListLayout layout :
          {DescriptionListLayout::FilesBbs, DescriptionListLayout::DescriptIon}) {

@@ -1,11 +1,19 @@
 // The area chooser, the progress window and the splitter drag.
 #include "ManagerTestSupport.h"
 
+#include "archive/TDescListForm.h"
+#include "common/Text.h"
+#include "filter/TMatchForm.h"
 #include "managers/TChooseFileAreaForm.h"
 #include "managers/TDelMgr.h"
+#include "managers/TDupMgr.h"
+#include "managers/TFileListMgrForm.h"
+#include "managers/TMoveMgr.h"
 #include "managers/TProgressForm.h"
 #include "managers/TSplitControl.h"
 #include "tests/support/TestSupport.h"
+
+#include <QComboBox>
 
 #include <QListWidget>
 #include <QMouseEvent>
@@ -15,6 +23,8 @@
 #include <QtTest>
 
 #include <memory>
+
+Q_DECLARE_METATYPE(CodePage)
 
 class TestSmallWindows : public QObject
 {
@@ -50,6 +60,76 @@ private slots:
     {
         m_login.reset();
         m_bbs.reset();
+    }
+
+    // Every window's list of areas shows the names through the code page of
+    // record texts, as the main window's area selector does.
+    void areaListsThroughCodePage_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<CodePage>("page");
+        for (const char* window : {"chooser", "deletion manager", "move manager from",
+                                   "move manager to", "file list manager", "duplicate manager",
+                                   "match window", "import descriptions", "export descriptions"}) {
+            QTest::addRow("%s, 437", window) << QString::fromLatin1(window) << CodePage::Cp437;
+            QTest::addRow("%s, 866", window) << QString::fromLatin1(window) << CodePage::Cp866;
+        }
+        QTest::newRow("chooser, Latin-1") << QStringLiteral("chooser") << CodePage::Latin1;
+    }
+    void areaListsThroughCodePage()
+    {
+        QFETCH(QString, window);
+        QFETCH(CodePage, page);
+        const QByteArray name("\xC9\xCD\xBB Caf\x82 \xE0\xEF");
+        // The admin tool takes names as text: each byte its Latin-1 character.
+        m_bbs->addArea(5, QString::fromLatin1(name));
+        SetRecordCodePage(page);
+        const QString expected = QStringLiteral("   5: ") + CodePageToString(page, name);
+        QStringList lines;
+        auto listed = [&lines](const QListWidget* list) {
+            for (int i = 0; i < list->count(); ++i)
+                lines << list->item(i)->text();
+        };
+        if (window == QLatin1String("chooser")) {
+            TChooseFileAreaForm form;
+            form.show();
+            listed(form.AreaListBox);
+        } else if (window == QLatin1String("deletion manager")) {
+            TDelMgr form;
+            form.show();
+            listed(form.AreaList);
+        } else if (window.startsWith(QLatin1String("move manager"))) {
+            TMoveMgr form;
+            form.show();
+            listed(window.endsWith(QLatin1String("from")) ? form.AreaList1 : form.AreaList2);
+        } else if (window == QLatin1String("file list manager")) {
+            TFileListMgrForm form;
+            form.show();
+            listed(form.AreaListBox);
+        } else if (window == QLatin1String("duplicate manager")) {
+            TDupMgr form;
+            form.show();
+            listed(form.AreaList);
+        } else if (window == QLatin1String("match window")) {
+            TMatchForm form;
+            form.show();
+            const auto* box = form.findChild<QComboBox*>(QStringLiteral("cb_FileArea"));
+            QVERIFY(box);
+            for (int i = 0; i < box->count(); ++i)
+                lines << box->itemText(i);
+        } else if (window == QLatin1String("import descriptions")) {
+            TDescImportForm form;
+            form.show();
+            for (int i = 0; i < form.AreaBox->count(); ++i)
+                lines << form.AreaBox->itemText(i);
+        } else {
+            TDescExportForm form;
+            form.show();
+            listed(form.AreaList);
+        }
+        SetRecordCodePage(CodePage::Latin1);
+        QVERIFY2(lines.contains(expected), qPrintable(lines.join(u'|')));
+        QVERIFY(lines.contains(QStringLiteral("   1: General")));
     }
 
     void chooserLayoutAndCaptions()

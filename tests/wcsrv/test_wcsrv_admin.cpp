@@ -2,10 +2,14 @@
 // users, importing files (with FILE_ID.DIZ) and the demo data.
 #include "WcTestUtil.h"
 
+#include "archive/DescriptionList.h"
+#include "managers/DuplicateRun.h"
 #include "platform/wcsrv/WcAdmin.h"
+#include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QProcess>
 #include <QtTest>
 
@@ -26,6 +30,7 @@ private slots:
     void importRefusals();
     void demoIsRepeatable();
     void demoContent();
+    void demoShowsTheFeatures();
     void toolCommands();
     void toolBadInput_data();
     void toolBadInput();
@@ -307,6 +312,72 @@ void TestWcsrvAdmin::demoContent()
     QVERIFY(withUploader > 200 && uploaders.size() > 5);
     QVERIFY(withPassword > 0);
     QVERIFY(zips > 10);
+    qunsetenv("WCSRV_HOME");
+}
+
+// What the README shows on the demo BBS is there: a duplicate the Duplicate
+// Mgr finds (by name and by content), texts in code page 437, and a
+// FILES.BBS describing files of an area's folder that have no record.
+void TestWcsrvAdmin::demoShowsTheFeatures()
+{
+    QTemporaryDir dir;
+    ScopedTestStore store;
+    wcadmin::DemoOptions options;
+    options.areas = 3;
+    options.files = 300;
+    QCOMPARE(wcadmin::MakeDemo(dir.path().toStdString(), options), std::string());
+    qputenv("WCSRV_HOME", QFile::encodeName(dir.path()));
+    {
+        ServerLogin login;
+        QVERIFY(login.ok());
+
+        ScriptedRun run;
+        const DupeResult found = RunDuplicateScan({{1, 2, 3}, DupeBy::Both}, run);
+        QVERIFY(!found.stopped);
+        QSet<int> byName, byContent;
+        for (const DupeGroup& group : found.groups)
+            for (const DupeRecord& r : group.members)
+                (group.kind == DupeKind::Name ? byName : byContent).insert(r.area);
+        QCOMPARE(byName, (QSet<int>{1, 2}));
+        QCOMPARE(byContent, (QSet<int>{1, 2, 3}));
+
+        // Shades and box drawing of code page 437 in descriptions.
+        int dosTexts = 0;
+        for (int area = 1; area <= 3; ++area) {
+            FileRec r{};
+            uint32_t pos = 0;
+            QVERIFY(SearchFileRecByAreaName(area, "", &r, &pos));
+            do {
+                FullFileRec full{};
+                QVERIFY(GetFullFileRec(&r, &full));
+                if (QByteArray(full.LongDescription[0]).startsWith("\xC9\xCD\xCD"))
+                    ++dosTexts;
+            } while (GetNextFileRec(1, &r, &pos) && r.Area == area);
+        }
+        QVERIFY2(dosTexts >= 10, qPrintable(QString::number(dosTexts)));
+
+        // The last area's FILES.BBS names files of its folder without a record.
+        const QString folder =
+            QString::fromStdString(wcadmin::AreaFolder(dir.path().toStdString(), 3));
+        const DescriptionListFile file =
+            ReadDescriptionListFile(folder + QStringLiteral("/FILES.BBS"));
+        QVERIFY2(file.ok(), qPrintable(file.failure));
+        const DescriptionList list = ParseDescriptionList(file.bytes);
+        QCOMPARE(list.unread.size(), 0);
+        QStringList named;
+        for (const DescriptionEntry& e : list.entries) {
+            named << QString::fromLatin1(e.name);
+            QVERIFY(QFileInfo(folder + u'/' + QString::fromLatin1(e.name)).isFile());
+            FileRec rec{};
+            uint32_t at = 0;
+            QVERIFY(!GetFileRecByAreaName(3, e.name.constData(), &rec, &at));
+        }
+        QCOMPARE(named, (QStringList{QStringLiteral("NEWGAME.ARJ"), QStringLiteral("RECIPES.TXT"),
+                                     QStringLiteral("386MAN.DOC")}));
+        // The DOS directory layout, with a blank line in the long description.
+        QCOMPARE(list.entries.at(0).longLines.size(), 3);
+        QCOMPARE(list.entries.at(2).description, QByteArray("80386 processor manual"));
+    }
     qunsetenv("WCSRV_HOME");
 }
 
