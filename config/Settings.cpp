@@ -34,18 +34,14 @@ QString DefaultZipViewer()
     return QStringLiteral("xdg-open");
 }
 
-namespace
-{
-// The program's folder, or the per-user folder when that one cannot be
-// written; `made` says whether the per-user folder is to be made.
-QString ChooseProgramFolder(bool make)
+QString DetermineProgramFolder()
 {
     if (!ProgramFolderOverride.isEmpty())
         return ProgramFolderOverride;
     return ProgramFolderOf(InstallLayout::OfThisProgram());
 }
 
-QString ProgramFolderOf(const InstallLayout& layout)
+QString ProgramFolderOf(const InstallLayout& layout, bool make)
 {
     QString folder = layout.BinFolder();
     // An installed copy never writes beside its program, also where it could
@@ -62,16 +58,13 @@ QString ProgramFolderOf(const InstallLayout& layout)
         QDir().mkpath(folder);
     return folder;
 }
-} // namespace
-
-QString DetermineProgramFolder()
-{
-    return ChooseProgramFolder(true);
-}
 
 QString ProgramConfigPath()
 {
-    return ChooseProgramFolder(false) + QStringLiteral("vuru.cfg");
+    const QString folder = ProgramFolderOverride.isEmpty()
+                               ? ProgramFolderOf(InstallLayout::OfThisProgram(), false)
+                               : ProgramFolderOverride;
+    return folder + QStringLiteral("vuru.cfg");
 }
 
 const QString kCodePageKey = QStringLiteral("CodePage");

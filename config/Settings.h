@@ -28,7 +28,7 @@ QString DefaultZipViewer();
 QString DetermineProgramFolder();
 extern QString ProgramFolderOverride;
 // The same choice for the program whose files lie as `layout` says.
-QString ProgramFolderOf(const InstallLayout& layout);
+QString ProgramFolderOf(const InstallLayout& layout, bool make = true);
 
 // The configuration file the program reads: "vuru.cfg" in the folder
 // DetermineProgramFolder chooses (the program's folder, or the per-user

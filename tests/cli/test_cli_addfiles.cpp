@@ -174,6 +174,7 @@ void TestCliAddFiles::namesByTheirBytes()
     for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString(), error))
         left << QString::fromStdString(entry.path().filename().string());
     QCOMPARE(left, QStringList{"descript.ion"});
+}
 
 // The folder's lists go through the one list reader: a FIFO or a list
 // beyond the limit is reported and left out (never waited on), and a list

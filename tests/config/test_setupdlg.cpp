@@ -6,6 +6,7 @@
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -520,7 +521,9 @@ void TestSetupDlg::allowLinksShownAndWritten_data()
     QTest::addColumn<bool>("shown");
     QTest::addColumn<bool>("check");
     QTest::addColumn<QByteArray>("after");
-    const QByteArray keys = "[General]\nSysopName=Pat Sysop\nwcHomeDir=/wc5/\n";
+    // A fresh file gets the home the program runs on as its proposal.
+    const QByteArray keys = "[General]\nSysopName=Pat Sysop\nwcHomeDir=" +
+                            QFile::encodeName(DefaultHomeDir()) + "\n";
     const QByteArray tools = "[Tools]\nZipViewer_Prg1=xdg-open\n";
     // Off and absent, the file holds only the three keys, as always.
     QTest::newRow("fresh, left off") << QByteArray() << false << false << keys + tools;
