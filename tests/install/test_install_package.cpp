@@ -302,8 +302,11 @@ QStringList TestInstallPackage::commandsOfHelp()
     const QString list =
         help.out.section(QStringLiteral("Commands:\n"), 1).section(QStringLiteral("\n\n"), 0, 0);
     QStringList commands;
+    // A command's line starts two columns in; a summary that goes on to
+    // another line goes on further in.
     for (const QString& line : list.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        commands << line.trimmed().section(QLatin1Char(' '), 0, 0);
+        if (line.startsWith(QLatin1String("  ")) && line.at(2) != u' ')
+            commands << line.trimmed().section(QLatin1Char(' '), 0, 0);
     return commands;
 }
 
