@@ -4,7 +4,7 @@
 #include "common/CoarseClock.h"
 #include "common/ReadFailures.h"
 #include "common/Text.h"
-#include "filter/Matching.h"
+#include "filter/AgeLimits.h"
 #include "filter/SearchRecord.h"
 #include "server/wcsrv.h"
 
@@ -59,7 +59,7 @@ FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
                 drawStatus();
                 lastDraw = now;
             }
-            if (!options.applyFilter || MatchesFilter(rec)) {
+            if (PassesRecordChoice(options.applyFilter, options.ages, rec)) {
                 if (sink.foundRecord)
                     sink.foundRecord(rec);
                 else if (sink.found)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/RunDelegate.h"
+#include "filter/AgeLimits.h"
 #include "server/Records.h"
 
 #include <QList>
@@ -18,6 +19,8 @@ struct FilteredListingOptions {
     QList<int> areas;
     // False: every record is listed (the command line without --filter).
     bool applyFilter = true;
+    // Record ages the command line asks for, applied with the filter.
+    AgeLimits ages;
     // How often the front end gets its turn (and is asked for a stop);
     // 0 after every record.
     int turnIntervalMs = 15;

@@ -1,4 +1,5 @@
 // vtfilemgr-cli delete: the deletion manager's run for the given areas.
+#include "cli/AgeOptions.h"
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
@@ -19,7 +20,8 @@ public:
     }
     QString Synopsis() const override
     {
-        return QStringLiteral("--areas SPEC [--filter FILE.FMS] [--files] (--dry-run | --yes)");
+        return QStringLiteral("--areas SPEC [--filter FILE.FMS] ") + AgeSynopsis() +
+               QStringLiteral(" [--files] (--dry-run | --yes)");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
@@ -29,6 +31,7 @@ public:
         parser.addOption({QStringLiteral("filter"),
                           QStringLiteral("Deletes only the records that pass this filter."),
                           QStringLiteral("FILE.FMS")});
+        AddAgeOptions(parser);
         parser.addOption(
             {QStringLiteral("files"), QStringLiteral("Deletes the files from disk also.")});
         parser.addOption({QStringLiteral("dry-run"),
@@ -56,6 +59,9 @@ public:
                 return ExitBadInput;
             options.applyFilter = true;
         }
+        if (!ReadAgeOptions(parser, context, options.ages))
+            return ExitBadInput;
+        ReportAgeLimits(context, options.ages);
         options.deleteFromDisk = parser.isSet(QStringLiteral("files"));
         options.dryRun = dryRun;
         CliDelegate run(context);

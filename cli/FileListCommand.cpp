@@ -1,5 +1,6 @@
 // vtfilemgr-cli filelist: the file list manager's run, the same bytes the
 // window writes for the same areas and filter.
+#include "cli/AgeOptions.h"
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
@@ -20,7 +21,8 @@ public:
     }
     QString Synopsis() const override
     {
-        return QStringLiteral("--areas SPEC [--filter FILE.FMS] --out FILE");
+        return QStringLiteral("--areas SPEC [--filter FILE.FMS] ") + AgeSynopsis() +
+               QStringLiteral(" --out FILE");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
@@ -30,6 +32,7 @@ public:
         parser.addOption({QStringLiteral("filter"),
                           QStringLiteral("Lists only the records that pass this filter."),
                           QStringLiteral("FILE.FMS")});
+        AddAgeOptions(parser);
         parser.addOption({QStringLiteral("out"),
                           QStringLiteral("The list file; an older one is replaced."),
                           QStringLiteral("FILE")});
@@ -50,6 +53,9 @@ public:
                 return ExitBadInput;
             options.applyFilter = true;
         }
+        if (!ReadAgeOptions(parser, context, options.ages))
+            return ExitBadInput;
+        ReportAgeLimits(context, options.ages);
         // The headings are the window's area lines.
         for (const FileListArea& area : AllFileListAreas())
             if (wanted.contains(area.area))

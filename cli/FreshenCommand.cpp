@@ -2,6 +2,7 @@
 // the record, as the main window's Freshen button does for its selection.
 #include "app/FilteredListingRun.h"
 #include "app/RecordRun.h"
+#include "cli/AgeOptions.h"
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
@@ -23,12 +24,14 @@ public:
     }
     QString Synopsis() const override
     {
-        return QStringLiteral("--areas SPEC [--filter FILE.FMS] (--dry-run | --yes)");
+        return QStringLiteral("--areas SPEC [--filter FILE.FMS] ") + AgeSynopsis() +
+               QStringLiteral(" (--dry-run | --yes)");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
         parser.addOption(m_areas);
         parser.addOption(m_filter);
+        AddAgeOptions(parser);
         parser.addOption(m_dryRun);
         parser.addOption(m_yes);
     }
@@ -47,6 +50,7 @@ public:
         FilteredListingOptions listing;
         if (!ReadListingOptions(parser, m_areas, m_filter, context, listing))
             return ExitBadInput;
+        ReportAgeLimits(context, listing.ages);
 
         // The records are chosen first, as the window's selection is, and
         // freshened after.

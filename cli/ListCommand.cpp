@@ -1,6 +1,7 @@
 // list: the records of areas, with a filter as the main window's filtered
 // listing applies it, one record a line as text, CSV or JSON.
 #include "app/FilteredListingRun.h"
+#include "cli/AgeOptions.h"
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
@@ -27,12 +28,14 @@ public:
     }
     QString Synopsis() const override
     {
-        return QStringLiteral("--areas SPEC [--filter FILE.FMS] [--format text|csv|json]");
+        return QStringLiteral("--areas SPEC [--filter FILE.FMS] ") + AgeSynopsis() +
+               QStringLiteral(" [--format text|csv|json]");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
         parser.addOption(m_areas);
         parser.addOption(m_filter);
+        AddAgeOptions(parser);
         parser.addOption(m_format);
     }
     int Run(QCommandLineParser& parser, CliContext& context) override

@@ -1,5 +1,6 @@
 #include "cli/ListingOptions.h"
 
+#include "cli/AgeOptions.h"
 #include "cli/CliContext.h"
 
 #include <QCommandLineParser>
@@ -9,7 +10,8 @@ bool ReadListingOptions(const QCommandLineParser& parser, const QCommandLineOpti
                         FilteredListingOptions& options)
 {
     QList<int> areas;
-    if (!context.ParseAreas(parser.value(areasOption), areas))
+    if (!context.ParseAreas(parser.value(areasOption), areas) ||
+        !ReadAgeOptions(parser, context, options.ages))
         return false;
     options.applyFilter = parser.isSet(filterOption);
     if (!options.applyFilter) {

@@ -1,4 +1,5 @@
 // vtfilemgr-cli move: the move manager's run from one area to another.
+#include "cli/AgeOptions.h"
 #include "cli/CliCommand.h"
 #include "cli/CliContext.h"
 #include "cli/CliDelegate.h"
@@ -20,7 +21,8 @@ public:
     }
     QString Synopsis() const override
     {
-        return QStringLiteral("--from N --to M [--filter FILE.FMS] [--files] (--dry-run | --yes)");
+        return QStringLiteral("--from N --to M [--filter FILE.FMS] ") + AgeSynopsis() +
+               QStringLiteral(" [--files] (--dry-run | --yes)");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
@@ -31,6 +33,7 @@ public:
         parser.addOption({QStringLiteral("filter"),
                           QStringLiteral("Moves only the records that pass this filter."),
                           QStringLiteral("FILE.FMS")});
+        AddAgeOptions(parser);
         parser.addOption({QStringLiteral("files"),
                           QStringLiteral("Moves the files on disk too; a record whose file "
                                          "cannot be copied stays where it is.")});
@@ -66,6 +69,9 @@ public:
                 return ExitBadInput;
             options.applyFilter = true;
         }
+        if (!ReadAgeOptions(parser, context, options.ages))
+            return ExitBadInput;
+        ReportAgeLimits(context, options.ages);
         options.moveFiles = parser.isSet(QStringLiteral("files"));
         options.dryRun = dryRun;
         options.sourceTotal = std::max<int32_t>(0, GetTotalFilesInArea(options.from));

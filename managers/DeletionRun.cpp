@@ -2,7 +2,7 @@
 
 #include "common/ReadFailures.h"
 #include "common/Text.h"
-#include "filter/Matching.h"
+#include "filter/AgeLimits.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -213,7 +213,7 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
         if (!SearchFileRecByAreaName(area, "", &rec, &at))
             continue;
         while (rec.Area == area) {
-            if (!options.applyFilter || MatchesFilter(rec))
+            if (PassesRecordChoice(options.applyFilter, options.ages, rec))
                 DeleteOne(rec, s);
             if (barPerRecord)
                 run.SetPosition(++position);

@@ -7,6 +7,7 @@
 
 #include "common/AreaLines.h"
 #include "common/RunDelegate.h"
+#include "filter/AgeLimits.h"
 #include "server/wcsrv.h"
 
 #include <QByteArray>
@@ -20,6 +21,7 @@ struct DeletionOptions {
     // does not have is passed over.
     QList<int> areas;
     bool applyFilter = false;    // only records that pass the current filter
+    AgeLimits ages;              // and only records of these ages
     bool promptFirst = false;    // "Delete file ... ?" for each record
     bool deleteFromDisk = false; // the files go with their records
     bool dryRun = false;         // reports Planned items and changes nothing

@@ -4,8 +4,8 @@
 #include "common/FileUtils.h"
 #include "common/ReadFailures.h"
 #include "common/Text.h"
+#include "filter/AgeLimits.h"
 #include "filter/DateTime.h"
-#include "filter/Matching.h"
 #include "server/wcsrv.h"
 
 #include <QFile>
@@ -288,7 +288,7 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
                     result.stopped = stop;
                     return result;
                 }
-                if (!options.applyFilter || MatchesFilter(rec)) {
+                if (PassesRecordChoice(options.applyFilter, options.ages, rec)) {
                     ++count;
                     ++result.total;
                     // The line and its end, in place.

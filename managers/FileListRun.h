@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/RunDelegate.h"
+#include "filter/AgeLimits.h"
 #include "server/Records.h"
 
 #include <QByteArray>
@@ -36,6 +37,7 @@ QList<FileListArea> AllFileListAreas();
 struct FileListOptions {
     QList<FileListArea> areas; // in the order of the list
     bool applyFilter = false;  // only records that pass the current filter
+    AgeLimits ages;            // and only records of these ages
     QString path;              // the list file; each area's block is appended
     // The front end's figures: the area being listed, and the records
     // included from it and in all so far, given before every stop check and

@@ -1,7 +1,7 @@
 #include "managers/MoveRun.h"
 
 #include "common/Text.h"
-#include "filter/Matching.h"
+#include "filter/AgeLimits.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -74,7 +74,7 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             run.Item({source, name, RunOutcome::Failed, QStringLiteral("could not be read")});
             continue;
         }
-        if (options.applyFilter && !MatchesFilter(rec))
+        if (!PassesRecordChoice(options.applyFilter, options.ages, rec))
             continue;
 
         const QString recName = RecText(rec.Name);
