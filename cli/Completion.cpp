@@ -53,11 +53,15 @@ QStringList ChoicesInSynopsis(const QString& synopsis, const QString& option)
 }
 
 // The shell words that complete the value of an option: files for a FILE,
-// folders for a DIR, the synopsis's choices, or nothing the script could know.
+// folders for a DIR, the synopsis's choices, the usual retention periods
+// for DAYS (--older-than, --not-accessed-in), or nothing the script could
+// know.
 QString ValueCompletion(const QString& valueName, const QStringList& choices)
 {
     if (!choices.isEmpty())
         return QStringLiteral("_vtfilemgr_cli_words '%1'").arg(choices.join(QLatin1Char(' ')));
+    if (valueName == QLatin1String("DAYS"))
+        return QStringLiteral("_vtfilemgr_cli_words '30 90 180 365 730'");
     if (valueName.contains(QLatin1String("DIR")))
         return QStringLiteral("_vtfilemgr_cli_dirs");
     if (valueName.contains(QLatin1String("FILE")))

@@ -76,7 +76,9 @@ QString AgeLimitsText(const AgeLimits& limits)
         parts << QStringLiteral("not accessed since %1")
                      .arg(limits.accessCutoff.toString(Qt::ISODate));
     if (limits.byDownloads)
-        parts << QStringLiteral("at most %1 downloads").arg(limits.maxDownloads);
+        parts << (limits.maxDownloads == 1
+                      ? QStringLiteral("at most 1 download")
+                      : QStringLiteral("at most %1 downloads").arg(limits.maxDownloads));
     return parts.join(QStringLiteral(", "));
 }
 
