@@ -13,7 +13,8 @@ class CliContext;
 class QCommandLineParser;
 
 // Exit codes: every record done; some records or files failed (each one
-// reported); bad input (unknown option or area, unreadable filter, no BBS).
+// reported); bad input (unknown option or area, unreadable filter, a bad
+// number of days or downloads, no BBS).
 enum CliExit { ExitDone = 0, ExitSomeFailed = 1, ExitBadInput = 2 };
 
 class CliCommand

@@ -114,7 +114,8 @@ QString ToolHelp()
         "  --version        the version\n"
         "\n"
         "Exit codes: 0 all done, 1 some records or files failed (each reported),\n"
-        "2 bad input (unknown option, unknown area, unreadable filter file, no BBS).\n");
+        "2 bad input (unknown option, unknown area, unreadable filter file, a bad\n"
+        "number of days or downloads, no BBS).\n");
     return text;
 }
 
