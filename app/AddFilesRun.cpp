@@ -6,6 +6,7 @@
 #include "archive/DizReader.h"
 #include "common/ReadFailures.h"
 #include "common/Text.h"
+#include "server/RecordFileSize.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -221,6 +222,10 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
         }
         if (!IsRegularDiskFile(path)) {
             refuse(file, QStringLiteral("not a regular file"));
+            continue;
+        }
+        if (const QString words = FileTooLargeWords(DiskFileSize(path)); !words.isEmpty()) {
+            refuse(file, words);
             continue;
         }
         if (NameTooLongForDatabase(name)) {

@@ -3,6 +3,7 @@
 #include "app/RecordRun.h"
 #include "common/FileUtils.h"
 #include "common/Text.h"
+#include "server/RecordFileSize.h"
 #include "server/ServerFileCopy.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
@@ -108,6 +109,12 @@ int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
             delegate.Warn(QStringLiteral("Error Opening: ") + source);
             delegate.Warn(QStringLiteral("Error copying file to filearea path"));
             return added;
+        }
+        // Refused before the copy: a record could not hold its size.
+        if (const QString why = FileTooLargeMessage(name, DiskFileSize(sourceBytes));
+            !why.isEmpty()) {
+            delegate.Warn(why);
+            continue;
         }
         const bool inPlace = IsFileBehind(target, sourceBytes);
         if (!inPlace &&

@@ -1,6 +1,7 @@
 #include "app/MoveFilesRun.h"
 
 #include "common/Text.h"
+#include "server/RecordFileSize.h"
 #include "server/ServerFileCopy.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
@@ -134,6 +135,13 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
                 continue;
             }
         }
+        // A file too large for a record stays where it is with its record.
+        if (const QString why = FileTooLargeMessage(name, AreaFileSize(rec.Area, name));
+            !why.isEmpty()) {
+            delegate.Status(why);
+            delegate.Warn(why);
+            continue;
+        }
 
         unsigned code = 0;
         const Presence source = PresenceOf(sourcePath, code);
@@ -176,8 +184,11 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
                 // The target file is replaced, unless it holds the same bytes
                 // (for areas sharing a folder: it is the source file itself,
                 // which a copy would empty).
+                // A target too large for a record differs from the source,
+                // which fits one (the server tells no size of it).
                 bool same = false;
-                if (!SameServerContent(sourcePath, targetPath, same, code)) {
+                if (FileFitsRecord(AreaFileSize(target, name)) &&
+                    !SameServerContent(sourcePath, targetPath, same, code)) {
                     notMoved(code);
                     continue;
                 }

@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "filter/DateTime.h"
+#include "server/RecordFileSize.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -44,6 +45,13 @@ bool FreshenOneRecord(const FullFileRec& record, RunDelegate& delegate, bool dry
     if (!WcExistFile(path.constData())) {
         delegate.Warn(QStringLiteral("File Not Found! Can not Freshen."));
         delegate.Item({area, name, RunOutcome::Failed, QStringLiteral("file missing")});
+        return false;
+    }
+    // A file too large for a record is refused before it is read: the
+    // record keeps its size and date.
+    if (const qint64 diskBytes = AreaFileSize(area, name); !FileFitsRecord(diskBytes)) {
+        delegate.Warn(FileTooLargeMessage(name, diskBytes));
+        delegate.Item({area, name, RunOutcome::Refused, FileTooLargeWords(diskBytes)});
         return false;
     }
     const WcHandle handle =

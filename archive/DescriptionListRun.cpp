@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "server/AreaFiles.h"
 #include "server/DiskNames.h"
+#include "server/RecordFileSize.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -199,6 +200,12 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
             result.unknown << entry;
             run.Item({area, name, RunOutcome::Refused,
                       QStringLiteral("%1 (line %2)").arg(LinkRefusal()).arg(entry.line)});
+            continue;
+        }
+        if (const QString words = FileTooLargeWords(AreaFileSize(area, name)); !words.isEmpty()) {
+            result.unknown << entry;
+            run.Item({area, name, RunOutcome::Refused,
+                      QStringLiteral("%1 (line %2)").arg(words).arg(entry.line)});
             continue;
         }
         line.name = name;

@@ -2,6 +2,8 @@
 
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
+#include "filter/Matching.h"
+#include "server/RecordFileSize.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -109,6 +111,11 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             run.Status(QStringLiteral("File: %1 does not exist. Can not move.").arg(recName));
             run.Item({source, recName, RunOutcome::Refused, QStringLiteral("file missing")});
             result.notMoved = true;
+        } else if (const qint64 size = AreaFileSize(rec.Area, recName); !FileFitsRecord(size)) {
+            // The record's size can't be the file's: the file and its record
+            // stay where they are.
+            run.Warn(FileTooLargeMessage(recName, size));
+            run.Item({source, recName, RunOutcome::Refused, FileTooLargeWords(size)});
         } else if (WcExistFile(ToBytes(destinationPath).constData()) || [&] {
                        FileRec existing{};
                        uint32_t at = 0;

@@ -78,6 +78,10 @@ typedef struct MakewildRec {
 }
 #endif
 
+// The largest file a record describes: Size is a signed 32-bit count, so a
+// file of 2 GiB (2,147,483,648 bytes) or more has no size a record can hold.
+inline constexpr int64_t kMaxRecordFileSize = INT32_MAX;
+
 static_assert(sizeof(FILETIME) == 8);
 static_assert(sizeof(UserRef) == 88);
 static_assert(offsetof(UserRef, UserId) == 0);

@@ -110,8 +110,12 @@ public:
 
     qint64 size() const
     {
-        if (m_server)
-            return qint64(WcGetFileSize(m_handle));
+        if (m_server) {
+            // A size the server can't tell (a file too large for a record)
+            // leaves the progress without a range.
+            const uint32_t size = WcGetFileSize(m_handle);
+            return size == 0xFFFFFFFFu ? 0 : qint64(size);
+        }
         struct stat st {
         };
         return ::fstat(int(m_handle), &st) == 0 ? qint64(st.st_size) : 0;

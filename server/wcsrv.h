@@ -109,6 +109,8 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
 // False with WC_ITEM_NOT_FOUND when no file lies behind the path.
 bool WcGetFileId(const char* path, WcFileId* out);
 bool WcGetFileTime(WcHandle handle, FILETIME* utc);
+// The file's size in bytes; 0xFFFFFFFF with WC_ACCESS_DENIED when the size
+// can't be read or is more than a record's Size holds (kMaxRecordFileSize).
 uint32_t WcGetFileSize(WcHandle handle);
 bool WcReadFile(WcHandle handle, void* buffer, uint32_t count, uint32_t* done);
 bool WcWriteFile(WcHandle handle, const void* buffer, uint32_t count, uint32_t* done);

@@ -454,7 +454,7 @@ Result ImportFile(const std::string& home, int area, const std::string& path)
     if (source.fd < 0 || ::fstat(source.fd, &sb) != 0 || !S_ISREG(sb.st_mode))
         return path + ": no such file";
     (void)::fcntl(source.fd, F_SETFL, ::fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
-    if (sb.st_size > INT32_MAX)
+    if (sb.st_size > kMaxRecordFileSize)
         return path + ": the file is too large for a file record";
     // The record name is the file name's bytes, ASCII letters in upper case.
     const std::string name = disknames::RecordNameOfDiskName(path.substr(path.rfind('/') + 1));

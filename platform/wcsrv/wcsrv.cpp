@@ -1281,7 +1281,11 @@ uint32_t WcGetFileSize(WcHandle handle)
     if (::fstat(f->fd, &sb) != 0)
         return Fail(uint32_t(WC_ACCESS_DENIED), kInvalidSize);
     const off_t size = std::max<off_t>(sb.st_size, f->writer ? f->writer->Accepted() : 0);
-    return uint32_t(size); // the low word, as the size of a record holds it
+    // A size a record can't hold is no size at all: its low word would be
+    // stored as a wrong (or negative) Size.
+    if (size > kMaxRecordFileSize)
+        return Fail(uint32_t(WC_ACCESS_DENIED), kInvalidSize);
+    return uint32_t(size);
 }
 
 bool WcReadFile(WcHandle handle, void* buffer, uint32_t count, uint32_t* done)

@@ -10,6 +10,9 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
 
@@ -29,6 +32,8 @@ private slots:
     void missingDatabaseAfterConnect();
 
     void fileWriteReadSizeTime();
+    void fileSizeBeyondRecord_data();
+    void fileSizeBeyondRecord();
     void largeWriteInSmallChunks_data();
     void largeWriteInSmallChunks();
     void writesAfterCollectingEnds();
@@ -311,6 +316,46 @@ void TestWcsrvSession::fileWriteReadSizeTime()
 // write larger than a block) and also when the length is not a whole number
 // of blocks; a file longer than all the buffers together reuses them; and a
 // close that fails still stores every byte a write accepted.
+void TestWcsrvSession::fileSizeBeyondRecord_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<uint32_t>("answer");
+    QTest::newRow("2^31 - 1") << qint64(2147483647) << 2147483647u;
+    QTest::newRow("2^31") << qint64(2147483648) << 0xFFFFFFFFu;
+    QTest::newRow("3 GiB") << qint64(3) * 1024 * 1024 * 1024 << 0xFFFFFFFFu;
+    QTest::newRow("4 GiB - 1") << qint64(4294967295) << 0xFFFFFFFFu;
+    QTest::newRow("5 GiB") << qint64(5) * 1024 * 1024 * 1024 << 0xFFFFFFFFu;
+}
+
+// A size a record can't hold fails (once its low word was answered: 3 GiB
+// read as -1 GiB, 5 GiB as 1 GiB). The files are sparse: no disk space.
+void TestWcsrvSession::fileSizeBeyondRecord()
+{
+    QFETCH(qint64, size);
+    QFETCH(uint32_t, answer);
+    FileFixture fx;
+    QVERIFY(fx.login.ok());
+    const QByteArray disk = QFile::encodeName(fx.bbs.areaFolder(7) + QStringLiteral("/BIG.ISO"));
+    const int fd = ::open(disk.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    QVERIFY(fd >= 0);
+    const bool grown = ::ftruncate(fd, off_t(size)) == 0;
+    ::close(fd);
+    QVERIFY(grown);
+    const WcHandle h = WcCreateFile("wc:\\file\\area(7)\\BIG.ISO", WC_GENERIC_READ, WC_SHARE_READ,
+                                    WC_OPEN_EXISTING);
+    QVERIFY(h > 0);
+    QCOMPARE(WcGetFileSize(h), answer);
+    if (answer == 0xFFFFFFFFu)
+        QCOMPARE(WcGetLastError(), uint32_t(WC_ACCESS_DENIED));
+    // The handle still reads: only the size is refused.
+    char byte = 1;
+    uint32_t done = 0;
+    QVERIFY(WcReadFile(h, &byte, 1, &done));
+    QCOMPARE(done, 1u);
+    QCOMPARE(byte, '\0');
+    QVERIFY(WcCloseHandle(h));
+}
+
 void TestWcsrvSession::largeWriteInSmallChunks_data()
 {
     QTest::addColumn<int>("chunk");
