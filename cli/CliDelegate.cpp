@@ -21,6 +21,14 @@ RunAnswer CliDelegate::Ask(const QString& text, bool offerAll)
     return m_fallback;
 }
 
+bool CliDelegate::TreatOfflineAsMissing(const QString&, const QString& leftAlone)
+{
+    if (m_allowOffline)
+        return true;
+    Warn(leftAlone); // counted: the run ends with ExitSomeFailed
+    return false;
+}
+
 void CliDelegate::Warn(const QString& text)
 {
     ++m_warnings;

@@ -20,6 +20,9 @@ public:
     // question without one is answered `fallback` (No: the safe answer).
     void SetAnswer(const QString& prefix, RunAnswer answer);
     void SetFallback(RunAnswer answer) { m_fallback = answer; }
+    // --allow-offline: the files of an area whose folder looks offline are
+    // treated as missing; otherwise the area is left alone with a warning.
+    void SetAllowOffline(bool allow) { m_allowOffline = allow; }
 
     RunAnswer Ask(const QString& text, bool offerAll) override;
     void Warn(const QString& text) override;
@@ -31,6 +34,7 @@ public:
     void Item(const RunItem& item) override;
     bool Copy(const QString& source, const QString& destination, const QString& caption) override;
     bool StopRequested() override { return false; }
+    bool TreatOfflineAsMissing(const QString& question, const QString& leftAlone) override;
 
     // Counts of the items reported, by outcome.
     int Count(RunOutcome outcome) const;
@@ -45,6 +49,7 @@ private:
     CliContext& m_context;
     QList<QPair<QString, RunAnswer>> m_answers;
     RunAnswer m_fallback = RunAnswer::No;
+    bool m_allowOffline = false;
     qint64 m_maximum = 0;
     qint64 m_position = -1;
     QString m_status;

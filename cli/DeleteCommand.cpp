@@ -21,7 +21,7 @@ public:
     QString Synopsis() const override
     {
         return QStringLiteral("--areas SPEC [--filter FILE.FMS] ") + AgeSynopsis() +
-               QStringLiteral(" [--files] (--dry-run | --yes)");
+               QStringLiteral(" [--files] [--allow-offline] (--dry-run | --yes)");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
@@ -36,6 +36,11 @@ public:
             {QStringLiteral("files"), QStringLiteral("Deletes the files from disk also.")});
         parser.addOption({QStringLiteral("dry-run"),
                           QStringLiteral("Prints every deletion it would make; changes nothing.")});
+        parser.addOption(
+            {QStringLiteral("allow-offline"),
+             QStringLiteral("Treats the files of an area whose folder looks offline (missing, "
+                            "unreadable, or holding none of its files) as missing; "
+                            "without it such an area is left alone.")});
         parser.addOption({QStringLiteral("yes"), QStringLiteral("Deletes.")});
     }
     int Run(QCommandLineParser& parser, CliContext& context) override
@@ -65,6 +70,7 @@ public:
         options.deleteFromDisk = parser.isSet(QStringLiteral("files"));
         options.dryRun = dryRun;
         CliDelegate run(context);
+        run.SetAllowOffline(parser.isSet(QStringLiteral("allow-offline")));
         RunDeletion(options, run);
         context.Line(run.Summary());
         return run.ExitCode();

@@ -47,7 +47,7 @@ public:
     QString Synopsis() const override
     {
         return QStringLiteral("--areas SPEC [--by name|content|both] [--format text|csv|json] "
-                              "[--keep oldest|newest|area:N --delete [--files] "
+                              "[--allow-offline] [--keep oldest|newest|area:N --delete [--files] "
                               "(--dry-run | --yes)]");
     }
     void AddOptions(QCommandLineParser& parser) override
@@ -60,6 +60,7 @@ public:
         parser.addOption(m_files);
         parser.addOption(m_dryRun);
         parser.addOption(m_yes);
+        parser.addOption(m_allowOffline);
     }
 
     int Run(QCommandLineParser& parser, CliContext& context) override
@@ -90,6 +91,7 @@ public:
             return ExitBadInput;
 
         CliDelegate run(context);
+        run.SetAllowOffline(parser.isSet(m_allowOffline));
         const DupeResult found = RunDuplicateScan(options, run);
         if (!deleting) {
             if (format == QLatin1String("text"))
@@ -277,6 +279,11 @@ private:
                                 QStringLiteral("Prints every deletion it would make; changes "
                                                "nothing.")};
     QCommandLineOption m_yes{QStringLiteral("yes"), QStringLiteral("Deletes.")};
+    QCommandLineOption m_allowOffline{
+        QStringLiteral("allow-offline"),
+        QStringLiteral("Scans an area whose folder looks offline (missing, unreadable, or "
+                       "holding none of its files) and lists its records as missing; without "
+                       "it such an area is left out.")};
 };
 
 } // namespace

@@ -22,7 +22,7 @@ public:
     QString Synopsis() const override
     {
         return QStringLiteral("--from N --to M [--filter FILE.FMS] ") + AgeSynopsis() +
-               QStringLiteral(" [--files] (--dry-run | --yes)");
+               QStringLiteral(" [--files] [--allow-offline] (--dry-run | --yes)");
     }
     void AddOptions(QCommandLineParser& parser) override
     {
@@ -39,6 +39,11 @@ public:
                                          "cannot be copied stays where it is.")});
         parser.addOption({QStringLiteral("dry-run"),
                           QStringLiteral("Prints every move it would make; changes nothing.")});
+        parser.addOption(
+            {QStringLiteral("allow-offline"),
+             QStringLiteral("Treats the files of an area whose folder looks offline (missing, "
+                            "unreadable, or holding none of its files) as missing; "
+                            "without it such an area is left alone.")});
         parser.addOption({QStringLiteral("yes"), QStringLiteral("Moves.")});
     }
     int Run(QCommandLineParser& parser, CliContext& context) override
@@ -76,6 +81,7 @@ public:
         options.dryRun = dryRun;
         options.sourceTotal = std::max<int32_t>(0, GetTotalFilesInArea(options.from));
         CliDelegate run(context);
+        run.SetAllowOffline(parser.isSet(QStringLiteral("allow-offline")));
         if (options.sourceTotal > 0)
             RunMove(options, run);
         context.Line(run.Summary());

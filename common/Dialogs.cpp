@@ -35,7 +35,7 @@ using ButtonAnswers = QList<QPair<QAbstractButton*, DialogAnswer>>;
 
 // The box of one message, ready to show; `answers` gets what each button means.
 void buildBox(QMessageBox& box, MessageKind kind, const QString& text, const QStringList& buttons,
-              ButtonAnswers& answers)
+              ButtonAnswers& answers, DialogAnswer defaultAnswer)
 {
     switch (kind) {
     case MessageKind::Warning:
@@ -73,12 +73,18 @@ void buildBox(QMessageBox& box, MessageKind kind, const QString& text, const QSt
         }
         answers.append({box.addButton(caption, role), answer});
     }
+    // Without a default named here the box picks Yes (or the only button).
+    if (defaultAnswer == DialogAnswer::No)
+        for (const auto& [button, answer] : std::as_const(answers))
+            if (answer == DialogAnswer::No)
+                box.setDefaultButton(qobject_cast<QPushButton*>(button));
     // The close box counts as no button pressed.
     if (buttons.size() == 1)
         box.setEscapeButton(answers.first().first);
 }
 
-DialogAnswer showBox(MessageKind kind, const QString& text, const QStringList& buttons)
+DialogAnswer showBox(MessageKind kind, const QString& text, const QStringList& buttons,
+                     DialogAnswer defaultAnswer = DialogAnswer::Yes)
 {
     // The box is built only when it is shown or a test looks at it.
     if (messageHook() && !boxHook())
@@ -86,7 +92,7 @@ DialogAnswer showBox(MessageKind kind, const QString& text, const QStringList& b
 
     QMessageBox box(QApplication::activeWindow());
     ButtonAnswers answers;
-    buildBox(box, kind, text, buttons, answers);
+    buildBox(box, kind, text, buttons, answers, defaultAnswer);
     if (boxHook())
         boxHook()(box);
     if (messageHook())
@@ -130,9 +136,10 @@ void ShowInformation(const QString& text)
     showBox(MessageKind::Information, text, {kOk});
 }
 
-bool ConfirmYesNo(const QString& text)
+bool ConfirmYesNo(const QString& text, DialogAnswer defaultAnswer)
 {
-    return showBox(MessageKind::Confirmation, text, {kYes, kNo}) == DialogAnswer::Yes;
+    return showBox(MessageKind::Confirmation, text, {kYes, kNo}, defaultAnswer) ==
+           DialogAnswer::Yes;
 }
 
 int ConfirmYesNoAll(const QString& text)

@@ -26,7 +26,8 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
 void ShowWarning(const QString& text);
 void ShowInformation(const QString& text);
-bool ConfirmYesNo(const QString& text);
+// `defaultAnswer` No makes No the button that Enter presses.
+bool ConfirmYesNo(const QString& text, DialogAnswer defaultAnswer = DialogAnswer::Yes);
 // 1 for Yes, -1 for All, 0 for No or a box closed without a button.
 int ConfirmYesNoAll(const QString& text);
 void ShowServerError(unsigned code);

@@ -57,6 +57,21 @@ public:
     virtual bool Copy(const QString& source, const QString& destination,
                       const QString& caption) = 0;
 
+    // The records of a file area seem to have lost their files, but its
+    // folder looks offline (server/OfflineAreas.h): gone, unreadable, or
+    // holding none of them, as an unmounted mount point does. True: treat
+    // the files as missing all the same. False: the run leaves the area
+    // alone, and `leftAlone` is the line that says which area and why.
+    // Here: the question asked (No unless answered Yes), then the line as
+    // a warning.
+    virtual bool TreatOfflineAsMissing(const QString& question, const QString& leftAlone)
+    {
+        if (Ask(question, false) == RunAnswer::Yes)
+            return true;
+        Warn(leftAlone);
+        return false;
+    }
+
     // Called between records: gives the front end a turn (a window processes
     // its pending messages here) and tells whether a stop has been asked for
     // since the last call. A run that stops on it asks its own question.

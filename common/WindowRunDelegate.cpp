@@ -22,6 +22,14 @@ RunAnswer WindowRunDelegate::Ask(const QString& text, bool offerAll)
     return answer > 0 ? RunAnswer::Yes : answer < 0 ? RunAnswer::All : RunAnswer::No;
 }
 
+bool WindowRunDelegate::TreatOfflineAsMissing(const QString& question, const QString& leftAlone)
+{
+    if (ConfirmYesNo(question, DialogAnswer::No))
+        return true;
+    Status(leftAlone);
+    return false;
+}
+
 void WindowRunDelegate::Warn(const QString& text)
 {
     ShowWarning(text);

@@ -30,6 +30,9 @@ public:
     void Item(const RunItem&) override {}
     bool Copy(const QString& source, const QString& destination, const QString& caption) override;
     bool StopRequested() override;
+    // The question with No as the default button; after No the status
+    // panel says which area was left alone.
+    bool TreatOfflineAsMissing(const QString& question, const QString& leftAlone) override;
 
 protected:
     // Called just before window messages get their turn (at most once per

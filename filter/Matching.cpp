@@ -137,6 +137,11 @@ bool ServerFileExists(const FileRec& r)
 
 } // namespace
 
+bool FilterSelectsMissingFiles()
+{
+    return EffectiveFlagChoice(CurrentSearchRecord.ExistOnDiskOp) == FlagNo;
+}
+
 bool MatchesSearchRecord(const SearchRecord& s, const FullFileRec& full,
                          bool (*fileExists)(const FileRec&))
 {

@@ -9,6 +9,11 @@ struct SearchRecord;
 // order, cheap numeric and flag tests before the server's file check.
 bool MatchesFilter(const FileRec& rec);
 
+// True when the current filter passes only records whose file is missing
+// ("Exist On Disk: No"): a run that applies it acts on records because
+// their file is missing.
+bool FilterSelectsMissingFiles();
+
 // The criteria of `s` applied to a full record already fetched, in the same
 // order; `fileExists` is asked only when the "exists on disk" choice applies
 // and every cheaper test has passed. Touches no server state of its own.

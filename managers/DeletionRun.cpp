@@ -3,12 +3,15 @@
 #include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
+#include "filter/Matching.h"
+#include "server/OfflineAreas.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -201,12 +204,21 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
     qint64 position = 0;
     run.SetPosition(position);
     run.Status(QStringLiteral("Deleting Files..."));
+    // A filter of missing files would take every record of an area whose
+    // folder is offline: such an area is left alone unless the delegate
+    // says otherwise. Other deletions do not look at the folders.
+    const bool missingOnly = options.applyFilter && FilterSelectsMissingFiles();
     for (const int area : options.areas) {
         if (!barPerRecord)
             run.SetPosition(++position);
         FileAreaRec areaRec{};
         if (!GetFileArea(area, &areaRec))
             continue;
+        if (missingOnly && !MayTreatFilesAsMissing(area, run)) {
+            if (barPerRecord)
+                run.SetPosition(position += std::max(0, GetTotalFilesInArea(area)));
+            continue;
+        }
         run.Status(QStringLiteral("Deleting Files from File Area %1").arg(area));
         FileRec rec{};
         uint32_t at = 0;

@@ -3,6 +3,7 @@
 #include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/DiskNames.h"
+#include "server/OfflineAreas.h"
 #include "server/ServerPath.h"
 
 #include <QCryptographicHash>
@@ -220,6 +221,12 @@ private:
                 NoteReadFailure();
                 continue;
             }
+            // The records of an area whose folder is offline would all be
+            // listed as missing (and lose name groups to records elsewhere):
+            // unless the delegate says otherwise, the scan leaves the area
+            // out, so nothing that follows it can change the area.
+            if (!MayTreatFilesAsMissing(area, m_run))
+                continue;
             m_run.Status(QStringLiteral("Scanning File Area %1...").arg(area));
             const int folder = FolderOf(area);
             bool stopped = false;

@@ -3,6 +3,7 @@
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
 #include "filter/Matching.h"
+#include "server/OfflineAreas.h"
 #include "server/RecordFileSize.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
@@ -26,6 +27,11 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
         run.Warn(QStringLiteral("Error getting files."));
         return result;
     }
+    // A filter of missing files would move every record of a source area
+    // whose folder is offline: it is left alone unless the delegate says
+    // otherwise.
+    if (options.applyFilter && FilterSelectsMissingFiles() && !MayTreatFilesAsMissing(source, run))
+        return result;
     run.Status(QStringLiteral("Building file list.  Stand by."));
     run.SetMaximum(barMax);
 

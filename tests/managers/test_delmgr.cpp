@@ -9,9 +9,11 @@
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -19,6 +21,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <map>
 #include <memory>
 
 class TestDelMgr : public QObject
@@ -234,6 +237,63 @@ private slots:
         QCOMPARE(form.StatusText(), QStringLiteral("Number of Files Deleted: 3"));
         QVERIFY(NamesInArea(1).isEmpty());
         form.close();
+    }
+
+    // "Exist On Disk: No" over area 1, whose folder is empty as an unmounted
+    // mount point is, and area 2, which lost one file: the window asks
+    // about area 1 (No being the default); No leaves its records byte for
+    // byte, Yes deletes them. Area 2's record goes either way.
+    void offlineAreaQuestion_data()
+    {
+        QTest::addColumn<DialogAnswer>("answer");
+        QTest::newRow("No leaves the area alone") << DialogAnswer::No;
+        QTest::newRow("Yes treats its files as missing") << DialogAnswer::Yes;
+    }
+
+    void offlineAreaQuestion()
+    {
+        QFETCH(DialogAnswer, answer);
+        QDir area1(m_bbs->areaFolder(1));
+        for (const QString& name : area1.entryList(QDir::Files))
+            QVERIFY(area1.remove(name));
+        QVERIFY(QDir(m_bbs->areaFolder(2)).remove(QStringLiteral("TWO.TXT")));
+        auto area1Records = [] {
+            std::map<QString, QByteArray> records = RecordSnapshot();
+            std::erase_if(records, [](const auto& r) { return !r.first.startsWith(u"1:"); });
+            return records;
+        };
+        const std::map<QString, QByteArray> before = area1Records();
+        QCOMPARE(before.size(), std::size_t(4));
+
+        std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
+        CurrentSearchRecord.ExistOnDiskOp = FlagNo;
+        TDelMgr form;
+        form.show();
+        checkApplyFilter(form);
+        SelectAreas(form.AreaList, {1, 2});
+        const QString question = QStringLiteral(
+            "The folder of file area #1 holds none of its files. Treat them as missing?");
+        QString defaultButton;
+        const MessageBoxHook previous = SetMessageBoxHook([&](const QMessageBox& box) {
+            if (box.text() == question && box.defaultButton())
+                defaultButton = box.defaultButton()->text();
+        });
+        DialogScript dialogs;
+        dialogs.answer(DialogAnswer::Yes).answer(DialogAnswer::Yes).answer(answer);
+        form.b_DeleteClick();
+        SetMessageBoxHook(previous);
+        QVERIFY(!dialogs.unexpected);
+        QVERIFY2(dialogs.contains(question), qPrintable(dialogs.texts().join(u'|')));
+        QCOMPARE(defaultButton, QStringLiteral("&No"));
+        QCOMPARE(NamesInArea(2),
+                 (QStringList{QStringLiteral("ONE.ZIP"), QStringLiteral("THREE.ZIP")}));
+        if (answer == DialogAnswer::No) {
+            QCOMPARE(area1Records(), before);
+            QCOMPARE(form.StatusText(), QStringLiteral("Number of Files Deleted: 1"));
+        } else {
+            QVERIFY(NamesInArea(1).isEmpty());
+            QCOMPARE(form.StatusText(), QStringLiteral("Number of Files Deleted: 5"));
+        }
     }
 
     void stop_data()
