@@ -538,8 +538,7 @@ std::string TextColumnProblem(sqlite3_stmt* st, int col, const char* what, size_
     return {};
 }
 
-std::string IntColumnProblem(sqlite3_stmt* st, int col, const char* what, int64_t low,
-                             int64_t high)
+std::string IntColumnProblem(sqlite3_stmt* st, int col, const char* what, int64_t low, int64_t high)
 {
     if (sqlite3_column_type(st, col) != SQLITE_INTEGER)
         return std::string(what) + " is not a whole number";
@@ -567,9 +566,9 @@ std::string ProblemOfFileRow(sqlite3_stmt* st)
     const bool image = sqlite3_column_type(st, cTextImage) != SQLITE_NULL;
     std::string p = BlobColumnProblem(st, cTextImage, "the text image", kTextImageSize);
     if (p.empty())
-        p = BlobColumnProblem(st, cOpaque, "the reserved bytes", kOpaqueSize);
+        p = BlobColumnProblem(st, cOpaque, "the reserved stretch", kOpaqueSize);
     if (p.empty())
-        p = BlobColumnProblem(st, cOpaqueExt, "the reserved bytes of the long part",
+        p = BlobColumnProblem(st, cOpaqueExt, "the reserved stretch of the long part",
                               kOpaqueExtSize);
     if (p.empty())
         p = IntColumnProblem(st, cArea, "the area", kInt32Min, kInt32Max);
@@ -644,8 +643,8 @@ bool CheckStore(Store& store, bool integrity, const CheckVisit& visit, CheckCoun
     auto utf8 = [](const std::string& text, size_t* characters) {
         size_t n = 0;
         uint32_t highest = 0;
-        const bool ok = DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()),
-                                   text.size(), n, highest);
+        const bool ok = DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                                   n, highest);
         if (characters)
             *characters = n;
         return ok;

@@ -212,8 +212,8 @@ public:
     // `integrity`, the database's own check of its pages (SQLite) and every
     // file record row decoded, each row's area looked up in `areas`;
     // without it nothing. Reads only. False when `visit` ended the check.
-    virtual bool CheckFiles(bool integrity, const std::set<int32_t>& areas,
-                            const CheckVisit& visit, CheckCounts& counts) = 0;
+    virtual bool CheckFiles(bool integrity, const std::set<int32_t>& areas, const CheckVisit& visit,
+                            CheckCounts& counts) = 0;
 };
 
 // Checks the store and changes nothing: the configuration record, every

@@ -510,8 +510,7 @@ public:
         if (sqlite3_prepare_v2(m_db, "PRAGMA integrity_check(100)", -1, &st, nullptr) !=
             SQLITE_OK) {
             sqlite3_finalize(st);
-            return database(std::string("the integrity check cannot run: ") +
-                            sqlite3_errmsg(m_db));
+            return database(std::string("the integrity check cannot run: ") + sqlite3_errmsg(m_db));
         }
         int rc;
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
