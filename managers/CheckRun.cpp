@@ -16,13 +16,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -52,51 +56,90 @@ public:
         constexpr int64_t kQuarter = 900;
         const int64_t seconds = int64_t(t.tv_sec);
         const int64_t quarter = seconds >= 0 ? seconds / kQuarter : (seconds + 1) / kQuarter - 1;
-        auto it = m_offsets.find(quarter);
-        if (it == m_offsets.end()) {
-            const time_t at = time_t(quarter * kQuarter);
-            struct tm local {
-            };
-            localtime_r(&at, &local);
-            it = m_offsets.emplace(quarter, int64_t(local.tm_gmtoff)).first;
+        if (quarter != m_lastQuarter || !m_hasLast) {
+            auto it = m_offsets.find(quarter);
+            if (it == m_offsets.end()) {
+                const time_t at = time_t(quarter * kQuarter);
+                struct tm local {
+                };
+                localtime_r(&at, &local);
+                it = m_offsets.emplace(quarter, int64_t(local.tm_gmtoff)).first;
+            }
+            m_lastQuarter = quarter;
+            m_lastOffset = it->second;
+            m_hasLast = true;
         }
         constexpr int64_t kEpochDelta = 11644473600LL; // seconds 1601-01-01 .. 1970-01-01
-        const int64_t s = seconds + it->second + kEpochDelta;
+        const int64_t s = seconds + m_lastOffset + kEpochDelta;
         return s < 0 ? 0 : uint64_t(s) * 10000000ULL + uint64_t(t.tv_nsec / 100);
     }
 
 private:
     std::unordered_map<int64_t, int64_t> m_offsets;
+    int64_t m_lastQuarter = 0, m_lastOffset = 0;
+    bool m_hasLast = false;
 };
 
 struct DiskEntry {
     std::string name;
-    int64_t size = -1;      // -1: no regular file (a folder, a link to nothing, ...)
-    uint64_t localTime = 0; // regular files: the modification time, local ticks
-    bool claimed = false;   // a record names it
+    unsigned char type = DT_UNKNOWN; // as the listing gave it
+    bool list = false;               // a description list (FILES.BBS, DESCRIPT.ION)
+    bool claimed = false;            // a record names it
+    int64_t size = -1;               // -1: no regular file (a folder, a link to nothing, ...)
+    uint64_t localTime = 0;          // regular files: the modification time, local ticks
 };
 
-// One area folder, read once for every area on it.
+// The entries of a folder whose names are one name in letter cases: how
+// many, and the first in byte order.
+struct NameGroup {
+    uint32_t first = 0;
+    uint32_t count = 0;
+};
+
+// One area folder, read once for every area on it. The reader thread lists
+// it and looks at its entries; the run joins in looking at them once it has
+// walked the area's records, and matches the records when all are done.
 struct Folder {
     QByteArray path;
-    QString failure; // why it could not be read; empty when it was
-    std::vector<DiskEntry> entries;
-    // The entry of each name, and of each name with ASCII letters folded the
-    // first in byte order: what the server's file operations find for a
-    // record name (disknames::FindInFolder).
-    std::unordered_map<std::string_view, uint32_t> exact;
-    std::unordered_map<std::string, uint32_t> folded;
-    std::unordered_map<std::string, uint32_t> foldedCount;
-    std::vector<int> areas; // the checked areas on it, ascending
+    int fd = -1;
+    QString failure;                // why it could not be read; empty when it was
+    std::vector<DiskEntry> entries; // in the order of the listing
+    // Each name with its ASCII letters folded, and for the names that have
+    // twins in other letter cases each exact name: what the server's file
+    // operations find for a record name is the entry of exactly that name,
+    // else the first in byte order of the others (disknames::FindInFolder).
+    std::unordered_map<std::string, NameGroup> groups;
+    std::unordered_map<std::string_view, uint32_t> twins;
+    std::vector<int> areas; // the checked areas on it that are not offline, ascending
     bool counted = false;   // its files are in the result's count
+
+    std::atomic<bool> listed{false};  // entries, maps and failure are set
+    std::atomic<size_t> nextEntry{0}; // the next entry to look at
+    std::atomic<size_t> looked{0};    // entries looked at
+
+    ~Folder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
 
     DiskEntry* Find(std::string_view name)
     {
-        if (const auto it = exact.find(name); it != exact.end())
-            return &entries[it->second];
-        const auto it = folded.find(disknames::FoldedName(name));
-        return it == folded.end() ? nullptr : &entries[it->second];
+        const auto group = groups.find(disknames::FoldedName(name));
+        if (group == groups.end())
+            return nullptr;
+        if (group->second.count > 1)
+            if (const auto twin = twins.find(name); twin != twins.end())
+                return &entries[twin->second];
+        return &entries[group->second.first];
     }
+};
+
+// A walked record, kept until its area's folder has been read.
+struct WalkedRecord {
+    char name[kNameSize];
+    int32_t size;
+    FILETIME time;
 };
 
 QString PathText(const QByteArray& path)
@@ -123,16 +166,21 @@ QString TimeText(uint64_t ticks)
         .arg(st.second, 2, 10, QLatin1Char('0'));
 }
 
-// Reads the folder: its entries with their status, or why it can't be read.
-void ReadFolder(Folder& folder, int fd, LocalTimes& times)
+QString ReadFailureText(const QByteArray& path, int error)
 {
-    const int listFd = ::dup(fd);
+    return QStringLiteral("the folder %1 cannot be read: %2")
+        .arg(PathText(path), QString::fromLocal8Bit(strerror(error)));
+}
+
+// The folder's entries, in byte order, and the maps of their names.
+void ListFolder(Folder& folder)
+{
+    const int listFd = ::dup(folder.fd);
     DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!dir) {
+        folder.failure = ReadFailureText(folder.path, errno);
         if (listFd >= 0)
             ::close(listFd);
-        folder.failure = QStringLiteral("the folder %1 cannot be read: %2")
-                             .arg(PathText(folder.path), QString::fromLocal8Bit(strerror(errno)));
         return;
     }
     for (;;) {
@@ -140,39 +188,41 @@ void ReadFolder(Folder& folder, int fd, LocalTimes& times)
         const dirent* e = ::readdir(dir);
         if (!e) {
             if (errno != 0)
-                folder.failure =
-                    QStringLiteral("the folder %1 cannot be read: %2")
-                        .arg(PathText(folder.path), QString::fromLocal8Bit(strerror(errno)));
+                folder.failure = ReadFailureText(folder.path, errno);
             break;
         }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
         DiskEntry& entry = folder.entries.emplace_back();
         entry.name = e->d_name;
-        // A link counts as the file it leads to, as the server opens it.
-        struct stat sb {
-        };
-        if (e->d_type != DT_DIR && ::fstatat(fd, e->d_name, &sb, 0) == 0 && S_ISREG(sb.st_mode)) {
-            entry.size = sb.st_size;
-            entry.localTime = times.Of(sb.st_mtim);
-        }
+        entry.type = e->d_type;
     }
     ::closedir(dir);
     if (!folder.failure.isEmpty()) {
         folder.entries.clear();
         return;
     }
-    std::sort(folder.entries.begin(), folder.entries.end(),
-              [](const DiskEntry& a, const DiskEntry& b) { return a.name < b.name; });
-    folder.exact.reserve(folder.entries.size());
-    folder.folded.reserve(folder.entries.size());
+    folder.groups.reserve(folder.entries.size());
+    bool anyTwins = false;
+    for (uint32_t i = 0; i < folder.entries.size(); ++i) {
+        DiskEntry& entry = folder.entries[i];
+        entry.list = IsDescriptionListFile(
+            QByteArray::fromRawData(entry.name.data(), qsizetype(entry.name.size())));
+        auto [it, added] =
+            folder.groups.try_emplace(disknames::FoldedName(entry.name), NameGroup{i, 1});
+        if (added)
+            continue;
+        anyTwins = true;
+        ++it->second.count;
+        if (disknames::TakenBefore(entry.name, folder.entries[it->second.first].name))
+            it->second.first = i;
+    }
+    if (!anyTwins)
+        return;
     for (uint32_t i = 0; i < folder.entries.size(); ++i) {
         const std::string& name = folder.entries[i].name;
-        folder.exact.emplace(std::string_view(name), i);
-        // In byte order, so the first kept is the one the server takes.
-        std::string key = disknames::FoldedName(name);
-        folder.folded.emplace(key, i);
-        ++folder.foldedCount[std::move(key)];
+        if (folder.groups[disknames::FoldedName(name)].count > 1)
+            folder.twins.emplace(std::string_view(name), i);
     }
 }
 
@@ -180,21 +230,36 @@ class Check
 {
 public:
     Check(const CheckOptions& options, RunDelegate& run) : m_options(options), m_run(run) {}
+    ~Check()
+    {
+        m_quit = true;
+        if (m_reader.joinable())
+            m_reader.join();
+    }
 
     CheckResult Run()
     {
         TakeReadFailure(); // only this check's failures count
-        m_run.SetMaximum(m_options.areas.size());
+        PlanAreas();
+        // The folders are read beside the walk: looking at every entry of
+        // a folder costs about as much as walking the records, and neither
+        // waits for the other.
+        if (!m_order.empty())
+            m_reader = std::thread([this] { ReadFolders(); });
+        m_run.SetMaximum(m_plans.size());
         m_run.SetPosition(0);
         qint64 done = 0;
-        for (const int area : m_options.areas) {
+        for (const AreaPlan& plan : m_plans) {
             m_run.SetPosition(++done);
-            if (!WalkOneArea(area) || m_run.StopRequested()) {
+            if (!CheckOneArea(plan) || m_run.StopRequested()) {
                 m_result.stopped = true;
                 m_run.Status(QStringLiteral("Check stopped."));
                 return std::move(m_result);
             }
         }
+        m_quit = true;
+        if (m_reader.joinable())
+            m_reader.join();
         ClaimFromOtherAreas();
         FolderFindings();
         Order();
@@ -205,90 +270,143 @@ public:
     }
 
 private:
-    // The folder of the area, read when no area before was on it; null when
-    // the server names none.
-    Folder* FolderOf(int area, QString& failure)
+    struct AreaPlan {
+        int area = 0;
+        QByteArray path;          // the folder as the server names it
+        Folder* folder = nullptr; // null: `failure` tells why
+        QString failure;
+    };
+
+    // The areas that exist and their folders, each folder opened once
+    // (areas on one folder share it).
+    void PlanAreas()
     {
-        char path[4096];
-        if (!WcGetFileAreaFolder(area, path, sizeof path)) {
-            failure = QStringLiteral("the server names no folder (error 0x%1)")
-                          .arg(WcGetLastError(), 0, 16);
-            return nullptr;
+        for (const int area : m_options.areas) {
+            FileAreaRec areaRec{};
+            if (!GetFileArea(area, &areaRec))
+                continue; // passed over
+            AreaPlan& plan = m_plans.emplace_back();
+            plan.area = area;
+            char path[4096];
+            if (!WcGetFileAreaFolder(area, path, sizeof path)) {
+                plan.failure = QStringLiteral("the server names no folder (error 0x%1)")
+                                   .arg(WcGetLastError(), 0, 16);
+                continue;
+            }
+            plan.path = QByteArray(path);
+            const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            struct stat sb {
+            };
+            if (fd < 0 || ::fstat(fd, &sb) != 0) {
+                const int error = errno;
+                if (fd >= 0)
+                    ::close(fd);
+                plan.failure =
+                    error == ENOENT
+                        ? QStringLiteral("the folder %1 does not exist").arg(PathText(plan.path))
+                    : error == ENOTDIR
+                        ? QStringLiteral("%1 is not a folder").arg(PathText(plan.path))
+                        : ReadFailureText(plan.path, error);
+                continue;
+            }
+            const auto key = std::make_pair(uint64_t(sb.st_dev), uint64_t(sb.st_ino));
+            auto it = m_folders.find(key);
+            if (it == m_folders.end()) {
+                auto folder = std::make_unique<Folder>();
+                folder->path = plan.path;
+                folder->fd = fd;
+                m_order.push_back(folder.get());
+                it = m_folders.emplace(key, std::move(folder)).first;
+            } else {
+                ::close(fd);
+            }
+            plan.folder = it->second.get();
         }
-        const QByteArray bytes(path);
-        const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            const int error = errno;
-            failure = error == ENOENT
-                          ? QStringLiteral("the folder %1 does not exist").arg(PathText(bytes))
-                      : error == ENOTDIR
-                          ? QStringLiteral("%1 is not a folder").arg(PathText(bytes))
-                          : QStringLiteral("the folder %1 cannot be read: %2")
-                                .arg(PathText(bytes), QString::fromLocal8Bit(strerror(error)));
-            return nullptr;
+    }
+
+    // The reader thread: lists the folders in the order of their areas and
+    // looks at their entries. No server call: the run alone talks to the
+    // server.
+    void ReadFolders()
+    {
+        LocalTimes times;
+        for (Folder* folder : m_order) {
+            if (m_quit)
+                return;
+            ListFolder(*folder);
+            folder->listed = true;
+            Notify();
+            LookAtEntries(*folder, times);
         }
-        struct stat sb {
-        };
-        if (::fstat(fd, &sb) != 0) {
-            failure = QStringLiteral("the folder %1 cannot be read: %2")
-                          .arg(PathText(bytes), QString::fromLocal8Bit(strerror(errno)));
-            ::close(fd);
-            return nullptr;
+    }
+
+    // Looks at the folder's entries not yet taken, a batch at a time; both
+    // the reader and the run call it.
+    void LookAtEntries(Folder& folder, LocalTimes& times)
+    {
+        constexpr size_t kBatch = 256;
+        const size_t n = folder.entries.size();
+        while (!m_quit) {
+            const size_t begin = folder.nextEntry.fetch_add(kBatch);
+            if (begin >= n)
+                return;
+            const size_t end = std::min(n, begin + kBatch);
+            for (size_t i = begin; i < end; ++i) {
+                DiskEntry& entry = folder.entries[i];
+                // A link counts as the file it leads to, as the server opens it.
+                struct stat sb {
+                };
+                if (entry.type != DT_DIR && ::fstatat(folder.fd, entry.name.c_str(), &sb, 0) == 0 &&
+                    S_ISREG(sb.st_mode)) {
+                    entry.size = sb.st_size;
+                    entry.localTime = times.Of(sb.st_mtim);
+                }
+            }
+            if (folder.looked.fetch_add(end - begin) + (end - begin) == n)
+                Notify();
         }
-        const auto key = std::make_pair(uint64_t(sb.st_dev), uint64_t(sb.st_ino));
-        auto it = m_folders.find(key);
-        if (it == m_folders.end()) {
-            auto folder = std::make_unique<Folder>();
-            folder->path = bytes;
-            ReadFolder(*folder, fd, m_times);
-            it = m_folders.emplace(key, std::move(folder)).first;
+    }
+
+    void Notify()
+    {
+        { // the waiter sees the change or is woken
+            std::lock_guard<std::mutex> lock(m_mutex);
         }
-        ::close(fd);
-        if (!it->second->failure.isEmpty()) {
-            failure = it->second->failure;
-            return nullptr;
+        m_cv.notify_all();
+    }
+
+    // Waits until the folder is read whole, looking at entries meanwhile.
+    void WaitForFolder(Folder& folder)
+    {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_cv.wait(lock, [&] { return folder.listed.load(); });
         }
-        return it->second.get();
+        LookAtEntries(folder, m_times);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [&] { return folder.looked.load() >= folder.entries.size(); });
     }
 
     void Add(CheckFinding f) { m_result.findings.append(std::move(f)); }
 
-    bool WalkOneArea(int area)
+    bool CheckOneArea(const AreaPlan& plan)
     {
-        FileAreaRec areaRec{};
-        if (!GetFileArea(area, &areaRec))
-            return true; // passed over
+        const int area = plan.area;
         m_run.Status(QStringLiteral("Checking File Area %1...").arg(area));
         CheckArea summary;
         summary.area = area;
-        QString failure;
-        Folder* folder = FolderOf(area, failure);
-        if (folder) {
-            summary.folder = folder->path;
-            folder->areas.push_back(area);
-            for (const DiskEntry& e : folder->entries)
-                if (e.size >= 0 && !IsDescriptionListFile(QByteArray::fromRawData(
-                                       e.name.data(), qsizetype(e.name.size()))))
-                    ++summary.files;
-            if (!folder->counted)
-                m_result.files += summary.files;
-            folder->counted = true;
-        } else {
-            char path[4096];
-            if (WcGetFileAreaFolder(area, path, sizeof path))
-                summary.folder = QByteArray(path);
-        }
+        summary.folder = plan.path;
 
-        // The records: each looked up in the listing, the findings kept
-        // until the area is known not to be offline.
-        QList<CheckFinding> found;
-        qint64 present = 0;
+        // The records first, while the folder is being read.
+        m_walked.clear();
         int sinceTurn = 0;
         bool stopped = false;
         TakeReadFailure();
         summary.records = WalkArea(area, [&](FileRec& rec) {
-            if (folder)
-                CheckRecord(area, rec, *folder, found, present);
+            WalkedRecord& w = m_walked.emplace_back();
+            std::memcpy(w.name, rec.Name, kNameSize);
+            w.size = rec.Size;
+            w.time = rec.FileTime;
             if (++sinceTurn >= kRecordsPerTurn) {
                 sinceTurn = 0;
                 stopped = m_run.StopRequested();
@@ -299,6 +417,28 @@ private:
             return false;
         const uint32_t readFailure = TakeReadFailure();
         m_result.records += summary.records;
+
+        Folder* folder = plan.folder;
+        QString failure = plan.failure;
+        if (folder) {
+            WaitForFolder(*folder);
+            if (!folder->failure.isEmpty()) {
+                failure = folder->failure;
+                folder = nullptr;
+            }
+        }
+        QList<CheckFinding> found;
+        qint64 present = 0;
+        if (folder) {
+            for (const DiskEntry& e : folder->entries)
+                if (e.size >= 0 && !e.list)
+                    ++summary.files;
+            if (!folder->counted)
+                m_result.files += summary.files;
+            folder->counted = true;
+            for (const WalkedRecord& w : m_walked)
+                CheckRecord(area, w, *folder, found, present);
+        }
 
         if (!folder || (summary.records > 0 && present == 0)) {
             summary.offline = true;
@@ -311,9 +451,8 @@ private:
                                     .arg(summary.records)
                               : failure;
             Add(std::move(f));
-            if (folder)
-                folder->areas.pop_back(); // its folder's files are not its own
         } else {
+            folder->areas.push_back(area);
             for (CheckFinding& f : found)
                 Add(std::move(f));
         }
@@ -332,10 +471,10 @@ private:
         return true;
     }
 
-    void CheckRecord(int area, const FileRec& rec, Folder& folder, QList<CheckFinding>& found,
+    void CheckRecord(int area, const WalkedRecord& rec, Folder& folder, QList<CheckFinding>& found,
                      qint64& present)
     {
-        const std::string_view name(rec.Name, strnlen(rec.Name, kNameSize));
+        const std::string_view name(rec.name, strnlen(rec.name, kNameSize));
         DiskEntry* e = folder.Find(name);
         auto finding = [&](CheckKind kind, QString detail) -> CheckFinding& {
             CheckFinding& f = found.emplace_back();
@@ -343,8 +482,8 @@ private:
             f.area = area;
             f.name = Latin1(name);
             f.detail = std::move(detail);
-            f.recordSize = rec.Size;
-            f.recordTime = rec.FileTime;
+            f.recordSize = rec.size;
+            f.recordTime = rec.time;
             return f;
         };
         if (!e || e->size < 0) {
@@ -355,7 +494,7 @@ private:
         }
         e->claimed = true;
         ++present;
-        const uint64_t recordTime = FileTimeValue(rec.FileTime);
+        const uint64_t recordTime = FileTimeValue(rec.time);
         if (e->size >= kRecordSizeLimit) {
             CheckFinding& f = finding(CheckKind::TooLarge,
                                       QStringLiteral("file %1 bytes: a record holds at most %2")
@@ -363,10 +502,10 @@ private:
                                           .arg(kRecordSizeLimit - 1));
             f.fileSize = e->size;
             f.fileTime = MakeFileTime(e->localTime);
-        } else if (e->size != rec.Size) {
+        } else if (e->size != rec.size) {
             CheckFinding& f = finding(
                 CheckKind::SizeDiffers,
-                QStringLiteral("record %1 bytes, file %2 bytes").arg(rec.Size).arg(e->size));
+                QStringLiteral("record %1 bytes, file %2 bytes").arg(rec.size).arg(e->size));
             f.fileSize = e->size;
             f.fileTime = MakeFileTime(e->localTime);
         }
@@ -411,34 +550,40 @@ private:
     }
 
     // Orphans and names in two letter cases, each under the first area on
-    // the folder that is not offline.
+    // the folder that is not offline, in byte order of their names.
     void FolderFindings()
     {
         for (auto& [key, folder] : m_folders) {
             if (!folder->failure.isEmpty() || folder->areas.empty())
                 continue;
             const int area = folder->areas.front();
-            std::map<std::string, QStringList> twins;
-            for (const DiskEntry& e : folder->entries) {
-                std::string foldedKey = disknames::FoldedName(e.name);
-                if (folder->foldedCount[foldedKey] > 1)
-                    twins[std::move(foldedKey)] << Latin1(e.name);
-                if (e.size < 0 || e.claimed ||
-                    IsDescriptionListFile(
-                        QByteArray::fromRawData(e.name.data(), qsizetype(e.name.size()))))
-                    continue;
+            std::vector<const DiskEntry*> orphans;
+            for (const DiskEntry& e : folder->entries)
+                if (e.size >= 0 && !e.claimed && !e.list)
+                    orphans.push_back(&e);
+            std::sort(orphans.begin(), orphans.end(),
+                      [](const DiskEntry* a, const DiskEntry* b) { return a->name < b->name; });
+            for (const DiskEntry* e : orphans) {
                 CheckFinding f;
                 f.kind = CheckKind::Orphan;
                 f.area = area;
-                f.name = Latin1(e.name);
-                f.fileSize = e.size;
-                f.fileTime = MakeFileTime(e.localTime);
-                f.detail = QStringLiteral("file %1 bytes, no record names it").arg(e.size);
-                if (disknames::ProblemOfFileName(e.name) != disknames::NameProblem::None)
+                f.name = Latin1(e->name);
+                f.fileSize = e->size;
+                f.fileTime = MakeFileTime(e->localTime);
+                f.detail = QStringLiteral("file %1 bytes, no record names it").arg(e->size);
+                if (disknames::ProblemOfFileName(e->name) != disknames::NameProblem::None)
                     f.detail += QStringLiteral("; no record can name it");
                 Add(std::move(f));
             }
-            for (auto& [foldedKey, names] : twins) {
+
+            std::map<std::string, std::vector<std::string>> twins;
+            for (const auto& [name, index] : folder->twins)
+                twins[disknames::FoldedName(name)].emplace_back(name);
+            for (auto& [foldedKey, group] : twins) {
+                std::sort(group.begin(), group.end());
+                QStringList names;
+                for (const std::string& name : group)
+                    names << Latin1(name);
                 CheckFinding f;
                 f.kind = CheckKind::CaseTwins;
                 f.area = area;
@@ -516,9 +661,17 @@ private:
     const CheckOptions& m_options;
     RunDelegate& m_run;
     CheckResult m_result;
-    LocalTimes m_times;
+    LocalTimes m_times; // the run's; the reader has its own
+    std::vector<AreaPlan> m_plans;
     std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<Folder>> m_folders;
+    std::vector<Folder*> m_order; // the folders in the order the reader reads them
+    std::vector<WalkedRecord> m_walked;
     QSet<int> m_checkedAreas;
+
+    std::thread m_reader;
+    std::atomic<bool> m_quit{false};
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
 };
 
 } // namespace
