@@ -82,18 +82,12 @@ private:
 
 struct DiskEntry {
     std::string name;
+    std::string folded;              // the name with ASCII letters in lower case
     unsigned char type = DT_UNKNOWN; // as the listing gave it
     bool list = false;               // a description list (FILES.BBS, DESCRIPT.ION)
     bool claimed = false;            // a record names it
     int64_t size = -1;               // -1: no regular file (a folder, a link to nothing, ...)
     uint64_t localTime = 0;          // regular files: the modification time, local ticks
-};
-
-// The entries of a folder whose names are one name in letter cases: how
-// many, and the first in byte order.
-struct NameGroup {
-    uint32_t first = 0;
-    uint32_t count = 0;
 };
 
 // One area folder, read once for every area on it. The reader thread lists
@@ -102,14 +96,14 @@ struct NameGroup {
 struct Folder {
     QByteArray path;
     int fd = -1;
-    QString failure;                // why it could not be read; empty when it was
-    std::vector<DiskEntry> entries; // in the order of the listing
-    // Each name with its ASCII letters folded, and for the names that have
-    // twins in other letter cases each exact name: what the server's file
-    // operations find for a record name is the entry of exactly that name,
-    // else the first in byte order of the others (disknames::FindInFolder).
-    std::unordered_map<std::string, NameGroup> groups;
-    std::unordered_map<std::string_view, uint32_t> twins;
+    QString failure; // why it could not be read; empty when it was
+    // In the order of their names with ASCII letters folded, then of their
+    // bytes: the order in which the walk hands out the records (the store's
+    // key), so the records and the entries are matched in one pass. The
+    // entry the server's file operations find for a record name is the one
+    // of exactly that name, else the first of those that differ from it
+    // only in letter case (disknames::FindInFolder).
+    std::vector<DiskEntry> entries;
     std::vector<int> areas; // the checked areas on it that are not offline, ascending
     bool counted = false;   // its files are in the result's count
 
@@ -123,15 +117,37 @@ struct Folder {
             ::close(fd);
     }
 
-    DiskEntry* Find(std::string_view name)
+    // The entry for a record name. `cursor` is where the last search of
+    // the same walk ended: records come in the entries' order, so the next
+    // is found a few steps on; a record out of that order is searched for.
+    DiskEntry* Find(std::string_view name, size_t& cursor)
     {
-        const auto group = groups.find(disknames::FoldedName(name));
-        if (group == groups.end())
+        char foldedName[kNameSize];
+        const size_t length = std::min(name.size(), kNameSize);
+        for (size_t i = 0; i < length; ++i)
+            foldedName[i] = disknames::LowerAscii(name[i]);
+        const std::string_view key(foldedName, length);
+        const size_t n = entries.size();
+        size_t at = std::min(cursor, n);
+        if (at > 0 && entries[at - 1].folded >= key)
+            at = 0; // behind the cursor
+        constexpr size_t kSteps = 16;
+        const size_t stepsEnd = std::min(n, at + kSteps);
+        while (at < stepsEnd && entries[at].folded < key)
+            ++at;
+        if (at == stepsEnd && at < n && entries[at].folded < key)
+            at = size_t(std::lower_bound(entries.begin() + at, entries.end(), key,
+                                         [](const DiskEntry& e, std::string_view k) {
+                                             return std::string_view(e.folded) < k;
+                                         }) -
+                        entries.begin());
+        cursor = at;
+        if (at == n || entries[at].folded != key)
             return nullptr;
-        if (group->second.count > 1)
-            if (const auto twin = twins.find(name); twin != twins.end())
-                return &entries[twin->second];
-        return &entries[group->second.first];
+        for (size_t i = at; i < n && entries[i].folded == key; ++i)
+            if (entries[i].name == name)
+                return &entries[i];
+        return &entries[at];
     }
 };
 
@@ -202,28 +218,16 @@ void ListFolder(Folder& folder)
         folder.entries.clear();
         return;
     }
-    folder.groups.reserve(folder.entries.size());
-    bool anyTwins = false;
-    for (uint32_t i = 0; i < folder.entries.size(); ++i) {
-        DiskEntry& entry = folder.entries[i];
+    for (DiskEntry& entry : folder.entries) {
+        entry.folded = disknames::FoldedName(entry.name);
         entry.list = IsDescriptionListFile(
             QByteArray::fromRawData(entry.name.data(), qsizetype(entry.name.size())));
-        auto [it, added] =
-            folder.groups.try_emplace(disknames::FoldedName(entry.name), NameGroup{i, 1});
-        if (added)
-            continue;
-        anyTwins = true;
-        ++it->second.count;
-        if (disknames::TakenBefore(entry.name, folder.entries[it->second.first].name))
-            it->second.first = i;
     }
-    if (!anyTwins)
-        return;
-    for (uint32_t i = 0; i < folder.entries.size(); ++i) {
-        const std::string& name = folder.entries[i].name;
-        if (folder.groups[disknames::FoldedName(name)].count > 1)
-            folder.twins.emplace(std::string_view(name), i);
-    }
+    std::sort(folder.entries.begin(), folder.entries.end(),
+              [](const DiskEntry& a, const DiskEntry& b) {
+                  const int c = a.folded.compare(b.folded);
+                  return c != 0 ? c < 0 : a.name < b.name;
+              });
 }
 
 class Check
@@ -436,6 +440,7 @@ private:
             if (!folder->counted)
                 m_result.files += summary.files;
             folder->counted = true;
+            m_cursor = 0;
             for (const WalkedRecord& w : m_walked)
                 CheckRecord(area, w, *folder, found, present);
         }
@@ -475,7 +480,7 @@ private:
                      qint64& present)
     {
         const std::string_view name(rec.name, strnlen(rec.name, kNameSize));
-        DiskEntry* e = folder.Find(name);
+        DiskEntry* e = folder.Find(name, m_cursor);
         auto finding = [&](CheckKind kind, QString detail) -> CheckFinding& {
             CheckFinding& f = found.emplace_back();
             f.kind = kind;
@@ -539,9 +544,10 @@ private:
             if (it == m_folders.end() || !it->second->failure.isEmpty())
                 continue;
             Folder& folder = *it->second;
-            WalkArea(area, [&folder](FileRec& rec) {
-                if (DiskEntry* e =
-                        folder.Find(std::string_view(rec.Name, strnlen(rec.Name, kNameSize))))
+            size_t cursor = 0;
+            WalkArea(area, [&folder, &cursor](FileRec& rec) {
+                if (DiskEntry* e = folder.Find(
+                        std::string_view(rec.Name, strnlen(rec.Name, kNameSize)), cursor))
                     e->claimed = true;
                 return true;
             });
@@ -576,14 +582,19 @@ private:
                 Add(std::move(f));
             }
 
-            std::map<std::string, std::vector<std::string>> twins;
-            for (const auto& [name, index] : folder->twins)
-                twins[disknames::FoldedName(name)].emplace_back(name);
-            for (auto& [foldedKey, group] : twins) {
-                std::sort(group.begin(), group.end());
+            // Twins stand next to each other, in byte order.
+            const std::vector<DiskEntry>& entries = folder->entries;
+            for (size_t i = 0; i < entries.size();) {
+                size_t end = i + 1;
+                while (end < entries.size() && entries[end].folded == entries[i].folded)
+                    ++end;
+                const size_t begin = i;
+                i = end;
+                if (end - begin < 2)
+                    continue;
                 QStringList names;
-                for (const std::string& name : group)
-                    names << Latin1(name);
+                for (size_t k = begin; k < end; ++k)
+                    names << Latin1(entries[k].name);
                 CheckFinding f;
                 f.kind = CheckKind::CaseTwins;
                 f.area = area;
@@ -666,6 +677,7 @@ private:
     std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<Folder>> m_folders;
     std::vector<Folder*> m_order; // the folders in the order the reader reads them
     std::vector<WalkedRecord> m_walked;
+    size_t m_cursor = 0; // of the matching of one area's records
     QSet<int> m_checkedAreas;
 
     std::thread m_reader;

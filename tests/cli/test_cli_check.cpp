@@ -72,6 +72,7 @@ void AddSound(TestBbs& bbs, int area, const QString& name, const QByteArray& byt
 enum class Fault {
     None,
     DescriptionLists,
+    OtherLetters,
     MissingFile,
     OrphanFile,
     CaseTwins,
@@ -92,6 +93,11 @@ void MakeFault(TestBbs& bbs, Fault fault)
     case Fault::DescriptionLists:
         PutFile(folder, QStringLiteral("FILES.BBS"), "GOOD.ZIP  A good file\r\n");
         PutFile(folder, QStringLiteral("descript.ion"), "good.zip A good file\r\n");
+        break;
+    case Fault::OtherLetters:
+        // The record's file on disk in other letters: the server finds it.
+        PutFile(folder, QStringLiteral("MIXED.ZIP"), "mixed");
+        AddRecord(bbs, 1, QStringLiteral("Mixed.Zip"), 5);
         break;
     case Fault::MissingFile:
         AddRecord(bbs, 1, QStringLiteral("LOST.ZIP"), 5);
@@ -237,6 +243,7 @@ private slots:
         };
         row("sound", Fault::None, {}, "");
         row("description lists not reported", Fault::DescriptionLists, {}, "");
+        row("file in other letters", Fault::OtherLetters, {}, "");
         row("missing file", Fault::MissingFile, {QStringLiteral("missing\tLOST.ZIP")},
             "no file of this name");
         row("orphan file", Fault::OrphanFile, {QStringLiteral("orphan\tEXTRA.ZIP")},
