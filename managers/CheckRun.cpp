@@ -80,7 +80,18 @@ private:
     bool m_hasLast = false;
 };
 
+// The first eight bytes of a folded name as one number that orders as the
+// bytes do (zero-padded): most comparisons of two names end there.
+uint64_t PrefixOf(std::string_view folded)
+{
+    uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i)
+        key = (key << 8) | (i < folded.size() ? static_cast<unsigned char>(folded[i]) : 0u);
+    return key;
+}
+
 struct DiskEntry {
+    uint64_t prefix = 0; // PrefixOf(folded)
     std::string name;
     std::string folded;              // the name with ASCII letters in lower case
     unsigned char type = DT_UNKNOWN; // as the listing gave it
@@ -107,7 +118,7 @@ struct Folder {
     std::vector<int> areas; // the checked areas on it that are not offline, ascending
     bool counted = false;   // its files are in the result's count
 
-    std::atomic<bool> listed{false};  // entries, maps and failure are set
+    std::atomic<bool> listed{false};  // entries (sorted) and failure are set
     std::atomic<size_t> nextEntry{0}; // the next entry to look at
     std::atomic<size_t> looked{0};    // entries looked at
 
@@ -127,24 +138,28 @@ struct Folder {
         for (size_t i = 0; i < length; ++i)
             foldedName[i] = disknames::LowerAscii(name[i]);
         const std::string_view key(foldedName, length);
+        const uint64_t prefix = PrefixOf(key);
+        auto before = [prefix, key](const DiskEntry& e) {
+            return e.prefix != prefix ? e.prefix < prefix : std::string_view(e.folded) < key;
+        };
         const size_t n = entries.size();
         size_t at = std::min(cursor, n);
-        if (at > 0 && entries[at - 1].folded >= key)
+        if (at > 0 && !before(entries[at - 1]))
             at = 0; // behind the cursor
         constexpr size_t kSteps = 16;
         const size_t stepsEnd = std::min(n, at + kSteps);
-        while (at < stepsEnd && entries[at].folded < key)
+        while (at < stepsEnd && before(entries[at]))
             ++at;
-        if (at == stepsEnd && at < n && entries[at].folded < key)
-            at = size_t(std::lower_bound(entries.begin() + at, entries.end(), key,
-                                         [](const DiskEntry& e, std::string_view k) {
-                                             return std::string_view(e.folded) < k;
-                                         }) -
+        if (at == stepsEnd && at < n && before(entries[at]))
+            at = size_t(std::partition_point(entries.begin() + at, entries.end(), before) -
                         entries.begin());
         cursor = at;
-        if (at == n || entries[at].folded != key)
+        auto same = [prefix, key](const DiskEntry& e) {
+            return e.prefix == prefix && std::string_view(e.folded) == key;
+        };
+        if (at == n || !same(entries[at]))
             return nullptr;
-        for (size_t i = at; i < n && entries[i].folded == key; ++i)
+        for (size_t i = at; i < n && same(entries[i]); ++i)
             if (entries[i].name == name)
                 return &entries[i];
         return &entries[at];
@@ -220,11 +235,14 @@ void ListFolder(Folder& folder)
     }
     for (DiskEntry& entry : folder.entries) {
         entry.folded = disknames::FoldedName(entry.name);
+        entry.prefix = PrefixOf(entry.folded);
         entry.list = IsDescriptionListFile(
             QByteArray::fromRawData(entry.name.data(), qsizetype(entry.name.size())));
     }
     std::sort(folder.entries.begin(), folder.entries.end(),
               [](const DiskEntry& a, const DiskEntry& b) {
+                  if (a.prefix != b.prefix)
+                      return a.prefix < b.prefix;
                   const int c = a.folded.compare(b.folded);
                   return c != 0 ? c < 0 : a.name < b.name;
               });
@@ -586,7 +604,8 @@ private:
             const std::vector<DiskEntry>& entries = folder->entries;
             for (size_t i = 0; i < entries.size();) {
                 size_t end = i + 1;
-                while (end < entries.size() && entries[end].folded == entries[i].folded)
+                while (end < entries.size() && entries[end].prefix == entries[i].prefix &&
+                       entries[end].folded == entries[i].folded)
                     ++end;
                 const size_t begin = i;
                 i = end;
