@@ -2,6 +2,7 @@
 
 #include "common/FileUtils.h"
 #include "filter/DateTime.h"
+#include "server/DiskNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -657,4 +658,11 @@ DescriptionListFile ReadDescriptionListFile(const QString& path, qint64 maxBytes
     bytes.truncate(got);
     file.bytes = bytes;
     return file;
+}
+
+bool IsDescriptionListFile(const QByteArray& diskName)
+{
+    const std::string_view name(diskName.constData(), size_t(diskName.size()));
+    return disknames::SameNameAnyCase(name, "FILES.BBS") ||
+           disknames::SameNameAnyCase(name, "DESCRIPT.ION");
 }

@@ -41,6 +41,11 @@
 
 #include <functional>
 
+// Whether a name on disk is that of a description list a folder carries
+// (FILES.BBS or DESCRIPT.ION, in any letter case): a list describes the
+// folder's files and is no file for a record of its own.
+bool IsDescriptionListFile(const QByteArray& diskName);
+
 // Limits of the record fields the texts go into (the terminating zero not
 // counted), and the long description's line count.
 constexpr qsizetype DescriptionTextMax = qsizetype(sizeof(FileRec::Description)) - 1;

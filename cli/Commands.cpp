@@ -10,13 +10,14 @@ std::unique_ptr<CliCommand> MakeImportDescCommand();
 std::unique_ptr<CliCommand> MakeExportDescCommand();
 std::unique_ptr<CliCommand> MakeAddFilesCommand();
 std::unique_ptr<CliCommand> MakeDupesCommand();
+std::unique_ptr<CliCommand> MakeCheckCommand();
 
 const std::vector<CliCommandFactory>& CliCommands()
 {
     static const std::vector<CliCommandFactory> commands = {
-        MakeFileListCommand,   MakeDeleteCommand,   MakeMoveCommand,
-        MakeListCommand,       MakeFreshenCommand,  MakeImportDescCommand,
-        MakeExportDescCommand, MakeAddFilesCommand, MakeDupesCommand,
+        MakeFileListCommand, MakeDeleteCommand,     MakeMoveCommand,       MakeListCommand,
+        MakeFreshenCommand,  MakeImportDescCommand, MakeExportDescCommand, MakeAddFilesCommand,
+        MakeDupesCommand,    MakeCheckCommand,
     };
     return commands;
 }

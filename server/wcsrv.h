@@ -143,6 +143,50 @@ bool WcGetFileHash(int32_t area, const char* name, WcFileHash* out);
 // with WC_RECORD_NOT_FOUND when there is no such record.
 bool WcPutFileHash(int32_t area, const char* name, const WcFileHash* hash);
 
+// ---- the store's own check -------------------------------------------------
+
+// WcCheckStore's flags. WC_CHECK_INTEGRITY adds the pass that reads the
+// whole database: on SQLite its page-level integrity check, and on every
+// store each file record row decoded. Without it only the rows that are few
+// are read: the configuration record, the users and the areas.
+#define WC_CHECK_INTEGRITY 1u
+
+// What a finding is about.
+enum WcCheckPart {
+    WC_CHECK_DATABASE = 1, // the database as a whole (its pages, a read that failed)
+    WC_CHECK_CONFIG = 2,   // the configuration record (GetMakewild's)
+    WC_CHECK_USER = 3,     // a user row
+    WC_CHECK_AREA = 4,     // an area row
+    WC_CHECK_RECORD = 5,   // a file record row
+};
+
+typedef struct WcCheckFinding {
+    int32_t Part;   // WC_CHECK_...
+    int32_t Area;   // AREA and RECORD: the row's area number; else 0
+    uint32_t Id;    // USER: the user's id; else 0
+    char Name[16];  // RECORD: the row's name as far as it reads (bytes); else empty
+    char Text[256]; // what is wrong, in English, NUL-terminated
+} WcCheckFinding;
+
+typedef struct WcCheckSummary {
+    uint32_t Findings; // findings reported
+    uint32_t Records;  // file record rows decoded (0 without WC_CHECK_INTEGRITY)
+    uint32_t Users;    // user rows read
+    uint32_t Areas;    // area rows read
+    uint32_t Flags;    // the passes that ran: WC_CHECK_INTEGRITY when it did
+    uint32_t Reserved;
+} WcCheckSummary;
+
+// Called once per finding; false ends the check early.
+typedef bool (*WcCheckVisit)(void* context, const WcCheckFinding* finding);
+
+// Checks the store of the logged-in BBS and changes nothing. Each problem
+// found is one call of `visit` (may be null); `out` (may be null) gets the
+// counts. True when the check ran to its end or `visit` ended it, also when
+// it found the store damaged (a read that failed is a finding); false with
+// the error code only when it could not begin (not logged in).
+bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSummary* out);
+
 #ifdef __cplusplus
 }
 
@@ -151,4 +195,10 @@ static_assert(offsetof(WcFileHash, Size) == 0);
 static_assert(offsetof(WcFileHash, LastWrite) == 8);
 static_assert(offsetof(WcFileHash, File) == 16);
 static_assert(offsetof(WcFileHash, Sha256) == 24);
+static_assert(sizeof(WcCheckFinding) == 284);
+static_assert(offsetof(WcCheckFinding, Area) == 4);
+static_assert(offsetof(WcCheckFinding, Id) == 8);
+static_assert(offsetof(WcCheckFinding, Name) == 12);
+static_assert(offsetof(WcCheckFinding, Text) == 28);
+static_assert(sizeof(WcCheckSummary) == 24);
 #endif

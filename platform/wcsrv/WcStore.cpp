@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace wcstore
@@ -465,6 +468,265 @@ void ReadFullRec(sqlite3_stmt* st, FullFileRec& full)
             break;
         at = feed + 1;
     }
+}
+
+namespace
+{
+
+// Reads UTF-8: false when the bytes are not UTF-8. `characters` gets the
+// number of characters, `highest` the highest code point.
+bool DecodeUtf8(const unsigned char* s, size_t n, size_t& characters, uint32_t& highest)
+{
+    characters = 0;
+    highest = 0;
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = s[i];
+        size_t extra = 0;
+        uint32_t v = 0;
+        if (c < 0x80) {
+            v = c;
+        } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+            extra = 1;
+            v = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            v = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+            extra = 3;
+            v = c & 0x07;
+        } else {
+            return false;
+        }
+        for (size_t k = 1; k <= extra; ++k) {
+            if (i + k >= n || (s[i + k] & 0xC0) != 0x80)
+                return false;
+            v = (v << 6) | (s[i + k] & 0x3F);
+        }
+        // Overlong forms and surrogates are no UTF-8.
+        if ((extra == 2 && (v < 0x800 || (v >= 0xD800 && v <= 0xDFFF))) ||
+            (extra == 3 && (v < 0x10000 || v > 0x10FFFF)))
+            return false;
+        highest = std::max(highest, v);
+        ++characters;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// Why a text column of a file row does not give its field back: `max`
+// characters at most, each a Latin-1 one. NULL is an empty text when
+// `nullable`.
+std::string TextColumnProblem(sqlite3_stmt* st, int col, const char* what, size_t max,
+                              bool nullable)
+{
+    const int type = sqlite3_column_type(st, col);
+    if (type == SQLITE_NULL)
+        return nullable ? std::string() : std::string(what) + " is missing";
+    if (type != SQLITE_TEXT)
+        return std::string(what) + " is not a text";
+    const unsigned char* t = sqlite3_column_text(st, col);
+    const size_t n = size_t(sqlite3_column_bytes(st, col));
+    size_t characters = 0;
+    uint32_t highest = 0;
+    if (!DecodeUtf8(t, n, characters, highest))
+        return std::string(what) + " is not UTF-8";
+    if (highest > 0xFF)
+        return std::string(what) + " holds a character beyond Latin-1";
+    if (characters > max)
+        return std::string(what) + " is " + std::to_string(characters) +
+               " characters long; the record holds " + std::to_string(max);
+    return {};
+}
+
+std::string IntColumnProblem(sqlite3_stmt* st, int col, const char* what, int64_t low, int64_t high)
+{
+    if (sqlite3_column_type(st, col) != SQLITE_INTEGER)
+        return std::string(what) + " is not a whole number";
+    const int64_t v = sqlite3_column_int64(st, col);
+    if (v < low || v > high)
+        return std::string(what) + " " + std::to_string(v) + " does not fit the record";
+    return {};
+}
+
+std::string BlobColumnProblem(sqlite3_stmt* st, int col, const char* what, size_t size)
+{
+    const int type = sqlite3_column_type(st, col);
+    if (type == SQLITE_NULL)
+        return {};
+    if (type != SQLITE_BLOB || sqlite3_column_bytes(st, col) != int(size))
+        return std::string(what) + " is not " + std::to_string(size) + " bytes";
+    return {};
+}
+
+} // namespace
+
+std::string ProblemOfFileRow(sqlite3_stmt* st)
+{
+    constexpr int64_t kInt32Min = INT32_MIN, kInt32Max = INT32_MAX;
+    const bool image = sqlite3_column_type(st, cTextImage) != SQLITE_NULL;
+    std::string p = BlobColumnProblem(st, cTextImage, "the text image", kTextImageSize);
+    if (p.empty())
+        p = BlobColumnProblem(st, cOpaque, "the reserved stretch", kOpaqueSize);
+    if (p.empty())
+        p = BlobColumnProblem(st, cOpaqueExt, "the reserved stretch of the long part",
+                              kOpaqueExtSize);
+    if (p.empty())
+        p = IntColumnProblem(st, cArea, "the area", kInt32Min, kInt32Max);
+    // With a text image the text columns only help queries: the image
+    // gives the fields back.
+    if (p.empty() && !image) {
+        p = TextColumnProblem(st, cName, "the name", sizeof(FileRec::Name) - 1, false);
+        if (p.empty())
+            p = TextColumnProblem(st, cDescription, "the description",
+                                  sizeof(FileRec::Description) - 1, false);
+        if (p.empty())
+            p = TextColumnProblem(st, cPassword, "the password", sizeof(FileRec::Password) - 1,
+                                  false);
+        if (p.empty())
+            p = TextColumnProblem(st, cUploaderName, "the uploader's name",
+                                  sizeof(UserRef::UserName) - 1, false);
+        if (p.empty())
+            p = TextColumnProblem(st, cLongDescription, "the long description",
+                                  size_t(LongDescLines) * LongDescLineSize, true);
+    }
+    struct IntColumn {
+        int col;
+        const char* what;
+        int64_t low, high;
+    };
+    static const IntColumn kInts[] = {
+        {cSize, "the size", kInt32Min, kInt32Max},
+        {cFileTime, "the file date", INT64_MIN, INT64_MAX},
+        {cLastAccessed, "the last access", INT64_MIN, INT64_MAX},
+        {cNeverOverwrite, "the never-overwrite flag", kInt32Min, kInt32Max},
+        {cNeverDelete, "the never-delete flag", kInt32Min, kInt32Max},
+        {cFreeFile, "the free-file flag", kInt32Min, kInt32Max},
+        {cCopyBeforeDownload, "the copy-before-download flag", kInt32Min, kInt32Max},
+        {cFailedScan, "the failed-scan flag", kInt32Min, kInt32Max},
+        {cFreeTime, "the free time", kInt32Min, kInt32Max},
+        {cDownloads, "the download count", kInt32Min, kInt32Max},
+        {cCost, "the cost", kInt32Min, kInt32Max},
+        {cUploaderId, "the uploader's id", 0, int64_t(UINT32_MAX)},
+        {cHasLongDescription, "the long-description flag", kInt32Min, kInt32Max},
+    };
+    for (const IntColumn& c : kInts) {
+        if (!p.empty())
+            break;
+        p = IntColumnProblem(st, c.col, c.what, c.low, c.high);
+    }
+    return p;
+}
+
+std::string ProblemOfRecord(const FileRec& rec, int32_t area)
+{
+    const size_t n = FieldLength(rec.Name, sizeof rec.Name);
+    if (n == sizeof rec.Name)
+        return "the name has no end";
+    if (!IsSafeFileName(rec.Name, n))
+        return "the name can name no file";
+    if (rec.Area != area)
+        return "the record says area " + std::to_string(rec.Area) + ", its row area " +
+               std::to_string(area);
+    return {};
+}
+
+bool CheckStore(Store& store, bool integrity, const CheckVisit& visit, CheckCounts& counts)
+{
+    auto found = [&](CheckPart part, int32_t area, uint32_t id, std::string text) {
+        CheckFinding f;
+        f.part = part;
+        f.area = area;
+        f.id = id;
+        f.text = std::move(text);
+        return visit(f);
+    };
+    auto utf8 = [](const std::string& text, size_t* characters) {
+        size_t n = 0;
+        uint32_t highest = 0;
+        const bool ok = DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                                   n, highest);
+        if (characters)
+            *characters = n;
+        return ok;
+    };
+
+    // The configuration record.
+    std::string sysop, makewild;
+    const Rc bbs = store.GetBbs(sysop, makewild);
+    if (bbs == Rc::NotFound) {
+        if (!found(CheckPart::Config, 0, 0, "there is no configuration record"))
+            return false;
+    } else if (bbs != Rc::Ok) {
+        if (!found(CheckPart::Config, 0, 0,
+                   "the configuration record cannot be read: " + store.Error()))
+            return false;
+    } else {
+        // An empty one is the record of a new BBS (all zero); any other
+        // must be the whole record.
+        if (!makewild.empty() && makewild.size() != sizeof(MakewildRec) &&
+            !found(CheckPart::Config, 0, 0,
+                   "the configuration record is " + std::to_string(makewild.size()) +
+                       " bytes, not " + std::to_string(sizeof(MakewildRec))))
+            return false;
+        if (sysop.empty() && !found(CheckPart::Config, 0, 0, "the sysop's name is empty"))
+            return false;
+        if (!utf8(sysop, nullptr) &&
+            !found(CheckPart::Config, 0, 0, "the sysop's name is not UTF-8"))
+            return false;
+    }
+
+    // The users.
+    std::vector<UserRow> users;
+    if (store.ListUsers(users) != Rc::Ok) {
+        if (!found(CheckPart::User, 0, 0, "the users cannot be read: " + store.Error()))
+            return false;
+        users.clear();
+    }
+    std::map<std::string, uint32_t> userKeys;
+    for (const UserRow& u : users) {
+        ++counts.users;
+        std::string problem;
+        size_t characters = 0;
+        if (u.id == 0)
+            problem = "a user without an id";
+        else if (u.name.empty())
+            problem = "the user has no name";
+        else if (!utf8(u.name, &characters))
+            problem = "the user's name is not UTF-8";
+        else if (characters > sizeof(UserRecord::Name) - 1)
+            problem = "the user's name is longer than a user record holds";
+        else if (auto [it, added] = userKeys.emplace(Utf8Key(u.name), u.id); !added)
+            problem = "the user has the name of user " + std::to_string(it->second);
+        if (!problem.empty() && !found(CheckPart::User, 0, u.id, problem))
+            return false;
+    }
+
+    // The areas.
+    std::vector<AreaRow> areas;
+    if (store.ListAreas(areas) != Rc::Ok) {
+        if (!found(CheckPart::Area, 0, 0, "the areas cannot be read: " + store.Error()))
+            return false;
+        areas.clear();
+    }
+    std::set<int32_t> numbers;
+    for (const AreaRow& a : areas) {
+        ++counts.areas;
+        numbers.insert(a.number);
+        std::string problem;
+        if (a.number <= 0)
+            problem = "the area number is not above 0";
+        else if (a.name.empty())
+            problem = "the area has no name";
+        else if (!utf8(a.name, nullptr))
+            problem = "the area's name is not UTF-8";
+        else if (a.folder.empty())
+            problem = "the area has no folder";
+        if (!problem.empty() && !found(CheckPart::Area, a.number, 0, problem))
+            return false;
+    }
+
+    counts.integrity = integrity;
+    return store.CheckFiles(integrity, numbers, visit, counts);
 }
 
 bool IsSafeFileName(const char* name, size_t length)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,27 @@ struct UserRow {
     std::string name;
 };
 
+// ---- the store's own check (WcCheckStore) ----------------------------------
+
+// What a finding is about; the numbers are WcCheckPart's (server/wcsrv.h).
+enum class CheckPart { Database = 1, Config = 2, User = 3, Area = 4, Record = 5 };
+
+struct CheckFinding {
+    CheckPart part = CheckPart::Database;
+    int32_t area = 0;
+    uint32_t id = 0;
+    std::string name; // a record's name as Latin-1 bytes
+    std::string text;
+};
+
+struct CheckCounts {
+    uint64_t records = 0, users = 0, areas = 0;
+    bool integrity = false; // the integrity pass ran
+};
+
+// Gets each finding; false ends the check.
+using CheckVisit = std::function<bool(const CheckFinding&)>;
+
 class Store
 {
 public:
@@ -184,7 +206,29 @@ public:
                            const FileHash& hash) = 0;
     // Every kept hash; `visit` returning false ends the walk with Error.
     virtual Rc EachFileHash(const std::function<bool(const FileHashEntry&)>& visit) = 0;
+
+    // ---- the check ----
+    // The part of CheckStore that depends on the database: with
+    // `integrity`, the database's own check of its pages (SQLite) and every
+    // file record row decoded, each row's area looked up in `areas`;
+    // without it nothing. Reads only. False when `visit` ended the check.
+    virtual bool CheckFiles(bool integrity, const std::set<int32_t>& areas, const CheckVisit& visit,
+                            CheckCounts& counts) = 0;
 };
+
+// Checks the store and changes nothing: the configuration record, every
+// user and area row, then the database's own part (Store::CheckFiles). A
+// read that fails is a finding. False when `visit` ended the check.
+bool CheckStore(Store& store, bool integrity, const CheckVisit& visit, CheckCounts& counts);
+// Why the FileRec part of a row read from the column `area` is no record
+// the library can hand out (its name unterminated or no file name, its Area
+// not the row's); empty when it is one.
+std::string ProblemOfRecord(const FileRec& rec, int32_t area);
+// Why a SQLite file row selected with kFileColumns cannot be read back as
+// the record it was written from (a column of another type, a text beyond
+// Latin-1 or longer than its field, a blob of the wrong size); empty when
+// it can.
+std::string ProblemOfFileRow(sqlite3_stmt* st);
 
 // True when `setting` is a PostgreSQL connection string (a postgres:// or
 // postgresql:// URI, or key=value pairs).

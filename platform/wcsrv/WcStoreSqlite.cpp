@@ -493,6 +493,77 @@ public:
         return !stopped && rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
     }
 
+    bool CheckFiles(bool integrity, const std::set<int32_t>& areas, const CheckVisit& visit,
+                    CheckCounts& counts) override
+    {
+        if (!integrity)
+            return true;
+        auto database = [&](std::string text) {
+            CheckFinding f;
+            f.part = CheckPart::Database;
+            f.text = std::move(text);
+            return visit(f);
+        };
+        // SQLite's own check of every page, index and constraint; at most
+        // 100 messages (a damaged file can give thousands).
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA integrity_check(100)", -1, &st, nullptr) !=
+            SQLITE_OK) {
+            sqlite3_finalize(st);
+            return database(std::string("the integrity check cannot run: ") + sqlite3_errmsg(m_db));
+        }
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const std::string line = ColumnString(st, 0);
+            if (line != "ok" && !database("integrity check: " + line)) {
+                sqlite3_finalize(st);
+                return false;
+            }
+        }
+        const std::string failure = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(m_db);
+        sqlite3_finalize(st);
+        if (!failure.empty() && !database("the integrity check failed: " + failure))
+            return false;
+
+        // Every file row, decoded as a walk decodes it.
+        const std::string sql =
+            std::string("SELECT ") + kFileColumns + " FROM files ORDER BY area, name";
+        if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            return database(std::string("the file records cannot be read: ") +
+                            sqlite3_errmsg(m_db));
+        }
+        FullFileRec full;
+        bool going = true;
+        while (going && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            ++counts.records;
+            std::string problem = ProblemOfFileRow(st);
+            ReadFullRec(st, full);
+            const int32_t area = sqlite3_column_int(st, 0);
+            if (problem.empty())
+                problem = ProblemOfRecord(full.Rec, area);
+            if (problem.empty() && !areas.count(area))
+                problem = "its area does not exist";
+            if (problem.empty())
+                continue;
+            CheckFinding f;
+            f.part = CheckPart::Record;
+            f.area = area;
+            f.name.assign(full.Rec.Name, FieldLength(full.Rec.Name, sizeof full.Rec.Name));
+            f.text = std::move(problem);
+            going = visit(f);
+        }
+        const std::string readFailure =
+            going && rc != SQLITE_DONE ? std::string(sqlite3_errmsg(m_db)) : std::string();
+        sqlite3_finalize(st);
+        if (!going)
+            return false;
+        if (!readFailure.empty())
+            return database("reading the file records failed after " +
+                            std::to_string(counts.records) + " rows: " + readFailure);
+        return true;
+    }
+
 private:
     // Steps `st` into rows[0..max) and resets it. Stops after the first row
     // of an area other than `stopArea` (stopArea < 0: never).

@@ -1505,3 +1505,43 @@ bool WcPutFileHash(int32_t area, const char* name, const WcFileHash* hash)
         return true;
     });
 }
+
+// ---- the store's own check -------------------------------------------------
+
+static_assert(int(wcstore::CheckPart::Database) == WC_CHECK_DATABASE);
+static_assert(int(wcstore::CheckPart::Config) == WC_CHECK_CONFIG);
+static_assert(int(wcstore::CheckPart::User) == WC_CHECK_USER);
+static_assert(int(wcstore::CheckPart::Area) == WC_CHECK_AREA);
+static_assert(int(wcstore::CheckPart::Record) == WC_CHECK_RECORD);
+
+bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSummary* out)
+{
+    WC_OP("WcCheckStore", false);
+    WC_LOGGED_IN(false);
+    ResetCursor(ctx);
+    uint32_t findings = 0;
+    wcstore::CheckCounts counts;
+    auto report = [&](const wcstore::CheckFinding& f) {
+        ++findings;
+        if (!visit)
+            return true;
+        WcCheckFinding finding;
+        std::memset(&finding, 0, sizeof finding);
+        finding.Part = int32_t(f.part);
+        finding.Area = f.area;
+        finding.Id = f.id;
+        std::memcpy(finding.Name, f.name.data(), std::min(f.name.size(), sizeof finding.Name - 1));
+        std::memcpy(finding.Text, f.text.data(), std::min(f.text.size(), sizeof finding.Text - 1));
+        return visit(context, &finding);
+    };
+    wcstore::CheckStore(*ctx.store, (flags & WC_CHECK_INTEGRITY) != 0, report, counts);
+    if (out) {
+        std::memset(out, 0, sizeof *out);
+        out->Findings = findings;
+        out->Records = uint32_t(std::min<uint64_t>(counts.records, UINT32_MAX));
+        out->Users = uint32_t(std::min<uint64_t>(counts.users, UINT32_MAX));
+        out->Areas = uint32_t(std::min<uint64_t>(counts.areas, UINT32_MAX));
+        out->Flags = counts.integrity ? WC_CHECK_INTEGRITY : 0u;
+    }
+    return true;
+}

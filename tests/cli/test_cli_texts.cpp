@@ -296,7 +296,7 @@ private slots:
         QVERIFY(help.out.contains("--codepage CP"));
 
         for (const char* command : {"filelist", "delete", "move", "list", "freshen", "import-desc",
-                                    "export-desc", "addfiles", "dupes"}) {
+                                    "export-desc", "addfiles", "dupes", "check"}) {
             const RawRun one = RunRaw({QString::fromLatin1(command), QStringLiteral("--help")});
             QCOMPARE(one.code, 0);
             QVERIFY2(one.out.endsWith(".\n"), one.out.constData());

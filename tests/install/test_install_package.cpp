@@ -474,6 +474,10 @@ void TestInstallPackage::completion_data()
                                   << QStringList{"newest", "oldest"};
     QTest::newRow("dupes --areas takes no word")
         << QStringList{"vtfilemgr-cli", "dupes", "--areas", ""} << QStringList{};
+    QTest::newRow("check options")
+        << QStringList{"vtfilemgr-cli", "check", "--i"} << QStringList{"--integrity"};
+    QTest::newRow("check --format")
+        << QStringList{"vtfilemgr-cli", "check", "--format", ""} << QStringList{"json", "text"};
     QTest::newRow("export-desc --format")
         << QStringList{"vtfilemgr-cli", "export-desc", "--format", ""}
         << QStringList{"descript.ion", "files.bbs"};
