@@ -1,11 +1,12 @@
 #include "app/AddFilesRun.h"
 
-#include "app/DropFilesRun.h"
 #include "archive/ArchiveReader.h"
+#include "archive/AreaFileRecord.h"
 #include "archive/DescriptionList.h"
 #include "archive/DizReader.h"
-#include "common/ReadFailures.h"
 #include "common/Text.h"
+#include "server/AreaFiles.h"
+#include "server/ReadFailures.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 

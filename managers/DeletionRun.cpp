@@ -1,8 +1,8 @@
 #include "managers/DeletionRun.h"
 
-#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
+#include "server/ReadFailures.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 

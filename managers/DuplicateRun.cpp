@@ -1,8 +1,8 @@
 #include "managers/DuplicateRun.h"
 
-#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/DiskNames.h"
+#include "server/ReadFailures.h"
 #include "server/ServerPath.h"
 
 #include <QCryptographicHash>
