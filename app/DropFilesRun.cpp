@@ -1,6 +1,6 @@
 #include "app/DropFilesRun.h"
 
-#include "app/RecordRun.h"
+#include "archive/AreaFileRecord.h"
 #include "common/FileUtils.h"
 #include "common/Text.h"
 #include "server/RecordFileSize.h"
@@ -9,8 +9,6 @@
 #include "server/wcsrv.h"
 
 #include <QFile>
-
-#include <cstring>
 
 namespace
 {
@@ -25,28 +23,6 @@ QString DroppedFileName(const QString& path)
 }
 
 } // namespace
-
-bool AddRecordOfAreaFile(int area, const QString& name,
-                         const std::function<void(FullFileRec&)>& describe)
-{
-    FullFileRec full{};
-    std::memset(&full, 0, sizeof full);
-    SetRecText(full.Rec.Name, name);
-    full.Rec.Area = area;
-    if (describe)
-        describe(full);
-    return AddFileRec(&full);
-}
-
-void FreshenAddedRecord(int area, const QString& name, RunDelegate& delegate)
-{
-    FileRec rec{};
-    uint32_t position = 0;
-    FullFileRec stored{};
-    if (GetFileRecByAreaName(area, ToBytes(name).constData(), &rec, &position) &&
-        GetFullFileRec(&rec, &stored))
-        FreshenOneRecord(stored, delegate);
-}
 
 int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
 {

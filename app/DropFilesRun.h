@@ -21,14 +21,8 @@ struct DropFilesOptions {
 };
 
 // The pieces a drop shares with the adding of files already in an area's
-// folder (the name mapping and the checks of an entry: server/AreaFiles.h).
-// Makes the record (area, name) for the file already in the area's folder:
-// `describe` (may be empty) fills its texts, then the record is added.
-// True when the server took it.
-bool AddRecordOfAreaFile(int area, const QString& name,
-                         const std::function<void(FullFileRec&)>& describe);
-// Freshens the record just added (size and date from its file).
-void FreshenAddedRecord(int area, const QString& name, RunDelegate& delegate);
+// folder: the name mapping and the checks of an entry (server/AreaFiles.h),
+// and the making of the record (archive/AreaFileRecord.h).
 
 // Adds the files in order; stops at the first file that cannot be copied.
 // Returns the number of records added.

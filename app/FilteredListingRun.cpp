@@ -2,10 +2,10 @@
 
 #include "common/AreaLines.h"
 #include "common/CoarseClock.h"
-#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
 #include "filter/SearchRecord.h"
+#include "server/ReadFailures.h"
 #include "server/wcsrv.h"
 
 QList<int> FilteredListingAreas(const QList<int>& shown)

@@ -3,6 +3,7 @@
 // an update writes the record panel's edits into each record.
 #pragma once
 
+#include "archive/AreaFileRecord.h" // FreshenOneRecord
 #include "common/RunDelegate.h"
 #include "server/Records.h"
 
@@ -32,10 +33,6 @@ struct RecordRunOptions {
 // Runs through the entries in order; an entry without a record is passed
 // over. Returns the number of records written (or planned in a dry run).
 int RunRecordChanges(const RecordRunOptions& options, RunDelegate& delegate);
-
-// Freshens one record from its file on disk, with the window's messages
-// ("File Not Found! Can not Freshen.", "Error! Could not Freshen.").
-bool FreshenOneRecord(const FullFileRec& record, RunDelegate& delegate, bool dryRun = false);
 
 // Applies `edits` to a copy of `record` and writes it.
 bool UpdateOneRecord(const FullFileRec& record, const std::function<void(FullFileRec&)>& edits);

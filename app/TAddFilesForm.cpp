@@ -2,8 +2,8 @@
 
 #include "app/AddFilesRun.h"
 #include "common/AreaLines.h"
-#include "common/WindowRunDelegate.h"
 #include "managers/ManagerSupport.h"
+#include "managers/WindowRunDelegate.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

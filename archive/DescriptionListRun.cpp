@@ -1,11 +1,11 @@
 #include "archive/DescriptionListRun.h"
 
-#include "app/DropFilesRun.h"
+#include "archive/AreaFileRecord.h"
 #include "common/FileUtils.h"
-#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/AreaFiles.h"
 #include "server/DiskNames.h"
+#include "server/ReadFailures.h"
 #include "server/RecordFileSize.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"

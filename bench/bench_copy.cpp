@@ -13,8 +13,8 @@
 #include "BenchWindow.h"
 #include "common/Dialogs.h"
 #include "common/VtApplication.h"
+#include "managers/CopyServerFile.h"
 #include "platform/wcsrv/WcAdmin.h"
-#include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 

@@ -1,5 +1,5 @@
 #include "filter/Matching.h"
-#include "common/ReadFailures.h"
+#include "server/ReadFailures.h"
 
 #include "filter/DateTime.h"
 #include "filter/SearchRecord.h"

@@ -1,10 +1,10 @@
 #include "managers/DeletionRun.h"
 
-#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
 #include "filter/Matching.h"
 #include "server/OfflineAreas.h"
+#include "server/ReadFailures.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 

@@ -1,9 +1,9 @@
 #include "managers/DuplicateRun.h"
 
-#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/DiskNames.h"
 #include "server/OfflineAreas.h"
+#include "server/ReadFailures.h"
 #include "server/ServerPath.h"
 
 #include <QCryptographicHash>

@@ -2,10 +2,10 @@
 
 #include "common/AreaLines.h"
 #include "common/FileUtils.h"
-#include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
 #include "filter/DateTime.h"
+#include "server/ReadFailures.h"
 #include "server/wcsrv.h"
 
 #include <QFile>

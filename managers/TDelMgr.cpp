@@ -3,11 +3,11 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "common/WindowRunDelegate.h"
 #include "filter/DateTime.h"
 #include "managers/DeletionRun.h"
 #include "managers/ManagerSupport.h"
 #include "managers/TSplitControl.h"
+#include "managers/WindowRunDelegate.h"
 #include "server/wcsrv.h"
 
 #include <QCheckBox>

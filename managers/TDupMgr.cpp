@@ -3,10 +3,10 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "common/WindowRunDelegate.h"
 #include "filter/DateTime.h"
 #include "managers/DeletionRun.h"
 #include "managers/ManagerSupport.h"
+#include "managers/WindowRunDelegate.h"
 
 #include <QCheckBox>
 #include <QComboBox>

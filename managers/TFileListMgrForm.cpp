@@ -3,10 +3,10 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "common/WindowRunDelegate.h"
 #include "filter/SearchRecord.h"
 #include "managers/FileListRun.h"
 #include "managers/ManagerSupport.h"
+#include "managers/WindowRunDelegate.h"
 #include "server/wcsrv.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "server/ServerPath.h"
 
-#include "common/ReadFailures.h"
 #include "common/Text.h"
+#include "server/ReadFailures.h"
 #include "server/wcsrv.h"
 
 #include <cstdio>

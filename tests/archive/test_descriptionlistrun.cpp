@@ -2,8 +2,8 @@
 // dry run writes nothing), unknown names, unreadable lines and cuts, adding
 // records for files of the area's folder, and the export/import round trip.
 #include "archive/DescriptionListRun.h"
-#include "archive/TDescListForm.h"
 #include "common/Text.h"
+#include "managers/TDescListForm.h"
 #include "platform/wcsrv/WcFault.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"

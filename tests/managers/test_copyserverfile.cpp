@@ -1,11 +1,11 @@
 // CopyServerFile between disk paths and server paths, and its failures.
 #include "ManagerTestSupport.h"
 
+#include "managers/CopyServerFile.h"
 #include "managers/TProgressForm.h"
 #include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcBlockWriter.h"
 #include "platform/wcsrv/WcFault.h"
-#include "server/CopyServerFile.h"
 #include "server/ServerPath.h"
 #include "tests/support/TestSupport.h"
 

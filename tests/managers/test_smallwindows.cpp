@@ -1,11 +1,11 @@
 // The area chooser, the progress window and the splitter drag.
 #include "ManagerTestSupport.h"
 
-#include "archive/TDescListForm.h"
 #include "common/Text.h"
 #include "filter/TMatchForm.h"
 #include "managers/TChooseFileAreaForm.h"
 #include "managers/TDelMgr.h"
+#include "managers/TDescListForm.h"
 #include "managers/TDupMgr.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"

@@ -1,4 +1,4 @@
-#include "server/CopyServerFile.h"
+#include "managers/CopyServerFile.h"
 
 #include "common/Dialogs.h"
 #include "managers/TProgressForm.h"

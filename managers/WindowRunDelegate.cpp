@@ -1,7 +1,7 @@
-#include "common/WindowRunDelegate.h"
+#include "managers/WindowRunDelegate.h"
 
 #include "common/Dialogs.h"
-#include "server/CopyServerFile.h"
+#include "managers/CopyServerFile.h"
 
 #include <QProgressBar>
 

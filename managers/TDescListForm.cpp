@@ -1,9 +1,9 @@
-#include "archive/TDescListForm.h"
+#include "managers/TDescListForm.h"
 
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "common/WindowRunDelegate.h"
 #include "managers/ManagerSupport.h"
+#include "managers/WindowRunDelegate.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "common/ReadFailures.h"
+#include "server/ReadFailures.h"
 
 #include "server/wcsrv.h"
 
