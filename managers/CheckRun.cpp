@@ -1,7 +1,7 @@
 #include "managers/CheckRun.h"
 
 #include "archive/DescriptionList.h"
-#include "common/ReadFailures.h"
+#include "server/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/DateTime.h"
 #include "server/DiskNames.h"
