@@ -22,7 +22,8 @@ namespace
 
 constexpr CheckKind kKinds[] = {CheckKind::Offline,     CheckKind::Unreadable,  CheckKind::Missing,
                                 CheckKind::SizeDiffers, CheckKind::DateDiffers, CheckKind::TooLarge,
-                                CheckKind::Orphan,      CheckKind::CaseTwins,   CheckKind::Store};
+                                CheckKind::Orphan,      CheckKind::CaseTwins,   CheckKind::Link,
+                                CheckKind::Store};
 
 QString PartWord(int part)
 {

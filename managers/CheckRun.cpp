@@ -97,6 +97,7 @@ struct DiskEntry {
     unsigned char type = DT_UNKNOWN; // as the listing gave it
     bool list = false;               // a description list (FILES.BBS, DESCRIPT.ION)
     bool claimed = false;            // a record names it
+    bool link = false;               // a symbolic link
     int64_t size = -1;               // -1: no regular file (a folder, a link to nothing, ...)
     uint64_t localTime = 0;          // regular files: the modification time, local ticks
 };
@@ -378,6 +379,10 @@ private:
                 // A link counts as the file it leads to, as the server opens it.
                 struct stat sb {
                 };
+                entry.link = entry.type == DT_LNK ||
+                             (entry.type == DT_UNKNOWN &&
+                              ::fstatat(folder.fd, entry.name.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISLNK(sb.st_mode));
                 if (entry.type != DT_DIR && ::fstatat(folder.fd, entry.name.c_str(), &sb, 0) == 0 &&
                     S_ISREG(sb.st_mode)) {
                     entry.size = sb.st_size;
@@ -600,6 +605,26 @@ private:
                 Add(std::move(f));
             }
 
+            // Links, whether or not a record names one: a link may lead to
+            // any file the BBS can read.
+            for (const DiskEntry& e : folder->entries) {
+                if (!e.link)
+                    continue;
+                char target[4096];
+                const ssize_t n =
+                    ::readlinkat(folder->fd, e.name.c_str(), target, sizeof target - 1);
+                CheckFinding f;
+                f.kind = CheckKind::Link;
+                f.area = area;
+                f.name = Latin1(e.name);
+                f.detail = QStringLiteral("a symbolic link to %1%2")
+                               .arg(n >= 0 ? Latin1(std::string(target, size_t(n)))
+                                           : QStringLiteral("(unreadable)"),
+                                    e.claimed ? QStringLiteral("; a record names it")
+                                              : QString());
+                Add(std::move(f));
+            }
+
             // Twins stand next to each other, in byte order.
             const std::vector<DiskEntry>& entries = folder->entries;
             for (size_t i = 0; i < entries.size();) {
@@ -726,6 +751,8 @@ QString CheckKindWord(CheckKind kind)
         return QStringLiteral("orphan");
     case CheckKind::CaseTwins:
         return QStringLiteral("case-twins");
+    case CheckKind::Link:
+        return QStringLiteral("link");
     case CheckKind::Store:
         return QStringLiteral("store");
     }

@@ -24,6 +24,7 @@ enum class CheckKind {
     TooLarge,    // a file of 2,147,483,648 bytes or more: a record's Size cannot hold it
     Orphan,      // a file in the folder that no record names
     CaseTwins,   // entries of the folder whose names differ only in letter case
+    Link,        // a symbolic link in the folder: a record would offer the file it leads to
     Store,       // a finding of the store's own check
 };
 

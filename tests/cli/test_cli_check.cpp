@@ -82,6 +82,7 @@ enum class Fault {
     EmptyFolder,
     MissingFolder,
     FolderIsFile,
+    Link,
 };
 
 void MakeFault(TestBbs& bbs, Fault fault)
@@ -104,6 +105,15 @@ void MakeFault(TestBbs& bbs, Fault fault)
         break;
     case Fault::OrphanFile:
         PutFile(folder, QStringLiteral("EXTRA.ZIP"), "extra");
+        break;
+    case Fault::Link:
+        // A record names a link that leads out of the area folder; size and
+        // date agree, so the link is the one finding.
+        PutFile(bbs.home(), QStringLiteral("OUTSIDE.TXT"), "secret");
+        AddRecord(bbs, 1, QStringLiteral("SECRET.TXT"), 6);
+        if (!QFile::link(bbs.home() + QStringLiteral("/OUTSIDE.TXT"),
+                         folder + QStringLiteral("/SECRET.TXT")))
+            qFatal("cannot make the link");
         break;
     case Fault::CaseTwins:
         // The record finds FOO.ZIP; foo.zip is one name too many, and no
@@ -261,6 +271,8 @@ private slots:
             "holds none of the 1 files");
         row("missing folder", Fault::MissingFolder, {QStringLiteral("offline\t")},
             "does not exist");
+        row("link", Fault::Link, {QStringLiteral("link\tSECRET.TXT")},
+            "/OUTSIDE.TXT; a record names it");
         row("folder is a file", Fault::FolderIsFile, {QStringLiteral("offline\t")},
             "is not a folder");
     }
