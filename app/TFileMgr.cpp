@@ -29,6 +29,7 @@
 #include "managers/TDescListForm.h"
 #include "managers/WindowRunDelegate.h"
 #include "server/AreaFiles.h"
+#include "server/FileAreas.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -530,7 +531,7 @@ void TFileMgr::FormShow()
     DatePicture = QStringLiteral("MM/dd/yy");
     FilterDefined = false;
 
-    if (!m_loggedIn) {
+    if (!LoggedIn()) {
         FailedToLogin->start();
     } else {
         if (!QFile::exists(ProgramFolder + QStringLiteral("vuru.cfg"))) {
@@ -579,37 +580,30 @@ void TFileMgr::ApplyRecordTextFonts()
 
 bool TFileMgr::LoginToServer(void* windowHandle)
 {
-    m_contextCreated = WildcatServerConnect(windowHandle);
-    if (!m_contextCreated)
-        return false;
-    m_contextCreated = WildcatServerCreateContext();
-    if (!m_contextCreated) {
-        const unsigned code = WcGetLastError();
+    if (m_session.Open(windowHandle))
+        return true;
+    switch (m_session.FailedStage()) {
+    case SessionStage::Context:
         ShowWarning(QStringLiteral("Failed to Login to Wildcat Server! [m2]"));
-        ShowServerError(code);
-        return false;
-    }
-    m_loggedIn = LoginSystem();
-    if (!m_loggedIn) {
-        const unsigned code = WcGetLastError();
+        break;
+    case SessionStage::Login:
         ShowWarning(QStringLiteral("Failed to Login to Wildcat Server! [m3]"));
-        ShowServerError(code);
-        return false;
+        break;
+    default:
+        return false; // a failed connection shows nothing here
     }
-    return true;
+    ShowServerError(m_session.FailedCode());
+    return false;
 }
 
 void TFileMgr::LogoutFromServer()
 {
-    if (!m_contextCreated)
-        return;
-    if (m_loggedIn && !LogoutUser())
-        ShowWarning(QStringLiteral("Failed to Logout off System!"));
-    if (!WildcatServerDeleteContext())
-        ShowWarning(QStringLiteral("Failed to Delete Context!"));
     // Ended: a second call (the destructor, a second close) does nothing.
-    m_loggedIn = false;
-    m_contextCreated = false;
+    const ServerSession::EndFaults faults = m_session.End();
+    if (faults.logout)
+        ShowWarning(QStringLiteral("Failed to Logout off System!"));
+    if (faults.context)
+        ShowWarning(QStringLiteral("Failed to Delete Context!"));
 }
 
 bool TFileMgr::FormCloseQuery()
@@ -813,13 +807,9 @@ void TFileMgr::FillAreaSelector()
 {
     AreaListBox->clear();
     m_areaIndex = -1;
-    const int count = GetFileAreaCount();
     QStringList lines;
-    for (int n = 1; n <= count; ++n) {
-        FileAreaRec area{};
-        if (GetFileArea(n, &area))
-            lines << AreaLinePrefix(area.Number) + ShownRecText(area.Name);
-    }
+    for (const FileArea& area : AllAreas())
+        lines << area.Line();
     AreaListBox->addItems(lines);
     AreaListBox->setCurrentIndex(-1);
 }

@@ -6,6 +6,7 @@
 #include "app/TFileListBox.h"
 #include "common/StatusPanel.h"
 #include "server/Records.h"
+#include "server/ServerSession.h"
 
 #include <QFont>
 #include <QList>
@@ -47,8 +48,8 @@ public:
     void StartClearStatus() override;
 
     // Login state.
-    bool ContextCreated() const { return m_contextCreated; }
-    bool LoggedIn() const { return m_loggedIn; }
+    bool ContextCreated() const { return m_session.ContextCreated(); }
+    bool LoggedIn() const { return m_session.LoggedIn(); }
     bool LoginToServer(void* windowHandle);
     void LogoutFromServer();
 
@@ -216,8 +217,7 @@ private:
 
     QPointer<QWidget> m_splash;
     QPointer<THelpViewer> m_help;
-    bool m_contextCreated = false;
-    bool m_loggedIn = false;
+    ServerSession m_session;
     bool m_shown = false;
     bool m_closed = false;
     int m_areaIndex = -1;

@@ -2,6 +2,7 @@
 
 #include "common/AreaLines.h"
 #include "filter/SearchRecord.h"
+#include "server/FileAreas.h"
 #include "server/wcsrv.h"
 
 #include <QDateTime>
@@ -23,10 +24,7 @@ CliContext::CliContext() : m_out(stdout), m_err(stderr)
 CliContext::~CliContext()
 {
     EndProgress();
-    if (m_loggedIn)
-        LogoutUser();
-    if (m_contextCreated)
-        WildcatServerDeleteContext();
+    m_session.End();
 }
 
 bool CliContext::Login(const QString& home)
@@ -34,28 +32,27 @@ bool CliContext::Login(const QString& home)
     // The library finds the BBS through WCSRV_HOME, as the admin tool does.
     if (!home.isEmpty())
         ::setenv("WCSRV_HOME", QFile::encodeName(home).constData(), 1);
-    if (!WildcatServerConnect(nullptr)) {
+    if (m_session.Open())
+        return true;
+    const QString code = QStringLiteral("%1").arg(m_session.FailedCode(), 8, 16, QLatin1Char('0'));
+    switch (m_session.FailedStage()) {
+    case SessionStage::Context:
+        Error(QStringLiteral("cannot open the BBS (server error 0x%1)").arg(code));
+        break;
+    case SessionStage::Login:
+        Error(QStringLiteral("cannot log in to the BBS (server error 0x%1)").arg(code));
+        break;
+    default: {
         const QString where = home.isEmpty() ? QString::fromLocal8Bit(qgetenv("WCSRV_HOME")) : home;
         Error(where.isEmpty()
                   ? QStringLiteral("no BBS found: set WCSRV_HOME or give --home DIR")
                   : QStringLiteral(
                         "no BBS in %1: give --home DIR of a BBS (wcsrv-admin init makes one)")
                         .arg(where));
-        return false;
+        break;
     }
-    m_contextCreated = WildcatServerCreateContext();
-    if (!m_contextCreated) {
-        Error(QStringLiteral("cannot open the BBS (server error 0x%1)")
-                  .arg(WcGetLastError(), 8, 16, QLatin1Char('0')));
-        return false;
     }
-    m_loggedIn = LoginSystem();
-    if (!m_loggedIn) {
-        Error(QStringLiteral("cannot log in to the BBS (server error 0x%1)")
-                  .arg(WcGetLastError(), 8, 16, QLatin1Char('0')));
-        return false;
-    }
-    return true;
+    return false;
 }
 
 bool CliContext::OpenLog(const QString& path)
@@ -71,16 +68,14 @@ bool CliContext::OpenLog(const QString& path)
 bool CliContext::ParseAreas(const QString& spec, QList<int>& areas)
 {
     areas.clear();
-    const int count = GetFileAreaCount();
     auto exists = [](int area) {
         FileAreaRec rec{};
         return GetFileArea(area, &rec);
     };
     const QString text = spec.trimmed();
     if (text.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-        for (int area = 1; area <= count; ++area)
-            if (exists(area))
-                areas.append(area);
+        for (const FileArea& area : AllAreas())
+            areas.append(area.number);
         return true;
     }
     QList<int> wanted;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/RunDelegate.h"
+#include "server/ServerSession.h"
 
 #include <QFile>
 #include <QList>
@@ -49,8 +50,7 @@ public:
 private:
     void Log(const QString& text);
 
-    bool m_contextCreated = false;
-    bool m_loggedIn = false;
+    ServerSession m_session;
     bool m_progressShown = false;
     bool m_stderrIsTerminal = false;
     QFile m_log;

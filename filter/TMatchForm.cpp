@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "filter/DateTime.h"
 #include "filter/SearchRecord.h"
+#include "server/FileAreas.h"
 #include "server/wcsrv.h"
 
 #include <QComboBox>
@@ -304,12 +305,8 @@ void TMatchForm::FormShow()
     cb_Uploader->clear();
 
     cb_FileArea->addItem(QStringLiteral("   0: Any FileArea"));
-    const int32_t count = GetFileAreaCount();
-    for (int32_t area = 1; area <= count; ++area) {
-        FileAreaRec rec{};
-        if (GetFileArea(area, &rec))
-            cb_FileArea->addItem(AreaLinePrefix(rec.Number) + ShownRecText(rec.Name));
-    }
+    for (const FileArea& area : AllAreas())
+        cb_FileArea->addItem(area.Line());
     cb_FileArea->setCurrentIndex(0);
 
     cb_Uploader->addItem(QString());

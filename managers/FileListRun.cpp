@@ -5,6 +5,7 @@
 #include "common/Text.h"
 #include "filter/AgeLimits.h"
 #include "filter/DateTime.h"
+#include "server/FileAreas.h"
 #include "server/ReadFailures.h"
 #include "server/wcsrv.h"
 
@@ -210,13 +211,11 @@ QByteArray FileListTotalLine(long count)
 
 QList<FileListArea> AllFileListAreas()
 {
+    // The name as Latin-1 text, one character per byte: the heading goes to
+    // the file as the record's own bytes, whatever the windows' code page.
     QList<FileListArea> areas;
-    const int count = GetFileAreaCount();
-    for (int n = 1; n <= count; ++n) {
-        FileAreaRec area{};
-        if (GetFileArea(n, &area))
-            areas.append({int(area.Number), AreaLinePrefix(area.Number) + RecText(area.Name)});
-    }
+    for (const FileArea& area : AllAreas())
+        areas.append({area.number, AreaLinePrefix(area.number) + RecText(area.rec.Name)});
     return areas;
 }
 

@@ -1,9 +1,7 @@
 #include "managers/ManagerSupport.h"
 
-#include "common/AreaLines.h"
 #include "common/CoarseClock.h"
-#include "common/Text.h"
-#include "server/wcsrv.h"
+#include "server/FileAreas.h"
 
 #include <QCoreApplication>
 #include <QScreen>
@@ -12,13 +10,8 @@
 QStringList AllAreaLines()
 {
     QStringList lines;
-    const int count = GetFileAreaCount();
-    for (int n = 1; n <= count; ++n) {
-        FileAreaRec area{};
-        if (!GetFileArea(n, &area))
-            continue;
-        lines << AreaLinePrefix(area.Number) + ShownRecText(area.Name);
-    }
+    for (const FileArea& area : AllAreas())
+        lines << area.Line();
     return lines;
 }
 
