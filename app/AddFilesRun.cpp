@@ -1,9 +1,8 @@
 #include "app/AddFilesRun.h"
 
 #include "app/DropFilesRun.h"
-#include "archive/ArchiveReader.h"
 #include "archive/DescriptionList.h"
-#include "archive/DizReader.h"
+#include "archive/DescriptionPull.h"
 #include "common/ReadFailures.h"
 #include "common/Text.h"
 #include "server/RecordFileSize.h"
@@ -111,16 +110,11 @@ AddedDescriptionSource Describe(const QByteArray& path, const QString& name,
                                 const QHash<QString, DescriptionEntry>& lists,
                                 const QString& tempFolder, TUnzipFile* unzip, FullFileRec& rec)
 {
-    const DescriptionExtraction found = ExtractArchiveDescription(path, tempFolder, unzip);
-    if (found.ok()) {
-        QStringList lines;
-        const bool read = ReadDizFile(found.path, lines);
-        QFile::remove(found.path);
-        if (read && ApplyDizLines(lines, rec))
-            return found.path.endsWith(QLatin1String("desc.sdi"), Qt::CaseInsensitive)
-                       ? AddedDescriptionSource::DescSdi
-                       : AddedDescriptionSource::FileIdDiz;
-    }
+    const DescriptionPull pull = PullArchiveDescription(path, tempFolder, unzip, rec);
+    if (pull.applied)
+        return pull.extraction.path.endsWith(QLatin1String("desc.sdi"), Qt::CaseInsensitive)
+                   ? AddedDescriptionSource::DescSdi
+                   : AddedDescriptionSource::FileIdDiz;
     const auto entry = lists.constFind(name);
     if (entry != lists.constEnd()) {
         ApplyDescriptionEntry(*entry, rec);

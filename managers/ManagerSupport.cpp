@@ -1,26 +1,10 @@
 #include "managers/ManagerSupport.h"
 
-#include "common/AreaLines.h"
 #include "common/CoarseClock.h"
-#include "common/Text.h"
-#include "server/wcsrv.h"
 
 #include <QCoreApplication>
 #include <QScreen>
 #include <QWidget>
-
-QStringList AllAreaLines()
-{
-    QStringList lines;
-    const int count = GetFileAreaCount();
-    for (int n = 1; n <= count; ++n) {
-        FileAreaRec area{};
-        if (!GetFileArea(n, &area))
-            continue;
-        lines << AreaLinePrefix(area.Number) + ShownRecText(area.Name);
-    }
-    return lines;
-}
 
 void CenterOnScreen(QWidget* window)
 {

@@ -7,7 +7,6 @@
 #include "filter/SearchRecord.h"
 #include "managers/FileListRun.h"
 #include "managers/ManagerSupport.h"
-#include "server/wcsrv.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
