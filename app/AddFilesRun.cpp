@@ -3,6 +3,7 @@
 #include "archive/ArchiveReader.h"
 #include "archive/AreaFileRecord.h"
 #include "archive/DescriptionList.h"
+#include "archive/DescriptionPull.h"
 #include "archive/DizReader.h"
 #include "common/Text.h"
 #include "server/AreaFiles.h"
@@ -112,16 +113,11 @@ AddedDescriptionSource Describe(const QByteArray& path, const QString& name,
                                 const QHash<QString, DescriptionEntry>& lists,
                                 const QString& tempFolder, TUnzipFile* unzip, FullFileRec& rec)
 {
-    const DescriptionExtraction found = ExtractArchiveDescription(path, tempFolder, unzip);
-    if (found.ok()) {
-        QStringList lines;
-        const bool read = ReadDizFile(found.path, lines);
-        QFile::remove(found.path);
-        if (read && ApplyDizLines(lines, rec))
-            return found.path.endsWith(QLatin1String("desc.sdi"), Qt::CaseInsensitive)
-                       ? AddedDescriptionSource::DescSdi
-                       : AddedDescriptionSource::FileIdDiz;
-    }
+    const DescriptionPull pull = PullArchiveDescription(path, tempFolder, unzip, rec);
+    if (pull.applied)
+        return pull.extraction.path.endsWith(QLatin1String("desc.sdi"), Qt::CaseInsensitive)
+                   ? AddedDescriptionSource::DescSdi
+                   : AddedDescriptionSource::FileIdDiz;
     const auto entry = lists.constFind(name);
     if (entry != lists.constEnd()) {
         ApplyDescriptionEntry(*entry, rec);

@@ -10,7 +10,7 @@ int RunDeleteFiles(const DeleteFilesOptions& options, RunDelegate& delegate)
     // A file that another area's record on the same folder still names
     // stays on disk.
     FileKeeper keeper;
-    for (const RecordRunEntry& entry : options.entries) {
+    for (const EntryRef& entry : options.entries) {
         FileRec rec{};
         uint32_t position = 0;
         if (!GetFileRecByAreaName(entry.area, ToBytes(entry.name).constData(), &rec, &position))

@@ -6,7 +6,7 @@
 #include "common/RunDelegate.h"
 
 struct DeleteFilesOptions {
-    QList<RecordRunEntry> entries;
+    QList<EntryRef> entries;
     // The answer to "Delete Files from Disk also?".
     bool fromDisk = false;
 };

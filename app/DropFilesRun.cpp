@@ -110,3 +110,20 @@ int RunDropFiles(const DropFilesOptions& options, RunDelegate& delegate)
     }
     return added;
 }
+
+QStringList DroppedLocalPaths(const QList<QUrl>& urls, QStringList& refused)
+{
+    QStringList paths;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QByteArray bytes =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (url.host().isEmpty() && QFile::encodeName(url.toLocalFile()) != bytes) {
+            refused << FromBytes(bytes.mid(bytes.lastIndexOf('/') + 1));
+            continue;
+        }
+        paths << url.toLocalFile();
+    }
+    return paths;
+}

@@ -92,7 +92,7 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
     bool allMissing = false;    // move the record alone for every later missing file
     bool allUncopyable = false; // ... and for every later file that can't be copied
 
-    for (const RecordRunEntry& pair : options.entries) {
+    for (const EntryRef& pair : options.entries) {
         // A file already in the target area stays where it is: copying it
         // onto itself would empty it.
         if (pair.area == target)

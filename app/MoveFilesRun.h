@@ -7,7 +7,7 @@
 #include "common/RunDelegate.h"
 
 struct MoveFilesOptions {
-    QList<RecordRunEntry> entries;
+    QList<EntryRef> entries;
     int target = 0;
 };
 

@@ -3,7 +3,7 @@
 #include "common/Text.h"
 #include "server/wcsrv.h"
 
-bool ReadRecord(const RecordRunEntry& entry, FullFileRec& full)
+bool ReadRecord(const EntryRef& entry, FullFileRec& full)
 {
     FileRec rec{};
     uint32_t position = 0;
@@ -26,7 +26,7 @@ int RunRecordChanges(const RecordRunOptions& options, RunDelegate& delegate)
     int written = 0;
     delegate.SetMaximum(options.entries.size());
     qint64 position = 0;
-    for (const RecordRunEntry& entry : options.entries) {
+    for (const EntryRef& entry : options.entries) {
         delegate.SetPosition(position++);
         FullFileRec full{};
         if (!ReadRecord(entry, full))

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "archive/AreaFileRecord.h" // FreshenOneRecord
+#include "common/AreaLines.h"
 #include "common/RunDelegate.h"
 #include "server/Records.h"
 
@@ -12,16 +13,11 @@
 
 #include <functional>
 
-struct RecordRunEntry {
-    int area = 0;
-    QString name;
-};
-
 // Reads the whole record of (area, name) afresh from the server.
-bool ReadRecord(const RecordRunEntry& entry, FullFileRec& full);
+bool ReadRecord(const EntryRef& entry, FullFileRec& full);
 
 struct RecordRunOptions {
-    QList<RecordRunEntry> entries;
+    QList<EntryRef> entries;
     // Set: an update, which applies these edits to each record before it is
     // written. Empty: a freshen.
     std::function<void(FullFileRec&)> edits;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "app/TFileListBox.h"
+#include "app/TRecordPanel.h"
+#include "common/AreaLines.h"
 #include "common/StatusPanel.h"
 #include "server/Records.h"
 #include "server/ServerSession.h"
@@ -14,8 +16,6 @@
 #include <QPair>
 #include <QPointer>
 #include <QStringList>
-
-#include <array>
 
 class QAction;
 class QCheckBox;
@@ -28,9 +28,6 @@ class QStatusBar;
 class QTimer;
 class THelpViewer;
 class TUnzipFile;
-
-// Number of tracked record panel fields (Tags 1 to 18).
-constexpr int kPanelFields = 18;
 
 class TFileMgr : public QMainWindow, public StatusPanel
 {
@@ -53,6 +50,10 @@ public:
     bool LoginToServer(void* windowHandle);
     void LogoutFromServer();
 
+    // The record panel, built with the window; its change state is reached
+    // through the names below as well.
+    TRecordPanel* const Panel;
+
     // Panel and list helpers the file commands use.
     void ShowRecord(const FullFileRec& full);
     void ClearRecordPanel();
@@ -64,11 +65,7 @@ public:
     void ListFilteredFiles();
     // The (area, name) pair of a file list line: a line with ':' carries its
     // own area, a plain line is a name in the area shown in f_Area.
-    struct Entry {
-        int area = 0;
-        QString name;
-    };
-    Entry EntryOfListLine(int row) const;
+    EntryRef EntryOfLine(int row) const;
     // The line of the area selector that is chosen, -1 when the typed text
     // chooses none.
     int AreaListBoxItemIndex() const { return m_areaIndex; }
@@ -130,12 +127,13 @@ public:
     QAction* Help2 = nullptr;
     QAction* AboutVTFileMgr1 = nullptr;
 
-    // State other parts of the window read and write.
+    // State other parts of the window read and write; all but the first
+    // are the record panel's own.
     int ShownItemIndex = -1;
-    FullFileRec ShownRecord{};
-    std::array<bool, kPanelFields + 1> FieldChanged{}; // index = Tag, [0] unused
-    bool RecordChanged = false;
-    bool PanelLoading = false;
+    FullFileRec& ShownRecord;
+    std::array<bool, kPanelFields + 1>& FieldChanged; // index = Tag, [0] unused
+    bool& RecordChanged;
+    bool& PanelLoading;
     // Temporary files made during the run, deleted at exit.
     QStringList TempFileList;
     // The zip component, created by the archive commands.
@@ -193,11 +191,14 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The Freshen button's two captions: Freshen, and Update while the record
+    // panel holds edits.
+    static const QString kFreshen;
+    static const QString kUpdate;
+
+    // TFileMgrControls.cpp: the controls, their events and the menus.
     void BuildControls();
-    // Writes the record panel's changed fields into `full`.
-    void PanelChangesInto(FullFileRec& full);
     void BuildMenus();
-    void TrackChanges();
     // Reads the record of a list line; false when either read fails.
     bool ReadRecordOfLine(int row, FullFileRec& full) const;
     void ReadConfiguration();
@@ -210,9 +211,7 @@ private:
     // server; false (after the message where there is one) otherwise.
     // `anyArchive`: any selected name, not only a zip name (the archive's
     // kind is then told by its bytes).
-    bool CurrentZipEntry(Entry& entry, QString& serverPath, bool anyArchive = false);
-    // Makes sure the temporary folder exists; false after the warning.
-    bool EnsureZipTempFolder(QString& folder);
+    bool CurrentZipEntry(EntryRef& entry, QString& serverPath, bool anyArchive = false);
     void AddDroppedFilesNow(const QStringList& paths);
 
     QPointer<QWidget> m_splash;

@@ -2,6 +2,8 @@
 
 #include "archive/TUnzipFile.h"
 #include "common/FileUtils.h"
+#include "common/Text.h"
+#include "server/wcsrv.h"
 
 #include <QDir>
 #include <QFile>
@@ -383,6 +385,26 @@ bool DetectArchiveKindOfFile(const QString& path, ArchiveKind& kind)
         return false;
     kind = DetectArchiveKind(ReadHead(fd.get()));
     return true;
+}
+
+ArchiveKind ServerFileArchiveKind(const QString& serverPath)
+{
+    const WcHandle handle = WcCreateFile(ToBytes(serverPath).constData(), WC_GENERIC_READ,
+                                         WC_SHARE_READ, WC_OPEN_EXISTING);
+    if (!handle)
+        return ArchiveKind::Unknown;
+    QByteArray head(ArchiveProbeBytes, '\0');
+    qsizetype have = 0;
+    while (have < head.size()) {
+        uint32_t done = 0;
+        if (!WcReadFile(handle, head.data() + have, uint32_t(head.size() - have), &done) ||
+            done == 0)
+            break;
+        have += qsizetype(done);
+    }
+    WcCloseHandle(handle);
+    head.truncate(have);
+    return DetectArchiveKind(head);
 }
 
 DescriptionExtraction ExtractArchiveDescription(const QString& archivePath, const QString& folder,

@@ -61,6 +61,9 @@ struct DescriptionExtraction {
 // The kind of the file's first bytes. False when it isn't a regular file
 // that can be opened for reading.
 bool DetectArchiveKindOfFile(const QString& path, ArchiveKind& kind);
+// The kind of a server file's first bytes ("wc:\file\area(N)\NAME" or a
+// disk path, read through the server library); Unknown when it can't be read.
+ArchiveKind ServerFileArchiveKind(const QString& serverPath);
 
 // Extracts the archive's description into `folder` (made when missing).
 // Any file named file_id.diz or desc.sdi (any letter case) already in the

@@ -3,20 +3,13 @@
 // information message).
 #pragma once
 
+#include "archive/DescriptionPull.h" // IsZipName, ZipTempFolder, DescriptionFilePath
 #include "server/Records.h"
 
 #include <QString>
 
 class StatusPanel;
 class TUnzipFile;
-
-// True when the text contains ".zip", ".ZIP" or ".Zip" (exactly these cases).
-bool IsZipName(const QString& text);
-
-// The temporary folder: WithTrailingBackslash(ProgramFolder) + "Temp/".
-QString ZipTempFolder();
-// Where FILE_ID.DIZ is extracted to: the temporary folder + "file_id.diz".
-QString DescriptionFilePath();
 
 // Extracts FILE_ID.DIZ (any member whose last name part is file_id.diz, any
 // letter case) from the archive into the temporary folder. True when it was

@@ -6,7 +6,7 @@
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "server/AreaFiles.h"
-#include "server/wcsrv.h"
+#include "server/ServerQueries.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -144,7 +144,7 @@ void TSetupDlg::FormShow()
 {
     PageControl1->setCurrentWidget(General);
     MakewildRec makewild{};
-    const bool haveBbs = GetMakewild(&makewild);
+    const bool haveBbs = ReadMakewild(makewild);
     const IniFile ini(ConfigPath());
     if (haveBbs) {
         e_SysopName->setText(ini.ReadString(kGeneral, kSysopName, RecText(makewild.SysopName)));

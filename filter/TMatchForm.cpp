@@ -6,8 +6,7 @@
 #include "common/Text.h"
 #include "filter/DateTime.h"
 #include "filter/SearchRecord.h"
-#include "server/FileAreas.h"
-#include "server/wcsrv.h"
+#include "server/ServerQueries.h"
 
 #include <QComboBox>
 #include <QFont>
@@ -305,18 +304,11 @@ void TMatchForm::FormShow()
     cb_Uploader->clear();
 
     cb_FileArea->addItem(QStringLiteral("   0: Any FileArea"));
-    for (const FileArea& area : AllAreas())
-        cb_FileArea->addItem(area.Line());
+    cb_FileArea->addItems(AllAreaLines());
     cb_FileArea->setCurrentIndex(0);
 
     cb_Uploader->addItem(QString());
-    UserRecord user{};
-    uint32_t position = 0;
-    bool more = GetFirstUser(WC_KEY_USER_NAME, &user, &position);
-    while (more) {
-        cb_Uploader->addItem(ShownRecText(user.Name));
-        more = GetNextUser(WC_KEY_USER_NAME, &user, &position);
-    }
+    cb_Uploader->addItems(AllUserNames());
 
     bs_ClearClick();
     if (FilterDefined) {
@@ -443,12 +435,7 @@ void TMatchForm::ReadControls()
 
     // A name the BBS does not know leaves the whole uploader zero, so the
     // criterion is not applied.
-    SetShownRecText(t.Uploader.UserName, cb_Uploader->currentText());
-    UserRef found{};
-    if (LookupName(t.Uploader.UserName, &found))
-        t.Uploader = found;
-    else
-        std::memset(&t.Uploader, 0, sizeof t.Uploader);
+    SetUploaderByName(t.Uploader, cb_Uploader->currentText());
 
     SetShownRecText(t.Password, f_Password->text());
     SetShownRecText(t.Description, f_desc->text());

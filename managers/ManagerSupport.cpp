@@ -1,19 +1,10 @@
 #include "managers/ManagerSupport.h"
 
 #include "common/CoarseClock.h"
-#include "server/FileAreas.h"
 
 #include <QCoreApplication>
 #include <QScreen>
 #include <QWidget>
-
-QStringList AllAreaLines()
-{
-    QStringList lines;
-    for (const FileArea& area : AllAreas())
-        lines << area.Line();
-    return lines;
-}
 
 void CenterOnScreen(QWidget* window)
 {

@@ -2,17 +2,14 @@
 // lines, window placement, and the rate-limited message pump of long loops.
 #pragma once
 
+#include "server/ServerQueries.h" // AllAreaLines
+
 #include <QElapsedTimer>
 #include <QSize>
 #include <QStringList>
 #include <QtGlobal>
 
 class QWidget;
-
-// One area line ("   3: Utilities") for each area number from 1 to
-// GetFileAreaCount whose GetFileArea succeeds, in number order; the names
-// through the record code page, as every window shows them.
-QStringList AllAreaLines();
 
 // Moves a top-level window to the middle of its screen.
 void CenterOnScreen(QWidget* window);

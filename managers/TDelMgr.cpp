@@ -8,7 +8,6 @@
 #include "managers/ManagerSupport.h"
 #include "managers/TSplitControl.h"
 #include "managers/WindowRunDelegate.h"
-#include "server/wcsrv.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -215,9 +214,8 @@ void TDelMgr::CountFiles()
         ProgressBar->setValue(ProgressBar->value() + 1);
         ProgressBar->repaint();
         const int area = AreaNumberOfLine(item->text());
-        FileAreaRec rec{};
-        if (GetFileArea(area, &rec)) {
-            const int32_t files = GetTotalFilesInArea(area);
+        if (FileAreaExists(area)) {
+            const int32_t files = AreaFileCount(area);
             if (files > 0)
                 total += files;
             QCoreApplication::processEvents();

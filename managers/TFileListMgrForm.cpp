@@ -7,7 +7,6 @@
 #include "managers/FileListRun.h"
 #include "managers/ManagerSupport.h"
 #include "managers/WindowRunDelegate.h"
-#include "server/wcsrv.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -7,7 +7,6 @@
 #include "managers/ManagerSupport.h"
 #include "managers/MoveRun.h"
 #include "managers/WindowRunDelegate.h"
-#include "server/wcsrv.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -188,9 +187,8 @@ void TMoveMgr::AreaList1Click()
     L_FromArea->repaint();
     L_numFiles1->setText(QStringLiteral("0"));
     L_numFiles1->repaint();
-    FileAreaRec rec{};
-    if (GetFileArea(area, &rec)) {
-        L_numFiles1->setText(QString::number(GetTotalFilesInArea(area)));
+    if (FileAreaExists(area)) {
+        L_numFiles1->setText(QString::number(AreaFileCount(area)));
         L_numFiles1->repaint();
     }
 }
@@ -204,9 +202,8 @@ void TMoveMgr::AreaList2Click()
     L_ToArea->repaint();
     L_NumFiles2->setText(QStringLiteral("0"));
     L_NumFiles2->repaint();
-    FileAreaRec rec{};
-    if (GetFileArea(area, &rec)) {
-        const int32_t total = GetTotalFilesInArea(area);
+    if (FileAreaExists(area)) {
+        const int32_t total = AreaFileCount(area);
         QCoreApplication::processEvents();
         L_NumFiles2->setText(QString::number(total));
         L_NumFiles2->repaint();
@@ -271,19 +268,19 @@ void TMoveMgr::b_MoveToList2Click()
         return;
     }
     FileAreaRec sourceRec{};
-    if (!GetFileArea(source, &sourceRec)) {
+    if (!ReadFileArea(source, sourceRec)) {
         ShowInformation(QStringLiteral("Error: Invalid File Area reference in List 1."));
         return;
     }
-    const int32_t sourceTotal = GetTotalFilesInArea(source);
+    const int32_t sourceTotal = AreaFileCount(source);
     QCoreApplication::processEvents();
     L_numFiles1->setText(QString::number(sourceTotal));
     FileAreaRec destinationRec{};
-    if (!GetFileArea(destination, &destinationRec)) {
+    if (!ReadFileArea(destination, destinationRec)) {
         ShowInformation(QStringLiteral("Error: Invalid File Area reference in List 2."));
         return;
     }
-    const int32_t destinationTotal = GetTotalFilesInArea(destination);
+    const int32_t destinationTotal = AreaFileCount(destination);
     QCoreApplication::processEvents();
     L_NumFiles2->setText(QString::number(destinationTotal));
 

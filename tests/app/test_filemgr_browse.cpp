@@ -245,7 +245,7 @@ void TestFileMgrBrowse::filteredLineResolvesOwnArea()
 {
     auto w = OpenMainWindow();
     w->FileListBox->Lines()->SetLines({QStringLiteral("  12: FOO.ZIP")});
-    const TFileMgr::Entry e = w->EntryOfListLine(0);
+    const EntryRef e = w->EntryOfLine(0);
     QCOMPARE(e.area, 12);
     QCOMPARE(e.name, QStringLiteral("FOO.ZIP"));
     ClickLine(*w, 0);

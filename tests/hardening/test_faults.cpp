@@ -443,7 +443,7 @@ private slots:
             QStringList p = r.hook->texts;
             ServerLogin login;
             for (int row : rows) {
-                const TFileMgr::Entry e = r.main->EntryOfListLine(row);
+                const EntryRef e = r.main->EntryOfLine(row);
                 FileRec rec{};
                 uint32_t pos = 0;
                 if (!GetFileRecByAreaName(e.area, ToBytes(e.name).constData(), &rec, &pos) ||

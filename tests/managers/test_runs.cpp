@@ -223,7 +223,7 @@ private slots:
         if (button) {
             DeleteFilesOptions options;
             for (const QString& name : RecordNamesOf(1))
-                options.entries << RecordRunEntry{1, name};
+                options.entries << EntryRef{1, name};
             options.fromDisk = true;
             QCOMPARE(RunDeleteFiles(options, run), 4);
         } else {

@@ -6,6 +6,7 @@
 #include "managers/ManagerSupport.h"
 #include "platform/wcsrv/WcFault.h"
 #include "server/FileAreas.h"
+#include "server/ServerQueries.h"
 #include "server/ServerSession.h"
 #include "tests/support/TestSupport.h"
 
