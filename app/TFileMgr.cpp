@@ -28,7 +28,6 @@
 #include "server/FileAreas.h"
 #include "server/ServerPath.h"
 #include "server/ServerQueries.h"
-#include "server/wcsrv.h"
 
 #include "managers/TChooseFileAreaForm.h"
 
