@@ -4,7 +4,7 @@
 
 #include "app/TAbout.h"
 #include "app/THelpViewer.h"
-#include "archive/TDescListForm.h"
+#include "managers/TDescListForm.h"
 #include "common/Dialogs.h"
 #include "common/VtApplication.h"
 #include "config/TSetupDlg.h"
