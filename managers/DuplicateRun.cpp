@@ -221,14 +221,10 @@ private:
                 NoteReadFailure();
                 continue;
             }
-            // The records of an area whose folder is offline would all be
-            // listed as missing (and lose name groups to records elsewhere):
-            // unless the delegate says otherwise, the scan leaves the area
-            // out, so nothing that follows it can change the area.
-            if (!MayTreatFilesAsMissing(area, m_run))
-                continue;
             m_run.Status(QStringLiteral("Scanning File Area %1...").arg(area));
             const int folder = FolderOf(area);
+            const size_t first = m_entries.size();
+            bool anyPresent = false;
             bool stopped = false;
             WalkArea(area, [&](FileRec& rec) {
                 Entry& e = m_entries.emplace_back();
@@ -246,6 +242,7 @@ private:
                 e.folder = folder;
                 if (folder >= 0)
                     StatEntry(e, *m_folders[size_t(folder)]);
+                anyPresent = anyPresent || e.diskSize >= 0;
                 if (++sinceTurn >= kRecordsPerTurn) {
                     sinceTurn = 0;
                     stopped = !Turn();
@@ -254,6 +251,14 @@ private:
             });
             if (stopped || !Turn())
                 return false;
+            // The records of an area whose folder is offline would all be
+            // listed as missing (and lose name groups to records elsewhere):
+            // unless the delegate says otherwise the scan leaves the area
+            // out, so nothing that follows it can change the area.
+            const long walked = long(m_entries.size() - first);
+            if (!anyPresent &&
+                !MayTreatFilesAsMissing(area, AreaOfflineAfterWalk(area, walked, false), m_run))
+                m_entries.resize(first);
         }
         m_result.records = qint64(m_entries.size());
         return true;

@@ -107,6 +107,19 @@ AreaOffline CheckAreaOffline(int area)
     return state;
 }
 
+AreaOffline AreaOfflineAfterWalk(int area, long records, bool anyFound)
+{
+    AreaOffline state;
+    if (anyFound || records <= 0 || !AreaFolderBytes(area, state.folder))
+        return state;
+    state.cause = FolderCause(state.folder);
+    if (state.cause == OfflineCause::None) {
+        state.cause = OfflineCause::NoneOfItsFiles;
+        state.records = records;
+    }
+    return state;
+}
+
 bool AreaIsOffline(int area, QString* reason)
 {
     const AreaOffline state = CheckAreaOffline(area);
@@ -117,7 +130,8 @@ bool AreaIsOffline(int area, QString* reason)
 
 QString OfflineAreaLine(int area, const AreaOffline& state)
 {
-    return QStringLiteral("area %1: %2; left alone (offline?)").arg(area).arg(state.Reason());
+    return QStringLiteral("area %1: %2; left alone (offline?)")
+        .arg(QString::number(area), state.Reason());
 }
 
 QString OfflineAreaQuestion(int area, const AreaOffline& state)
@@ -139,7 +153,11 @@ QString OfflineAreaQuestion(int area, const AreaOffline& state)
 
 bool MayTreatFilesAsMissing(int area, RunDelegate& run)
 {
-    const AreaOffline state = CheckAreaOffline(area);
+    return MayTreatFilesAsMissing(area, CheckAreaOffline(area), run);
+}
+
+bool MayTreatFilesAsMissing(int area, const AreaOffline& state, RunDelegate& run)
+{
     return !state.offline() || run.TreatOfflineAsMissing(OfflineAreaQuestion(area, state),
                                                          OfflineAreaLine(area, state));
 }

@@ -34,6 +34,10 @@ struct AreaOffline {
 // looked at only until the first whose file is found, and the folder is
 // listed (once) only when the first record's file is not found by its name.
 AreaOffline CheckAreaOffline(int area);
+// The same for a run that has walked every record of the area already:
+// `records` walked, `anyFound` whether the file of one of them was found.
+// Only the folder itself is looked at (when no file was found).
+AreaOffline AreaOfflineAfterWalk(int area, long records, bool anyFound);
 // The same as a yes or no, with the reason text when offline.
 bool AreaIsOffline(int area, QString* reason = nullptr);
 
@@ -47,3 +51,5 @@ QString OfflineAreaQuestion(int area, const AreaOffline& state);
 // to the offline question is to go on); false when the run must leave the
 // area alone (the delegate has said so).
 bool MayTreatFilesAsMissing(int area, RunDelegate& run);
+// The same with the area's state known (AreaOfflineAfterWalk).
+bool MayTreatFilesAsMissing(int area, const AreaOffline& state, RunDelegate& run);
