@@ -1,6 +1,8 @@
 // The main window: login for the program's lifetime, the area selector, the
-// file list, the record panel with its change tracking, the filtered
-// listing, and the menu commands that open the other windows.
+// file list, the record panel (TRecordPanel), the filtered listing, and the
+// menu commands that open the other windows. Its controls are built in
+// TFileMgrControls.cpp, its menus and their commands in TFileMgrMenus.cpp;
+// the work of its file commands lives in the widget-free runs.
 #pragma once
 
 #include "app/TFileListBox.h"
@@ -16,6 +18,8 @@
 #include <QPair>
 #include <QPointer>
 #include <QStringList>
+
+#include <array>
 
 class QAction;
 class QCheckBox;
@@ -196,8 +200,9 @@ private:
     static const QString kFreshen;
     static const QString kUpdate;
 
-    // TFileMgrControls.cpp: the controls, their events and the menus.
+    // TFileMgrControls.cpp: the controls and their events.
     void BuildControls();
+    // TFileMgrMenus.cpp: the menus.
     void BuildMenus();
     // Reads the record of a list line; false when either read fails.
     bool ReadRecordOfLine(int row, FullFileRec& full) const;
