@@ -38,7 +38,7 @@ public:
                           QStringLiteral("Prints every deletion it would make; changes nothing.")});
         parser.addOption(
             {QStringLiteral("allow-offline"),
-             QStringLiteral("Treats the files of an area whose folder looks offline (missing, "
+             QStringLiteral("Treats the files of an area whose folder looks offline (gone, "
                             "unreadable, or holding none of its files) as missing; "
                             "without it such an area is left alone.")});
         parser.addOption({QStringLiteral("yes"), QStringLiteral("Deletes.")});
