@@ -4,12 +4,12 @@
 
 #include "app/TAbout.h"
 #include "app/THelpViewer.h"
-#include "managers/TDescListForm.h"
 #include "common/Dialogs.h"
 #include "common/VtApplication.h"
 #include "config/TSetupDlg.h"
 #include "filter/TMatchForm.h"
 #include "managers/TDelMgr.h"
+#include "managers/TDescListForm.h"
 #include "managers/TDupMgr.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"

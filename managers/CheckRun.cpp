@@ -1,10 +1,10 @@
 #include "managers/CheckRun.h"
 
 #include "archive/DescriptionList.h"
-#include "server/ReadFailures.h"
 #include "common/Text.h"
 #include "filter/DateTime.h"
 #include "server/DiskNames.h"
+#include "server/ReadFailures.h"
 #include "server/ServerPath.h"
 
 #include <QFile>
@@ -379,10 +379,10 @@ private:
                 // A link counts as the file it leads to, as the server opens it.
                 struct stat sb {
                 };
-                entry.link = entry.type == DT_LNK ||
-                             (entry.type == DT_UNKNOWN &&
-                              ::fstatat(folder.fd, entry.name.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              S_ISLNK(sb.st_mode));
+                entry.link = entry.type == DT_LNK || (entry.type == DT_UNKNOWN &&
+                                                      ::fstatat(folder.fd, entry.name.c_str(), &sb,
+                                                                AT_SYMLINK_NOFOLLOW) == 0 &&
+                                                      S_ISLNK(sb.st_mode));
                 if (entry.type != DT_DIR && ::fstatat(folder.fd, entry.name.c_str(), &sb, 0) == 0 &&
                     S_ISREG(sb.st_mode)) {
                     entry.size = sb.st_size;
@@ -620,8 +620,7 @@ private:
                 f.detail = QStringLiteral("a symbolic link to %1%2")
                                .arg(n >= 0 ? Latin1(std::string(target, size_t(n)))
                                            : QStringLiteral("(unreadable)"),
-                                    e.claimed ? QStringLiteral("; a record names it")
-                                              : QString());
+                                    e.claimed ? QStringLiteral("; a record names it") : QString());
                 Add(std::move(f));
             }
 

@@ -58,8 +58,8 @@ struct DupeResult {
 };
 
 // Walks the areas (leaving out an area whose folder is offline, unless the
-// delegate treats its files as missing: server/OfflineAreas.h), then reads the files whose size more than one present
-// file has, unless the hash kept in the store for the record still holds
+// delegate treats its files as missing: server/OfflineAreas.h), then reads the files whose size
+// more than one present file has, unless the hash kept in the store for the record still holds
 // (same size, last write time and file number). Reports progress (bytes
 // read), the status text (bytes and files per second) and the files it
 // could not read through the delegate, and stops when asked.
