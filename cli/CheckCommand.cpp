@@ -25,23 +25,6 @@ constexpr CheckKind kKinds[] = {CheckKind::Offline,     CheckKind::Unreadable,  
                                 CheckKind::Orphan,      CheckKind::CaseTwins,   CheckKind::Link,
                                 CheckKind::Store};
 
-QString PartWord(int part)
-{
-    switch (part) {
-    case WC_CHECK_DATABASE:
-        return QStringLiteral("database");
-    case WC_CHECK_CONFIG:
-        return QStringLiteral("configuration");
-    case WC_CHECK_USER:
-        return QStringLiteral("user");
-    case WC_CHECK_AREA:
-        return QStringLiteral("area");
-    case WC_CHECK_RECORD:
-        return QStringLiteral("record");
-    }
-    return QString();
-}
-
 class CheckCommand : public CliCommand
 {
 public:
@@ -151,7 +134,7 @@ private:
             if (!f.names.isEmpty())
                 o.insert(QStringLiteral("names"), QJsonArray::fromStringList(f.names));
             if (f.kind == CheckKind::Store && f.storePart != 0)
-                o.insert(QStringLiteral("part"), PartWord(f.storePart));
+                o.insert(QStringLiteral("part"), CheckPartWord(f.storePart));
             findings.append(o);
         }
         QJsonObject counts;

@@ -665,23 +665,6 @@ private:
                          });
     }
 
-    static QString PartWord(int part)
-    {
-        switch (part) {
-        case WC_CHECK_DATABASE:
-            return QStringLiteral("database");
-        case WC_CHECK_CONFIG:
-            return QStringLiteral("configuration");
-        case WC_CHECK_USER:
-            return QStringLiteral("user");
-        case WC_CHECK_AREA:
-            return QStringLiteral("area");
-        case WC_CHECK_RECORD:
-            return QStringLiteral("record");
-        }
-        return QStringLiteral("store");
-    }
-
     void StoreCheck()
     {
         m_run.Status(m_options.integrity ? QStringLiteral("Checking the database whole...")
@@ -694,8 +677,9 @@ private:
             finding.name = Latin1(std::string_view(f->Name, strnlen(f->Name, sizeof f->Name)));
             const QString text =
                 QString::fromUtf8(f->Text, qsizetype(strnlen(f->Text, sizeof f->Text)));
+            const QString part = CheckPartWord(f->Part);
             finding.detail =
-                PartWord(f->Part) +
+                (part.isEmpty() ? QStringLiteral("store") : part) +
                 (f->Part == WC_CHECK_USER ? QStringLiteral(" %1").arg(f->Id) : QString()) +
                 QStringLiteral(": ") + text;
             static_cast<CheckResult*>(context)->findings.append(std::move(finding));
@@ -730,6 +714,23 @@ private:
 };
 
 } // namespace
+
+QString CheckPartWord(int part)
+{
+    switch (part) {
+    case WC_CHECK_DATABASE:
+        return QStringLiteral("database");
+    case WC_CHECK_CONFIG:
+        return QStringLiteral("configuration");
+    case WC_CHECK_USER:
+        return QStringLiteral("user");
+    case WC_CHECK_AREA:
+        return QStringLiteral("area");
+    case WC_CHECK_RECORD:
+        return QStringLiteral("record");
+    }
+    return QString();
+}
 
 QString CheckKindWord(CheckKind kind)
 {

@@ -30,6 +30,9 @@ enum class CheckKind {
 
 // The word of a kind in the command line's output: "offline", "missing", ...
 QString CheckKindWord(CheckKind kind);
+// The word of a part of the store's check (WcCheckPart): "database",
+// "configuration", "user", "area", "record"; empty for another value.
+QString CheckPartWord(int part);
 
 struct CheckFinding {
     CheckKind kind = CheckKind::Missing;
