@@ -190,27 +190,6 @@ QMap<QString, QByteArray> FolderState(const QString& root)
     return out;
 }
 
-// Runs SQL on the BBS's own database, around the library.
-bool RunSql(const TestBbs& bbs, const QByteArray& sql, QString* error)
-{
-    error->clear();
-    if (TestsOnPostgres()) {
-        PgQuery(bbs.database(), sql, error);
-        return error->isEmpty();
-    }
-    sqlite3* db = nullptr;
-    const QByteArray path = QFile::encodeName(bbs.home() + QStringLiteral("/wcsrv.db"));
-    char* message = nullptr;
-    const bool ok =
-        sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-        sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) == SQLITE_OK;
-    if (!ok)
-        *error = QString::fromUtf8(message ? message : sqlite3_errmsg(db));
-    sqlite3_free(message);
-    sqlite3_close(db);
-    return ok;
-}
-
 } // namespace
 
 class TestCliCheck : public QObject
@@ -351,7 +330,7 @@ private slots:
         QCOMPARE(RunCli(check(QStringLiteral("all"))).code, 0);
         // Without the record the file is one.
         QString sqlError;
-        QVERIFY2(RunSql(*m_bbs, "DELETE FROM files WHERE area = 3", &sqlError),
+        QVERIFY2(RunStoreSql(*m_bbs, "DELETE FROM files WHERE area = 3", &sqlError),
                  qPrintable(sqlError));
         const CliRun run = RunCli(check(QStringLiteral("1")));
         QCOMPARE(run.code, 1);
@@ -416,12 +395,12 @@ private slots:
     void storeRowDamaged()
     {
         QString error;
-        QVERIFY2(RunSql(*m_bbs,
-                        TestsOnPostgres()
-                            ? "UPDATE files SET ext = '\\x00'::bytea WHERE name_key = "
-                              "'good.zip'::bytea"
-                            : "UPDATE files SET opaque_ext = x'01' WHERE name = 'GOOD.ZIP'",
-                        &error),
+        QVERIFY2(RunStoreSql(*m_bbs,
+                             TestsOnPostgres()
+                                 ? "UPDATE files SET ext = '\\x00'::bytea WHERE name_key = "
+                                   "'good.zip'::bytea"
+                                 : "UPDATE files SET opaque_ext = x'01' WHERE name = 'GOOD.ZIP'",
+                             &error),
                  qPrintable(error));
         QCOMPARE(RunCli(check()).code, 0);
         const CliRun run = RunCli(check() << QStringLiteral("--integrity"));
@@ -461,7 +440,7 @@ private slots:
             QVERIFY(store->Commit());
         }
         QString error;
-        QVERIFY2(RunSql(*m_bbs, "PRAGMA wal_checkpoint(TRUNCATE)", &error), qPrintable(error));
+        QVERIFY2(RunStoreSql(*m_bbs, "PRAGMA wal_checkpoint(TRUNCATE)", &error), qPrintable(error));
         QFile db(m_bbs->home() + QStringLiteral("/wcsrv.db"));
         QVERIFY(db.open(QIODevice::ReadWrite));
         const qint64 pageSize = 4096, pages = db.size() / pageSize;

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include <libpq-fe.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 DialogScript::DialogScript()
@@ -461,4 +462,27 @@ FullFileRec ReadFullRecord(int area, const QString& name)
     if (GetFileRecByAreaName(area, n.constData(), &rec, &position))
         GetFullFileRec(&rec, &full);
     return full;
+}
+
+bool RunStoreSql(const TestBbs& bbs, const QByteArray& sql, QString* error)
+{
+    error->clear();
+    if (TestsOnPostgres()) {
+        PgQuery(bbs.database(), sql, error);
+        return error->isEmpty();
+    }
+    sqlite3* db = nullptr;
+    const QByteArray path = QFile::encodeName(bbs.home() + QStringLiteral("/wcsrv.db"));
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        *error = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return false;
+    }
+    char* message = nullptr;
+    const bool ok = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) == SQLITE_OK;
+    if (!ok)
+        *error = QString::fromUtf8(message ? message : "?");
+    sqlite3_free(message);
+    sqlite3_close(db);
+    return ok;
 }

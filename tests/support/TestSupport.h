@@ -159,6 +159,11 @@ bool TestStoreExists(const QString& home);
 QList<QByteArrayList> PgQuery(const QByteArray& setting, const QByteArray& sql,
                               QString* error = nullptr);
 
+// Runs SQL on the BBS's own database (its SQLite file, or the PostgreSQL
+// database in force), around the library: for tests that damage rows.
+// `error` gets the database's message when it fails.
+bool RunStoreSql(const TestBbs& bbs, const QByteArray& sql, QString* error);
+
 // Connect, create the context and log in; undone on destruction.
 class ServerLogin
 {

@@ -61,29 +61,6 @@ QString Describe(const QList<Found>& findings)
     return lines.join(QLatin1Char('\n'));
 }
 
-// Runs SQL on the BBS's own database, around the library.
-bool RunSql(const TestBbs& bbs, const QByteArray& sql, QString* error)
-{
-    if (TestsOnPostgres()) {
-        PgQuery(bbs.database(), sql, error);
-        return error->isEmpty();
-    }
-    sqlite3* db = nullptr;
-    const QByteArray path = QFile::encodeName(bbs.home() + QStringLiteral("/wcsrv.db"));
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        *error = QString::fromUtf8(sqlite3_errmsg(db));
-        sqlite3_close(db);
-        return false;
-    }
-    char* message = nullptr;
-    const bool ok = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) == SQLITE_OK;
-    if (!ok)
-        *error = QString::fromUtf8(message ? message : "?");
-    sqlite3_free(message);
-    sqlite3_close(db);
-    return ok;
-}
-
 // The database's bytes as the library sees them: the SQLite file with its
 // log, or every row of every table.
 QByteArray StoreBytes(const TestBbs& bbs)
@@ -237,7 +214,7 @@ private slots:
         QFETCH(bool, integrityOnly);
         const bool pg = TestsOnPostgres();
         QString error;
-        QVERIFY2(RunSql(*m_bbs, pg ? pgSql : sqliteSql, &error), qPrintable(error));
+        QVERIFY2(RunStoreSql(*m_bbs, pg ? pgSql : sqliteSql, &error), qPrintable(error));
 
         const CheckResult full = Check(WC_CHECK_INTEGRITY);
         QVERIFY(full.ok);
@@ -261,7 +238,7 @@ private slots:
     void visitEndsCheck()
     {
         QString error;
-        QVERIFY2(RunSql(*m_bbs, "UPDATE areas SET folder = ''", &error), qPrintable(error));
+        QVERIFY2(RunStoreSql(*m_bbs, "UPDATE areas SET folder = ''", &error), qPrintable(error));
         int calls = 0;
         ServerLogin login;
         QVERIFY(login.ok());
@@ -299,7 +276,7 @@ private slots:
             QVERIFY(store->Commit());
         }
         QString error;
-        QVERIFY2(RunSql(*m_bbs, "PRAGMA wal_checkpoint(TRUNCATE)", &error), qPrintable(error));
+        QVERIFY2(RunStoreSql(*m_bbs, "PRAGMA wal_checkpoint(TRUNCATE)", &error), qPrintable(error));
         QVERIFY(Check(WC_CHECK_INTEGRITY).findings.isEmpty());
 
         QFile db(m_bbs->home() + QStringLiteral("/wcsrv.db"));
