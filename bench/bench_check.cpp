@@ -12,6 +12,7 @@
 // usage: bench_check [RECORDS]   (default 1000000; the BBS is built in a
 //                                 temporary folder and removed at the end)
 #include "BenchMeasure.h"
+#include "BenchRun.h"
 #include "common/RunDelegate.h"
 #include "managers/CheckRun.h"
 #include "platform/wcsrv/WcAdmin.h"
@@ -62,21 +63,6 @@ std::string LoadAverage()
     std::getline(in, line);
     return line + "\n";
 }
-
-class QuietRun : public RunDelegate
-{
-public:
-    RunAnswer Ask(const QString&, bool) override { return RunAnswer::No; }
-    void Warn(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void Inform(const QString&) override {}
-    void ServerError(unsigned code) override { std::fprintf(stderr, "server error %x\n", code); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
-    void Status(const QString&) override {}
-    void Item(const RunItem&) override {}
-    bool Copy(const QString&, const QString&, const QString&) override { return false; }
-    bool StopRequested() override { return false; }
-};
 
 // A BBS of `total` records over the areas, each with an empty file of its
 // name in its area's folder (but every kMissingEvery-th), the record's date
@@ -182,7 +168,7 @@ int main(int argc, char** argv)
         options.areas.append(a);
     CheckResult last;
     auto check = [&]() {
-        QuietRun run;
+        BenchQuietRun run;
         last = CheckResult(); // one result in memory at a time
         const auto start = BenchClock::now();
         last = RunCheck(options, run);

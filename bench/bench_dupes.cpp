@@ -7,6 +7,7 @@
 // lists the records whose file is missing (here: all of them). The ratio is
 // the walk's time over the scan's; the scan must also end within 10 s.
 #include "BenchMeasure.h"
+#include "BenchRun.h"
 #include "common/RunDelegate.h"
 #include "managers/DuplicateRun.h"
 #include "platform/wcsrv/WcAdmin.h"
@@ -29,24 +30,6 @@ namespace
 constexpr double kGoal = 0.4;
 constexpr double kLimitSeconds = 10.0;
 constexpr int kAreas = 12;
-
-class QuietRun : public RunDelegate
-{
-public:
-    RunAnswer Ask(const QString&, bool) override { return RunAnswer::No; }
-    // The bench's records have no files on purpose: every area would look
-    // offline, and the scan is to list them all as missing.
-    bool TreatOfflineAsMissing(const QString&, const QString&) override { return true; }
-    void Warn(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void Inform(const QString&) override {}
-    void ServerError(unsigned code) override { std::fprintf(stderr, "server error %x\n", code); }
-    void SetMaximum(qint64) override {}
-    void SetPosition(qint64) override {}
-    void Status(const QString&) override {}
-    void Item(const RunItem&) override {}
-    bool Copy(const QString&, const QString&, const QString&) override { return false; }
-    bool StopRequested() override { return false; }
-};
 
 // A BBS of `total` records spread over the areas, every name used once
 // ("D0000000.ZIP" upwards), each with a date, a description and an uploader.
@@ -126,7 +109,9 @@ int main(int argc, char** argv)
     options.by = DupeBy::Both;
     DupeResult last;
     auto scan = [&]() {
-        QuietRun run;
+        // The records have no files on purpose: every area would look
+        // offline, and the scan is to list them all as missing.
+        BenchQuietRun run(true);
         last = DupeResult(); // one result in memory at a time
         const auto start = BenchClock::now();
         last = RunDuplicateScan(options, run);
