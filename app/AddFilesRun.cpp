@@ -30,15 +30,6 @@ namespace
 // first that names a file gives its entry.
 const char* const DescriptionListNames[] = {"FILES.BBS", "DESCRIPT.ION"};
 
-bool IsDescriptionListName(const QByteArray& fileName)
-{
-    const QString upper = RecordNameOfDiskName(fileName);
-    for (const char* list : DescriptionListNames)
-        if (upper == QLatin1String(list))
-            return true;
-    return false;
-}
-
 struct PlannedFile {
     int area = 0;
     QString name; // the record name
@@ -178,7 +169,7 @@ bool PlanArea(const AreaFolder& where, const AddFilesOptions& options, const QSt
         delegate.SetPosition(++position);
         if (stop())
             return false;
-        if (IsDescriptionListName(file))
+        if (IsDescriptionListFile(file))
             continue;
         const QByteArray path = DiskPathIn(folder, file);
         // The record name has the file name's bytes (DiskNames.h): a name
