@@ -187,6 +187,140 @@ typedef bool (*WcCheckVisit)(void* context, const WcCheckFinding* finding);
 // the error code only when it could not begin (not logged in).
 bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSummary* out);
 
+
+// ---- moving a file ----------------------------------------------------------
+
+// Renames the disk file `from` to `to` when both lie on one file system;
+// `to` must not exist. False with WC_ITEM_NOT_FOUND when `from` is gone,
+// WC_ITEM_ALREADY_EXISTS when `to` exists, WC_NO_ACTION_TAKEN when the two
+// lie on different file systems (the caller copies instead) and
+// WC_ACCESS_DENIED for any other failure. Inside an open run the rename is
+// journaled, so undoing the run renames the file back.
+bool WcMoveFile(const char* from, const char* to);
+
+// Copies up to `count` bytes from the current position of `from` to the
+// current position of `to` inside the kernel (both handles of local files
+// opened with WcCreateFile), and adds what it copied to `*done`. False with
+// WC_NO_ACTION_TAKEN when the host cannot copy between these two files this
+// way (the caller then reads and writes itself); false with
+// WC_ACCESS_DENIED when a read or write failed.
+bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done);
+
+// ---- the run journal --------------------------------------------------------
+//
+// Every change the program makes belongs to a run: a command with its
+// options, begun with WcBeginRun and ended with WcEndRun. While a run is
+// open, every record write (AddFileRec, UpdateFileRec, UpdateFullFileRec,
+// DeleteFileRec) stores the record's whole 1,792 bytes before and after in
+// the same transaction as the write. A file that DeleteFileRec removes is
+// renamed into the trash instead (on the file system of its area folder),
+// a file created by WcCreateFile with WC_CREATE_ALWAYS where none was is
+// noted as copied in, and a WcMoveFile rename is noted; so WcUndoRun can
+// put back every record and every file. The journal lives in the store
+// beside the records (SQLite or PostgreSQL alike) and is made by the first
+// run; a store without it has no runs.
+
+// What one journal entry records.
+enum WcEntryKind {
+    WC_ENTRY_RECORD_ADDED = 1,   // After holds the new record
+    WC_ENTRY_RECORD_CHANGED = 2, // Before and After
+    WC_ENTRY_RECORD_DELETED = 3, // Before holds the deleted record
+    WC_ENTRY_FILE_TRASHED = 4,   // Path now lies at Trash
+    WC_ENTRY_FILE_CREATED = 5,   // Path was created (copied in) by the run
+    WC_ENTRY_FILE_MOVED = 6,     // Path was renamed to Trash (the new path)
+};
+
+typedef struct WcRunInfo {
+    uint32_t Id;
+    uint32_t UndoneBy; // the id of the run that undid this one; 0 when none
+    uint32_t Undoes;   // the id of the run this one undid; 0 when none
+    uint32_t Open;     // 1 while the run has not ended (or was killed)
+    int64_t Started;   // UTC seconds since 1970-01-01
+    int64_t Ended;     // 0 while open
+    uint32_t Added, Changed, Deleted, Moved; // records
+    uint32_t FilesTrashed, FilesCreated;
+    char Machine[64];  // host name, NUL-terminated
+    char User[64];     // the login user of the machine, NUL-terminated
+    char Command[512]; // the command with its options (UTF-8), NUL-terminated
+} WcRunInfo;
+
+typedef struct WcRunEntry {
+    uint32_t Run;
+    uint32_t Seq; // 1, 2, ... in the order the changes were made
+    int32_t Kind; // WC_ENTRY_...
+    int32_t Area; // the area of the record or file
+    char Name[16];
+    uint32_t HasBefore, HasAfter;
+    FullFileRec Before;
+    FullFileRec After;
+    char Path[1024];  // FILE_...: the disk path the file had
+    char Trash[1024]; // FILE_TRASHED: where it lies now; FILE_MOVED: the new path
+} WcRunEntry;
+
+// Begins a run of `command` (its text as shown by history) for the
+// logged-in user; the run id (greater than 0), or 0 with WC_ALREADY_LOGGED_IN
+// when a run is open already, or WC_ACCESS_DENIED when the trash cannot be
+// written (then nothing may change). Empties trash older than `trashDays`
+// days first (0: nothing is kept; files a run deletes are unlinked at once,
+// as without a run).
+uint32_t WcBeginRun(const char* command, uint32_t trashDays);
+// Ends the open run `run`; false with WC_INVALID_INDEX when it is not open.
+bool WcEndRun(uint32_t run);
+// The open run of this process, 0 when none.
+uint32_t WcCurrentRun(void);
+
+typedef bool (*WcRunVisit)(void* context, const WcRunInfo* run);
+typedef bool (*WcEntryVisit)(void* context, const WcRunEntry* entry);
+// The runs newest first, at most `limit` (0: all); a store without a
+// journal has none. False only when the store cannot be read.
+bool WcListRuns(uint32_t limit, WcRunVisit visit, void* context);
+// False with WC_INVALID_INDEX for an unknown run.
+bool WcGetRun(uint32_t run, WcRunInfo* out);
+bool WcListRunEntries(uint32_t run, WcEntryVisit visit, void* context);
+
+// What undoing one entry came to.
+enum WcUndoOutcome {
+    WC_UNDO_DONE = 1,     // put back (or would be, in a dry run)
+    WC_UNDO_CONFLICT = 2, // changed since the run: left as it is
+    WC_UNDO_FAILED = 3,   // the store or the disk failed
+};
+#define WC_UNDO_DRY_RUN 1u
+
+typedef struct WcUndoSummary {
+    uint32_t Run;       // the undo's own run id (0 in a dry run)
+    uint32_t Done;      // entries put back
+    uint32_t Conflicts; // entries left as they are
+    uint32_t Failed;
+} WcUndoSummary;
+
+// Called once per entry, last change first, with its outcome and, for a
+// conflict or failure, why (English, NUL-terminated).
+typedef bool (*WcUndoVisit)(void* context, const WcRunEntry* entry, int32_t outcome,
+                            const char* why);
+// Undoes `run`, last change first, as a run of its own ("undo N"): a
+// record whose bytes differ from the entry's After, a name taken since,
+// or a trashed file that is gone is a conflict and stays as it is; the
+// rest is put back. False with WC_INVALID_INDEX for an unknown run,
+// WC_NO_ACTION_TAKEN when it was undone already (nothing changes),
+// WC_ALREADY_LOGGED_IN while another run is open.
+bool WcUndoRun(uint32_t run, uint32_t flags, WcUndoVisit visit, void* context,
+               WcUndoSummary* out);
+
+// The trash: one folder per run and area.
+typedef struct WcTrashItem {
+    uint32_t Run;
+    int32_t Area;
+    int64_t Trashed; // UTC seconds since 1970-01-01
+    uint64_t Bytes;
+    uint32_t Files;
+    char Folder[1024];
+} WcTrashItem;
+typedef bool (*WcTrashVisit)(void* context, const WcTrashItem* item);
+bool WcListTrash(WcTrashVisit visit, void* context);
+// Deletes the trash of runs older than `days` days (0: all of it); the
+// journal keeps the entries, whose files then count as gone.
+bool WcEmptyTrash(uint32_t days, uint32_t* filesRemoved);
+
 #ifdef __cplusplus
 }
 
@@ -201,4 +335,17 @@ static_assert(offsetof(WcCheckFinding, Id) == 8);
 static_assert(offsetof(WcCheckFinding, Name) == 12);
 static_assert(offsetof(WcCheckFinding, Text) == 28);
 static_assert(sizeof(WcCheckSummary) == 24);
+static_assert(offsetof(WcRunInfo, Started) == 16);
+static_assert(offsetof(WcRunInfo, Added) == 32);
+static_assert(offsetof(WcRunInfo, Machine) == 56);
+static_assert(offsetof(WcRunInfo, Command) == 184);
+static_assert(sizeof(WcRunInfo) == 696);
+static_assert(offsetof(WcRunEntry, Name) == 16);
+static_assert(offsetof(WcRunEntry, Before) == 40);
+static_assert(offsetof(WcRunEntry, After) == 40 + sizeof(FullFileRec));
+static_assert(offsetof(WcRunEntry, Path) == 40 + 2 * sizeof(FullFileRec));
+static_assert(sizeof(WcRunEntry) == 40 + 2 * sizeof(FullFileRec) + 2048);
+static_assert(offsetof(WcTrashItem, Trashed) == 8);
+static_assert(offsetof(WcTrashItem, Folder) == 28);
+static_assert(sizeof(WcTrashItem) == 1056);
 #endif
