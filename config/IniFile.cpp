@@ -79,6 +79,15 @@ QString OneLine(const QString& text)
     return out;
 }
 
+// A value as read: blanks trimmed, one pair of quotes removed, bounded.
+QString ReadValue(QByteArray value)
+{
+    value = TrimBlanks(value);
+    if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+        value = value.mid(1, value.size() - 2);
+    return FromBytes(value.left(kValueMax));
+}
+
 } // namespace
 
 IniFile::IniFile(const QString& path) : m_path(path)
@@ -111,12 +120,84 @@ QString IniFile::ReadString(const QString& section, const QString& key, const QS
         }
         if (!inSection || !KeyOf(line, k, value) || !SameName(k, key))
             continue;
-        value = TrimBlanks(value);
-        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
-            value = value.mid(1, value.size() - 2);
-        return FromBytes(value.left(kValueMax));
+        return ReadValue(value);
     }
     return def;
+}
+
+QList<std::pair<QString, QString>> IniFile::ReadSection(const QString& section) const
+{
+    QList<std::pair<QString, QString>> entries;
+    bool inSection = false;
+    for (const QByteArray& line : m_lines) {
+        QByteArray name, k, value;
+        if (SectionOf(line, name)) {
+            inSection = SameName(name, section);
+            continue;
+        }
+        if (inSection && KeyOf(line, k, value) && !k.isEmpty())
+            entries.append({FromBytes(k), ReadValue(value)});
+    }
+    return entries;
+}
+
+void IniFile::SetSection(const QString& rawSection,
+                         const QList<std::pair<QString, QString>>& entries)
+{
+    const QString section = OneLine(rawSection);
+    QByteArray eol = "\r\n";
+    for (const QByteArray& line : m_lines) {
+        if (!LineEnd(line).isEmpty()) {
+            eol = LineEnd(line);
+            break;
+        }
+    }
+    QList<QByteArray> keyLines;
+    for (const auto& [rawKey, rawValue] : entries) {
+        const QByteArray key = ToBytes(OneLine(rawKey).trimmed());
+        if (key.isEmpty() || key.startsWith('[') || key.startsWith(';') || key.contains('='))
+            continue;
+        keyLines.append(key + '=' + ToBytes(OneLine(rawValue)) + eol);
+    }
+
+    // Removes the section's key lines, noting where the first one was.
+    qsizetype insertAt = -1;
+    qsizetype headerAt = -1;
+    bool inSection = false;
+    for (qsizetype i = 0; i < m_lines.size();) {
+        QByteArray name, k, v;
+        if (SectionOf(m_lines[i], name)) {
+            inSection = SameName(name, section);
+            if (inSection && headerAt < 0)
+                headerAt = i;
+            ++i;
+            continue;
+        }
+        if (inSection && KeyOf(m_lines[i], k, v)) {
+            if (insertAt < 0)
+                insertAt = i;
+            m_lines.removeAt(i);
+            continue;
+        }
+        ++i;
+    }
+    if (keyLines.isEmpty())
+        return;
+    if (insertAt < 0 && headerAt >= 0) {
+        if (LineEnd(m_lines[headerAt]).isEmpty())
+            m_lines[headerAt] += eol;
+        insertAt = headerAt + 1;
+    }
+    if (insertAt < 0) {
+        if (!m_lines.isEmpty() && LineEnd(m_lines.last()).isEmpty())
+            m_lines.last() += eol;
+        m_lines.append('[' + ToBytes(section.trimmed()) + ']' + eol);
+        insertAt = m_lines.size();
+    } else if (insertAt > 0 && LineEnd(m_lines[insertAt - 1]).isEmpty()) {
+        m_lines[insertAt - 1] += eol;
+    }
+    for (qsizetype i = 0; i < keyLines.size(); ++i)
+        m_lines.insert(insertAt + i, keyLines[i]);
 }
 
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value)

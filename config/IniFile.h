@@ -11,6 +11,8 @@
 #include <QList>
 #include <QString>
 
+#include <utility>
+
 class IniFile
 {
 public:
@@ -20,6 +22,17 @@ public:
     const QString& path() const { return m_path; }
     // At most 1,023 characters of a value are seen.
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
+    // Every "key=value" line of the section (of each section of that name,
+    // in file order), read as ReadString reads a value: the lines of a
+    // section whose keys are data rather than names ("TAG=AREA").
+    QList<std::pair<QString, QString>> ReadSection(const QString& section) const;
+    // Changes the section in memory to hold exactly `entries`: its key lines
+    // go, the new ones take the place of the first of them (or follow the
+    // section's header; a missing section is appended when there are
+    // entries). Comments and blank lines stay. Line breaks become blanks as
+    // in SetString; an entry whose key is empty, starts with '[' or ';' or
+    // holds '=' could not be read back as that key and is left out.
+    void SetSection(const QString& section, const QList<std::pair<QString, QString>>& entries);
     // Changes the line in memory only; Save writes it. Each run of CR and LF
     // characters in the value (or in the key or section name) is written as
     // one blank, so the key stays one line and cannot start another key or

@@ -92,3 +92,54 @@ bool ReadAllowLinksSetting(const IniFile& ini)
     return ini.ReadString(QStringLiteral("General"), kAllowLinksKey, QString()).trimmed() ==
            QLatin1String("1");
 }
+
+const QString kTicSection = QStringLiteral("TIC");
+const QString kTicAreasSection = QStringLiteral("TicAreas");
+const QString kTicPasswordsSection = QStringLiteral("TicPasswords");
+
+namespace
+{
+const QString kInboundKey = QStringLiteral("Inbound");
+const QString kBadFolderKey = QStringLiteral("BadFolder");
+const QString kUploaderKey = QStringLiteral("Uploader");
+const QString kReplaceSameNameKey = QStringLiteral("ReplaceSameName");
+} // namespace
+
+TicSettings ReadTicSettings(const IniFile& ini, QStringList* problems)
+{
+    TicSettings s;
+    s.inbound = ini.ReadString(kTicSection, kInboundKey, QString());
+    s.badFolder = ini.ReadString(kTicSection, kBadFolderKey, QString());
+    s.uploader = ini.ReadString(kTicSection, kUploaderKey, QString());
+    s.replaceSameName =
+        ini.ReadString(kTicSection, kReplaceSameNameKey, QString()).trimmed() != QLatin1String("0");
+    for (const auto& [tag, value] : ini.ReadSection(kTicAreasSection)) {
+        int area = 0;
+        if (TryStrToInt(value, area) && area >= 1) {
+            s.areas.append(TicAreaLink{tag, area});
+        } else if (problems) {
+            problems->append(QStringLiteral("%1: %2=%3 is not an area number")
+                                 .arg(kTicAreasSection, tag, value));
+        }
+    }
+    for (const auto& [address, password] : ini.ReadSection(kTicPasswordsSection))
+        s.passwords.append(TicPassword{address, password});
+    return s;
+}
+
+void SetTicSettings(IniFile& ini, const TicSettings& settings)
+{
+    ini.SetString(kTicSection, kInboundKey, settings.inbound);
+    ini.SetString(kTicSection, kBadFolderKey, settings.badFolder);
+    ini.SetString(kTicSection, kUploaderKey, settings.uploader);
+    ini.SetString(kTicSection, kReplaceSameNameKey,
+                  settings.replaceSameName ? QStringLiteral("1") : QStringLiteral("0"));
+    QList<std::pair<QString, QString>> areas;
+    for (const TicAreaLink& link : settings.areas)
+        areas.append({link.tag, QString::number(link.area)});
+    ini.SetSection(kTicAreasSection, areas);
+    QList<std::pair<QString, QString>> passwords;
+    for (const TicPassword& entry : settings.passwords)
+        passwords.append({entry.address, entry.password});
+    ini.SetSection(kTicPasswordsSection, passwords);
+}

@@ -2,8 +2,10 @@
 #pragma once
 
 #include "common/Text.h"
+#include "common/TicSettings.h"
 
 #include <QString>
+#include <QStringList>
 
 class IniFile;
 class InstallLayout;
@@ -49,3 +51,21 @@ RecordCodePage ReadCodePageSetting(const IniFile& ini);
 // get records (AreaLinksAllowed); any other value or no key keeps them out.
 extern const QString kAllowLinksKey;
 bool ReadAllowLinksSetting(const IniFile& ini);
+
+// The file echo intake's settings in vuru.cfg: section "TIC" with Inbound,
+// BadFolder (empty or absent: "bad" inside the inbound), Uploader and
+// ReplaceSameName ("0" turns it off; absent or any other value keeps it
+// on); section "TicAreas" with one "TAG=AREA" line per echo (AREA a file
+// area's number); section "TicPasswords" with one "ADDRESS=PASSWORD" line
+// per uplink.
+extern const QString kTicSection;
+extern const QString kTicAreasSection;
+extern const QString kTicPasswordsSection;
+// Reads them. A TicAreas line whose area is not a whole number from 1 up is
+// left out and named in `problems` ("TicAreas: FOO=x is not an area
+// number"), for the intake to stop on; `problems` may be null.
+TicSettings ReadTicSettings(const IniFile& ini, QStringList* problems = nullptr);
+// Puts them into the lines of `ini` (in memory; IniFile::Save writes them):
+// the four keys of "TIC", and "TicAreas" and "TicPasswords" rewritten to
+// hold exactly the settings' lines, in their order.
+void SetTicSettings(IniFile& ini, const TicSettings& settings);
