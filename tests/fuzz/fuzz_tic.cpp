@@ -42,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     const TicFile tic = ParseTic(bytes);
 
-    for (const QByteArray* v : {&tic.area, &tic.areaDescription, &tic.file, &tic.longName,
-                                &tic.sizeText, &tic.crcText, &tic.pw, &tic.origin, &tic.from,
-                                &tic.to, &tic.date})
+    for (const QByteArray* v :
+         {&tic.area, &tic.areaDescription, &tic.file, &tic.longName, &tic.sizeText, &tic.crcText,
+          &tic.pw, &tic.origin, &tic.from, &tic.to, &tic.date})
         FUZZ_CHECK(Clean(*v));
     FUZZ_CHECK(AllClean(tic.desc) && AllClean(tic.ldesc) && AllClean(tic.replaces));
     FUZZ_CHECK(AllClean(tic.path) && AllClean(tic.seenby));
