@@ -12,6 +12,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -192,6 +193,67 @@ la_int64_t SourceSeek(archive*, void* data, la_int64_t offset, int whence)
         return ARCHIVE_FATAL;
     }
     return la_int64_t(at);
+}
+
+// libarchive's gzip reader leaves the CRC-32 and the length at the end of
+// each gzip member unchecked: zlib checks them in a pass of its own. Empty
+// when the stream is sound; else zlib's words. Bytes after the last member
+// that don't start another are left alone, as gzip does.
+QString GzipStreamFault(int fd, bool& readFailed)
+{
+    readFailed = false;
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        readFailed = true;
+        return QStringLiteral("the file can't be read");
+    }
+    z_stream z{};
+    // 16 + 15: a gzip wrapper and the largest window.
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+        return QStringLiteral("zlib can't start");
+    std::unique_ptr<unsigned char[]> in(new unsigned char[ChunkBytes]);
+    std::unique_ptr<unsigned char[]> out(new unsigned char[ChunkBytes]);
+    QString fault;
+    bool atEnd = false;  // the input is used up
+    bool between = true; // at the start of a gzip member
+    while (fault.isEmpty()) {
+        if (z.avail_in == 0 && !atEnd) {
+            ssize_t n;
+            do
+                n = ::read(fd, in.get(), std::size_t(ChunkBytes));
+            while (n < 0 && errno == EINTR);
+            if (n < 0) {
+                readFailed = true;
+                fault = QStringLiteral("the file can't be read");
+                break;
+            }
+            atEnd = n == 0;
+            z.next_in = in.get();
+            z.avail_in = uInt(n);
+        }
+        if (z.avail_in == 0 && atEnd) {
+            if (!between)
+                fault = QStringLiteral("the gzip stream ends early");
+            break;
+        }
+        // A further member must start with the gzip mark; anything else is
+        // trailing bytes.
+        if (between && z.avail_in >= 1 && z.next_in[0] != 0x1f)
+            break;
+        between = false;
+        z.next_out = out.get();
+        z.avail_out = uInt(ChunkBytes);
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            between = true;
+            inflateReset(&z);
+        } else if (rc == Z_BUF_ERROR && z.avail_in == 0 && !atEnd) {
+            continue;
+        } else if (rc != Z_OK) {
+            fault = QString::fromLatin1(z.msg ? z.msg : "the gzip data can't be decoded");
+        }
+    }
+    inflateEnd(&z);
+    return fault;
 }
 
 class LibarchiveReader
@@ -375,8 +437,11 @@ private:
             }
             archive_entry* entry = nullptr;
             const int rc = archive_read_next_header(a, &entry);
-            if (rc == ARCHIVE_EOF)
+            if (rc == ARCHIVE_EOF) {
+                if (r.kind == ArchiveKind::Gzip)
+                    CheckGzip(fd, r);
                 return;
+            }
             if (rc < ARCHIVE_WARN) {
                 const ArchiveTestCause cause =
                     CauseOfLibarchiveError(a, source->failed, headersRead);
@@ -401,6 +466,19 @@ private:
         }
     }
 
+    void CheckGzip(int fd, ArchiveTestResult& r)
+    {
+        bool readFailed = false;
+        const QString fault = GzipStreamFault(fd, readFailed);
+        if (fault.isEmpty())
+            return;
+        const ArchiveTestCause cause = readFailed ? ArchiveTestCause::ReadError
+                                       : fault.contains(QLatin1String("check"))
+                                           ? ArchiveTestCause::ChecksumFailed
+                                           : ArchiveTestCause::DataDamaged;
+        Note(r, OutcomeOf(cause), cause, {}, fault);
+    }
+
     // Reads one member through; an archive in it is written to a temporary
     // file on the way and tested after. True when the next member may be
     // read.
@@ -420,7 +498,7 @@ private:
             const ArchiveKind kind = DetectArchiveKind(head);
             if (kind == ArchiveKind::Unknown || UnreadableKind(kind))
                 return true;
-            if (kind == ArchiveKind::Zip && !m_unzip) {
+            if ((kind == ArchiveKind::Zip && !m_unzip) || size > m_options.maxNestedBytes) {
                 ++m_totals.nestedNotTested;
                 return true;
             }

@@ -8,6 +8,12 @@
 // archive has nothing to test and is clean; so is a kind known by its
 // bytes that nothing here reads (ARJ...), with `tested` false.
 //
+// The checks are the readers': the zip component checks each member's
+// CRC-32; libarchive checks those of 7z, CAB, LHA, packed RAR members, bzip2
+// and xz streams; the CRC at the end of a gzip stream is checked here with
+// zlib. Tar has header checksums only, and RAR members stored unpacked are
+// not checked by libarchive.
+//
 // Archives are outside input: nothing is extracted except a nested archive,
 // into a temporary file of the options' folder that is removed after its
 // test; the unpacked bytes and the members read are bounded.
