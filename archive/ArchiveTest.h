@@ -70,6 +70,8 @@ struct ArchiveTestOptions {
     qint64 maxNestedBytes = qint64(1) << 30;
     // Bound on the bytes unpacked in all (a small archive can unpack to far
     // more than any disk holds); above it the test ends NotScanned/TooLarge.
+    // Counted for the kinds read through libarchive; the zip component
+    // reports no byte counts (its members stay within what their headers say).
     qint64 maxUnpackedBytes = qint64(64) << 30;
     // Asked between members and between blocks of data; true ends the test
     // NotScanned/Stopped.
@@ -88,10 +90,10 @@ struct ArchiveTestResult {
     // The reader's own words about the fault (libarchive's message, or the
     // zip component's failure), when it has some.
     QString detail;
-    int membersRead = 0;     // members read through, nested ones included
-    int nestedTested = 0;    // nested archives tested inside
-    int nestedNotTested = 0; // nested archives only read through (too large, no component)
-    qint64 unpackedBytes = 0;
+    int membersRead = 0;      // members read through, nested ones included
+    int nestedTested = 0;     // nested archives tested inside
+    int nestedNotTested = 0;  // nested archives only read through (too large, no component)
+    qint64 unpackedBytes = 0; // unpacked by libarchive (zip members are not counted)
 
     bool clean() const { return outcome == ArchiveTestOutcome::Clean; }
     bool damaged() const { return outcome == ArchiveTestOutcome::Damaged; }

@@ -29,8 +29,11 @@ QByteArray Noise(int size, int seed)
     return out;
 }
 
+// BIG.BIN is above the 64 KiB the zip component extracts: a test reads
+// members of any size.
 const QMap<QString, QByteArray> Members{{"README.TXT", "Read me first.\r\n"},
                                         {"DATA.BIN", Noise(40000, 1)},
+                                        {"BIG.BIN", Noise(300000, 7)},
                                         {"SUB/MORE.TXT", QByteArray(5000, 'm')}};
 
 } // namespace
@@ -114,7 +117,7 @@ private slots:
         QCOMPARE(r.outcome, ArchiveTestOutcome::Clean);
         QCOMPARE(r.cause, ArchiveTestCause::None);
         QVERIFY(r.tested);
-        QCOMPARE(r.membersRead, 3);
+        QCOMPARE(r.membersRead, 4);
         QCOMPARE(ArchiveTestText(r), QStringLiteral("clean"));
     }
 
@@ -156,6 +159,8 @@ private slots:
             << "zip-truncated" << D << ArchiveTestCause::Unopenable << QByteArrayList{};
         QTest::newRow("zip member with a bad CRC")
             << "zip-crc" << D << ArchiveTestCause::ChecksumFailed << QByteArrayList{"DATA.BIN"};
+        QTest::newRow("zip member above 64 KiB with a bad CRC")
+            << "zip-crc-big" << D << ArchiveTestCause::ChecksumFailed << QByteArrayList{"BIG.BIN"};
         QTest::newRow("zip member whose packed data is damaged")
             << "zip-deflate" << D << ArchiveTestCause::DataDamaged << QByteArrayList{"DATA.BIN"};
         QTest::newRow("encrypted zip member")
@@ -193,6 +198,11 @@ private slots:
         } else if (fault == u"zip-crc") {
             QVERIFY(MakeZip(out(name), zipMembers));
             QVERIFY(flipInside(name, data.mid(1000, 16), 5));
+        } else if (fault == u"zip-crc-big") {
+            const QByteArray big = Members.value(QStringLiteral("BIG.BIN"));
+            QVERIFY(
+                MakeZip(out(name), {{"README.TXT", "Read me first.\r\n"}, {"BIG.BIN", big, true}}));
+            QVERIFY(flipInside(name, big.mid(250000, 16), 5));
         } else if (fault == u"zip-deflate") {
             QVERIFY(MakeZip(out(name), {{"README.TXT", "Read me first.\r\n"},
                                         {"DATA.BIN", QByteArray(40000, 'z')}}));
