@@ -70,8 +70,8 @@ struct ArchiveTestOptions {
     qint64 maxNestedBytes = qint64(1) << 30;
     // Bound on the bytes unpacked in all (a small archive can unpack to far
     // more than any disk holds); above it the test ends NotScanned/TooLarge.
-    // Counted for the kinds read through libarchive; the zip component
-    // reports no byte counts (its members stay within what their headers say).
+    // Counted for the kinds read through libarchive only: the zip
+    // component reports no byte counts.
     qint64 maxUnpackedBytes = qint64(64) << 30;
     // Asked between members and between blocks of data; true ends the test
     // NotScanned/Stopped.
