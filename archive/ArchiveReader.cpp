@@ -142,44 +142,7 @@ public:
     ArchiveReader& operator=(const ArchiveReader&) = delete;
     archive* get() const { return m_archive; }
 
-    // Only the format of the detected kind is enabled, and only the
-    // decompression filters named here: no format that reads other files
-    // (mtree) and no filter that starts an outside program.
-    bool Enable(ArchiveKind kind)
-    {
-        if (!m_archive)
-            return false;
-        archive* a = m_archive;
-        switch (kind) {
-        case ArchiveKind::SevenZip:
-            return archive_read_support_format_7zip(a) == ARCHIVE_OK;
-        case ArchiveKind::Rar:
-            return archive_read_support_format_rar(a) == ARCHIVE_OK;
-        case ArchiveKind::Rar5:
-            return archive_read_support_format_rar5(a) == ARCHIVE_OK;
-        case ArchiveKind::Lha:
-            return archive_read_support_format_lha(a) == ARCHIVE_OK;
-        case ArchiveKind::Cab:
-            return archive_read_support_format_cab(a) == ARCHIVE_OK;
-        case ArchiveKind::Tar:
-            return archive_read_support_format_tar(a) == ARCHIVE_OK;
-        case ArchiveKind::Iso9660:
-            return archive_read_support_format_iso9660(a) == ARCHIVE_OK;
-        case ArchiveKind::Gzip:
-        case ArchiveKind::Bzip2:
-        case ArchiveKind::Xz: {
-            const int filter = kind == ArchiveKind::Gzip    ? archive_read_support_filter_gzip(a)
-                               : kind == ArchiveKind::Bzip2 ? archive_read_support_filter_bzip2(a)
-                                                            : archive_read_support_filter_xz(a);
-            // A compressed single file (no tar inside) reads as one member
-            // named "data": no description, not a damaged archive.
-            return filter == ARCHIVE_OK && archive_read_support_format_tar(a) == ARCHIVE_OK &&
-                   archive_read_support_format_raw(a) == ARCHIVE_OK;
-        }
-        default:
-            return false;
-        }
-    }
+    bool Enable(ArchiveKind kind) { return m_archive && EnableLibarchiveKind(m_archive, kind); }
 
 private:
     archive* m_archive;
@@ -376,6 +339,42 @@ void ExtractWithComponent(TUnzipFile& unzip, const QByteArray& zip, const QStrin
 }
 
 } // namespace
+
+// Only the format of the detected kind is enabled, and only the
+// decompression filters named here: no format that reads other files
+// (mtree) and no filter that starts an outside program.
+bool EnableLibarchiveKind(archive* a, ArchiveKind kind)
+{
+    switch (kind) {
+    case ArchiveKind::SevenZip:
+        return archive_read_support_format_7zip(a) == ARCHIVE_OK;
+    case ArchiveKind::Rar:
+        return archive_read_support_format_rar(a) == ARCHIVE_OK;
+    case ArchiveKind::Rar5:
+        return archive_read_support_format_rar5(a) == ARCHIVE_OK;
+    case ArchiveKind::Lha:
+        return archive_read_support_format_lha(a) == ARCHIVE_OK;
+    case ArchiveKind::Cab:
+        return archive_read_support_format_cab(a) == ARCHIVE_OK;
+    case ArchiveKind::Tar:
+        return archive_read_support_format_tar(a) == ARCHIVE_OK;
+    case ArchiveKind::Iso9660:
+        return archive_read_support_format_iso9660(a) == ARCHIVE_OK;
+    case ArchiveKind::Gzip:
+    case ArchiveKind::Bzip2:
+    case ArchiveKind::Xz: {
+        const int filter = kind == ArchiveKind::Gzip    ? archive_read_support_filter_gzip(a)
+                           : kind == ArchiveKind::Bzip2 ? archive_read_support_filter_bzip2(a)
+                                                        : archive_read_support_filter_xz(a);
+        // A compressed single file (no tar inside) reads as one member
+        // named "data": no description, not a damaged archive.
+        return filter == ARCHIVE_OK && archive_read_support_format_tar(a) == ARCHIVE_OK &&
+               archive_read_support_format_raw(a) == ARCHIVE_OK;
+    }
+    default:
+        return false;
+    }
+}
 
 bool DetectArchiveKindOfFile(const QString& path, ArchiveKind& kind)
 {

@@ -17,6 +17,7 @@
 #include <QString>
 
 class TUnzipFile;
+struct archive;
 
 // The description members, in the order they are looked for.
 inline constexpr const char* DescriptionMemberNames[] = {"file_id.diz", "desc.sdi"};
@@ -77,3 +78,8 @@ DescriptionExtraction ExtractArchiveDescription(const QString& archivePath, cons
 // area's folder whose name is not UTF-8 has no exact text path).
 DescriptionExtraction ExtractArchiveDescription(const QByteArray& archivePath,
                                                 const QString& folder, TUnzipFile* unzip);
+
+// Enables on a new libarchive reader the format (and, for gzip, bzip2 and
+// xz, the filter) of `kind`, and nothing else. False for kinds libarchive
+// doesn't read here.
+bool EnableLibarchiveKind(archive* a, ArchiveKind kind);

@@ -283,7 +283,9 @@ static_assert(offsetof(UnzipCommandBlock, Value3) == 138);
 enum DunzipFunction : int32_t {
     DZ_COUNT_ITEMS = 1,   // count: number of members of the archive
     DZ_COUNT_MATCHES = 3, // count: number of file members matching lpszFileSpec
-    DZ_TEST_MATCHES = 4,  // reads the matching members through; count: members read
+    DZ_TEST_MATCHES = 4,  // reads the matching members through (no size limit, nothing kept);
+                          // count: members read; each failing member is reported through
+                          // the message callback (DZ_MSG_MEMBER_FAILED)
     DZ_NAME_LENGTH = 5,   // count: length of the name of member Index
     DZ_NAME_TEXT = 6,     // member Index's name into lpszReturnString (at most count chars)
     DZ_EXTRACT = 8,       // extracts the matching members flat into lpszDestination
@@ -305,6 +307,28 @@ enum DunzipResult : int32_t {
     DZ_ERR_WRITE = 11,      // the destination can't be written
     DZ_ERR_CANCELLED = 12,  // a status callback asked to cancel
     DZ_ERR_INDEX = 13,      // Index outside the archive
+};
+
+// Message ids passed to the message callback.
+enum DunzipMessage : uint32_t {
+    // May an existing file be replaced? lpsz1: member name, lpsz2: target
+    // path; the answer 1 replaces it.
+    DZ_MSG_REPLACE = 1,
+    // A tested member can't be read through: p1 the result code, p2 a
+    // DunzipFailure, lpsz1 the member's raw name. The answer is ignored.
+    DZ_MSG_MEMBER_FAILED = 2,
+};
+
+// Why a tested member failed (p2 of DZ_MSG_MEMBER_FAILED).
+enum DunzipFailure : int32_t {
+    DZ_FAIL_OTHER = 0,
+    DZ_FAIL_ENCRYPTED = 1, // the member is encrypted
+    DZ_FAIL_METHOD = 2,    // packed with a method that can't be decoded
+    DZ_FAIL_CRC = 3,       // the data decodes but fails its CRC check
+    DZ_FAIL_DECODE = 4,    // the packed data can't be decoded
+    DZ_FAIL_SHORT = 5,     // the data ends before the member does
+    DZ_FAIL_READ = 6,      // the archive file can't be read (an I/O error)
+    DZ_FAIL_LINK = 7,      // a link member (not read)
 };
 
 // Largest member (uncompressed) the library extracts.

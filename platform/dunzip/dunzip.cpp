@@ -134,26 +134,63 @@ bool Cancelled(DzStatusProc proc, void* user, const char* item, int32_t percent)
     return proc && proc(item, percent, user) != 0;
 }
 
-// Reads one member whole, never more than DunzipMaxMemberSize bytes.
-int32_t ReadMember(const Archive& archive, zip_uint64_t index, const UnzipCommandBlock& block,
-                   std::string& data)
+// The failure kind of a libzip error code.
+int32_t FailureOfZipError(int code)
 {
-    if (archive.UnixType(index) == UnixLink)
+    switch (code) {
+    case ZIP_ER_CRC:
+        return DZ_FAIL_CRC;
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA:
+    case ZIP_ER_INCONS:
+        return DZ_FAIL_DECODE;
+    case ZIP_ER_EOF:
+        return DZ_FAIL_SHORT;
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+        return DZ_FAIL_READ;
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+        return DZ_FAIL_ENCRYPTED;
+    case ZIP_ER_COMPNOTSUPP:
+        return DZ_FAIL_METHOD;
+    default:
+        return DZ_FAIL_OTHER;
+    }
+}
+
+// Reads one member whole. Kept data (extraction) is never more than
+// DunzipMaxMemberSize bytes; a test keeps nothing and reads any size, so
+// the CRC check at the member's end is reached. `failure` gets the
+// DunzipFailure of a failed read.
+int32_t ReadMember(const Archive& archive, zip_uint64_t index, const UnzipCommandBlock& block,
+                   std::string& data, bool keep, int32_t& failure)
+{
+    failure = DZ_FAIL_OTHER;
+    if (archive.UnixType(index) == UnixLink) {
+        failure = DZ_FAIL_LINK;
         return DZ_ERR_LINK;
+    }
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(archive.get(), index, 0, &st) != 0)
         return DZ_ERR_DATA;
-    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+        failure = DZ_FAIL_ENCRYPTED;
         return DZ_ERR_UNSUPPORTED;
-    if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
+    }
+    if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0)) {
+        failure = DZ_FAIL_METHOD;
         return DZ_ERR_UNSUPPORTED;
-    if ((st.valid & ZIP_STAT_SIZE) && st.size > zip_uint64_t(DunzipMaxMemberSize))
+    }
+    if (keep && (st.valid & ZIP_STAT_SIZE) && st.size > zip_uint64_t(DunzipMaxMemberSize))
         return DZ_ERR_TOO_LARGE;
 
     zip_file_t* file = zip_fopen_index(archive.get(), index, 0);
     if (!file) {
         const int code = zip_error_code_zip(zip_get_error(archive.get()));
+        failure = FailureOfZipError(code);
         return (code == ZIP_ER_COMPNOTSUPP || code == ZIP_ER_ENCRNOTSUPP || code == ZIP_ER_NOPASSWD)
                    ? DZ_ERR_UNSUPPORTED
                    : DZ_ERR_DATA;
@@ -161,22 +198,27 @@ int32_t ReadMember(const Archive& archive, zip_uint64_t index, const UnzipComman
     data.clear();
     char buffer[8192];
     int32_t result = DZ_OK;
+    zip_uint64_t read = 0;
     for (;;) {
         const zip_int64_t got = zip_fread(file, buffer, sizeof buffer);
         if (got < 0) {
+            failure = FailureOfZipError(zip_error_code_zip(zip_file_get_error(file)));
             result = DZ_ERR_DATA;
             break;
         }
         if (got == 0)
             break;
-        // The header's size is not trusted: the limit holds for what is read.
-        if (int64_t(data.size()) + got > DunzipMaxMemberSize) {
-            result = DZ_ERR_TOO_LARGE;
-            break;
+        read += zip_uint64_t(got);
+        if (keep) {
+            // The header's size is not trusted: the limit holds for what is read.
+            if (int64_t(data.size()) + got > DunzipMaxMemberSize) {
+                result = DZ_ERR_TOO_LARGE;
+                break;
+            }
+            data.append(buffer, std::size_t(got));
         }
-        data.append(buffer, std::size_t(got));
         const int32_t percent =
-            st.size ? int32_t(std::min<zip_uint64_t>(100, data.size() * 100 / st.size)) : 100;
+            st.size ? int32_t(std::min<zip_uint64_t>(100, read * 100 / st.size)) : 100;
         if (Cancelled(block.lpMinorStatus, block.lpMinorUserData, archive.RawName(index),
                       percent)) {
             result = DZ_ERR_CANCELLED;
@@ -230,7 +272,7 @@ int32_t WriteMember(const UnzipCommandBlock& block, const std::string& name,
         // the caller's message callback decides (1 = replace).
         int32_t answer = 0;
         if (!block.QuietFlag && block.lpMessageDisplay)
-            answer = block.lpMessageDisplay(1, 0, 0, 0, name.c_str(), target.c_str(),
+            answer = block.lpMessageDisplay(DZ_MSG_REPLACE, 0, 0, 0, name.c_str(), target.c_str(),
                                             block.lpMessageDisplayData);
         if (answer != 1)
             return DZ_OK;
@@ -264,9 +306,13 @@ int32_t Extract(const Archive& archive, UnzipCommandBlock& block, bool write)
         if (Cancelled(block.lpMajorStatus, block.lpMajorUserData, rawName, done * 100 / total))
             return DZ_ERR_CANCELLED;
         std::string data;
-        int32_t r = ReadMember(archive, index, block, data);
+        int32_t failure = DZ_FAIL_OTHER;
+        int32_t r = ReadMember(archive, index, block, data, write, failure);
         if (r == DZ_ERR_CANCELLED)
             return r;
+        if (r != DZ_OK && !write && block.lpMessageDisplay)
+            block.lpMessageDisplay(DZ_MSG_MEMBER_FAILED, 0, r, failure, rawName ? rawName : "", "",
+                                   block.lpMessageDisplayData);
         if (r == DZ_OK && write)
             r = WriteMember(block, LastPart(rawName), data);
         if (r == DZ_OK)

@@ -1,4 +1,5 @@
 #include "ArchiveFixtures.h"
+#include "ZipFixtures.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -175,4 +176,56 @@ QMap<QString, QByteArray> Snapshot(const QString& root)
         }
     }
     return out;
+}
+
+bool MakeArchive(const QString& kind, const QString& target, const QString& workFolder,
+                 const QMap<QString, QByteArray>& members, const QString& password)
+{
+    const QString src = workFolder;
+    QDir(src).removeRecursively();
+    if (!QDir().mkpath(src) || !WriteTree(src, members))
+        return false;
+    const QStringList files = members.keys();
+    QFile::remove(target);
+    if (kind == u"tar")
+        return RunTool(QStringLiteral("bsdtar"), QStringList{"-cf", target} + files, src);
+    if (kind == u"tar.gz")
+        return RunTool(QStringLiteral("bsdtar"), QStringList{"-czf", target} + files, src);
+    if (kind == u"tar.bz2")
+        return RunTool(QStringLiteral("bsdtar"), QStringList{"-cjf", target} + files, src);
+    if (kind == u"tar.xz")
+        return RunTool(QStringLiteral("bsdtar"), QStringList{"-cJf", target} + files, src);
+    if (kind == u"7z") {
+        QStringList args{"a", "-bso0", "-bsp0", "-t7z"};
+        if (!password.isEmpty())
+            args << QStringLiteral("-p") + password << QStringLiteral("-mhe=off");
+        return RunTool(QStringLiteral("7z"), args + QStringList{target} + files, src);
+    }
+    if (kind == u"cab")
+        return RunTool(QStringLiteral("gcab"), QStringList{"-c", target} + files, src);
+    if (kind == u"cab-mszip")
+        return RunTool(QStringLiteral("gcab"), QStringList{"-c", "-z", target} + files, src);
+    if (kind == u"iso")
+        return RunTool(QStringLiteral("genisoimage"), QStringList{"-quiet", "-o", target, "."},
+                       src);
+    if (kind == u"iso-rr")
+        return RunTool(QStringLiteral("xorriso"),
+                       QStringList{"-as", "mkisofs", "-quiet", "-R", "-J", "-o", target, "."}, src);
+    if (kind == u"arj")
+        return RunTool(QStringLiteral("arj"), QStringList{"a", "-y", target} + files, src);
+    if (kind == u"zip") {
+        QList<ZipMember> zm;
+        for (auto it = members.begin(); it != members.end(); ++it)
+            zm.append(ZipMember(qPrintable(it.key()), it.value()));
+        return MakeZip(target, zm);
+    }
+    QList<RawMember> raw;
+    for (auto it = members.begin(); it != members.end(); ++it)
+        raw.append({it.key().toLatin1(), it.value()});
+    if (kind == u"lha")
+        return WriteBytes(target, MakeLha(raw));
+    if (kind == u"rar")
+        return WriteBytes(target, MakeRar(raw));
+    qWarning("no maker for %s", qPrintable(kind));
+    return false;
 }

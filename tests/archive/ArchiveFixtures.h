@@ -27,6 +27,14 @@ QByteArray MakeLha(const QList<RawMember>& members);
 // A RAR archive (the 1.5-4.x format), members stored, MS-DOS host.
 QByteArray MakeRar(const QList<RawMember>& members);
 
+// Makes the archive `target` of `kind` from the members, written under
+// `workFolder` first (emptied and made again). Kinds: "tar", "tar.gz",
+// "tar.bz2", "tar.xz", "7z", "cab", "cab-mszip", "iso", "iso-rr", "arj" and
+// "zip" (libzip) from the archivers; "lha" and "rar" byte by byte. With a
+// password (7z only) the members' data is encrypted, their names are not.
+bool MakeArchive(const QString& kind, const QString& target, const QString& workFolder,
+                 const QMap<QString, QByteArray>& members, const QString& password = QString());
+
 // Every path under `root` (relative) with its kind, size and bytes; links
 // are listed with their target, never followed.
 QMap<QString, QByteArray> Snapshot(const QString& root);

@@ -51,51 +51,7 @@ private:
     // byte by byte.
     bool make(const QString& kind, const QString& name, const QMap<QString, QByteArray>& members)
     {
-        QDir(src()).removeRecursively();
-        if (!QDir().mkpath(src()) || !WriteTree(src(), members))
-            return false;
-        const QStringList files = members.keys();
-        const QString target = out(name);
-        QFile::remove(target);
-        if (kind == u"tar")
-            return RunTool(QStringLiteral("bsdtar"), QStringList{"-cf", target} + files, src());
-        if (kind == u"tar.gz")
-            return RunTool(QStringLiteral("bsdtar"), QStringList{"-czf", target} + files, src());
-        if (kind == u"tar.bz2")
-            return RunTool(QStringLiteral("bsdtar"), QStringList{"-cjf", target} + files, src());
-        if (kind == u"tar.xz")
-            return RunTool(QStringLiteral("bsdtar"), QStringList{"-cJf", target} + files, src());
-        if (kind == u"7z")
-            return RunTool(QStringLiteral("7z"),
-                           QStringList{"a", "-bso0", "-bsp0", "-t7z", target} + files, src());
-        if (kind == u"cab")
-            return RunTool(QStringLiteral("gcab"), QStringList{"-c", target} + files, src());
-        if (kind == u"cab-mszip")
-            return RunTool(QStringLiteral("gcab"), QStringList{"-c", "-z", target} + files, src());
-        if (kind == u"iso")
-            return RunTool(QStringLiteral("genisoimage"), QStringList{"-quiet", "-o", target, "."},
-                           src());
-        if (kind == u"iso-rr")
-            return RunTool(QStringLiteral("xorriso"),
-                           QStringList{"-as", "mkisofs", "-quiet", "-R", "-J", "-o", target, "."},
-                           src());
-        if (kind == u"arj")
-            return RunTool(QStringLiteral("arj"), QStringList{"a", "-y", target} + files, src());
-        if (kind == u"zip") {
-            QList<ZipMember> zm;
-            for (auto it = members.begin(); it != members.end(); ++it)
-                zm.append(ZipMember(qPrintable(it.key()), it.value()));
-            return MakeZip(target, zm);
-        }
-        QList<RawMember> raw;
-        for (auto it = members.begin(); it != members.end(); ++it)
-            raw.append({it.key().toLatin1(), it.value()});
-        if (kind == u"lha")
-            return WriteBytes(target, MakeLha(raw));
-        if (kind == u"rar")
-            return WriteBytes(target, MakeRar(raw));
-        qWarning("no maker for %s", qPrintable(kind));
-        return false;
+        return MakeArchive(kind, out(name), src(), members);
     }
 
     DescriptionExtraction extract(const QString& name)
