@@ -207,7 +207,7 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
     // A filter of missing files would take every record of an area whose
     // folder is offline: such an area is left alone unless the delegate
     // says otherwise. Other deletions do not look at the folders.
-    const bool missingOnly = options.applyFilter && FilterSelectsMissingFiles();
+    const bool missingOnly = options.filter && FilterSelectsMissingFiles(*options.filter);
     for (const int area : options.areas) {
         if (!barPerRecord)
             run.SetPosition(++position);
@@ -225,7 +225,7 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
         if (!SearchFileRecByAreaName(area, "", &rec, &at))
             continue;
         while (rec.Area == area) {
-            if (PassesRecordChoice(options.applyFilter, options.ages, rec))
+            if (PassesRecordChoice(options.filter, options.ages, rec))
                 DeleteOne(rec, s);
             if (barPerRecord)
                 run.SetPosition(++position);

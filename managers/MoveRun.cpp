@@ -30,7 +30,8 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
     // A filter of missing files would move every record of a source area
     // whose folder is offline: it is left alone unless the delegate says
     // otherwise.
-    if (options.applyFilter && FilterSelectsMissingFiles() && !MayTreatFilesAsMissing(source, run))
+    if (options.filter && FilterSelectsMissingFiles(*options.filter) &&
+        !MayTreatFilesAsMissing(source, run))
         return result;
     run.Status(QStringLiteral("Building file list.  Stand by."));
     run.SetMaximum(barMax);
@@ -82,7 +83,7 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             run.Item({source, name, RunOutcome::Failed, QStringLiteral("could not be read")});
             continue;
         }
-        if (!PassesRecordChoice(options.applyFilter, options.ages, rec))
+        if (!PassesRecordChoice(options.filter, options.ages, rec))
             continue;
 
         const QString recName = RecText(rec.Name);

@@ -54,15 +54,12 @@ void TestRuns::init()
     m_bbs->addFile(3, QStringLiteral("C.ZIP"), &c, free);
     m_bbs->addFile(5, QStringLiteral("D.ZIP"), &d, stale);
     m_bbs->addFile(5, QStringLiteral("E.ZIP"), nullptr, free);
-    std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
     m_login = std::make_unique<ServerLogin>();
     QVERIFY(m_login->ok());
 }
 
 void TestRuns::cleanup()
 {
-    std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
-    FilterDefined = false;
     m_login.reset();
     m_bbs.reset();
 }
@@ -86,13 +83,14 @@ void TestRuns::listingComplete()
     QFETCH(bool, filter);
     QFETCH(int, areaCriterion);
     QFETCH(QStringList, lines);
-    CurrentSearchRecord.FreeFileOp = FlagYes;
-    CurrentSearchRecord.AreaCriterion = areaCriterion;
-    CurrentSearchRecord.Template.Rec.Area = areaCriterion;
-    FilterDefined = true;
+    SearchRecord record{};
+    record.FreeFileOp = FlagYes;
+    record.AreaCriterion = areaCriterion;
+    record.Template.Rec.Area = areaCriterion;
     FilteredListingOptions options;
-    options.applyFilter = filter;
-    options.areas = FilteredListingAreas({1, 3, 5});
+    if (filter)
+        options.filter = record;
+    options.areas = FilteredListingAreas(record, {1, 3, 5});
     ScriptedRun delegate;
     QStringList found, flushed, areas;
     FilteredListingSink sink;
@@ -112,7 +110,6 @@ void TestRuns::listingComplete()
 void TestRuns::listingStopped()
 {
     FilteredListingOptions options;
-    options.applyFilter = false;
     options.areas = {1, 3, 5};
     options.turnIntervalMs = 0; // asked after every record
     ScriptedRun delegate;
