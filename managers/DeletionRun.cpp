@@ -114,6 +114,7 @@ void DeleteOne(FileRec& rec, RunState& s)
     const QString name = RecText(rec.Name);
     if (s.promptEach && options.promptFirst) {
         const RunAnswer answer = s.run.Ask(
+            RunQuestion::DeleteRecord,
             QStringLiteral("Delete file %1 from file area #%2?").arg(name, QString::number(area)),
             true);
         if (answer == RunAnswer::No || answer == RunAnswer::Cancel) {
@@ -151,7 +152,8 @@ void DeleteOne(FileRec& rec, RunState& s)
 bool StopConfirmed(RunState& s)
 {
     if (!s.run.StopRequested() ||
-        s.run.Ask(QStringLiteral("Some Files have already been deleted.\r\r"
+        s.run.Ask(RunQuestion::StopDeletion,
+                  QStringLiteral("Some Files have already been deleted.\r\r"
                                  "Stop File Deletion Process?"),
                   false) != RunAnswer::Yes)
         return false;

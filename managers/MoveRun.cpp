@@ -21,6 +21,13 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
     const int destination = options.to;
     const qint64 barMax = std::max<qint64>(0, options.sourceTotal);
 
+    // An area moved onto itself would have each file copied onto itself,
+    // which empties it: the run refuses, whatever its front end checked.
+    if (source == destination) {
+        run.Warn(QStringLiteral("Can not move files to the same file area."));
+        return result;
+    }
+
     FileRec rec{};
     uint32_t position = 0;
     if (!SearchFileRecByAreaName(source, "", &rec, &position)) {
@@ -64,7 +71,8 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             .arg(destination);
     for (const QByteArray& nameBytes : std::as_const(names)) {
         run.SetPosition(++done);
-        if (run.StopRequested() && run.Ask(QStringLiteral("Some Files have already been moved.\r\r"
+        if (run.StopRequested() && run.Ask(RunQuestion::StopMove,
+                                           QStringLiteral("Some Files have already been moved.\r\r"
                                                           "Stop File Move Process?"),
                                            false) == RunAnswer::Yes) {
             run.SetPosition(0);

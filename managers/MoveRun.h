@@ -24,7 +24,8 @@ struct MoveResult {
     bool stopped = false;  // a stop was asked for and confirmed
 };
 
-// Ends with the "Some files ... were not moved" message when a file could
-// not be moved; nothing after a confirmed stop or when the area cannot be
-// read ("Error getting files.").
+// Refuses a move of an area onto itself ("Can not move files to the same
+// file area.", nothing changed). Ends with the "Some files ... were not
+// moved" message when a file could not be moved; nothing after a confirmed
+// stop or when the area cannot be read ("Error getting files.").
 MoveResult RunMove(const MoveOptions& options, RunDelegate& run);

@@ -1,10 +1,13 @@
 // The main window's runs without the window: the filtered listing's walk,
-// freshen and update of chosen records, through a scripted delegate.
+// freshen and update of chosen records, and the refusal of a move into the
+// same area (by the move manager's run too), through a scripted delegate.
 #include "app/DropFilesRun.h"
 #include "app/FilteredListingRun.h"
+#include "app/MoveFilesRun.h"
 #include "app/RecordRun.h"
 #include "common/Text.h"
 #include "filter/SearchRecord.h"
+#include "managers/MoveRun.h"
 #include "server/ServerFileCopy.h"
 #include "server/ServerPath.h"
 #include "tests/support/ScriptedRun.h"
@@ -29,6 +32,8 @@ private slots:
     void freshenDryRunChangesNothing();
     void updateAppliesEdits();
     void dropStopsAtFailingCopy();
+    void sameAreaMoveRefused_data();
+    void sameAreaMoveRefused();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -216,6 +221,59 @@ void TestRuns::dropStopsAtFailingCopy()
     auto after = RecordSnapshot();
     QCOMPARE(int(after.erase(QStringLiteral("3:NEW1.ZIP"))), 1);
     QVERIFY(after == before);
+}
+
+void TestRuns::sameAreaMoveRefused_data()
+{
+    // The move manager's run moves a whole area ("area", from = target); the
+    // main window's run moves the chosen records ("AREA:NAME"), and the last
+    // one's area is the area they are moved out of.
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<bool>("moveFiles");
+    QTest::newRow("area, records only") << QStringList{"area"} << 1 << false;
+    QTest::newRow("area, with files") << QStringList{"area"} << 5 << true;
+    QTest::newRow("chosen records") << QStringList{"1:A.ZIP", "1:B.ZIP"} << 1 << true;
+    // C.ZIP alone would move: the whole move is refused all the same.
+    QTest::newRow("chosen in two areas") << QStringList{"3:C.ZIP", "5:D.ZIP"} << 5 << true;
+}
+
+void TestRuns::sameAreaMoveRefused()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(int, target);
+    QFETCH(bool, moveFiles);
+    const QMap<QString, QByteArray> before = BbsState(*m_bbs, 5);
+    QVERIFY(before.contains(QStringLiteral("file 1 A.ZIP")));
+    QVERIFY(before.contains(QStringLiteral("file 5 D.ZIP")));
+    ScriptedRun delegate;
+    long moved = -1;
+    if (chosen == QStringList{"area"}) {
+        MoveOptions options;
+        options.from = target;
+        options.to = target;
+        options.moveFiles = moveFiles;
+        options.sourceTotal = RecordNamesOf(target).size();
+        const MoveResult result = RunMove(options, delegate);
+        QVERIFY(!result.notMoved && !result.stopped);
+        moved = result.moved;
+    } else {
+        MoveFilesOptions options;
+        options.target = target;
+        for (const QString& entry : chosen)
+            options.entries << EntryRef{entry.section(u':', 0, 0).toInt(), entry.section(u':', 1)};
+        moved = RunMoveFiles(options, delegate);
+    }
+    QCOMPARE(moved, 0L);
+    QCOMPARE(delegate.warnings, QStringList{"Can not move files to the same file area."});
+    QVERIFY(delegate.asked.isEmpty());
+    QVERIFY(delegate.items.isEmpty());
+    QCOMPARE(delegate.copies, 0);
+    // Every record and every file byte for byte as before.
+    const QMap<QString, QByteArray> after = BbsState(*m_bbs, 5);
+    QCOMPARE(after.keys(), before.keys());
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
 }
 
 VT_TEST_MAIN(TestRuns)
