@@ -1,6 +1,6 @@
 // The filtered listing's walk: every record of the given areas that the
-// current filter matches, as the main window's list lines (the area line
-// prefix and the name). The window keeps filling its list from the lines;
+// filter in its options matches, as the main window's list lines (the area
+// line prefix and the name). The window keeps filling its list from the lines;
 // the command line prints them.
 #pragma once
 
