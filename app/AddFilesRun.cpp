@@ -237,7 +237,10 @@ class FreshenVoice : public RunDelegate
 {
 public:
     explicit FreshenVoice(RunDelegate& run) : m_run(run) {}
-    RunAnswer Ask(const QString& text, bool offerAll) override { return m_run.Ask(text, offerAll); }
+    RunAnswer Ask(RunQuestion question, const QString& text, bool offerAll) override
+    {
+        return m_run.Ask(question, text, offerAll);
+    }
     void Warn(const QString& text) override { m_run.Warn(text); }
     void Inform(const QString& text) override { m_run.Inform(text); }
     void ServerError(unsigned code) override { m_run.ServerError(code); }
@@ -296,7 +299,8 @@ AddFilesResult RunAddFiles(const AddFilesOptions& options, RunDelegate& delegate
     const auto stop = [&] {
         return delegate.StopRequested() &&
                (options.dryRun || options.preview ||
-                delegate.Ask(QStringLiteral("Stop adding files?"), false) == RunAnswer::Yes);
+                delegate.Ask(RunQuestion::StopAdding, QStringLiteral("Stop adding files?"),
+                             false) == RunAnswer::Yes);
     };
     for (const AreaFolder& where : folders) {
         if (!PlanArea(where, options, temp.path() + u'/', plan, result, scanned, stop, delegate)) {
@@ -319,7 +323,8 @@ AddFilesResult RunAddFiles(const AddFilesOptions& options, RunDelegate& delegate
         return result;
     }
     if (options.preview &&
-        delegate.Ask(QStringLiteral("Add %1 file(s) to the file database?").arg(plan.size()),
+        delegate.Ask(RunQuestion::AddPlannedFiles,
+                     QStringLiteral("Add %1 file(s) to the file database?").arg(plan.size()),
                      false) != RunAnswer::Yes) {
         result.cancelled = true;
         delegate.Status(QString());
@@ -330,7 +335,8 @@ AddFilesResult RunAddFiles(const AddFilesOptions& options, RunDelegate& delegate
     qint64 position = 0;
     for (const PlannedFile& file : plan) {
         if (delegate.StopRequested() &&
-            delegate.Ask(QStringLiteral("Stop adding files?"), false) == RunAnswer::Yes) {
+            delegate.Ask(RunQuestion::StopAdding, QStringLiteral("Stop adding files?"), false) ==
+                RunAnswer::Yes) {
             result.stopped = true;
             break;
         }

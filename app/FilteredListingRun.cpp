@@ -8,10 +8,10 @@
 #include "server/ReadFailures.h"
 #include "server/wcsrv.h"
 
-QList<int> FilteredListingAreas(const QList<int>& shown)
+QList<int> FilteredListingAreas(const SearchRecord& filter, const QList<int>& shown)
 {
-    if (CurrentSearchRecord.AreaCriterion != 0)
-        return {int(CurrentSearchRecord.AreaCriterion)};
+    if (filter.AreaCriterion != 0)
+        return {int(filter.AreaCriterion)};
     return shown;
 }
 
@@ -59,7 +59,7 @@ FilteredListingResult RunFilteredListing(const FilteredListingOptions& options,
                 drawStatus();
                 lastDraw = now;
             }
-            if (PassesRecordChoice(options.applyFilter, options.ages, rec)) {
+            if (PassesRecordChoice(options.filter, options.ages, rec)) {
                 if (sink.foundRecord)
                     sink.foundRecord(rec);
                 else if (sink.found)

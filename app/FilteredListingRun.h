@@ -1,6 +1,6 @@
 // The filtered listing's walk: every record of the given areas that the
-// current filter matches, as the main window's list lines (the area line
-// prefix and the name). The window keeps filling its list from the lines;
+// filter in its options matches, as the main window's list lines (the area
+// line prefix and the name). The window keeps filling its list from the lines;
 // the command line prints them.
 #pragma once
 
@@ -17,8 +17,9 @@ struct FilteredListingOptions {
     // The areas in the order they are searched; areas the BBS does not
     // have are passed over.
     QList<int> areas;
-    // False: every record is listed (the command line without --filter).
-    bool applyFilter = true;
+    // The filter the records must pass; empty: every record is listed (the
+    // command line without --filter).
+    std::optional<SearchRecord> filter;
     // Record ages the command line asks for, applied with the filter.
     AgeLimits ages;
     // How often the front end gets its turn (and is asked for a stop);
@@ -44,7 +45,7 @@ enum class FilteredListingResult { Complete, Stopped };
 
 // The areas a filtered listing searches: the filter's one area when it has
 // one, otherwise `shown` (the selector's areas, the command line's SPEC).
-QList<int> FilteredListingAreas(const QList<int>& shown);
+QList<int> FilteredListingAreas(const SearchRecord& filter, const QList<int>& shown);
 
 // Walks the areas. Status marks ("Searching " and a bar per record) go to
 // the delegate at most 25 times a second and once at the end; the delegate

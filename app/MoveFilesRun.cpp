@@ -92,6 +92,14 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
     bool allMissing = false;    // move the record alone for every later missing file
     bool allUncopyable = false; // ... and for every later file that can't be copied
 
+    // The records leave the area they are listed from (the last chosen
+    // record's): a move into that very area is refused whole, whatever the
+    // front end checked, as the window refuses it.
+    if (!options.entries.isEmpty() && options.entries.last().area == target) {
+        delegate.Warn(QStringLiteral("Can not move files to the same file area."));
+        return 0;
+    }
+
     for (const EntryRef& pair : options.entries) {
         // A file already in the target area stays where it is: copying it
         // onto itself would empty it.
@@ -153,6 +161,7 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
         if (!consent && !allMissing) {
             delegate.Status(file + QStringLiteral(" does not exist. Can not move."));
             const RunAnswer answer = delegate.Ask(
+                RunQuestion::MoveRecordWithoutFile,
                 file +
                     QStringLiteral(" does not exist on disk.  Go ahead and move just the file "
                                    "record to file area #") +
@@ -220,6 +229,7 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
             bool recordAlone = allUncopyable;
             if (!allUncopyable) {
                 const RunAnswer answer = delegate.Ask(
+                    RunQuestion::MoveRecordOnly,
                     QStringLiteral("Are you moving this file to a CD-Rom FileArea?  If so, the "
                                    "file can not be moved to the CD-Rom.  Would you still like to "
                                    "move the file record info to file area #") +
@@ -249,7 +259,8 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
             continue;
         }
         if (there == Presence::Exists &&
-            delegate.Ask(QStringLiteral("The File: ") + name +
+            delegate.Ask(RunQuestion::DeleteTargetFile,
+                         QStringLiteral("The File: ") + name +
                              QStringLiteral(" already exist in file area #") + targetText +
                              QStringLiteral(".  If you move the file record, this file will be "
                                             "DELETED.  Continue anyway and delete the file."),

@@ -12,5 +12,7 @@ struct MoveFilesOptions {
 };
 
 // Moves the records in order, asking the window's questions through the
-// delegate. Returns the number of records moved.
+// delegate. Returns the number of records moved. A target that is the area
+// of the last record is refused ("Can not move files to the same file
+// area.", nothing changed).
 int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate);

@@ -496,7 +496,8 @@ void TFileMgr::ListFilteredFiles()
     for (int i = 0; i < AreaListBox->count(); ++i)
         shown << AreaNumberOfLine(AreaListBox->itemText(i));
     FilteredListingOptions options;
-    options.areas = FilteredListingAreas(shown);
+    options.filter = CurrentSearchRecord;
+    options.areas = FilteredListingAreas(CurrentSearchRecord, shown);
     ClearRecordPanel();
     FileListModel* model = FileListBox->Lines();
     const quint64 generation = ++m_listGeneration;

@@ -114,7 +114,8 @@ DescriptionImportResult RunDescriptionImport(const DescriptionImportOptions& opt
     for (const DescriptionEntry& entry : list.entries) {
         if (run.StopRequested() &&
             (options.dryRun ||
-             run.Ask(QStringLiteral("Stop importing descriptions?"), false) == RunAnswer::Yes)) {
+             run.Ask(RunQuestion::StopImport, QStringLiteral("Stop importing descriptions?"),
+                     false) == RunAnswer::Yes)) {
             result.stopped = true;
             break;
         }

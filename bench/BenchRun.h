@@ -13,7 +13,7 @@ public:
     // offline (a benchmark whose records have no files on purpose says yes).
     explicit BenchQuietRun(bool offlineAsMissing = false) : m_offlineAsMissing(offlineAsMissing) {}
 
-    RunAnswer Ask(const QString&, bool) override { return RunAnswer::No; }
+    RunAnswer Ask(RunQuestion, const QString&, bool) override { return RunAnswer::No; }
     bool TreatOfflineAsMissing(const QString&, const QString&) override
     {
         return m_offlineAsMissing;

@@ -65,7 +65,7 @@ int main(int argc, char** argv)
         matched = 0;
         for (const int32_t area : areas)
             WalkArea(area, [&matched](FileRec& r) {
-                matched += MatchesFilter(r) ? 1 : 0;
+                matched += MatchesFilter(CurrentSearchRecord, r) ? 1 : 0;
                 return true;
             });
         return double(t.nsecsElapsed()) / 1e9;

@@ -6,7 +6,6 @@
 #include "server/wcsrv.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <cstdlib>
@@ -125,7 +124,7 @@ bool CliContext::ParseArea(const QString& option, const QString& text, int& area
     return true;
 }
 
-bool CliContext::LoadFilter(const QString& path)
+bool CliContext::LoadFilter(const QString& path, std::optional<SearchRecord>& filter)
 {
     SearchRecord record{};
     const FmsResult result = ReadSearchRecordFile(path, record);
@@ -136,9 +135,7 @@ bool CliContext::LoadFilter(const QString& path)
                                  : QStringLiteral("not a filter the match window saved")));
         return false;
     }
-    CurrentSearchRecord = record;
-    FilterDefined = true;
-    SearchRecordFileName = QFileInfo(path).fileName();
+    filter = record;
     return true;
 }
 

@@ -4,12 +4,15 @@
 #pragma once
 
 #include "common/RunDelegate.h"
+#include "filter/SearchRecord.h"
 #include "server/ServerSession.h"
 
 #include <QFile>
 #include <QList>
 #include <QString>
 #include <QTextStream>
+
+#include <optional>
 
 class CliContext
 {
@@ -31,10 +34,10 @@ public:
     bool ParseAreas(const QString& spec, QList<int>& areas);
     // The one area of "--from N" and the like.
     bool ParseArea(const QString& option, const QString& text, int& area);
-    // Loads a ".FMS" file the match window saved as the filter the runs
-    // apply (CurrentSearchRecord, FilterDefined). False (message written)
+    // Loads a ".FMS" file the match window saved into `filter`, the filter
+    // a run's options carry. False (message written, `filter` untouched)
     // when it cannot be read.
-    bool LoadFilter(const QString& path);
+    bool LoadFilter(const QString& path, std::optional<SearchRecord>& filter);
 
     // A result line on standard output (and in the log).
     void Line(const QString& text);

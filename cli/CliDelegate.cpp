@@ -8,17 +8,26 @@
 
 CliDelegate::CliDelegate(CliContext& context) : m_context(context) {}
 
-void CliDelegate::SetAnswer(const QString& prefix, RunAnswer answer)
+RunAnswer CliDelegate::Ask(RunQuestion question, const QString&, bool)
 {
-    m_answers.append({prefix, answer});
-}
-
-RunAnswer CliDelegate::Ask(const QString& text, bool offerAll)
-{
-    for (const auto& [prefix, answer] : std::as_const(m_answers))
-        if (text.startsWith(prefix))
-            return answer == RunAnswer::All && !offerAll ? RunAnswer::Yes : answer;
-    return m_fallback;
+    switch (question) {
+    case RunQuestion::TreatOfflineAsMissing: // --allow-offline
+        return m_allowOffline ? RunAnswer::Yes : RunAnswer::No;
+    // The commands set their runs up so that these are not asked: no
+    // prompts per record, no preview, no stop request (StopRequested), and
+    // no record moves alone. Should one come, No leaves things as they are.
+    case RunQuestion::DeleteRecord:
+    case RunQuestion::StopDeletion:
+    case RunQuestion::StopMove:
+    case RunQuestion::MoveRecordWithoutFile:
+    case RunQuestion::MoveRecordOnly:
+    case RunQuestion::DeleteTargetFile:
+    case RunQuestion::StopAdding:
+    case RunQuestion::AddPlannedFiles:
+    case RunQuestion::StopImport:
+        break;
+    }
+    return RunAnswer::No;
 }
 
 bool CliDelegate::TreatOfflineAsMissing(const QString&, const QString& leftAlone)

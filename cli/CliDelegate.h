@@ -5,8 +5,6 @@
 
 #include "common/RunDelegate.h"
 
-#include <QList>
-#include <QPair>
 #include <QString>
 
 class CliContext;
@@ -16,15 +14,12 @@ class CliDelegate : public RunDelegate
 public:
     explicit CliDelegate(CliContext& context);
 
-    // The answer to every question whose text starts with `prefix`; a
-    // question without one is answered `fallback` (No: the safe answer).
-    void SetAnswer(const QString& prefix, RunAnswer answer);
-    void SetFallback(RunAnswer answer) { m_fallback = answer; }
     // --allow-offline: the files of an area whose folder looks offline are
     // treated as missing; otherwise the area is left alone with a warning.
     void SetAllowOffline(bool allow) { m_allowOffline = allow; }
 
-    RunAnswer Ask(const QString& text, bool offerAll) override;
+    // The answer the command's options give to the question of that name.
+    RunAnswer Ask(RunQuestion question, const QString& text, bool offerAll) override;
     void Warn(const QString& text) override;
     void Inform(const QString& text) override;
     void ServerError(unsigned code) override;
@@ -47,8 +42,6 @@ public:
 
 private:
     CliContext& m_context;
-    QList<QPair<QString, RunAnswer>> m_answers;
-    RunAnswer m_fallback = RunAnswer::No;
     bool m_allowOffline = false;
     qint64 m_maximum = 0;
     qint64 m_position = -1;

@@ -60,9 +60,8 @@ public:
         if (!context.ParseAreas(parser.value(QStringLiteral("areas")), options.areas))
             return ExitBadInput;
         if (parser.isSet(QStringLiteral("filter"))) {
-            if (!context.LoadFilter(parser.value(QStringLiteral("filter"))))
+            if (!context.LoadFilter(parser.value(QStringLiteral("filter")), options.filter))
                 return ExitBadInput;
-            options.applyFilter = true;
         }
         if (!ReadAgeOptions(parser, context, options.ages))
             return ExitBadInput;

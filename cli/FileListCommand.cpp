@@ -49,9 +49,8 @@ public:
             return ExitBadInput;
         FileListOptions options;
         if (parser.isSet(QStringLiteral("filter"))) {
-            if (!context.LoadFilter(parser.value(QStringLiteral("filter"))))
+            if (!context.LoadFilter(parser.value(QStringLiteral("filter")), options.filter))
                 return ExitBadInput;
-            options.applyFilter = true;
         }
         if (!ReadAgeOptions(parser, context, options.ages))
             return ExitBadInput;

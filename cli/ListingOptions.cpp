@@ -13,15 +13,15 @@ bool ReadListingOptions(const QCommandLineParser& parser, const QCommandLineOpti
     if (!context.ParseAreas(parser.value(areasOption), areas) ||
         !ReadAgeOptions(parser, context, options.ages))
         return false;
-    options.applyFilter = parser.isSet(filterOption);
-    if (!options.applyFilter) {
+    options.filter.reset();
+    if (!parser.isSet(filterOption)) {
         options.areas = areas;
         return true;
     }
-    if (!context.LoadFilter(parser.value(filterOption)))
+    if (!context.LoadFilter(parser.value(filterOption), options.filter))
         return false;
     // A filter for one area searches that area only, as in the window.
-    for (int area : FilteredListingAreas(areas))
+    for (int area : FilteredListingAreas(*options.filter, areas))
         if (areas.contains(area))
             options.areas << area;
     return true;

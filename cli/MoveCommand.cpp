@@ -70,9 +70,8 @@ public:
             return ExitBadInput;
         }
         if (parser.isSet(QStringLiteral("filter"))) {
-            if (!context.LoadFilter(parser.value(QStringLiteral("filter"))))
+            if (!context.LoadFilter(parser.value(QStringLiteral("filter")), options.filter))
                 return ExitBadInput;
-            options.applyFilter = true;
         }
         if (!ReadAgeOptions(parser, context, options.ages))
             return ExitBadInput;

@@ -12,6 +12,23 @@
 // the runs treat it as No unless they say otherwise.
 enum class RunAnswer { Yes, No, All, Cancel };
 
+// The questions the runs ask, one name each. A window shows the text the
+// run gives; a front end that answers without a person (the command line,
+// a test's script) tells the questions apart by name, never by their text.
+enum class RunQuestion {
+    DeleteRecord,          // "Delete file NAME from file area #N?" (Yes, No, All)
+    StopDeletion,          // a stop asked for during a deletion: stop it?
+    StopMove,              // a stop asked for during an area move: stop it?
+    MoveRecordWithoutFile, // the file is missing: move its record alone? (Yes, No, All)
+    MoveRecordOnly,        // the file could not be copied (a CD-ROM area): move its record alone?
+                           // (Yes, No, All)
+    DeleteTargetFile,      // the record moves alone onto a file of its name, which goes
+    StopAdding,            // a stop asked for while adding files: stop it?
+    AddPlannedFiles,       // the preview of an add: add the files listed?
+    StopImport,            // a stop asked for while importing descriptions: stop it?
+    TreatOfflineAsMissing, // an area's folder looks offline: treat its files as missing?
+};
+
 // What happened to one record (or its file) in a run.
 enum class RunOutcome {
     Done,    // the change was made
@@ -35,8 +52,9 @@ class RunDelegate
 public:
     virtual ~RunDelegate() = default;
 
-    // A question; `offerAll` adds All to Yes and No.
-    virtual RunAnswer Ask(const QString& text, bool offerAll) = 0;
+    // A question: its name, the text shown to a person, and whether All is
+    // offered beside Yes and No.
+    virtual RunAnswer Ask(RunQuestion question, const QString& text, bool offerAll) = 0;
     // Messages the run shows before it goes on or ends.
     virtual void Warn(const QString& text) = 0;
     virtual void Inform(const QString& text) = 0;
@@ -66,7 +84,7 @@ public:
     // a warning.
     virtual bool TreatOfflineAsMissing(const QString& question, const QString& leftAlone)
     {
-        if (Ask(question, false) == RunAnswer::Yes)
+        if (Ask(RunQuestion::TreatOfflineAsMissing, question, false) == RunAnswer::Yes)
             return true;
         Warn(leftAlone);
         return false;

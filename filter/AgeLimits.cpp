@@ -82,9 +82,10 @@ QString AgeLimitsText(const AgeLimits& limits)
     return parts.join(QStringLiteral(", "));
 }
 
-bool PassesRecordChoice(bool applyFilter, const AgeLimits& limits, const FileRec& rec)
+bool PassesRecordChoice(const std::optional<SearchRecord>& filter, const AgeLimits& limits,
+                        const FileRec& rec)
 {
     if (limits.Any() && !PassesAgeLimits(limits, rec))
         return false;
-    return !applyFilter || MatchesFilter(rec);
+    return !filter || MatchesFilter(*filter, rec);
 }

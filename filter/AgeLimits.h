@@ -4,12 +4,14 @@
 // from one night to the next, where a saved filter holds fixed dates.
 #pragma once
 
+#include "filter/SearchRecord.h"
 #include "server/Records.h"
 
 #include <QDate>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // The highest day count a limit takes (a hundred years back).
 constexpr int kAgeDaysMax = 36500;
@@ -47,5 +49,6 @@ bool PassesAgeLimits(const AgeLimits& limits, const FileRec& rec);
 QString AgeLimitsText(const AgeLimits& limits);
 
 // The choice every run makes of a record: the age limits (cheap, on the
-// record as walked), then, with `applyFilter`, the current filter.
-bool PassesRecordChoice(bool applyFilter, const AgeLimits& limits, const FileRec& rec);
+// record as walked), then `filter` when there is one.
+bool PassesRecordChoice(const std::optional<SearchRecord>& filter, const AgeLimits& limits,
+                        const FileRec& rec);

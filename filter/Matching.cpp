@@ -137,9 +137,9 @@ bool ServerFileExists(const FileRec& r)
 
 } // namespace
 
-bool FilterSelectsMissingFiles()
+bool FilterSelectsMissingFiles(const SearchRecord& filter)
 {
-    return EffectiveFlagChoice(CurrentSearchRecord.ExistOnDiskOp) == FlagNo;
+    return EffectiveFlagChoice(filter.ExistOnDiskOp) == FlagNo;
 }
 
 bool MatchesSearchRecord(const SearchRecord& s, const FullFileRec& full,
@@ -203,10 +203,10 @@ bool MatchesSearchRecord(const SearchRecord& s, const FullFileRec& full,
     return true;
 }
 
-bool MatchesFilter(const FileRec& rec)
+bool MatchesFilter(const SearchRecord& filter, const FileRec& rec)
 {
     FullFileRec full;
     if (!GetFullFileRec(&rec, &full))
         return NoteReadFailure();
-    return MatchesSearchRecord(CurrentSearchRecord, full, ServerFileExists);
+    return MatchesSearchRecord(filter, full, ServerFileExists);
 }

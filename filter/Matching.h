@@ -1,18 +1,19 @@
-// The test of one file record against CurrentSearchRecord.
+// The test of one file record against a search record.
 #pragma once
 
 #include "server/Records.h"
 
 struct SearchRecord;
 
-// Fetches the record's full form and applies every criterion in a fixed
-// order, cheap numeric and flag tests before the server's file check.
-bool MatchesFilter(const FileRec& rec);
+// Fetches the record's full form and applies every criterion of `filter`
+// in a fixed order, cheap numeric and flag tests before the server's file
+// check.
+bool MatchesFilter(const SearchRecord& filter, const FileRec& rec);
 
-// True when the current filter passes only records whose file is missing
-// ("Exist On Disk: No"): a run that applies it acts on records because
-// their file is missing.
-bool FilterSelectsMissingFiles();
+// True when `filter` passes only records whose file is missing ("Exist On
+// Disk: No"): a run that applies it acts on records because their file is
+// missing.
+bool FilterSelectsMissingFiles(const SearchRecord& filter);
 
 // The criteria of `s` applied to a full record already fetched, in the same
 // order; `fileExists` is asked only when the "exists on disk" choice applies

@@ -50,7 +50,8 @@ static_assert(offsetof(SearchRecord, HasLongDescOp) == 1844);
 static_assert(offsetof(SearchRecord, HasPasswordOp) == 1848);
 static_assert(offsetof(SearchRecord, UploaderText) == 1852);
 
-// Process-wide filter state.
+// Process-wide filter state, kept by the match window and read by the main
+// window; a run is given the filter it applies in its options.
 extern SearchRecord CurrentSearchRecord; // all zero at start: matches everything
 extern bool FilterDefined;               // criteria confirmed with the match window's OK
 extern QString SearchRecordFileName;     // last ".FMS" saved or loaded

@@ -108,6 +108,13 @@ const QString kTimeMask = QStringLiteral("99:99;_");
 
 } // namespace
 
+std::optional<SearchRecord> CurrentFilterIf(bool apply)
+{
+    if (!apply)
+        return std::nullopt;
+    return CurrentSearchRecord;
+}
+
 TMatchForm::TMatchForm(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("MatchForm"));

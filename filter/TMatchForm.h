@@ -9,10 +9,13 @@
 // full path of the ".FMS" file.
 #pragma once
 
+#include "filter/SearchRecord.h"
 #include "server/Records.h"
 
 #include <QDialog>
 #include <QList>
+
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -22,6 +25,10 @@ class QStatusBar;
 
 // The window's edit copy of the search record's template; outlives the window.
 extern FullFileRec EditTemplate;
+
+// The criteria this window keeps for the whole program, as the filter a run
+// is given: empty when `apply` is false.
+std::optional<SearchRecord> CurrentFilterIf(bool apply);
 
 class TMatchForm : public QDialog
 {

@@ -114,6 +114,7 @@ void DeleteOne(FileRec& rec, RunState& s)
     const QString name = RecText(rec.Name);
     if (s.promptEach && options.promptFirst) {
         const RunAnswer answer = s.run.Ask(
+            RunQuestion::DeleteRecord,
             QStringLiteral("Delete file %1 from file area #%2?").arg(name, QString::number(area)),
             true);
         if (answer == RunAnswer::No || answer == RunAnswer::Cancel) {
@@ -151,7 +152,8 @@ void DeleteOne(FileRec& rec, RunState& s)
 bool StopConfirmed(RunState& s)
 {
     if (!s.run.StopRequested() ||
-        s.run.Ask(QStringLiteral("Some Files have already been deleted.\r\r"
+        s.run.Ask(RunQuestion::StopDeletion,
+                  QStringLiteral("Some Files have already been deleted.\r\r"
                                  "Stop File Deletion Process?"),
                   false) != RunAnswer::Yes)
         return false;
@@ -207,7 +209,7 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
     // A filter of missing files would take every record of an area whose
     // folder is offline: such an area is left alone unless the delegate
     // says otherwise. Other deletions do not look at the folders.
-    const bool missingOnly = options.applyFilter && FilterSelectsMissingFiles();
+    const bool missingOnly = options.filter && FilterSelectsMissingFiles(*options.filter);
     for (const int area : options.areas) {
         if (!barPerRecord)
             run.SetPosition(++position);
@@ -225,7 +227,7 @@ DeletionResult RunDeletion(const DeletionOptions& options, RunDelegate& run)
         if (!SearchFileRecByAreaName(area, "", &rec, &at))
             continue;
         while (rec.Area == area) {
-            if (PassesRecordChoice(options.applyFilter, options.ages, rec))
+            if (PassesRecordChoice(options.filter, options.ages, rec))
                 DeleteOne(rec, s);
             if (barPerRecord)
                 run.SetPosition(++position);

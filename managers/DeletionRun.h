@@ -20,7 +20,8 @@ struct DeletionOptions {
     // The areas in the order they are worked through; an area the server
     // does not have is passed over.
     QList<int> areas;
-    bool applyFilter = false;    // only records that pass the current filter
+    // Only records that pass this filter; empty: no filter.
+    std::optional<SearchRecord> filter;
     AgeLimits ages;              // and only records of these ages
     bool promptFirst = false;    // "Delete file ... ?" for each record
     bool deleteFromDisk = false; // the files go with their records

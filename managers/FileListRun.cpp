@@ -287,7 +287,7 @@ FileListResult RunFileList(const FileListOptions& options, RunDelegate& run)
                     result.stopped = stop;
                     return result;
                 }
-                if (PassesRecordChoice(options.applyFilter, options.ages, rec)) {
+                if (PassesRecordChoice(options.filter, options.ages, rec)) {
                     ++count;
                     ++result.total;
                     // The line and its end, in place.

@@ -36,9 +36,10 @@ QList<FileListArea> AllFileListAreas();
 
 struct FileListOptions {
     QList<FileListArea> areas; // in the order of the list
-    bool applyFilter = false;  // only records that pass the current filter
-    AgeLimits ages;            // and only records of these ages
-    QString path;              // the list file; each area's block is appended
+    // Only records that pass this filter; empty: no filter.
+    std::optional<SearchRecord> filter;
+    AgeLimits ages; // and only records of these ages
+    QString path;   // the list file; each area's block is appended
     // The front end's figures: the area being listed, and the records
     // included from it and in all so far, given before every stop check and
     // (with `areaDone`) at each area's end. May be empty.

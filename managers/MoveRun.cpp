@@ -21,6 +21,13 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
     const int destination = options.to;
     const qint64 barMax = std::max<qint64>(0, options.sourceTotal);
 
+    // An area moved onto itself would have each file copied onto itself,
+    // which empties it: the run refuses, whatever its front end checked.
+    if (source == destination) {
+        run.Warn(QStringLiteral("Can not move files to the same file area."));
+        return result;
+    }
+
     FileRec rec{};
     uint32_t position = 0;
     if (!SearchFileRecByAreaName(source, "", &rec, &position)) {
@@ -30,7 +37,8 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
     // A filter of missing files would move every record of a source area
     // whose folder is offline: it is left alone unless the delegate says
     // otherwise.
-    if (options.applyFilter && FilterSelectsMissingFiles() && !MayTreatFilesAsMissing(source, run))
+    if (options.filter && FilterSelectsMissingFiles(*options.filter) &&
+        !MayTreatFilesAsMissing(source, run))
         return result;
     run.Status(QStringLiteral("Building file list.  Stand by."));
     run.SetMaximum(barMax);
@@ -63,7 +71,8 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             .arg(destination);
     for (const QByteArray& nameBytes : std::as_const(names)) {
         run.SetPosition(++done);
-        if (run.StopRequested() && run.Ask(QStringLiteral("Some Files have already been moved.\r\r"
+        if (run.StopRequested() && run.Ask(RunQuestion::StopMove,
+                                           QStringLiteral("Some Files have already been moved.\r\r"
                                                           "Stop File Move Process?"),
                                            false) == RunAnswer::Yes) {
             run.SetPosition(0);
@@ -82,7 +91,7 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             run.Item({source, name, RunOutcome::Failed, QStringLiteral("could not be read")});
             continue;
         }
-        if (!PassesRecordChoice(options.applyFilter, options.ages, rec))
+        if (!PassesRecordChoice(options.filter, options.ages, rec))
             continue;
 
         const QString recName = RecText(rec.Name);

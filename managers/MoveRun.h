@@ -9,10 +9,11 @@
 struct MoveOptions {
     int from = 0;
     int to = 0;
-    bool applyFilter = false; // only records that pass the current filter
-    AgeLimits ages;           // and only records of these ages
-    bool moveFiles = false;   // the files on disk go with their records
-    bool dryRun = false;      // reports Planned items and changes nothing
+    // Only records that pass this filter; empty: no filter.
+    std::optional<SearchRecord> filter;
+    AgeLimits ages;         // and only records of these ages
+    bool moveFiles = false; // the files on disk go with their records
+    bool dryRun = false;    // reports Planned items and changes nothing
     // The source area's record count: the progress range.
     qint64 sourceTotal = 0;
 };
@@ -23,7 +24,8 @@ struct MoveResult {
     bool stopped = false;  // a stop was asked for and confirmed
 };
 
-// Ends with the "Some files ... were not moved" message when a file could
-// not be moved; nothing after a confirmed stop or when the area cannot be
-// read ("Error getting files.").
+// Refuses a move of an area onto itself ("Can not move files to the same
+// file area.", nothing changed). Ends with the "Some files ... were not
+// moved" message when a file could not be moved; nothing after a confirmed
+// stop or when the area cannot be read ("Error getting files.").
 MoveResult RunMove(const MoveOptions& options, RunDelegate& run);

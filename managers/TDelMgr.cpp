@@ -4,6 +4,7 @@
 #include "common/Dialogs.h"
 #include "common/Text.h"
 #include "filter/DateTime.h"
+#include "filter/TMatchForm.h"
 #include "managers/DeletionRun.h"
 #include "managers/ManagerSupport.h"
 #include "managers/TSplitControl.h"
@@ -278,7 +279,7 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
         if (item && item->isSelected())
             options.areas.append(AreaNumberOfLine(item->text()));
     }
-    options.applyFilter = cb_ApplyFilter->isChecked();
+    options.filter = CurrentFilterIf(cb_ApplyFilter->isChecked());
     options.promptFirst = cb_PromptFirst->isChecked();
     options.deleteFromDisk = deleteFromDisk;
     // The count shown is the bar's range when there is one.

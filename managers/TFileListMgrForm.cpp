@@ -3,7 +3,7 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "filter/SearchRecord.h"
+#include "filter/TMatchForm.h"
 #include "managers/FileListRun.h"
 #include "managers/ManagerSupport.h"
 #include "managers/WindowRunDelegate.h"
@@ -281,7 +281,7 @@ void TFileListMgrForm::b_MakeFileListClick()
         if (item && item->isSelected())
             options.areas.append({AreaNumberOfLine(item->text()), item->text()});
     }
-    options.applyFilter = cb_ApplyFilter->isChecked();
+    options.filter = CurrentFilterIf(cb_ApplyFilter->isChecked());
     options.path = path;
     options.areaBegun = [this](int area) {
         e_FileArea->setText(QString::number(area));

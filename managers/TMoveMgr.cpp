@@ -3,7 +3,7 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "filter/SearchRecord.h"
+#include "filter/TMatchForm.h"
 #include "managers/ManagerSupport.h"
 #include "managers/MoveRun.h"
 #include "managers/WindowRunDelegate.h"
@@ -319,7 +319,7 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
     MoveOptions options;
     options.from = source;
     options.to = destination;
-    options.applyFilter = cb_ApplyFilter->isChecked();
+    options.filter = CurrentFilterIf(cb_ApplyFilter->isChecked());
     options.moveFiles = ConfirmYesNo(QStringLiteral(
         "Would you also like to move the actual file the resides on disk? (If you choose NO, "
         "then just the file record is moved)"));

@@ -14,7 +14,7 @@ WindowRunDelegate::WindowRunDelegate(QProgressBar* bar, std::function<void(const
 {
 }
 
-RunAnswer WindowRunDelegate::Ask(const QString& text, bool offerAll)
+RunAnswer WindowRunDelegate::Ask(RunQuestion, const QString& text, bool offerAll)
 {
     if (!offerAll)
         return ConfirmYesNo(text) ? RunAnswer::Yes : RunAnswer::No;

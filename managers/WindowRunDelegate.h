@@ -20,7 +20,7 @@ public:
     WindowRunDelegate(QProgressBar* bar, std::function<void(const QString&)> status,
                       bool* stopFlag);
 
-    RunAnswer Ask(const QString& text, bool offerAll) override;
+    RunAnswer Ask(RunQuestion question, const QString& text, bool offerAll) override;
     void Warn(const QString& text) override;
     void Inform(const QString& text) override;
     void ServerError(unsigned code) override;

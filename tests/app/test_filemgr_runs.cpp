@@ -1,10 +1,13 @@
 // The main window's runs without the window: the filtered listing's walk,
-// freshen and update of chosen records, through a scripted delegate.
+// freshen and update of chosen records, and the refusal of a move into the
+// same area (by the move manager's run too), through a scripted delegate.
 #include "app/DropFilesRun.h"
 #include "app/FilteredListingRun.h"
+#include "app/MoveFilesRun.h"
 #include "app/RecordRun.h"
 #include "common/Text.h"
 #include "filter/SearchRecord.h"
+#include "managers/MoveRun.h"
 #include "server/ServerFileCopy.h"
 #include "server/ServerPath.h"
 #include "tests/support/ScriptedRun.h"
@@ -29,6 +32,8 @@ private slots:
     void freshenDryRunChangesNothing();
     void updateAppliesEdits();
     void dropStopsAtFailingCopy();
+    void sameAreaMoveRefused_data();
+    void sameAreaMoveRefused();
 
 private:
     std::unique_ptr<TestBbs> m_bbs;
@@ -54,15 +59,12 @@ void TestRuns::init()
     m_bbs->addFile(3, QStringLiteral("C.ZIP"), &c, free);
     m_bbs->addFile(5, QStringLiteral("D.ZIP"), &d, stale);
     m_bbs->addFile(5, QStringLiteral("E.ZIP"), nullptr, free);
-    std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
     m_login = std::make_unique<ServerLogin>();
     QVERIFY(m_login->ok());
 }
 
 void TestRuns::cleanup()
 {
-    std::memset(&CurrentSearchRecord, 0, sizeof CurrentSearchRecord);
-    FilterDefined = false;
     m_login.reset();
     m_bbs.reset();
 }
@@ -86,13 +88,14 @@ void TestRuns::listingComplete()
     QFETCH(bool, filter);
     QFETCH(int, areaCriterion);
     QFETCH(QStringList, lines);
-    CurrentSearchRecord.FreeFileOp = FlagYes;
-    CurrentSearchRecord.AreaCriterion = areaCriterion;
-    CurrentSearchRecord.Template.Rec.Area = areaCriterion;
-    FilterDefined = true;
+    SearchRecord record{};
+    record.FreeFileOp = FlagYes;
+    record.AreaCriterion = areaCriterion;
+    record.Template.Rec.Area = areaCriterion;
     FilteredListingOptions options;
-    options.applyFilter = filter;
-    options.areas = FilteredListingAreas({1, 3, 5});
+    if (filter)
+        options.filter = record;
+    options.areas = FilteredListingAreas(record, {1, 3, 5});
     ScriptedRun delegate;
     QStringList found, flushed, areas;
     FilteredListingSink sink;
@@ -112,7 +115,6 @@ void TestRuns::listingComplete()
 void TestRuns::listingStopped()
 {
     FilteredListingOptions options;
-    options.applyFilter = false;
     options.areas = {1, 3, 5};
     options.turnIntervalMs = 0; // asked after every record
     ScriptedRun delegate;
@@ -219,6 +221,59 @@ void TestRuns::dropStopsAtFailingCopy()
     auto after = RecordSnapshot();
     QCOMPARE(int(after.erase(QStringLiteral("3:NEW1.ZIP"))), 1);
     QVERIFY(after == before);
+}
+
+void TestRuns::sameAreaMoveRefused_data()
+{
+    // The move manager's run moves a whole area ("area", from = target); the
+    // main window's run moves the chosen records ("AREA:NAME"), and the last
+    // one's area is the area they are moved out of.
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<bool>("moveFiles");
+    QTest::newRow("area, records only") << QStringList{"area"} << 1 << false;
+    QTest::newRow("area, with files") << QStringList{"area"} << 5 << true;
+    QTest::newRow("chosen records") << QStringList{"1:A.ZIP", "1:B.ZIP"} << 1 << true;
+    // C.ZIP alone would move: the whole move is refused all the same.
+    QTest::newRow("chosen in two areas") << QStringList{"3:C.ZIP", "5:D.ZIP"} << 5 << true;
+}
+
+void TestRuns::sameAreaMoveRefused()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(int, target);
+    QFETCH(bool, moveFiles);
+    const QMap<QString, QByteArray> before = BbsState(*m_bbs, 5);
+    QVERIFY(before.contains(QStringLiteral("file 1 A.ZIP")));
+    QVERIFY(before.contains(QStringLiteral("file 5 D.ZIP")));
+    ScriptedRun delegate;
+    long moved = -1;
+    if (chosen == QStringList{"area"}) {
+        MoveOptions options;
+        options.from = target;
+        options.to = target;
+        options.moveFiles = moveFiles;
+        options.sourceTotal = RecordNamesOf(target).size();
+        const MoveResult result = RunMove(options, delegate);
+        QVERIFY(!result.notMoved && !result.stopped);
+        moved = result.moved;
+    } else {
+        MoveFilesOptions options;
+        options.target = target;
+        for (const QString& entry : chosen)
+            options.entries << EntryRef{entry.section(u':', 0, 0).toInt(), entry.section(u':', 1)};
+        moved = RunMoveFiles(options, delegate);
+    }
+    QCOMPARE(moved, 0L);
+    QCOMPARE(delegate.warnings, QStringList{"Can not move files to the same file area."});
+    QVERIFY(delegate.asked.isEmpty());
+    QVERIFY(delegate.items.isEmpty());
+    QCOMPARE(delegate.copies, 0);
+    // Every record and every file byte for byte as before.
+    const QMap<QString, QByteArray> after = BbsState(*m_bbs, 5);
+    QCOMPARE(after.keys(), before.keys());
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
 }
 
 VT_TEST_MAIN(TestRuns)

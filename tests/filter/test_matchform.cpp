@@ -181,7 +181,7 @@ private slots:
         int matched = 0;
         for (int area : {1, 2})
             WalkArea(area, [&](FileRec& rec) {
-                matched += MatchesFilter(rec) ? 1 : 0;
+                matched += MatchesFilter(CurrentSearchRecord, rec) ? 1 : 0;
                 return true;
             });
         QCOMPARE(matched, 2);

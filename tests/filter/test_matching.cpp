@@ -18,6 +18,9 @@
 namespace
 {
 
+// The filter the tests match against.
+SearchRecord g_filter{};
+
 FileRec Rec(int area, const char* name)
 {
     FileRec rec{};
@@ -29,16 +32,16 @@ FileRec Rec(int area, const char* name)
 
 bool Matches(int area, const char* name)
 {
-    return MatchesFilter(Rec(area, name));
+    return MatchesFilter(g_filter, Rec(area, name));
 }
 
 SearchRecord& S()
 {
-    return CurrentSearchRecord;
+    return g_filter;
 }
 FileRec& T()
 {
-    return CurrentSearchRecord.Template.Rec;
+    return g_filter.Template.Rec;
 }
 
 } // namespace
@@ -103,7 +106,7 @@ private slots:
 
     void init()
     {
-        CurrentSearchRecord = SearchRecord{};
+        g_filter = SearchRecord{};
         WcFaultReset();
     }
 
@@ -113,9 +116,9 @@ private slots:
         for (int area : {1, 2})
             WalkArea(area, [&](FileRec& rec) {
                 ++seen;
-                if (!MatchesFilter(rec))
+                if (!MatchesFilter(g_filter, rec))
                     qWarning("%s did not match", rec.Name);
-                return MatchesFilter(rec);
+                return MatchesFilter(g_filter, rec);
             });
         QCOMPARE(seen, 3);
         QVERIFY(Matches(1, "FOO.ZIP") && Matches(1, "ZIPPER.TXT") && Matches(2, "GAME.EXE"));
@@ -126,7 +129,7 @@ private slots:
         FileRec ghost = Rec(1, "FOO.ZIP");
         SetRecText(ghost.Name, QStringLiteral("GHOST.ZIP"));
         const FileRec copy = ghost;
-        QVERIFY(!MatchesFilter(ghost));
+        QVERIFY(!MatchesFilter(g_filter, ghost));
         QCOMPARE(std::memcmp(&ghost, &copy, sizeof ghost), 0);
     }
 
@@ -386,19 +389,19 @@ private slots:
         const FileRec foo = Rec(1, "FOO.ZIP");
         S().ExistOnDiskOp = 1;
         WcFaultReset();
-        QVERIFY(MatchesFilter(foo));
+        QVERIFY(MatchesFilter(g_filter, foo));
         const long withCheck = WcFaultCallCount();
         S().SizeOp = 1;
         T().Size = 1; // fails before the file check
         WcFaultReset();
-        QVERIFY(!MatchesFilter(foo));
+        QVERIFY(!MatchesFilter(g_filter, foo));
         QCOMPARE(WcFaultCallCount(), withCheck - 1);
         // A refused file check counts as the file being absent.
         S().SizeOp = 0;
         WcFaultFailKind("WcExistFile", WC_ACCESS_DENIED);
-        QVERIFY(!MatchesFilter(foo));
+        QVERIFY(!MatchesFilter(g_filter, foo));
         S().ExistOnDiskOp = 2;
-        QVERIFY(MatchesFilter(foo));
+        QVERIFY(MatchesFilter(g_filter, foo));
         WcFaultReset();
     }
 
@@ -406,9 +409,9 @@ private slots:
     {
         const FileRec foo = Rec(1, "FOO.ZIP");
         WcFaultFailKind("GetFullFileRec", WC_RECORD_NOT_FOUND);
-        QVERIFY(!MatchesFilter(foo));
+        QVERIFY(!MatchesFilter(g_filter, foo));
         WcFaultReset();
-        QVERIFY(MatchesFilter(foo));
+        QVERIFY(MatchesFilter(g_filter, foo));
     }
 
     // Any 1,924 bytes loaded from a file are a search record that matching
@@ -431,13 +434,13 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             f.write(bytes);
             f.close();
-            QCOMPARE(ReadSearchRecordFile(path, CurrentSearchRecord), FmsResult::Ok);
+            QCOMPARE(ReadSearchRecordFile(path, g_filter), FmsResult::Ok);
             for (const FileRec& r : recs)
-                MatchesFilter(r);
+                MatchesFilter(g_filter, r);
         }
         // A matching record still matches after the garbage.
-        CurrentSearchRecord = SearchRecord{};
-        QVERIFY(MatchesFilter(recs[0]));
+        g_filter = SearchRecord{};
+        QVERIFY(MatchesFilter(g_filter, recs[0]));
     }
 };
 

@@ -89,6 +89,7 @@ private slots:
         QVERIFY(!run.unexpected);
         QCOMPARE(run.asked.size(), questions);
         QCOMPARE(run.asked.first(), QStringLiteral("Delete file ALPHA.ZIP from file area #1?"));
+        QCOMPARE(run.named, QList<RunQuestion>(questions, RunQuestion::DeleteRecord));
         QCOMPARE(RecordNamesOf(1), left);
         QCOMPARE(result.deleted, long(4 - left.size()));
         QCOMPARE(run.names(RunOutcome::Done).size(), 4 - left.size());
@@ -120,6 +121,7 @@ private slots:
         QVERIFY(!run.unexpected);
         QCOMPARE(run.asked, QStringList{QStringLiteral("Some Files have already been deleted.\r\r"
                                                        "Stop File Deletion Process?")});
+        QCOMPARE(run.named, QList<RunQuestion>{RunQuestion::StopDeletion});
         QCOMPARE(result.stopped, stopAnswer == RunAnswer::Yes);
         QCOMPARE(RecordNamesOf(1).size(), left);
         // Only the records were deleted, not their files.

@@ -2,9 +2,10 @@
 
 #include "server/ServerFileCopy.h"
 
-RunAnswer ScriptedRun::Ask(const QString& text, bool)
+RunAnswer ScriptedRun::Ask(RunQuestion question, const QString& text, bool)
 {
     asked << text;
+    named << question;
     if (answers.isEmpty()) {
         unexpected = true;
         return RunAnswer::No;

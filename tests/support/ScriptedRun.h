@@ -15,6 +15,7 @@ public:
     QList<RunAnswer> answers; // taken in order; without one the answer is No
     bool unexpected = false;  // a question came when no answer was queued
     QStringList asked;        // every question's text
+    QList<RunQuestion> named; // every question's name, in the same order
     QStringList warnings;     // Warn texts and server error codes (hex)
     QStringList infos;        // Inform texts
     QStringList statuses;     // every status text
@@ -26,7 +27,7 @@ public:
     int copies = 0;
     QStringList copied; // sources copied (failed copies not listed)
 
-    RunAnswer Ask(const QString& text, bool offerAll) override;
+    RunAnswer Ask(RunQuestion question, const QString& text, bool offerAll) override;
     void Warn(const QString& text) override { warnings << text; }
     void Inform(const QString& text) override { infos << text; }
     void ServerError(unsigned code) override { warnings << QString::number(code, 16); }
