@@ -156,6 +156,7 @@ void TFileMgr::ReadConfiguration()
                                       DefaultZipViewer());
     SetRecordCodePage(ReadCodePageSetting(ini));
     SetAreaLinksAllowed(ReadAllowLinksSetting(ini));
+    SetTrashDays(ReadTrashDaysSetting(ini));
     ApplyRecordTextFonts();
 }
 

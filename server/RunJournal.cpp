@@ -186,6 +186,75 @@ UndoReport UndoJournalRun(uint32_t id, bool dryRun, const UndoVisit& visit)
     return report;
 }
 
+UndoListing UndoRunListed(uint32_t id, bool dryRun)
+{
+    UndoListing listing;
+    listing.report =
+        UndoJournalRun(id, dryRun, [&](const WcRunEntry& entry, int outcome, const QString& why) {
+            if (outcome == WC_UNDO_DONE)
+                return;
+            QString line = QStringLiteral("area %1 %2: %3")
+                               .arg(entry.Area)
+                               .arg(ShownRecText(entry.Name), EntryKindWord(entry.Kind));
+            if (!why.isEmpty())
+                line += QStringLiteral(": ") + why;
+            listing.leftAlone << line;
+        });
+    return listing;
+}
+
+QString UndoListingText(uint32_t id, const UndoListing& listing, bool dryRun)
+{
+    const UndoReport& report = listing.report;
+    switch (report.status) {
+    case UndoStatus::Done:
+    case UndoStatus::Conflicts:
+        break;
+    case UndoStatus::Unknown:
+        return QStringLiteral("The journal has no run %1.").arg(id);
+    case UndoStatus::UndoneAlready:
+        return QStringLiteral("Run %1 was undone already: nothing was changed.").arg(id);
+    case UndoStatus::Busy:
+        return QStringLiteral("Another run is open: undo run %1 when it has ended.").arg(id);
+    case UndoStatus::Failed:
+        return QStringLiteral("Run %1 could not be undone (server error 0x%2).")
+            .arg(id)
+            .arg(report.code, 8, 16, QLatin1Char('0'));
+    }
+    const WcUndoSummary& s = report.summary;
+    QString text = dryRun
+                       ? QStringLiteral("Undoing run %1 puts back %2 changes.").arg(id).arg(s.Done)
+                       : QStringLiteral("Run %1 undone: %2 changes put back.").arg(id).arg(s.Done);
+    if (s.Conflicts + s.Failed > 0) {
+        text += QLatin1Char('\n') +
+                (dryRun ? QStringLiteral("%1 changed since the run and stay as they are; %2 "
+                                         "failed:")
+                        : QStringLiteral("%1 changed since the run and were left as they are; %2 "
+                                         "failed:"))
+                    .arg(s.Conflicts)
+                    .arg(s.Failed);
+        constexpr qsizetype shown = 20;
+        for (qsizetype i = 0; i < listing.leftAlone.size() && i < shown; ++i)
+            text += QLatin1Char('\n') + listing.leftAlone[i];
+        if (listing.leftAlone.size() > shown)
+            text += QStringLiteral("\n... and %1 more").arg(listing.leftAlone.size() - shown);
+    }
+    return text;
+}
+
+uint32_t LastUndoableRun()
+{
+    uint32_t found = 0;
+    auto visit = [](void* context, const WcRunInfo* run) {
+        if (run->UndoneBy != 0 || run->Undoes != 0 || run->Open != 0)
+            return true;
+        *static_cast<uint32_t*>(context) = run->Id;
+        return false;
+    };
+    WcListRuns(0, visit, &found);
+    return found;
+}
+
 bool ListTrash(QList<WcTrashItem>& items)
 {
     items.clear();

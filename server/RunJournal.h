@@ -91,6 +91,21 @@ using UndoVisit = std::function<void(const WcRunEntry&, int outcome, const QStri
 // `dryRun` reports what that would do and changes nothing.
 UndoReport UndoJournalRun(uint32_t id, bool dryRun, const UndoVisit& visit);
 
+// An undo (or its dry run) with the entries that were not put back, as
+// lines "area 3 NAME: record changed: why", for a window's question and
+// message.
+struct UndoListing {
+    UndoReport report;
+    QStringList leftAlone;
+};
+UndoListing UndoRunListed(uint32_t id, bool dryRun);
+// What an undo did or would do, as a message: the counts, then the entries
+// left as they are (the first 20); or why nothing could be done.
+QString UndoListingText(uint32_t id, const UndoListing& listing, bool dryRun);
+// The newest run that is neither undone nor an undo itself, nor open: the
+// run "Undo Last Run" takes back; 0 when there is none.
+uint32_t LastUndoableRun();
+
 bool ListTrash(QList<WcTrashItem>& items);
 // Deletes the trash of runs older than `days` days (0: all of it).
 bool EmptyTrash(uint32_t days, uint32_t& filesRemoved);
