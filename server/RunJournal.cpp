@@ -16,15 +16,17 @@ namespace
 
 std::atomic<uint32_t> g_trashDays{kDefaultTrashDays};
 
-// The folder whose trash cannot be written: the first area folder the
-// process may not write into (the trash lies on its file system, beside
-// its files), else the BBS home folder.
+// The trash folder a refused begin could not write, as the library names
+// it; else the first area folder this process may not write into.
 QString UnwritableTrashFolder()
 {
+    char folder[1024] = {};
+    if (WcGetRefusedTrash(folder, sizeof folder))
+        return QString::fromLocal8Bit(folder, qsizetype(qstrnlen(folder, sizeof folder)));
     for (int area = 1, last = GetFileAreaCount(); area <= last; ++area) {
-        QByteArray folder;
-        if (AreaFolderBytes(area, folder) && ::access(folder.constData(), W_OK) != 0)
-            return QString::fromLocal8Bit(folder);
+        QByteArray bytes;
+        if (AreaFolderBytes(area, bytes) && ::access(bytes.constData(), W_OK) != 0)
+            return QString::fromLocal8Bit(bytes);
     }
     return QString::fromLocal8Bit(qgetenv("WCSRV_HOME"));
 }
@@ -86,7 +88,7 @@ JournaledRun::JournaledRun(const QString& command)
     }
     const uint32_t code = WcGetLastError();
     if (code == WC_ACCESS_DENIED)
-        m_refusal = QStringLiteral("The trash folder in %1 cannot be written: nothing was "
+        m_refusal = QStringLiteral("The trash folder %1 cannot be written: nothing was "
                                    "changed. Make the folder writable, or set TrashDays=0.")
                         .arg(UnwritableTrashFolder());
     else
