@@ -2,6 +2,7 @@
 
 #include "common/InstallLayout.h"
 #include "config/IniFile.h"
+#include "server/RunJournal.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -91,4 +92,14 @@ bool ReadAllowLinksSetting(const IniFile& ini)
 {
     return ini.ReadString(QStringLiteral("General"), kAllowLinksKey, QString()).trimmed() ==
            QLatin1String("1");
+}
+
+const QString kTrashDaysKey = QStringLiteral("TrashDays");
+
+uint32_t ReadTrashDaysSetting(const IniFile& ini)
+{
+    bool ok = false;
+    const int days =
+        ini.ReadString(QStringLiteral("General"), kTrashDaysKey, QString()).trimmed().toInt(&ok);
+    return ok && days >= 0 && days <= 3650 ? uint32_t(days) : kDefaultTrashDays;
 }

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 class IniFile;
 class InstallLayout;
 
@@ -49,3 +51,10 @@ RecordCodePage ReadCodePageSetting(const IniFile& ini);
 // get records (AreaLinksAllowed); any other value or no key keeps them out.
 extern const QString kAllowLinksKey;
 bool ReadAllowLinksSetting(const IniFile& ini);
+
+// "General"/"TrashDays" of vuru.cfg: how many days the trash keeps the files
+// journaled runs deleted (server/RunJournal.h); 0 unlinks them at once. No
+// key, or a value that is not a whole number from 0 to 3650, keeps the
+// default of 7.
+extern const QString kTrashDaysKey;
+uint32_t ReadTrashDaysSetting(const IniFile& ini);
