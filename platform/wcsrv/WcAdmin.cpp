@@ -2,6 +2,7 @@
 
 #include "WcAdminInternal.h"
 #include "WcJournalStore.h"
+#include "WcScanCacheStore.h"
 #include "server/DiskNames.h"
 
 #include <sys/stat.h>
@@ -628,6 +629,11 @@ Result CopyStore(const std::string& home, const std::string& from, const std::st
         !journal.empty()) {
         target->Rollback();
         return journal;
+    }
+    // So do the scan results kept: a rescan on the copy reads no unchanged file.
+    if (const std::string scans = wcstore::scancache::Copy(*source, *target); !scans.empty()) {
+        target->Rollback();
+        return scans;
     }
     if (!target->Commit())
         return fail("cannot write the BBS: ");
