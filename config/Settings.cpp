@@ -103,3 +103,14 @@ uint32_t ReadTrashDaysSetting(const IniFile& ini)
         ini.ReadString(QStringLiteral("General"), kTrashDaysKey, QString()).trimmed().toInt(&ok);
     return ok && days >= 0 && days <= 3650 ? uint32_t(days) : kDefaultTrashDays;
 }
+
+const QString kScanSection = QStringLiteral("Scan");
+const QString kClamdSocketKey = QStringLiteral("ClamdSocket");
+
+QString ReadClamdSocketSetting(const IniFile& ini)
+{
+    const QString socket = ini.ReadString(kScanSection, kClamdSocketKey, QString()).trimmed();
+    // The same default as archive/ClamdClient.h's DefaultClamdSocket, which
+    // this layer can't include.
+    return socket.isEmpty() ? QStringLiteral("/run/clamav/clamd.ctl") : socket;
+}

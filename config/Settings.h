@@ -58,3 +58,10 @@ bool ReadAllowLinksSetting(const IniFile& ini);
 // default of 7.
 extern const QString kTrashDaysKey;
 uint32_t ReadTrashDaysSetting(const IniFile& ini);
+
+// "Scan"/"ClamdSocket" of vuru.cfg: the socket of the virus scanner daemon
+// the scan talks to; no key or an empty value keeps Debian's
+// /run/clamav/clamd.ctl (DefaultClamdSocket).
+extern const QString kScanSection;
+extern const QString kClamdSocketKey;
+QString ReadClamdSocketSetting(const IniFile& ini);
