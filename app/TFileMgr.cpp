@@ -157,6 +157,7 @@ void TFileMgr::ReadConfiguration()
     SetRecordCodePage(ReadCodePageSetting(ini));
     SetAreaLinksAllowed(ReadAllowLinksSetting(ini));
     SetTrashDays(ReadTrashDaysSetting(ini));
+    ClamdSocketSetting = ReadClamdSocketSetting(ini);
     ApplyRecordTextFonts();
 }
 

@@ -14,6 +14,7 @@ std::unique_ptr<CliCommand> MakeExportDescCommand();
 std::unique_ptr<CliCommand> MakeAddFilesCommand();
 std::unique_ptr<CliCommand> MakeDupesCommand();
 std::unique_ptr<CliCommand> MakeCheckCommand();
+std::unique_ptr<CliCommand> MakeScanCommand();
 std::unique_ptr<CliCommand> MakeHistoryCommand();
 std::unique_ptr<CliCommand> MakeUndoCommand();
 std::unique_ptr<CliCommand> MakeTrashCommand();
@@ -28,8 +29,8 @@ const std::vector<CliCommandEntry>& CliCommandTable()
         {MakeFreshenCommand, CliJournal::WithYes}, {MakeImportDescCommand, CliJournal::WithYes},
         {MakeExportDescCommand, CliJournal::None}, {MakeAddFilesCommand, CliJournal::WithYes},
         {MakeDupesCommand, CliJournal::WithYes},   {MakeCheckCommand, CliJournal::None},
-        {MakeHistoryCommand, CliJournal::None},    {MakeUndoCommand, CliJournal::None},
-        {MakeTrashCommand, CliJournal::None},
+        {MakeScanCommand, CliJournal::WithYes},    {MakeHistoryCommand, CliJournal::None},
+        {MakeUndoCommand, CliJournal::None},       {MakeTrashCommand, CliJournal::None},
     };
     return table;
 }

@@ -279,8 +279,10 @@ int main(int argc, char** argv)
     if (!global.isSet(codepage) && configFile.isFile())
         page = ReadCodePageSetting(IniFile(configPath));
     SetRecordCodePage(page);
-    if (configFile.isFile())
+    if (configFile.isFile()) {
         SetTrashDays(ReadTrashDaysSetting(IniFile(configPath)));
+        ClamdSocketSetting = ReadClamdSocketSetting(IniFile(configPath));
+    }
 
     CliContext context;
     if (global.isSet(log) && !context.OpenLog(global.value(log)))

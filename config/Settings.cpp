@@ -106,6 +106,7 @@ uint32_t ReadTrashDaysSetting(const IniFile& ini)
 
 const QString kScanSection = QStringLiteral("Scan");
 const QString kClamdSocketKey = QStringLiteral("ClamdSocket");
+QString ClamdSocketSetting = QStringLiteral("/run/clamav/clamd.ctl");
 
 QString ReadClamdSocketSetting(const IniFile& ini)
 {

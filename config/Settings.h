@@ -65,3 +65,6 @@ uint32_t ReadTrashDaysSetting(const IniFile& ini);
 extern const QString kScanSection;
 extern const QString kClamdSocketKey;
 QString ReadClamdSocketSetting(const IniFile& ini);
+// The socket in force: the setting as the program and the command line
+// read it at their start (the default until then).
+extern QString ClamdSocketSetting;

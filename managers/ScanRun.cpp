@@ -640,11 +640,12 @@ private:
             const bool move = f.outcome == ScanOutcome::Infected && m_options.quarantine > 0 &&
                               e.area != m_options.quarantine;
             if (m_options.dryRun) {
+                // The command line puts "would" before a planned item.
                 if (flag)
-                    done << (want ? QStringLiteral("would set Failed Scan")
-                                  : QStringLiteral("would clear Failed Scan"));
+                    done << (want ? QStringLiteral("set Failed Scan")
+                                  : QStringLiteral("clear Failed Scan"));
                 if (move)
-                    done << QStringLiteral("would move to %1").arg(m_options.quarantine);
+                    done << QStringLiteral("move to %1").arg(m_options.quarantine);
                 f.flagChanged = flag;
                 f.quarantinedTo = move ? m_options.quarantine : 0;
                 if (flag || move)
@@ -665,7 +666,9 @@ private:
         QString words = f.Text();
         if (f.unchanged)
             words += QStringLiteral(" (unchanged)");
-        if (!f.action.isEmpty())
+        if (outcome == RunOutcome::Planned)
+            words = f.action + QStringLiteral(" (") + words + QLatin1Char(')');
+        else if (!f.action.isEmpty())
             words += QStringLiteral("; ") + f.action;
         m_run.Item({f.area, f.name, outcome, words});
     }

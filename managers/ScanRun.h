@@ -59,7 +59,8 @@ struct ScanFinding {
     bool unchanged = false;   // the result kept from an earlier scan: the file was not read
     bool flagChanged = false; // "Failed Scan" set or cleared (planned, in a dry run)
     int quarantinedTo = 0;    // the area the record moved to (planned, in a dry run), or 0
-    // What was done to the record, in words ("Failed Scan set, moved to 99").
+    // What was done to the record, in words ("Failed Scan set, moved to 99"),
+    // or what a dry run would do ("set Failed Scan, move to 99").
     QString action;
     // One line: "infected: Eicar-Test", "not scanned (too large): ...".
     QString Text() const;
