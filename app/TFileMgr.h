@@ -125,6 +125,7 @@ public:
     QAction* FileFilterMgr1 = nullptr;
     QAction* FileListMgr1 = nullptr;
     QAction* DuplicateMgr1 = nullptr;
+    QAction* ScanMgr1 = nullptr;
     QAction* RunHistory1 = nullptr;
     QAction* ViewZipFile1 = nullptr;
     QAction* ImportDescriptions1 = nullptr;
@@ -169,6 +170,7 @@ public slots:
     void FileFilterMgr1Click();
     void FileListMgr1Click();
     void DuplicateMgr1Click();
+    void ScanMgr1Click();
     void UndoLastRun1Click();
     void RunHistory1Click();
     void Help2Click();

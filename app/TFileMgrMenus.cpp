@@ -14,6 +14,7 @@
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
 #include "managers/TRunHistoryForm.h"
+#include "managers/TScanMgr.h"
 
 #include <QAction>
 #include <QApplication>
@@ -65,6 +66,8 @@ void TFileMgr::BuildMenus()
                         QKeySequence(Qt::Key_F8), &TFileMgr::FileListMgr1Click);
     DuplicateMgr1 = item(managers, "DuplicateMgr1", QStringLiteral("D&uplicate Mgr"), {},
                          &TFileMgr::DuplicateMgr1Click);
+    ScanMgr1 =
+        item(managers, "ScanMgr1", QStringLiteral("&Scan Mgr"), {}, &TFileMgr::ScanMgr1Click);
     managers->addSeparator();
     RunHistory1 = item(managers, "RunHistory1", QStringLiteral("Run History..."), {},
                        &TFileMgr::RunHistory1Click);
@@ -170,6 +173,13 @@ void TFileMgr::DuplicateMgr1Click()
 {
     TDupMgr w(this);
     w.exec();
+}
+
+void TFileMgr::ScanMgr1Click()
+{
+    TScanMgr w(this);
+    w.exec();
+    ReloadChosenArea(); // flags set and records moved show at once
 }
 
 void TFileMgr::UndoLastRun1Click()
