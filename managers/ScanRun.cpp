@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -174,6 +175,55 @@ private:
     std::deque<std::packaged_task<ReadDone()>> m_jobs;
     bool m_done = false;
     std::vector<std::thread> m_threads;
+};
+
+// One thread that keeps hashes and results in the store, so that the
+// commits (a transaction each) overlap the scan instead of holding up the
+// records after them. The server library serializes its calls.
+class KeepWriter
+{
+public:
+    KeepWriter() : m_thread([this] { Work(); }) {}
+    ~KeepWriter()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    void Add(std::function<void()> job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void Work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_done || !m_jobs.empty(); });
+                if (m_jobs.empty())
+                    return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_done = false;
+    std::thread m_thread;
 };
 
 // Reads the file at `path` once, sending it to the daemon and hashing it.
@@ -455,6 +505,7 @@ private:
             if (p.reading)
                 p.done.wait();
         pool.reset();
+        m_writer.reset(); // every hash and result kept before the run ends
         ShowProgress(true);
     }
 
@@ -579,26 +630,37 @@ private:
     // Keeps the file's hash (when it had none that holds) and the result.
     void Keep(const Entry& e, const ReadDone& done, const ScanFinding& f)
     {
-        if (e.keptHash != done.sha256) {
-            WcFileHash h{};
-            h.Size = uint64_t(e.size);
-            h.LastWrite = MakeFileTime(e.lastWrite);
-            h.File = e.file;
-            std::memcpy(h.Sha256, done.sha256.constData(), 32);
-            WcPutFileHash(e.area, e.name, &h);
-        }
-        if (m_key.isEmpty())
-            return;
+        const bool putHash = e.keptHash != done.sha256;
+        WcFileHash h{};
+        h.Size = uint64_t(e.size);
+        h.LastWrite = MakeFileTime(e.lastWrite);
+        h.File = e.file;
+        std::memcpy(h.Sha256, done.sha256.constData(), 32);
+        const bool putResult = !m_key.isEmpty();
         WcScanResult r{};
-        std::memcpy(r.Sha256, done.sha256.constData(), 32);
-        PutText(r.Signatures, m_key);
-        r.Outcome = f.outcome == ScanOutcome::Clean      ? WC_SCAN_CLEAN
-                    : f.outcome == ScanOutcome::Infected ? WC_SCAN_INFECTED
-                                                         : WC_SCAN_DAMAGED;
-        r.Scanned = QDateTime::currentSecsSinceEpoch();
-        PutText(r.Text, f.detail.toUtf8());
-        // A result that can't be kept only costs a read next time.
-        WcPutScanResult(&r);
+        if (putResult) {
+            std::memcpy(r.Sha256, done.sha256.constData(), 32);
+            PutText(r.Signatures, m_key);
+            r.Outcome = f.outcome == ScanOutcome::Clean      ? WC_SCAN_CLEAN
+                        : f.outcome == ScanOutcome::Infected ? WC_SCAN_INFECTED
+                                                             : WC_SCAN_DAMAGED;
+            r.Scanned = QDateTime::currentSecsSinceEpoch();
+            PutText(r.Text, f.detail.toUtf8());
+        }
+        if (!putHash && !putResult)
+            return;
+        if (!m_writer)
+            m_writer = std::make_unique<KeepWriter>();
+        const int32_t area = e.area;
+        std::array<char, kNameSize + 1> name{};
+        std::memcpy(name.data(), e.name, sizeof e.name);
+        // A hash or result that can't be kept only costs a read next time.
+        m_writer->Add([=] {
+            if (putHash)
+                WcPutFileHash(area, name.data(), &h);
+            if (putResult)
+                WcPutScanResult(&r);
+        });
     }
 
     TUnzipFile* Unzip()
@@ -804,6 +866,7 @@ private:
     std::vector<Entry> m_entries;
     std::unordered_map<std::string, std::unique_ptr<FolderListing>> m_folders;
     std::unique_ptr<TUnzipFile> m_unzip;
+    std::unique_ptr<KeepWriter> m_writer;
     FileKeeper m_keeper;
     QElapsedTimer m_clock, m_sinceStatus;
     std::atomic<bool> m_cancel{false};
