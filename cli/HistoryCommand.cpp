@@ -78,8 +78,11 @@ private:
             QJsonArray array;
             for (const WcRunInfo& run : std::as_const(runs))
                 array.append(RunJson(run));
-            context.Line(
-                QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented)).trimmed());
+            // An empty journal reads "[]", not an indented pair of brackets.
+            context.Line(array.isEmpty() ? QStringLiteral("[]")
+                                         : QString::fromUtf8(
+                                               QJsonDocument(array).toJson(QJsonDocument::Indented))
+                                               .trimmed());
             return ExitDone;
         }
         for (const WcRunInfo& run : std::as_const(runs))
