@@ -589,8 +589,10 @@ private:
                 f.outcome = ScanOutcome::Damaged;
                 f.detail = ArchiveTestText(archive);
             } else if (archive.notScanned()) {
-                if (archive.cause == ArchiveTestCause::Stopped)
+                if (archive.cause == ArchiveTestCause::Stopped) {
+                    f.why = ScanSkip::Stopped;
                     return;
+                }
                 f.why = SkipOfArchive(archive.cause);
                 f.detail = ArchiveTestText(archive);
             } else {
@@ -898,6 +900,8 @@ QString ScanSkipWord(ScanSkip why)
         return QStringLiteral("unsupported method");
     case ScanSkip::NoComponent:
         return QStringLiteral("no zip component");
+    case ScanSkip::Stopped:
+        return QStringLiteral("stopped");
     }
     return QString();
 }

@@ -42,6 +42,7 @@ enum class ScanSkip {
     Encrypted,    // an encrypted archive member: its data can't be checked
     Unsupported,  // an archive member packed with a method not decoded here
     NoComponent,  // a zip archive without the zip component
+    Stopped,      // a stop was asked for while the record was tested
 };
 
 // The words of a reason: "no daemon", "read error", "too large", ...

@@ -314,6 +314,32 @@ private slots:
         }
     }
 
+    // A stop between records: the records after it are not looked at and
+    // keep their bytes; those before it are done.
+    void stopped()
+    {
+        const QByteArray eicar = ClamdServer::eicar();
+        for (int i = 0; i < 10; ++i)
+            m_bbs->addFile(1, QStringLiteral("E%1.COM").arg(i), &eicar);
+        const auto before = RecordSnapshot();
+        ScriptedRun run;
+        run.stopAtCall = 3; // asked after each record (and each 1,024 walked)
+        const ScanResult r = scan(options(false), run);
+        QVERIFY(r.stopped);
+        QVERIFY(!r.AllClean());
+        QCOMPARE(r.records, 3);
+        QCOMPARE(run.items.size(), 3);
+        QVERIFY(run.asked.isEmpty());
+        const auto after = RecordSnapshot();
+        for (int i = 0; i < 10; ++i) {
+            const QString key = QStringLiteral("1:E%1.COM").arg(i);
+            if (i < 3)
+                QCOMPARE(flagOf(1, key.mid(2)), 1);
+            else
+                QCOMPARE(after.at(key), before.at(key));
+        }
+    }
+
     // A second scan with the same signatures reads no file whose hash
     // holds; a changed file is read again; a changed signature set reads
     // everything again and finds what the new signature names.
