@@ -143,6 +143,36 @@ bool WcGetFileHash(int32_t area, const char* name, WcFileHash* out);
 // with WC_RECORD_NOT_FOUND when there is no such record.
 bool WcPutFileHash(int32_t area, const char* name, const WcFileHash* hash);
 
+// ---- scan results kept ------------------------------------------------------
+
+// What a scan found in a file's content: kept by the content's SHA-256 and
+// the key of the signature set it was found with, so that a later scan
+// with the same signatures need not read the file again. Only results that
+// say something about the content are kept; a file that could not be
+// scanned has none.
+enum WcScanOutcome {
+    WC_SCAN_CLEAN = 1,    // no signature matched, the archive reads back whole
+    WC_SCAN_INFECTED = 2, // Text: the signature's name
+    WC_SCAN_DAMAGED = 3,  // Text: why the archive does not read back
+};
+
+typedef struct WcScanResult {
+    uint8_t Sha256[32];   // the content scanned
+    char Signatures[128]; // the signature set's key, NUL-terminated (bytes)
+    int32_t Outcome;      // WC_SCAN_...
+    uint32_t Reserved;    // 0
+    int64_t Scanned;      // when, UTC seconds since 1970-01-01
+    char Text[256];       // NUL-terminated (bytes); empty for CLEAN
+} WcScanResult;
+
+// False with WC_RECORD_NOT_FOUND when no result is kept for the content
+// with these signatures (a result kept for other signatures is no result).
+bool WcGetScanResult(const uint8_t sha256[32], const char* signatures, WcScanResult* out);
+// Keeps `result` for its content in place of the one kept (whatever its
+// signatures); false with WC_INVALID_OBJECT_ID for an outcome not listed
+// above or texts without their NUL. The table is made on the first write.
+bool WcPutScanResult(const WcScanResult* result);
+
 // ---- the store's own check -------------------------------------------------
 
 // WcCheckStore's flags. WC_CHECK_INTEGRITY adds the pass that reads the
@@ -264,6 +294,10 @@ typedef struct WcRunEntry {
 // days first (0: nothing is kept; files a run deletes are unlinked at once,
 // as without a run).
 uint32_t WcBeginRun(const char* command, uint32_t trashDays);
+// The trash folder that the last refused WcBeginRun (or WcUndoRun) of this
+// process could not write, for the message that names it; false with
+// WC_ITEM_NOT_FOUND when the last begin was not refused for it.
+bool WcGetRefusedTrash(char* out, uint32_t size);
 // Ends the open run `run`; false with WC_INVALID_INDEX when it is not open.
 bool WcEndRun(uint32_t run);
 // The open run of this process, 0 when none.
@@ -329,6 +363,11 @@ static_assert(offsetof(WcFileHash, Size) == 0);
 static_assert(offsetof(WcFileHash, LastWrite) == 8);
 static_assert(offsetof(WcFileHash, File) == 16);
 static_assert(offsetof(WcFileHash, Sha256) == 24);
+static_assert(offsetof(WcScanResult, Signatures) == 32);
+static_assert(offsetof(WcScanResult, Outcome) == 160);
+static_assert(offsetof(WcScanResult, Scanned) == 168);
+static_assert(offsetof(WcScanResult, Text) == 176);
+static_assert(sizeof(WcScanResult) == 432);
 static_assert(sizeof(WcCheckFinding) == 284);
 static_assert(offsetof(WcCheckFinding, Area) == 4);
 static_assert(offsetof(WcCheckFinding, Id) == 8);
