@@ -7,6 +7,7 @@
 
 // Only the contract's operations leave the library.
 #pragma GCC visibility push(default)
+#include "WcFault.h"
 #include "server/wcsrv.h"
 #pragma GCC visibility pop
 
@@ -1249,4 +1250,12 @@ bool WcEmptyTrash(uint32_t days, uint32_t* filesRemoved)
     if (!ok)
         return Fail(uint32_t(WC_ACCESS_DENIED), false);
     return true;
+}
+
+bool WcTestNoteFileMoved(const char* from, const char* to)
+{
+    std::lock_guard<std::recursive_mutex> lock(lib::Lock());
+    if (!from || !to)
+        return Fail(kBadArgument, false);
+    return NoteFileMoved(from, to);
 }
