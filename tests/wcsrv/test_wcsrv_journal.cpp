@@ -250,6 +250,13 @@ private slots:
         QVERIFY(run > 0);
         QCOMPARE(WcCurrentRun(), run);
         QVERIFY(DoWrite(w));
+        // While the run is open its counts come from its entries.
+        const WcRunInfo open = RunInfo(run);
+        QCOMPARE(open.Open, 1u);
+        QCOMPARE(open.Ended, int64_t(0));
+        QCOMPARE(QList<int>({int(open.Added), int(open.Changed), int(open.Deleted), int(open.Moved),
+                             int(open.FilesTrashed)}),
+                 counts);
         QVERIFY(WcEndRun(run));
         QCOMPARE(WcCurrentRun(), 0u);
 
@@ -343,6 +350,53 @@ private slots:
         QCOMPARE(RunInfo(run).UndoneBy, 0u); // its changes are back: undoable again
         QVERIFY(Undo(run, 0, nullptr, nullptr));
         QCOMPARE(State(), before);
+    }
+
+    void recordBytesOfAnyPattern_data()
+    {
+        // Records whose bytes the entries keep in short form: long runs of
+        // zeros, none at all, single zeros between bytes, bytes at random.
+        QTest::addColumn<int>("pattern");
+        QTest::newRow("zeros") << 0;
+        QTest::newRow("no zero") << 1;
+        QTest::newRow("single zeros") << 2;
+        QTest::newRow("random") << 3;
+    }
+
+    void recordBytesOfAnyPattern()
+    {
+        QFETCH(int, pattern);
+        auto make = [pattern](unsigned seed) {
+            FullFileRec rec;
+            auto* p = reinterpret_cast<unsigned char*>(&rec);
+            for (size_t i = 0; i < sizeof rec; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                p[i] = pattern == 0   ? (i % 300 == 7 ? 0x41 : 0)
+                       : pattern == 1 ? static_cast<unsigned char>(1 + (seed >> 16) % 255)
+                       : pattern == 2 ? (i % 2 ? 0 : 0x42)
+                                      : static_cast<unsigned char>(seed >> 16);
+            }
+            rec.Rec.Area = 1;
+            std::memset(rec.Rec.Name, 0, sizeof rec.Rec.Name);
+            std::strcpy(rec.Rec.Name, "PAT.ZIP");
+            return rec;
+        };
+        const FullFileRec first = make(1), second = make(2);
+        const uint32_t run = WcBeginRun("patterns", 7);
+        QVERIFY(run > 0);
+        QVERIFY(AddFileRec(&first));
+        const FullFileRec stored = ReadFullRecord(1, QStringLiteral("PAT.ZIP"));
+        QVERIFY(UpdateFullFileRec(&second));
+        const FullFileRec changed = ReadFullRecord(1, QStringLiteral("PAT.ZIP"));
+        QVERIFY(WcEndRun(run));
+        const std::vector<WcRunEntry> entries = EntriesOf(run);
+        QCOMPARE(entries.size(), size_t(2));
+        QCOMPARE(RecBytes(entries[0].After), RecBytes(stored));
+        QCOMPARE(RecBytes(entries[1].Before), RecBytes(stored));
+        QCOMPARE(RecBytes(entries[1].After), RecBytes(changed));
+        QCOMPARE(RecBytes(changed), RecBytes(second));
+        QVERIFY(Undo(run, 0, nullptr, nullptr));
+        QCOMPARE(ReadFullRecord(1, QStringLiteral("PAT.ZIP")).Rec.Area, 0); // none
     }
 
     void createdFileNotedAndTakenOut()
