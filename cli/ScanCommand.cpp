@@ -101,9 +101,8 @@ public:
                                parser.value(QStringLiteral("quarantine")), options.quarantine))
             return ExitBadInput;
         if (parser.isSet(QStringLiteral("filter"))) {
-            if (!context.LoadFilter(parser.value(QStringLiteral("filter"))))
+            if (!context.LoadFilter(parser.value(QStringLiteral("filter")), options.filter))
                 return ExitBadInput;
-            options.applyFilter = true;
         }
         options.dryRun = dryRun;
         options.clearPassed = parser.isSet(QStringLiteral("clear-passed"));

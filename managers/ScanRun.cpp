@@ -376,7 +376,7 @@ private:
             const size_t first = m_entries.size();
             bool anyFound = false;
             WalkArea(area, [&](FileRec& rec) {
-                if (!PassesRecordChoice(m_options.applyFilter, m_options.ages, rec))
+                if (!PassesRecordChoice(m_options.filter, m_options.ages, rec))
                     return true;
                 Entry& e = m_entries.emplace_back();
                 e.area = area;

@@ -25,6 +25,7 @@
 #include "archive/ClamdClient.h"
 #include "common/RunDelegate.h"
 #include "filter/AgeLimits.h"
+#include "filter/SearchRecord.h"
 
 #include <QList>
 #include <QString>
@@ -69,7 +70,7 @@ struct ScanFinding {
 
 struct ScanOptions {
     QList<int> areas;         // an area the server does not have is passed over
-    bool applyFilter = false; // only records that pass the current filter
+    std::optional<SearchRecord> filter; // only records that pass it (none: every record)
     AgeLimits ages;           // and only records of these ages
     bool dryRun = true;       // reports what it would change; changes nothing
     // Infected records move there with their files (0: none). Must be an

@@ -292,7 +292,7 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
     JournaledRun journal(
         QStringLiteral("deletion manager: areas %1%2%3")
             .arg(AreaListText(options.areas))
-            .arg(options.applyFilter ? QStringLiteral(", filter") : QString())
+            .arg(options.filter ? QStringLiteral(", filter") : QString())
             .arg(deleteFromDisk ? QStringLiteral(", files from disk") : QString()));
     if (!WindowRunBegun(journal))
         return;

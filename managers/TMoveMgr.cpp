@@ -327,7 +327,7 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
     JournaledRun journal(QStringLiteral("move manager: area %1 to %2%3%4")
                              .arg(source)
                              .arg(destination)
-                             .arg(options.applyFilter ? QStringLiteral(", filter") : QString())
+                             .arg(options.filter ? QStringLiteral(", filter") : QString())
                              .arg(options.moveFiles ? QStringLiteral(", files") : QString()));
     if (!WindowRunBegun(journal))
         return;

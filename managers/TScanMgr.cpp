@@ -3,6 +3,7 @@
 #include "common/AreaLines.h"
 #include "common/Dialogs.h"
 #include "config/Settings.h"
+#include "filter/TMatchForm.h"
 #include "managers/ManagerSupport.h"
 #include "managers/WindowRunDelegate.h"
 #include "server/RunJournal.h"
@@ -187,7 +188,7 @@ ScanOptions TScanMgr::Options() const
     for (int i = 0; i < AreaList->count(); ++i)
         if (AreaList->item(i)->isSelected())
             options.areas.append(AreaNumberOfLine(AreaList->item(i)->text()));
-    options.applyFilter = cb_ApplyFilter->isChecked();
+    options.filter = CurrentFilterIf(cb_ApplyFilter->isChecked());
     options.dryRun = !cb_SetFlags->isChecked();
     options.clearPassed = cb_SetFlags->isChecked() && cb_ClearPassed->isChecked();
     if (cb_Quarantine->isChecked() && cb_QuarantineArea->currentIndex() >= 0)
@@ -235,7 +236,7 @@ void TScanMgr::b_StartClick()
     std::unique_ptr<JournaledRun> journal;
     if (!options.dryRun) {
         QString text = QStringLiteral("scan manager: areas %1").arg(AreaListText(options.areas));
-        if (options.applyFilter)
+        if (options.filter)
             text += QStringLiteral(", filter");
         if (options.clearPassed)
             text += QStringLiteral(", clear passed");
