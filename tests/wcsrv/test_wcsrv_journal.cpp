@@ -11,9 +11,13 @@
 #include "server/wcsrv.h"
 #include "tests/support/TestSupport.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <sys/stat.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <cstring>
 #include <memory>
@@ -159,6 +163,29 @@ bool JournalTablesThere(const TestBbs& bbs)
 }
 
 } // namespace
+
+// The second process of killedRunUndone (this test program, started with
+// VT_JOURNAL_KILL set): begins a run, deletes ABC.ZIP with its file,
+// changes TWO.ZIP, prints the run's id and kills itself, so the run is never
+// ended.
+int KillMain()
+{
+    if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem())
+        return 3;
+    const uint32_t run = WcBeginRun("killed", 7);
+    FileRec r{};
+    uint32_t position = 0;
+    if (!run || !GetFileRecByAreaName(1, "ABC.ZIP", &r, &position) || !DeleteFileRec(&r, 1) ||
+        !GetFileRecByAreaName(1, "TWO.ZIP", &r, &position))
+        return 4;
+    r.Downloads = 42;
+    if (!UpdateFileRec(&r))
+        return 5;
+    std::printf("%u\n", run);
+    std::fflush(stdout);
+    ::raise(SIGKILL);
+    return 6;
+}
 
 class TestWcsrvJournal : public QObject
 {
@@ -913,6 +940,34 @@ private slots:
         QVERIFY(WcEndRun(failing));
     }
 
+    void killedRunUndone()
+    {
+        const QMap<QString, QByteArray> before = State();
+        m_login.reset(); // the other process writes alone
+        QProcess other;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VT_JOURNAL_KILL"), QStringLiteral("1"));
+        other.setProcessEnvironment(env);
+        other.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(other.waitForFinished(60000));
+        QCOMPARE(other.exitStatus(), QProcess::CrashExit); // killed, as planned
+        const uint32_t run = other.readAllStandardOutput().trimmed().toUInt();
+        QVERIFY(run > 0);
+        m_login = std::make_unique<ServerLogin>();
+
+        // Never ended: open, its counts taken from its entries.
+        const WcRunInfo info = RunInfo(run);
+        QCOMPARE(info.Open, 1u);
+        QCOMPARE(info.Deleted, 1u);
+        QCOMPARE(info.Changed, 1u);
+        QCOMPARE(info.FilesTrashed, 1u);
+        QVERIFY(State() != before);
+        WcUndoSummary s{};
+        QVERIFY(Undo(run, 0, nullptr, &s));
+        QCOMPARE(s.Done, 3u);
+        QCOMPARE(State(), before);
+    }
+
     void largeRunUndoneInBatches()
     {
         // More entries than one transaction of the undo takes, with a
@@ -1003,6 +1058,8 @@ private slots:
 
 int main(int argc, char** argv)
 {
+    if (qEnvironmentVariableIsSet("VT_JOURNAL_KILL"))
+        return KillMain();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     VtApplication app(argc, argv);
     TestWcsrvJournal tc;
