@@ -269,6 +269,8 @@ uint32_t WcBeginRun(const char* command, uint32_t trashDays);
 // WC_ITEM_NOT_FOUND when the last begin was not refused for it.
 bool WcGetRefusedTrash(char* out, uint32_t size);
 // Ends the open run `run`; false with WC_INVALID_INDEX when it is not open.
+// Logging out ends the open run too; a run whose process was killed stays
+// open (WcRunInfo.Open) and can be undone like any other.
 bool WcEndRun(uint32_t run);
 // The open run of this process, 0 when none.
 uint32_t WcCurrentRun(void);
@@ -304,13 +306,21 @@ typedef bool (*WcUndoVisit)(void* context, const WcRunEntry* entry, int32_t outc
 // Undoes `run`, last change first, as a run of its own ("undo N"): a
 // record whose bytes differ from the entry's After, a name taken since,
 // or a trashed file that is gone is a conflict and stays as it is; the
-// rest is put back. False with WC_INVALID_INDEX for an unknown run,
+// rest is put back. A file the run created goes into the undo's trash, so
+// undoing the undo brings it back; undoing an undo makes its run undoable
+// again. With WC_UNDO_DRY_RUN nothing changes (and no run is begun: it may
+// run while a run is open); the outcomes are those the undo would have.
+// True when every entry was looked at (conflicts and failures are in the
+// summary). False with WC_INVALID_INDEX for an unknown run,
 // WC_NO_ACTION_TAKEN when it was undone already (nothing changes),
-// WC_ALREADY_LOGGED_IN while another run is open.
+// WC_ALREADY_LOGGED_IN while another run is open, WC_ACCESS_DENIED when
+// the trash cannot be written (see WcBeginRun).
 bool WcUndoRun(uint32_t run, uint32_t flags, WcUndoVisit visit, void* context,
                WcUndoSummary* out);
 
-// The trash: one folder per run and area.
+// The trash: one folder per run and area, HOME/trash/run-N/area-M when the
+// BBS home lies on the file system of the area's folder, else .trash/run-N
+// inside the area's folder. Trashed counts from the end of its run.
 typedef struct WcTrashItem {
     uint32_t Run;
     int32_t Area;

@@ -33,6 +33,11 @@ long WcFaultCallCount(void);
 // and name (NUL-terminated, 16 bytes) hold the parts.
 bool WcTestParseServerPath(const char* path, int32_t* area, char name[16]);
 
+// What the rename of a file (WcMoveFile) tells the run journal after it
+// renamed the disk file `from` to `to`: for tests that rename a file
+// themselves. False (error code set) when the entry could not be stored.
+bool WcTestNoteFileMoved(const char* from, const char* to);
+
 #ifdef __cplusplus
 }
 #endif

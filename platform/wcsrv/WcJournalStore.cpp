@@ -20,8 +20,8 @@ constexpr const char* kRunColumns =
     "id, started, ended, open, undone_by, undoes, added, changed, deleted, moved, files_trashed, "
     "files_created, trash_days, machine, user_name, command";
 constexpr int kRunColumnCount = 16;
-constexpr const char* kEntryColumns = "id, kind, area, name, before, after, path, trash";
-constexpr int kEntryColumnCount = 8;
+constexpr const char* kEntryColumns = "id, kind, area, name, counts_as, before, after, path, trash";
+constexpr int kEntryColumnCount = 9;
 
 const char* const kSqliteTables[] = {
     "CREATE TABLE IF NOT EXISTS runs("
@@ -33,7 +33,7 @@ const char* const kSqliteTables[] = {
     "command BLOB NOT NULL)",
     "CREATE TABLE IF NOT EXISTS run_entries("
     "id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, area INTEGER NOT NULL, name BLOB NOT NULL, "
-    "before BLOB, after BLOB, path BLOB, trash BLOB)",
+    "counts_as INTEGER NOT NULL, before BLOB, after BLOB, path BLOB, trash BLOB)",
 };
 const char* const kPgTables[] = {
     "CREATE TABLE IF NOT EXISTS runs("
@@ -45,7 +45,7 @@ const char* const kPgTables[] = {
     "command bytea NOT NULL)",
     "CREATE TABLE IF NOT EXISTS run_entries("
     "id bigint PRIMARY KEY, kind integer NOT NULL, area integer NOT NULL, name bytea NOT NULL, "
-    "before bytea, after bytea, path bytea, trash bytea)",
+    "counts_as integer NOT NULL, before bytea, after bytea, path bytea, trash bytea)",
 };
 
 int64_t EntryId(uint32_t run, uint32_t seq)
@@ -58,43 +58,67 @@ int64_t EntryId(uint32_t run, uint32_t seq)
 // zeros are kept as their length. Each piece is a byte n: 1..127 followed
 // by n bytes as they are, or 128 + n: n zero bytes. A value of exactly the
 // record's size is the record as it is (what a packing longer than that
-// is kept as).
-std::string PackRecord(const FullFileRec& rec)
+// is kept as). An entry with both images keeps the after-image as its
+// difference to the before-image (the two XORed), which is nearly all
+// zeros: a write changes a few fields.
+constexpr size_t kRecordSize = sizeof(FullFileRec);
+
+uint64_t Word(const unsigned char* p)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(&rec);
-    constexpr size_t n = sizeof rec;
-    std::string out;
-    out.reserve(256);
-    size_t i = 0;
-    while (i < n && out.size() < n) {
-        size_t zeros = 0;
-        while (i + zeros < n && p[i + zeros] == 0 && zeros < 127)
-            ++zeros;
-        // Two zeros or more are worth a piece of their own.
-        if (zeros >= 2 || (zeros == 1 && i + 1 == n)) {
-            out += char(0x80 | zeros);
+    uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+// Whether one of the eight bytes of `w` is zero.
+bool HasZeroByte(uint64_t w)
+{
+    return ((w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL) != 0;
+}
+
+std::string Pack(const unsigned char* p)
+{
+    constexpr size_t n = kRecordSize;
+    char out[n + n / 127 + 2];
+    size_t o = 0, i = 0;
+    // Two zeros in a row at i (or one at the very end) begin a run of zeros.
+    auto zerosAt = [p](size_t i) { return p[i] == 0 && (i + 1 == n || p[i + 1] == 0); };
+    while (i < n) {
+        if (zerosAt(i)) {
+            size_t zeros = 1;
+            // Eight at a time through the long stretches of zeros.
+            while (zeros + 8 <= 127 && i + zeros + 8 <= n && Word(p + i + zeros) == 0)
+                zeros += 8;
+            while (i + zeros < n && zeros < 127 && p[i + zeros] == 0)
+                ++zeros;
+            out[o++] = char(0x80 | zeros);
             i += zeros;
             continue;
         }
-        size_t literal = 0;
-        while (i + literal < n && literal < 127 &&
-               !(p[i + literal] == 0 && i + literal + 1 < n && p[i + literal + 1] == 0))
-            ++literal;
-        if (literal == 0)
-            literal = 1; // a single zero at the end of a run of bytes
-        out += char(literal);
-        out.append(reinterpret_cast<const char*>(p + i), literal);
-        i += literal;
+        // Bytes up to the next two zeros in a row; text without any zero
+        // eight at a time.
+        const size_t start = i;
+        while (i < n && i - start < 127) {
+            if (i - start + 8 <= 127 && i + 8 <= n && !HasZeroByte(Word(p + i))) {
+                i += 8;
+                continue;
+            }
+            if (zerosAt(i))
+                break;
+            ++i;
+        }
+        out[o++] = char(i - start);
+        std::memcpy(out + o, p + start, i - start);
+        o += i - start;
     }
-    if (out.size() >= n)
+    if (o >= n)
         return std::string(reinterpret_cast<const char*>(p), n);
-    return out;
+    return std::string(out, o);
 }
 
-bool UnpackRecord(const std::string& in, FullFileRec& rec)
+bool Unpack(const std::string& in, unsigned char* p)
 {
-    auto* p = reinterpret_cast<unsigned char*>(&rec);
-    constexpr size_t n = sizeof rec;
+    constexpr size_t n = kRecordSize;
     if (in.size() == n) {
         std::memcpy(p, in.data(), n);
         return true;
@@ -118,6 +142,51 @@ bool UnpackRecord(const std::string& in, FullFileRec& rec)
     return at == n;
 }
 
+const unsigned char* BytesOf(const FullFileRec& rec)
+{
+    return reinterpret_cast<const unsigned char*>(&rec);
+}
+
+std::string PackAfter(const EntryRow& e)
+{
+    if (!e.hasBefore)
+        return Pack(BytesOf(e.after));
+    unsigned char diff[kRecordSize];
+    const unsigned char *a = BytesOf(e.after), *b = BytesOf(e.before);
+    for (size_t i = 0; i < kRecordSize; ++i)
+        diff[i] = a[i] ^ b[i];
+    return Pack(diff);
+}
+
+// Which count of its run an entry adds to (the columns of CountsOf's query).
+enum CountsAs {
+    kCountsNone,
+    kCountsAdded,
+    kCountsChanged,
+    kCountsDeleted,
+    kCountsMoved,
+    kCountsTrashed,
+    kCountsCreated
+};
+
+int64_t CountsAsOf(const EntryRow& e)
+{
+    switch (e.kind) {
+    case kRecordAdded:
+        return kCountsAdded;
+    case kRecordChanged:
+        return e.before.Rec.Area != e.after.Rec.Area ? kCountsMoved : kCountsChanged;
+    case kRecordDeleted:
+        return kCountsDeleted;
+    case kFileTrashed:
+        return kCountsTrashed;
+    case kFileCreated:
+        return kCountsCreated;
+    default:
+        return kCountsNone;
+    }
+}
+
 std::vector<SqlValue> EntryArgs(const EntryRow& e)
 {
     std::vector<SqlValue> args;
@@ -126,8 +195,9 @@ std::vector<SqlValue> EntryArgs(const EntryRow& e)
     args.push_back(SqlValue::Of(int64_t(e.kind)));
     args.push_back(SqlValue::Of(int64_t(e.area)));
     args.push_back(SqlValue::Of(e.name));
-    args.push_back(e.hasBefore ? SqlValue::Of(PackRecord(e.before)) : SqlValue{});
-    args.push_back(e.hasAfter ? SqlValue::Of(PackRecord(e.after)) : SqlValue{});
+    args.push_back(SqlValue::Of(CountsAsOf(e)));
+    args.push_back(e.hasBefore ? SqlValue::Of(Pack(BytesOf(e.before))) : SqlValue{});
+    args.push_back(e.hasAfter ? SqlValue::Of(PackAfter(e)) : SqlValue{});
     args.push_back(e.path.empty() ? SqlValue{} : SqlValue::Of(e.path));
     args.push_back(e.trash.empty() ? SqlValue{} : SqlValue::Of(e.trash));
     return args;
@@ -143,15 +213,19 @@ bool EntryOf(const std::vector<SqlValue>& row, EntryRow& e)
     e.kind = int32_t(row[1].i);
     e.area = int32_t(row[2].i);
     e.name = row[3].b;
-    e.hasBefore = row[4].kind == SqlValue::Bytes;
-    e.hasAfter = row[5].kind == SqlValue::Bytes;
+    e.hasBefore = row[5].kind == SqlValue::Bytes;
+    e.hasAfter = row[6].kind == SqlValue::Bytes;
     std::memset(&e.before, 0, sizeof e.before);
     std::memset(&e.after, 0, sizeof e.after);
-    if ((e.hasBefore && !UnpackRecord(row[4].b, e.before)) ||
-        (e.hasAfter && !UnpackRecord(row[5].b, e.after)))
+    auto* before = reinterpret_cast<unsigned char*>(&e.before);
+    auto* after = reinterpret_cast<unsigned char*>(&e.after);
+    if ((e.hasBefore && !Unpack(row[5].b, before)) || (e.hasAfter && !Unpack(row[6].b, after)))
         return false;
-    e.path = row[6].b;
-    e.trash = row[7].b;
+    if (e.hasBefore && e.hasAfter)
+        for (size_t i = 0; i < kRecordSize; ++i)
+            after[i] ^= before[i];
+    e.path = row[7].b;
+    e.trash = row[8].b;
     return true;
 }
 
@@ -192,20 +266,23 @@ std::string Placeholders(int n)
 Counts CountOf(const EntryRow& e)
 {
     Counts c;
-    switch (e.kind) {
-    case kRecordAdded:
+    switch (CountsAsOf(e)) {
+    case kCountsAdded:
         c.added = 1;
         break;
-    case kRecordChanged:
-        (e.before.Rec.Area != e.after.Rec.Area ? c.moved : c.changed) = 1;
+    case kCountsChanged:
+        c.changed = 1;
         break;
-    case kRecordDeleted:
+    case kCountsDeleted:
         c.deleted = 1;
         break;
-    case kFileTrashed:
+    case kCountsMoved:
+        c.moved = 1;
+        break;
+    case kCountsTrashed:
         c.trashed = 1;
         break;
-    case kFileCreated:
+    case kCountsCreated:
         c.created = 1;
         break;
     default:
@@ -296,43 +373,63 @@ Rc NewRun(Store& store, RunRow& row)
 
 Rc InsertEntry(Store& store, const EntryRow& entry)
 {
+    // Made once: every record write of a run comes here.
+    static const std::string sql = std::string("INSERT INTO run_entries(") + kEntryColumns +
+                                   ") VALUES(" + Placeholders(kEntryColumnCount) + ")";
     int64_t changed = 0;
-    const Rc rc = store.Sql("journal.entry",
-                            std::string("INSERT INTO run_entries(") + kEntryColumns + ") VALUES(" +
-                                Placeholders(kEntryColumnCount) + ")",
-                            EntryArgs(entry), {}, &changed);
+    const Rc rc = store.Sql("journal.entry", sql, EntryArgs(entry), {}, &changed);
     return rc == Rc::Ok && changed != 1 ? Rc::Error : rc;
 }
 
-Rc AddCounts(Store& store, uint32_t run, const Counts& c)
+Rc CountEntries(Store& store, uint32_t run, Counts& out)
 {
-    if (c.Empty())
-        return Rc::Ok;
-    int64_t changed = 0;
-    const Rc rc = store.Sql(
-        "journal.counts",
-        "UPDATE runs SET added = added + ?2, changed = changed + ?3, deleted = deleted + ?4, "
-        "moved = moved + ?5, files_trashed = files_trashed + ?6, files_created = files_created + "
-        "?7 WHERE id = ?1",
-        {SqlValue::Of(int64_t(run)), SqlValue::Of(c.added), SqlValue::Of(c.changed),
-         SqlValue::Of(c.deleted), SqlValue::Of(c.moved), SqlValue::Of(c.trashed),
-         SqlValue::Of(c.created)},
-        {}, &changed);
-    return rc == Rc::Ok && changed != 1 ? Rc::NotFound : rc;
-}
-
-Rc AddEntry(Store& store, const EntryRow& entry)
-{
-    if (const Rc rc = InsertEntry(store, entry); rc != Rc::Ok)
-        return rc;
-    return AddCounts(store, entry.run, CountOf(entry));
+    out = {};
+    return store.Sql("journal.count",
+                     "SELECT counts_as, count(*) FROM run_entries WHERE id >= ?1 AND id <= ?2 "
+                     "GROUP BY counts_as",
+                     {SqlValue::Of(EntryId(run, 0)), SqlValue::Of(EntryId(run, UINT32_MAX))},
+                     [&out](const std::vector<SqlValue>& row) {
+                         const int64_t n = row.at(1).i;
+                         switch (row.at(0).i) {
+                         case kCountsAdded:
+                             out.added = n;
+                             break;
+                         case kCountsChanged:
+                             out.changed = n;
+                             break;
+                         case kCountsDeleted:
+                             out.deleted = n;
+                             break;
+                         case kCountsMoved:
+                             out.moved = n;
+                             break;
+                         case kCountsTrashed:
+                             out.trashed = n;
+                             break;
+                         case kCountsCreated:
+                             out.created = n;
+                             break;
+                         default:
+                             break;
+                         }
+                         return true;
+                     });
 }
 
 Rc EndRun(Store& store, uint32_t run, int64_t ended)
 {
+    Counts c;
+    if (const Rc rc = CountEntries(store, run, c); rc != Rc::Ok)
+        return rc;
     int64_t changed = 0;
-    const Rc rc = store.Sql("journal.end", "UPDATE runs SET open = 0, ended = ?2 WHERE id = ?1",
-                            {SqlValue::Of(int64_t(run)), SqlValue::Of(ended)}, {}, &changed);
+    const Rc rc = store.Sql(
+        "journal.end",
+        "UPDATE runs SET open = 0, ended = ?2, added = ?3, changed = ?4, deleted = ?5, moved = ?6, "
+        "files_trashed = ?7, files_created = ?8 WHERE id = ?1",
+        {SqlValue::Of(int64_t(run)), SqlValue::Of(ended), SqlValue::Of(c.added),
+         SqlValue::Of(c.changed), SqlValue::Of(c.deleted), SqlValue::Of(c.moved),
+         SqlValue::Of(c.trashed), SqlValue::Of(c.created)},
+        {}, &changed);
     return rc == Rc::Ok && changed != 1 ? Rc::NotFound : rc;
 }
 
@@ -357,15 +454,31 @@ Rc GetRun(Store& store, uint32_t run, RunRow& out)
                   });
     if (rc != Rc::Ok)
         return rc;
-    return found ? Rc::Ok : Rc::NotFound;
+    if (!found)
+        return Rc::NotFound;
+    return out.open ? CountEntries(store, run, out.counts) : Rc::Ok;
 }
 
 Rc ListRuns(Store& store, uint32_t limit, const std::function<bool(const RunRow&)>& visit)
 {
-    return store.Sql("journal.runs",
-                     std::string("SELECT ") + kRunColumns + " FROM runs ORDER BY id DESC LIMIT ?1",
-                     {SqlValue::Of(limit ? int64_t(limit) : INT64_MAX)},
-                     [&](const std::vector<SqlValue>& row) { return visit(RunOf(row)); });
+    // All rows first: an open run's counts are another query.
+    std::vector<RunRow> runs;
+    const Rc rc = store.Sql(
+        "journal.runs",
+        std::string("SELECT ") + kRunColumns + " FROM runs ORDER BY id DESC LIMIT ?1",
+        {SqlValue::Of(limit ? int64_t(limit) : INT64_MAX)}, [&](const std::vector<SqlValue>& row) {
+            runs.push_back(RunOf(row));
+            return true;
+        });
+    if (rc != Rc::Ok)
+        return rc;
+    for (RunRow& r : runs) {
+        if (r.open && CountEntries(store, r.id, r.counts) != Rc::Ok)
+            return Rc::Error;
+        if (!visit(r))
+            break;
+    }
+    return Rc::Ok;
 }
 
 Rc ListEntries(Store& store, uint32_t run, bool lastFirst,

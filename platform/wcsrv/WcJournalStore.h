@@ -40,6 +40,8 @@ struct Counts {
     }
 };
 
+// A run's row. Its counts are kept in the row when the run ends; those of a
+// run still open (or killed) are counted from its entries when it is read.
 struct RunRow {
     uint32_t id = 0;
     uint32_t undoneBy = 0, undoes = 0;
@@ -60,7 +62,7 @@ struct EntryRow {
 };
 
 // What one entry adds to its run's counts: a record changed into another
-// area counts as moved.
+// area counts as moved. Each entry row keeps which count it adds to.
 Counts CountOf(const EntryRow& entry);
 
 // 1 when the journal's tables are there, 0 when not, -1 when the store
@@ -71,12 +73,12 @@ int Tables(Store& store, bool create);
 // Adds a run row (open, no counts); `row.id` gets its id, one more than the
 // highest so far.
 Rc NewRun(Store& store, RunRow& row);
-// Adds an entry and its counts to its run, inside the caller's transaction.
-Rc AddEntry(Store& store, const EntryRow& entry);
-// Adds an entry without touching the run's counts (the caller adds them
-// for many entries at once with AddCounts, in the same transaction).
+// Adds an entry inside the caller's transaction. The run's row is not
+// written: a write in a run costs one more row, not two.
 Rc InsertEntry(Store& store, const EntryRow& entry);
-Rc AddCounts(Store& store, uint32_t run, const Counts& counts);
+// The counts of a run's entries.
+Rc CountEntries(Store& store, uint32_t run, Counts& out);
+// Ends a run: its row gets its end and the counts of its entries.
 Rc EndRun(Store& store, uint32_t run, int64_t ended);
 // Notes that `by` undid `run`; NotFound when `run` was undone already.
 Rc MarkUndone(Store& store, uint32_t run, uint32_t by);

@@ -642,8 +642,8 @@ public:
                 case 16: // bool
                     v = SqlValue::Of(int64_t(length && p[0] ? 1 : 0));
                     break;
-                case 20: // int8
-                case 21: // int2
+                case 20:   // int8
+                case 21:   // int2
                 case 23: { // int4
                     int64_t x = (length && (p[0] & 0x80)) ? -1 : 0;
                     for (size_t k = 0; k < length; ++k)

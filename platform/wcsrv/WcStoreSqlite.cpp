@@ -509,8 +509,9 @@ public:
             }
         }
         if (!st) {
-            if (sqlite3_prepare_v3(m_db, sql.c_str(), -1, id.empty() ? 0 : SQLITE_PREPARE_PERSISTENT,
-                                   &st, nullptr) != SQLITE_OK) {
+            if (sqlite3_prepare_v3(m_db, sql.c_str(), -1,
+                                   id.empty() ? 0 : SQLITE_PREPARE_PERSISTENT, &st,
+                                   nullptr) != SQLITE_OK) {
                 sqlite3_finalize(st);
                 return Rc::Error;
             }
