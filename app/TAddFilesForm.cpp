@@ -106,7 +106,12 @@ void TAddFilesForm::b_AddClick()
     AddFilesOptions options;
     options.areas = CheckedAreas();
     options.preview = false; // the preview shown is what Add confirms
+    JournaledRun journal(
+        QStringLiteral("window add files: areas %1").arg(AreaListText(options.areas)));
+    if (!WindowRunBegun(journal))
+        return;
     Run(options);
+    journal.End();
     b_Add->setEnabled(false);
     b_Cancel->setText(QStringLiteral("&Close"));
 }

@@ -156,6 +156,7 @@ void TFileMgr::ReadConfiguration()
                                       DefaultZipViewer());
     SetRecordCodePage(ReadCodePageSetting(ini));
     SetAreaLinksAllowed(ReadAllowLinksSetting(ini));
+    SetTrashDays(ReadTrashDaysSetting(ini));
     ApplyRecordTextFonts();
 }
 
@@ -443,9 +444,16 @@ void TFileMgr::b_freshenClick()
     }
     if (RecordChanged)
         options.edits = [this](FullFileRec& full) { Panel->ChangesInto(full); };
+    JournaledRun journal(
+        QStringLiteral("window %1: %2 records")
+            .arg(RecordChanged ? QStringLiteral("update") : QStringLiteral("freshen"))
+            .arg(options.entries.size()));
+    if (!WindowRunBegun(journal))
+        return;
     WindowRunDelegate delegate(
         nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
     RunRecordChanges(options, delegate);
+    journal.End();
     ClearRecordPanel();
     FileListBox->SetItemIndex(remembered);
     if (FileListBox->Selected(remembered)) {
@@ -465,11 +473,17 @@ void TFileMgr::b_freshenClick()
 
 bool TFileMgr::StorePanelChanges(const FullFileRec& given)
 {
+    JournaledRun journal(QStringLiteral("window update: 1 record"));
+    if (!WindowRunBegun(journal))
+        return false;
     return UpdateOneRecord(given, [this](FullFileRec& full) { Panel->ChangesInto(full); });
 }
 
 bool TFileMgr::FreshenRecord(const FullFileRec& given)
 {
+    JournaledRun journal(QStringLiteral("window freshen: 1 record"));
+    if (!WindowRunBegun(journal))
+        return false;
     WindowRunDelegate delegate(
         nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
     return FreshenOneRecord(given, delegate);
@@ -580,9 +594,15 @@ void TFileMgr::b_DeleteClick()
         options.entries.append(EntryOfLine(row));
     if (options.entries.isEmpty())
         return;
+    JournaledRun journal(QStringLiteral("window delete: %1 records%2")
+                             .arg(options.entries.size())
+                             .arg(fromDisk ? QStringLiteral(", files from disk") : QString()));
+    if (!WindowRunBegun(journal))
+        return;
     WindowRunDelegate delegate(
         nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
     RunDeleteFiles(options, delegate);
+    journal.End();
     StartClearStatus();
     ReloadChosenArea();
 }
@@ -629,6 +649,10 @@ void TFileMgr::b_MoveClick()
     MoveFilesOptions options;
     options.target = target;
     options.entries = pairs;
+    JournaledRun journal(
+        QStringLiteral("window move: %1 records to area %2").arg(pairs.size()).arg(target));
+    if (!WindowRunBegun(journal))
+        return;
     WindowRunDelegate delegate(
         nullptr,
         [this](const QString& text) {
@@ -637,6 +661,7 @@ void TFileMgr::b_MoveClick()
         },
         nullptr);
     RunMoveFiles(options, delegate);
+    journal.End();
 
     pairs.clear();
     ReloadChosenArea();
@@ -723,10 +748,16 @@ void TFileMgr::b_ExtracFile_ISClick()
     QString serverPath;
     if (!CurrentZipEntry(entry, serverPath, true))
         return;
+    JournaledRun journal(QStringLiteral("window description from archive: area %1 %2")
+                             .arg(entry.area)
+                             .arg(ShownText(ToBytes(entry.name))));
+    if (!WindowRunBegun(journal))
+        return;
     WindowRunDelegate delegate(
         nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
     const ExtractDescriptionResult result =
         RunExtractDescription(entry, serverPath, *UnzipFile1, this, delegate);
+    journal.End();
     if (!result.attempted)
         return;
     if (!result.tempPath.isEmpty())
@@ -760,6 +791,10 @@ void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
         ImportDescription(*UnzipFile1, path, full, this);
     };
     options.added = [this](const QString& name) { FileListBox->Lines()->Append(name); };
+    JournaledRun journal(
+        QStringLiteral("window drop: %1 files into area %2").arg(paths.size()).arg(area));
+    if (!WindowRunBegun(journal))
+        return;
     WindowRunDelegate delegate(
         nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
     RunDropFiles(options, delegate);

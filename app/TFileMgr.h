@@ -118,12 +118,14 @@ public:
     QAction* Copy1 = nullptr;
     QAction* Paste1 = nullptr;
     QAction* SelectAll1 = nullptr;
+    QAction* UndoLastRun1 = nullptr;
     QAction* SetupFileMgr1 = nullptr;
     QAction* DeletionMgr1 = nullptr;
     QAction* MoveMgr1 = nullptr;
     QAction* FileFilterMgr1 = nullptr;
     QAction* FileListMgr1 = nullptr;
     QAction* DuplicateMgr1 = nullptr;
+    QAction* RunHistory1 = nullptr;
     QAction* ViewZipFile1 = nullptr;
     QAction* ImportDescriptions1 = nullptr;
     QAction* ExportDescriptions1 = nullptr;
@@ -167,6 +169,8 @@ public slots:
     void FileFilterMgr1Click();
     void FileListMgr1Click();
     void DuplicateMgr1Click();
+    void UndoLastRun1Click();
+    void RunHistory1Click();
     void Help2Click();
     void AboutVTFileMgr1Click();
 

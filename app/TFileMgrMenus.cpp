@@ -13,6 +13,7 @@
 #include "managers/TDupMgr.h"
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
+#include "managers/TRunHistoryForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -47,6 +48,9 @@ void TFileMgr::BuildMenus()
     SelectAll1 = item(edit, "SelectAll1", QStringLiteral("Select &All"),
                       QKeySequence(Qt::CTRL | Qt::Key_A), &TFileMgr::SelectAll1Click);
     edit->addSeparator();
+    UndoLastRun1 = item(edit, "UndoLastRun1", QStringLiteral("Undo Last Run..."), {},
+                        &TFileMgr::UndoLastRun1Click);
+    edit->addSeparator();
     SetupFileMgr1 = item(edit, "SetupFileMgr1", QStringLiteral("&Setup File Mgr"), {},
                          &TFileMgr::SetupFileMgr1Click);
     QMenu* managers = bar->addMenu(QStringLiteral("&Managers"));
@@ -61,6 +65,9 @@ void TFileMgr::BuildMenus()
                         QKeySequence(Qt::Key_F8), &TFileMgr::FileListMgr1Click);
     DuplicateMgr1 = item(managers, "DuplicateMgr1", QStringLiteral("D&uplicate Mgr"), {},
                          &TFileMgr::DuplicateMgr1Click);
+    managers->addSeparator();
+    RunHistory1 = item(managers, "RunHistory1", QStringLiteral("Run History..."), {},
+                       &TFileMgr::RunHistory1Click);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("Tools1"));
     ViewZipFile1 = item(tools, "ViewZipFile1", QStringLiteral("&View Zip File"), {},
@@ -163,6 +170,21 @@ void TFileMgr::DuplicateMgr1Click()
 {
     TDupMgr w(this);
     w.exec();
+}
+
+void TFileMgr::UndoLastRun1Click()
+{
+    if (TRunHistoryForm::UndoLastRun())
+        ReloadChosenArea(); // the list shows the records as they are again
+}
+
+void TFileMgr::RunHistory1Click()
+{
+    {
+        TRunHistoryForm w(this);
+        w.exec();
+    }
+    ReloadChosenArea();
 }
 
 void TFileMgr::ImportDescriptions1Click()

@@ -13,8 +13,8 @@ class CliContext;
 class QCommandLineParser;
 
 // Exit codes: every record done; some records or files failed (each one
-// reported); bad input (unknown option or area, unreadable filter, a bad
-// number of days or downloads, no BBS).
+// reported), or an undo met conflicts; bad input (unknown option, area or
+// run, unreadable filter, a bad number of days or downloads, no BBS).
 enum CliExit { ExitDone = 0, ExitSomeFailed = 1, ExitBadInput = 2 };
 
 class CliCommand
@@ -34,5 +34,15 @@ public:
 };
 
 using CliCommandFactory = std::function<std::unique_ptr<CliCommand>()>;
-// Every command of the tool, in the order --help lists them.
+
+// Whether a command runs inside a journaled run (server/RunJournal.h):
+// never, or when its --yes is given (it changes the base only then).
+enum class CliJournal { None, WithYes };
+struct CliCommandEntry {
+    CliCommandFactory make;
+    CliJournal journal = CliJournal::None;
+};
+// Every command of the tool with its journal flag, in the order --help
+// lists them; CliCommands() holds the same factories alone.
+const std::vector<CliCommandEntry>& CliCommandTable();
 const std::vector<CliCommandFactory>& CliCommands();

@@ -53,13 +53,15 @@ QStringList ChoicesInSynopsis(const QString& synopsis, const QString& option)
 }
 
 // The shell words that complete the value of an option: files for a FILE,
-// folders for a DIR, the synopsis's choices, the usual retention periods
-// for DAYS (--older-than, --not-accessed-in), or nothing the script could
-// know.
+// folders for a DIR, the journal's latest runs for a RUN, the synopsis's
+// choices, the usual retention periods for DAYS (--older-than,
+// --not-accessed-in), or nothing the script could know.
 QString ValueCompletion(const QString& valueName, const QStringList& choices)
 {
     if (!choices.isEmpty())
         return QStringLiteral("_vtfilemgr_cli_words '%1'").arg(choices.join(QLatin1Char(' ')));
+    if (valueName == QLatin1String("RUN"))
+        return QStringLiteral("_vtfilemgr_cli_runs");
     if (valueName == QLatin1String("DAYS"))
         return QStringLiteral("_vtfilemgr_cli_words '30 90 180 365 730'");
     if (valueName.contains(QLatin1String("DIR")))
@@ -192,6 +194,19 @@ QString BashCompletion(const QCommandLineParser& global,
                "{\n"
                "    compopt -o filenames 2>/dev/null\n"
                "    mapfile -t COMPREPLY < <(compgen -d -- \"$cur\")\n"
+               "}\n"
+               "\n"
+               "# The numbers of the latest runs, from the BBS the line names (--home).\n"
+               "_vtfilemgr_cli_runs()\n"
+               "{\n"
+               "    local i home=()\n"
+               "    for ((i = 1; i < COMP_CWORD - 1; i++)); do\n"
+               "        [[ ${COMP_WORDS[i]} == --home ]] && home=(--home \"${COMP_WORDS[i + "
+               "1]}\")\n"
+               "    done\n"
+               "    _vtfilemgr_cli_words \"$(\"${COMP_WORDS[0]}\" \"${home[@]}\" history --limit "
+               "30 "
+               "2>/dev/null | cut -f1)\"\n"
                "}\n"
                "\n"
                "_vtfilemgr_cli()\n"

@@ -7,6 +7,7 @@
 #include "common/Text.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
+#include "server/RunJournal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -113,9 +114,16 @@ QString ToolHelp()
         "  -h, --help       this text; COMMAND --help for a command's options\n"
         "  --version        the version\n"
         "\n"
-        "Exit codes: 0 all done, 1 some records or files failed (each reported),\n"
-        "2 bad input (unknown option, unknown area, unreadable filter file, a bad\n"
-        "number of days or downloads, no BBS).\n");
+        "\n"
+        "Every command that changes the base (given --yes) is one run of the\n"
+        "journal, kept in the BBS's store: history lists the runs, undo RUN takes\n"
+        "one back, and the files a run deleted wait in the trash for TrashDays\n"
+        "days (section General of the settings file; default 7).\n"
+        "\n"
+        "Exit codes: 0 all done, 1 some records or files failed (each reported) or\n"
+        "an undo left conflicts, 2 bad input (unknown option, unknown area or run,\n"
+        "unreadable filter file, a bad number of days or downloads, no BBS, a trash\n"
+        "that cannot be written).\n");
     return text;
 }
 
@@ -217,10 +225,12 @@ int main(int argc, char** argv)
     }
 
     std::unique_ptr<CliCommand> command;
-    for (const CliCommandFactory& make : CliCommands()) {
-        auto candidate = make();
+    CliJournal journal = CliJournal::None;
+    for (const CliCommandEntry& entry : CliCommandTable()) {
+        auto candidate = entry.make();
         if (candidate->Name() == rest.first()) {
             command = std::move(candidate);
+            journal = entry.journal;
             break;
         }
     }
@@ -246,7 +256,8 @@ int main(int argc, char** argv)
         return ExitDone;
     }
     if (!parser.positionalArguments().isEmpty() &&
-        command->Synopsis().indexOf(QLatin1String("FILE")) < 0)
+        command->Synopsis().indexOf(QLatin1String("FILE")) < 0 &&
+        command->Synopsis().indexOf(QLatin1String("RUN")) < 0)
         return BadInput(QStringLiteral("unexpected argument \"%1\" (vtfilemgr-cli %2 --help)")
                             .arg(parser.positionalArguments().first(), command->Name()));
 
@@ -268,11 +279,27 @@ int main(int argc, char** argv)
     if (!global.isSet(codepage) && configFile.isFile())
         page = ReadCodePageSetting(IniFile(configPath));
     SetRecordCodePage(page);
+    if (configFile.isFile())
+        SetTrashDays(ReadTrashDaysSetting(IniFile(configPath)));
 
     CliContext context;
     if (global.isSet(log) && !context.OpenLog(global.value(log)))
         return ExitBadInput;
     if (!context.Login(global.value(home)))
         return ExitBadInput;
-    return command->Run(parser, context);
+    if (journal == CliJournal::None || !parser.isSet(QStringLiteral("yes")))
+        return command->Run(parser, context);
+    // The whole command is one run of the journal, kept as it was typed
+    // (without the global options); a refused run changes nothing.
+    JournaledRun run(CommandLineText(rest));
+    if (!run.Begun()) {
+        context.Error(run.Refusal());
+        return ExitBadInput;
+    }
+    const int code = command->Run(parser, context);
+    if (!run.End())
+        context.Error(QStringLiteral("cannot end run %1 of the journal (server error 0x%2)")
+                          .arg(run.Id())
+                          .arg(WcGetLastError(), 8, 16, QLatin1Char('0')));
+    return code;
 }

@@ -2,6 +2,7 @@
 
 #include "common/InstallLayout.h"
 #include "config/IniFile.h"
+#include "server/RunJournal.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -142,4 +143,14 @@ void SetTicSettings(IniFile& ini, const TicSettings& settings)
     for (const TicPassword& entry : settings.passwords)
         passwords.append({entry.address, entry.password});
     ini.SetSection(kTicPasswordsSection, passwords);
+}
+
+const QString kTrashDaysKey = QStringLiteral("TrashDays");
+
+uint32_t ReadTrashDaysSetting(const IniFile& ini)
+{
+    bool ok = false;
+    const int days =
+        ini.ReadString(QStringLiteral("General"), kTrashDaysKey, QString()).trimmed().toInt(&ok);
+    return ok && days >= 0 && days <= 3650 ? uint32_t(days) : kDefaultTrashDays;
 }

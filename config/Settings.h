@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+
 class IniFile;
 class InstallLayout;
 
@@ -69,3 +71,10 @@ TicSettings ReadTicSettings(const IniFile& ini, QStringList* problems = nullptr)
 // the four keys of "TIC", and "TicAreas" and "TicPasswords" rewritten to
 // hold exactly the settings' lines, in their order.
 void SetTicSettings(IniFile& ini, const TicSettings& settings);
+
+// "General"/"TrashDays" of vuru.cfg: how many days the trash keeps the files
+// journaled runs deleted (server/RunJournal.h); 0 unlinks them at once. No
+// key, or a value that is not a whole number from 0 to 3650, keeps the
+// default of 7.
+extern const QString kTrashDaysKey;
+uint32_t ReadTrashDaysSetting(const IniFile& ini);

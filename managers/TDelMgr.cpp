@@ -288,9 +288,17 @@ void TDelMgr::RunDeletion(bool deleteFromDisk)
     if (!shownTotal.isEmpty() && IsAllDigits(shownTotal) && totalOk && total != 0)
         options.recordTotal = std::min<qlonglong>(total, INT_MAX);
 
+    JournaledRun journal(
+        QStringLiteral("deletion manager: areas %1%2%3")
+            .arg(AreaListText(options.areas))
+            .arg(options.applyFilter ? QStringLiteral(", filter") : QString())
+            .arg(deleteFromDisk ? QStringLiteral(", files from disk") : QString()));
+    if (!WindowRunBegun(journal))
+        return;
     WindowRunDelegate run(
         ProgressBar, [this](const QString& text) { SetStatusText(text); }, &m_stopRequest);
     ::RunDeletion(options, run);
+    journal.End();
     del_Cancel->hide();
     repaint();
 }

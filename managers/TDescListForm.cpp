@@ -171,8 +171,15 @@ void TDescImportForm::ImportButtonClick()
 {
     DescriptionImportOptions options = m_previewed;
     options.dryRun = false;
+    JournaledRun journal(QStringLiteral("import descriptions: area %1 from %2%3")
+                             .arg(options.area)
+                             .arg(ListFileEdit->text())
+                             .arg(options.add ? QStringLiteral(", add") : QString()));
+    if (!WindowRunBegun(journal))
+        return;
     QStringList warnings;
     const DescriptionImportResult result = Run(options, warnings);
+    journal.End();
     ShowInformation(QStringLiteral("Descriptions set: %1, records added: %2")
                         .arg(result.set)
                         .arg(result.added));

@@ -436,6 +436,12 @@ void TDupMgr::b_DeleteClick()
         return;
     options.deleteFromDisk = ConfirmYesNo(QStringLiteral("Delete Files from disk also?"));
     options.promptFirst = cb_PromptFirst->isChecked();
+    JournaledRun journal(
+        QStringLiteral("duplicate manager: delete %1 records%2")
+            .arg(options.records.size())
+            .arg(options.deleteFromDisk ? QStringLiteral(", files from disk") : QString()));
+    if (!WindowRunBegun(journal))
+        return;
 
     struct RunGuard {
         TDupMgr* form;
@@ -462,6 +468,7 @@ void TDupMgr::b_DeleteClick()
         markLines);
     m_stopRequest = false;
     RunDeletion(options, run);
+    journal.End();
     b_Stop->hide();
     // What was deleted is no longer a duplicate: Delete waits for the next scan.
     m_scan.groups.clear();

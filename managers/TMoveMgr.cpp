@@ -324,6 +324,13 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
         "Would you also like to move the actual file the resides on disk? (If you choose NO, "
         "then just the file record is moved)"));
     options.sourceTotal = barMax;
+    JournaledRun journal(QStringLiteral("move manager: area %1 to %2%3%4")
+                             .arg(source)
+                             .arg(destination)
+                             .arg(options.applyFilter ? QStringLiteral(", filter") : QString())
+                             .arg(options.moveFiles ? QStringLiteral(", files") : QString()));
+    if (!WindowRunBegun(journal))
+        return;
 
     // The window's side of the run: each record moved changes the counts
     // shown, and the closing message comes once the window is idle again.
@@ -357,6 +364,7 @@ void TMoveMgr::RunMove(int source, int destination, int sourceTotal)
         TMoveMgr* m_form;
     } run(this);
     m_notMoved = ::RunMove(options, run).notMoved;
+    journal.End();
 }
 
 void TMoveMgr::b_CancelClick()

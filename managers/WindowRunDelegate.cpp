@@ -4,9 +4,26 @@
 #include "managers/CopyServerFile.h"
 
 #include <QProgressBar>
+#include <QStringList>
 
 #include <algorithm>
 #include <climits>
+
+bool WindowRunBegun(const JournaledRun& run)
+{
+    if (run.Begun())
+        return true;
+    ShowWarning(run.Refusal());
+    return false;
+}
+
+QString AreaListText(const QList<int>& areas)
+{
+    QStringList numbers;
+    for (int area : areas)
+        numbers << QString::number(area);
+    return numbers.join(QLatin1Char(','));
+}
 
 WindowRunDelegate::WindowRunDelegate(QProgressBar* bar, std::function<void(const QString&)> status,
                                      bool* stopFlag)

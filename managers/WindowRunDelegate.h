@@ -6,10 +6,18 @@
 
 #include "common/RunDelegate.h"
 #include "managers/ManagerSupport.h"
+#include "server/RunJournal.h"
 
 #include <functional>
 
 class QProgressBar;
+
+// Whether a window command's journaled run began. When the library refused
+// it (the trash cannot be written), the refusal has been shown and the
+// command must return before it changes anything.
+bool WindowRunBegun(const JournaledRun& run);
+// "1,3,5": the area numbers a window command's run names in its text.
+QString AreaListText(const QList<int>& areas);
 
 class WindowRunDelegate : public RunDelegate
 {

@@ -264,6 +264,10 @@ typedef struct WcRunEntry {
 // days first (0: nothing is kept; files a run deletes are unlinked at once,
 // as without a run).
 uint32_t WcBeginRun(const char* command, uint32_t trashDays);
+// The trash folder that the last refused WcBeginRun (or WcUndoRun) of this
+// process could not write, for the message that names it; false with
+// WC_ITEM_NOT_FOUND when the last begin was not refused for it.
+bool WcGetRefusedTrash(char* out, uint32_t size);
 // Ends the open run `run`; false with WC_INVALID_INDEX when it is not open.
 bool WcEndRun(uint32_t run);
 // The open run of this process, 0 when none.

@@ -1,6 +1,7 @@
 #include "WcAdmin.h"
 
 #include "WcAdminInternal.h"
+#include "WcJournalStore.h"
 #include "server/DiskNames.h"
 
 #include <sys/stat.h>
@@ -621,6 +622,12 @@ Result CopyStore(const std::string& home, const std::string& from, const std::st
     if (hashes != wcstore::Rc::Ok) {
         target->Rollback();
         return "cannot read the file hashes: " + source->Error();
+    }
+    // The run journal goes along: history and undo work on the copy.
+    if (const std::string journal = wcstore::journal::CopyJournal(*source, *target);
+        !journal.empty()) {
+        target->Rollback();
+        return journal;
     }
     if (!target->Commit())
         return fail("cannot write the BBS: ");

@@ -13,7 +13,9 @@ extern "C" {
 void WcFaultFailNth(long k, uint32_t code);
 // Fail every call of the named operation ("UpdateFileRec", "WcWriteFile", ...).
 // "Commit" is no operation: it fails the commit of every write transaction
-// after its work was done, as a lost connection would.
+// after its work was done, as a lost connection would. "JournalEntry" is
+// none either: it fails the storing of each journal entry of an open run
+// after the change itself was written.
 void WcFaultFailKind(const char* operation, uint32_t code);
 // Make the k-th block (1-based, 256 KiB each, in file order) that the
 // write-behind of a new file stores fail as a full disk would; applies to

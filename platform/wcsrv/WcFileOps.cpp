@@ -5,6 +5,7 @@
 #pragma GCC visibility pop
 // After the contract, so its operations keep their default visibility.
 #include "WcInternal.h"
+#include "WcJournal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,8 +130,14 @@ bool WcMoveFile(const char* from, const char* to)
     default:
         return Fail(uint32_t(WC_ACCESS_DENIED));
     }
-    // RUN JOURNAL: the one place a rename is noted for the open run
-    // (NoteFileMoved(from, to) goes here), so undoing the run renames back.
+    // The one place a rename is noted for the open run, so undoing the run
+    // renames back; a rename the journal could not note is undone.
+    if (!wcsrv::journal::NoteFileMoved(source, target)) {
+        const uint32_t code = WcGetLastError();
+        if (RenameNoReplace(target.c_str(), source.c_str()) != 0)
+            return Fail(uint32_t(WC_ACCESS_DENIED));
+        return Fail(code);
+    }
     return true;
 }
 

@@ -128,6 +128,20 @@ struct CheckCounts {
 // Gets each finding; false ends the check.
 using CheckVisit = std::function<bool(const CheckFinding&)>;
 
+// A parameter or a column of Store::Sql: an integer, bytes or NULL.
+struct SqlValue {
+    enum Kind { Null, Int, Bytes } kind = Null;
+    int64_t i = 0;
+    std::string b;
+    static SqlValue Of(int64_t v) { return {Int, v, {}}; }
+    static SqlValue Of(std::string v) { return {Bytes, 0, std::move(v)}; }
+    static SqlValue Of(const void* p, size_t n)
+    {
+        return {Bytes, 0, std::string(static_cast<const char*>(p), n)};
+    }
+};
+using SqlRowVisit = std::function<bool(const std::vector<SqlValue>&)>;
+
 class Store
 {
 public:
@@ -206,6 +220,16 @@ public:
                            const FileHash& hash) = 0;
     // Every kept hash; `visit` returning false ends the walk with Error.
     virtual Rc EachFileHash(const std::function<bool(const FileHashEntry&)>& visit) = 0;
+
+    // ---- tables kept beside the records (the run journal) ----
+    // One statement on the store's own connection, inside the write
+    // transaction when one is open: `sql` is SQLite's text with ?1, ?2, ...
+    // (PostgreSQL gets them as $1, $2, ...), prepared once under `id`
+    // (empty: not kept). Each result row goes to `visit` (false ends the
+    // rows); `changed` gets the rows the statement changed. Duplicate when
+    // a unique key refused a row.
+    virtual Rc Sql(const std::string& id, const std::string& sql, const std::vector<SqlValue>& args,
+                   const SqlRowVisit& visit = {}, int64_t* changed = nullptr) = 0;
 
     // ---- the check ----
     // The part of CheckStore that depends on the database: with

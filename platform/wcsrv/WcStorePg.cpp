@@ -9,6 +9,8 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
+
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -571,6 +573,90 @@ public:
             entry.name = r.text(i, 5);
             if (!visit(entry))
                 return Rc::Error;
+        }
+        return Rc::Ok;
+    }
+
+    Rc Sql(const std::string& id, const std::string& sql, const std::vector<SqlValue>& args,
+           const SqlRowVisit& visit, int64_t* changed) override
+    {
+        if (!Ensure())
+            return Rc::Error;
+        // ?N placeholders become $N.
+        std::string text;
+        text.reserve(sql.size());
+        for (size_t i = 0; i < sql.size(); ++i)
+            text += sql[i] == '?' && i + 1 < sql.size() && std::isdigit((unsigned char)sql[i + 1])
+                        ? '$'
+                        : sql[i];
+        std::vector<std::string> numbers(args.size());
+        std::vector<const char*> values(args.size());
+        std::vector<int> lengths(args.size()), formats(args.size());
+        for (size_t i = 0; i < args.size(); ++i) {
+            const SqlValue& v = args[i];
+            if (v.kind == SqlValue::Int) {
+                numbers[i] = std::to_string(v.i);
+                values[i] = numbers[i].c_str();
+            } else if (v.kind == SqlValue::Bytes) {
+                values[i] = v.b.data();
+                lengths[i] = int(v.b.size());
+                formats[i] = 1;
+            }
+        }
+        const int n = int(args.size());
+        PGresult* res = nullptr;
+        if (id.empty()) {
+            res = PQexecParams(m_conn, text.c_str(), n, nullptr, values.data(), lengths.data(),
+                               formats.data(), 1);
+        } else {
+            if (!m_prepared.count(id)) {
+                Result r(PQprepare(m_conn, id.c_str(), text.c_str(), n, nullptr));
+                if (!r.ok())
+                    return r.duplicate() ? Rc::Duplicate : Rc::Error;
+                m_prepared.insert(id);
+            }
+            res = PQexecPrepared(m_conn, id.c_str(), n, values.data(), lengths.data(),
+                                 formats.data(), 1);
+        }
+        Result r(res);
+        if (r.duplicate())
+            return Rc::Duplicate;
+        if (!r.ok())
+            return Rc::Error;
+        if (changed)
+            *changed = r.changed();
+        if (!visit || r.status() != PGRES_TUPLES_OK)
+            return Rc::Ok;
+        const int columns = PQnfields(r.r);
+        std::vector<SqlValue> row(static_cast<size_t>(columns));
+        for (int i = 0; i < r.rows(); ++i) {
+            for (int c = 0; c < columns; ++c) {
+                SqlValue& v = row[size_t(c)];
+                if (r.null(i, c)) {
+                    v = SqlValue{};
+                    continue;
+                }
+                const char* p = PQgetvalue(r.r, i, c);
+                const size_t length = size_t(PQgetlength(r.r, i, c));
+                switch (PQftype(r.r, c)) {
+                case 16: // bool
+                    v = SqlValue::Of(int64_t(length && p[0] ? 1 : 0));
+                    break;
+                case 20: // int8
+                case 21: // int2
+                case 23: { // int4
+                    int64_t x = (length && (p[0] & 0x80)) ? -1 : 0;
+                    for (size_t k = 0; k < length; ++k)
+                        x = int64_t(uint64_t(x) << 8 | (unsigned char)p[k]);
+                    v = SqlValue::Of(x);
+                    break;
+                }
+                default:
+                    v = SqlValue::Of(p, length);
+                }
+            }
+            if (!visit(row))
+                break;
         }
         return Rc::Ok;
     }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace wcstore
 {
@@ -200,6 +201,8 @@ public:
         for (sqlite3_stmt*& st : m_stmts)
             sqlite3_finalize(st);
         FinalizeHashStatements();
+        for (auto& [id, st] : m_sqlStmts)
+            sqlite3_finalize(st);
         sqlite3_close(m_db);
     }
 
@@ -493,6 +496,72 @@ public:
         return !stopped && rc == SQLITE_DONE ? Rc::Ok : Rc::Error;
     }
 
+    Rc Sql(const std::string& id, const std::string& sql, const std::vector<SqlValue>& args,
+           const SqlRowVisit& visit, int64_t* changed) override
+    {
+        sqlite3_stmt* st = nullptr;
+        if (!id.empty()) {
+            auto it = m_sqlStmts.find(id);
+            if (it != m_sqlStmts.end()) {
+                st = it->second;
+                sqlite3_reset(st);
+                sqlite3_clear_bindings(st);
+            }
+        }
+        if (!st) {
+            if (sqlite3_prepare_v3(m_db, sql.c_str(), -1, id.empty() ? 0 : SQLITE_PREPARE_PERSISTENT,
+                                   &st, nullptr) != SQLITE_OK) {
+                sqlite3_finalize(st);
+                return Rc::Error;
+            }
+            if (!id.empty())
+                m_sqlStmts[id] = st;
+        }
+        for (size_t i = 0; i < args.size(); ++i) {
+            const SqlValue& v = args[i];
+            const int n = int(i + 1);
+            if (v.kind == SqlValue::Int)
+                sqlite3_bind_int64(st, n, v.i);
+            else if (v.kind == SqlValue::Bytes)
+                sqlite3_bind_blob(st, n, v.b.data(), int(v.b.size()), SQLITE_STATIC);
+            else
+                sqlite3_bind_null(st, n);
+        }
+        int rc;
+        bool going = true;
+        std::vector<SqlValue> row;
+        while (going && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const int columns = sqlite3_column_count(st);
+            row.resize(size_t(columns));
+            for (int c = 0; c < columns; ++c) {
+                SqlValue& v = row[size_t(c)];
+                switch (sqlite3_column_type(st, c)) {
+                case SQLITE_NULL:
+                    v = SqlValue{};
+                    break;
+                case SQLITE_INTEGER:
+                case SQLITE_FLOAT:
+                    v = SqlValue::Of(int64_t(sqlite3_column_int64(st, c)));
+                    break;
+                default: {
+                    const void* b = sqlite3_column_blob(st, c);
+                    v = SqlValue::Of(b ? b : "", size_t(sqlite3_column_bytes(st, c)));
+                }
+                }
+            }
+            going = !visit || visit(row);
+        }
+        if (changed)
+            *changed = sqlite3_changes64(m_db);
+        const Rc result = !going || rc == SQLITE_DONE ? Rc::Ok
+                          : rc == SQLITE_CONSTRAINT   ? Rc::Duplicate
+                                                      : Rc::Error;
+        sqlite3_reset(st);
+        if (id.empty())
+            sqlite3_finalize(st);
+        return result;
+    }
+
     bool CheckFiles(bool integrity, const std::set<int32_t>& areas, const CheckVisit& visit,
                     CheckCounts& counts) override
     {
@@ -654,6 +723,7 @@ private:
         m_hashGet = m_hashPut = nullptr;
     }
 
+    std::map<std::string, sqlite3_stmt*> m_sqlStmts; // Sql's statements by id
     sqlite3_stmt* m_hashGet = nullptr;
     sqlite3_stmt* m_hashPut = nullptr;
     bool m_hashTableKnown = false;

@@ -2,6 +2,7 @@
 // (WcStore.h: SQLite in the BBS home folder, or a PostgreSQL database); the
 // files in the areas' folders. One context per process; every operation
 // takes the library lock, so the library may be called from any thread.
+#include "WcJournal.h"
 #include "WcStore.h"
 
 // Only the contract's operations leave the library; everything else is
@@ -360,16 +361,20 @@ template <typename Body> bool WriteTransaction(Context& c, Body body)
     ResetCursor(c);
     if (!c.store->Begin())
         return Fail(kStorageError, false);
+    wcsrv::journal::TransactionBegun();
     if (!body()) {
         c.store->Rollback();
+        wcsrv::journal::TransactionEnded(false);
         return false;
     }
     // The fault kind "Commit" stands for a commit the store refuses (a lost
     // connection, a full disk) after the body did its work.
     if (gFault.kind == "Commit" || !c.store->Commit()) {
         c.store->Rollback();
+        wcsrv::journal::TransactionEnded(false);
         return Fail(kStorageError, false);
     }
+    wcsrv::journal::TransactionEnded(true);
     return true;
 }
 
@@ -663,6 +668,7 @@ bool LogoutUser(void)
     ResetCursor(*gContext);
     CloseAllFiles(*gContext);
     gContext->deliveries.Clear();
+    wcsrv::journal::LoggingOut(*gContext->store);
     gContext->loggedIn = false;
     return true;
 }
@@ -672,6 +678,7 @@ bool WildcatServerDeleteContext(void)
     WC_OP("WildcatServerDeleteContext", false);
     if (!gContext)
         return Fail(uint32_t(WC_CONTEXT_NOT_INITIALIZED), false);
+    wcsrv::journal::LoggingOut(*gContext->store);
     gContext.reset(); // closes files and the store
     gConnected = false;
     return true;
@@ -966,7 +973,17 @@ bool UpdateFullFileRec(const FullFileRec* rec)
         return Fail(kBadArgument, false);
     const FullFileRec full = *rec;
     const Key name = FieldKey(full.Rec.Name, sizeof full.Rec.Name);
-    return WriteTransaction(ctx, [&] { return StoreOver(ctx, full.Rec.Area, name, full); });
+    return WriteTransaction(ctx, [&]() -> bool {
+        // In a run the record's bytes before are journaled with the write.
+        FullFileRec before;
+        if (wcsrv::journal::CurrentRun()) {
+            const int found = ReadByKey(ctx, full.Rec.Area, name, &before);
+            if (found <= 0)
+                return Fail(found < 0 ? kStorageError : uint32_t(WC_RECORD_NOT_FOUND), false);
+        }
+        return StoreOver(ctx, full.Rec.Area, name, full) &&
+               wcsrv::journal::NoteRecord(*ctx.store, WC_ENTRY_RECORD_CHANGED, &before, &full);
+    });
 }
 
 bool UpdateFileRec(const FileRec* rec)
@@ -1053,8 +1070,10 @@ bool UpdateFileRec(const FileRec* rec)
         const int found = ReadByKey(ctx, source, name, &stored);
         if (found <= 0)
             return Fail(found < 0 ? kStorageError : uint32_t(WC_RECORD_NOT_FOUND), false);
+        const FullFileRec before = stored;
         std::memcpy(&stored.Rec, &r, sizeof r);
-        return StoreOver(ctx, source, name, stored);
+        return StoreOver(ctx, source, name, stored) &&
+               wcsrv::journal::NoteRecord(*ctx.store, WC_ENTRY_RECORD_CHANGED, &before, &stored);
     });
     // The buffer now stands for the record at its new place.
     if (stored)
@@ -1081,7 +1100,7 @@ bool AddFileRec(const FullFileRec* rec)
         const wcstore::Rc rc = ctx.store->Insert(full);
         if (rc != wcstore::Rc::Ok)
             return Fail(CodeOf(rc, kStorageError), false);
-        return true;
+        return wcsrv::journal::NoteRecord(*ctx.store, WC_ENTRY_RECORD_ADDED, nullptr, &full);
     });
 }
 
@@ -1097,12 +1116,25 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
     // the record's deletion is committed; a transaction that fails (at its
     // commit too) puts it back, so a record never stays without its file.
     // The aside name is longer than any record name, so it names no record's
-    // file.
+    // file. In a run that keeps its trash, the file is moved into the trash
+    // instead and stays there: the run's journal notes where.
     std::string path, aside;
+    bool trashed = false;
     const bool deleted = WriteTransaction(ctx, [&]() -> bool {
+        trashed = false;
+        FullFileRec before;
+        const bool journaled = wcsrv::journal::CurrentRun() != 0;
+        if (journaled) {
+            const int found = ReadByKey(ctx, r.Area, name, &before);
+            if (found <= 0)
+                return Fail(found < 0 ? kStorageError : uint32_t(WC_RECORD_NOT_FOUND), false);
+        }
         const wcstore::Rc rc = ctx.store->Remove(r.Area, name.text, name.length);
         if (rc != wcstore::Rc::Ok)
             return Fail(CodeOf(rc, uint32_t(WC_RECORD_NOT_FOUND)), false);
+        if (journaled &&
+            !wcsrv::journal::NoteRecord(*ctx.store, WC_ENTRY_RECORD_DELETED, &before, nullptr))
+            return false;
         if (!deleteFile)
             return true;
         // The record's file goes too; a name that could leave the area's
@@ -1121,6 +1153,15 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         };
         if (!exists || ::lstat(path.c_str(), &sb) != 0 || S_ISDIR(sb.st_mode))
             return true;
+        if (wcsrv::journal::Trashing()) {
+            std::string trash;
+            if (!wcsrv::journal::MoveToTrash(ctx.home, r.Area, folder, path, trash))
+                return errno == ENOENT ? true : Fail(uint32_t(WC_ACCESS_DENIED), false);
+            aside = trash;
+            trashed = true;
+            return wcsrv::journal::NoteFile(*ctx.store, WC_ENTRY_FILE_TRASHED, r.Area,
+                                            std::string(name.text, name.length), path, trash);
+        }
         const std::string candidate = folder + "/.wcsrv-deleting-" +
                                       std::string(name.text, name.length) + "-" +
                                       std::to_string(::getpid());
@@ -1131,10 +1172,10 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         return true;
     });
     if (!aside.empty()) {
-        if (deleted)
-            ::unlink(aside.c_str());
-        else
+        if (!deleted)
             ::rename(aside.c_str(), path.c_str());
+        else if (!trashed)
+            ::unlink(aside.c_str());
     }
     return deleted;
 }
@@ -1224,6 +1265,20 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
     if (!ShareAdmits(ctx, opened, f.path) || (truncate && ::ftruncate(fd, 0) != 0)) {
         CloseFile(opened);
         return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
+    }
+    // A file the open run created where none was is noted, so undoing the
+    // run takes it out again; without its entry it is not left behind.
+    if (disposition == WC_CREATE_ALWAYS && !f.exists && wcsrv::journal::CurrentRun()) {
+        int32_t area = 0;
+        const char* name = nullptr;
+        size_t nameLength = 0;
+        ParseServerPath(path, area, name, nameLength);
+        if (!wcsrv::journal::NoteFileCreated(area, std::string(name, nameLength), f.path)) {
+            const uint32_t error = WcGetLastError();
+            CloseFile(opened);
+            ::unlink(f.path.c_str());
+            return Fail(error, WcHandle(0));
+        }
     }
     // A new file written from the start: collect its writes.
     if (write && !read && truncate)
@@ -1610,3 +1665,41 @@ bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSumm
     }
     return true;
 }
+
+// ---- what the journal (WcJournal.cpp) uses of the library ------------------
+
+namespace wcsrv::journal::lib
+{
+
+std::recursive_mutex& Lock()
+{
+    return gLock;
+}
+
+uint32_t FaultHit(const char* operation)
+{
+    return ::FaultHit(operation);
+}
+
+bool FaultKind(const char* kind)
+{
+    return gFault.kind == kind;
+}
+
+void SetError(uint32_t code)
+{
+    tLastError = code;
+}
+
+wcstore::Store* Store(std::string* home)
+{
+    Context* c = LoggedIn();
+    if (!c)
+        return nullptr;
+    ResetCursor(*c);
+    if (home)
+        *home = c->home;
+    return c->store.get();
+}
+
+} // namespace wcsrv::journal::lib

@@ -1,0 +1,86 @@
+// The run journal inside the server library: the open run of this process,
+// its entries written in the same transaction as each record write, the
+// trash that takes the files a run deletes, and undo. The contract's calls
+// (WcBeginRun ... WcEmptyTrash) are in WcJournal.cpp; what the library's
+// writes call of it is declared here. Internal: not exported.
+#pragma once
+
+#include "WcStore.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace wcsrv::journal
+{
+
+// ---- what the library (wcsrv.cpp) lends the journal --------------------
+
+namespace lib
+{
+std::recursive_mutex& Lock();
+// Counts one operation for the fault switch: the code it must fail with, or 0.
+uint32_t FaultHit(const char* operation);
+// True while the fault switch fails `kind`, a kind that is no operation
+// ("Commit", "JournalEntry"): it is tested where that step happens.
+bool FaultKind(const char* kind);
+void SetError(uint32_t code);
+// The store of the logged-in context (its home folder into `home`), null
+// when nobody is logged in. Drops the rows a walk read ahead: the caller
+// is about to read or write by itself.
+wcstore::Store* Store(std::string* home);
+} // namespace lib
+
+// ---- what the library's writes call ---------------------------------------
+
+// The open run of this process, 0 when none.
+uint32_t CurrentRun();
+
+// Around every write transaction: entries of a transaction that is rolled
+// back give their numbers back.
+void TransactionBegun();
+void TransactionEnded(bool committed);
+
+// Inside a write transaction of the open run: stores the entry of a record
+// change (kind WC_ENTRY_RECORD_...; `before` or `after` null where the kind
+// has none). False, with the error code set, when it could not be stored:
+// the caller's transaction then fails, so no change is left without its
+// entry. True without a run.
+bool NoteRecord(wcstore::Store& store, int32_t kind, const FullFileRec* before,
+                const FullFileRec* after);
+
+// True when a file that the open run deletes goes into the trash (a run is
+// open and keeps its trash for a day or more); else it is unlinked.
+bool Trashing();
+
+// Renames the disk file `path` of a record of `area` (whose folder is
+// `folder`) into the open run's trash: HOME/trash/run-N/area-M when the
+// BBS home lies on the file system of the area folder, else
+// .trash/run-N inside the area folder. `out` gets its new path. False with
+// errno set when the rename failed; nothing moved then.
+bool MoveToTrash(const std::string& home, int32_t area, const std::string& folder,
+                 const std::string& path, std::string& out);
+
+// Inside a write transaction of the open run: stores the entry of a file
+// (WC_ENTRY_FILE_...): `path` where it was, `trash` where it is now.
+bool NoteFile(wcstore::Store& store, int32_t kind, int32_t area, const std::string& name,
+              const std::string& path, const std::string& trash);
+
+// A file of `area` named `name` that WcCreateFile created at `path` where
+// none was: noted in a transaction of its own. True without a run; false
+// (error code set) when the entry could not be stored, and the caller then
+// removes the file again.
+bool NoteFileCreated(int32_t area, const std::string& name, const std::string& path);
+
+// Called by the rename of a file (WcMoveFile) after it renamed the disk
+// file `from` to `to`, with the library lock held: in an open run the
+// rename is noted (in a transaction of its own) as WC_ENTRY_FILE_MOVED, so
+// undoing the run renames the file back. True without a run; false (error
+// code set) when the entry could not be stored, and the caller then renames
+// the file back and fails.
+bool NoteFileMoved(const std::string& from, const std::string& to);
+
+// The user logs out (or the context goes) while a run is open: the run ends.
+void LoggingOut(wcstore::Store& store);
+
+} // namespace wcsrv::journal
