@@ -47,6 +47,11 @@ public:
 
     static QString OutcomeWord(RunOutcome outcome);
 
+    // The settings file the tool reads (--config FILE, else the program's
+    // vuru.cfg), for commands that read more of it than the code page.
+    void SetConfigPath(const QString& path) { m_configPath = path; }
+    const QString& ConfigPath() const { return m_configPath; }
+
 private:
     void Log(const QString& text);
 
@@ -54,6 +59,7 @@ private:
     bool m_progressShown = false;
     bool m_stderrIsTerminal = false;
     QFile m_log;
+    QString m_configPath;
     QTextStream m_out;
     QTextStream m_err;
 };

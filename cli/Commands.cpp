@@ -17,6 +17,7 @@ std::unique_ptr<CliCommand> MakeCheckCommand();
 std::unique_ptr<CliCommand> MakeHistoryCommand();
 std::unique_ptr<CliCommand> MakeUndoCommand();
 std::unique_ptr<CliCommand> MakeTrashCommand();
+std::unique_ptr<CliCommand> MakeTicCommand();
 
 const std::vector<CliCommandEntry>& CliCommandTable()
 {
@@ -29,7 +30,7 @@ const std::vector<CliCommandEntry>& CliCommandTable()
         {MakeExportDescCommand, CliJournal::None}, {MakeAddFilesCommand, CliJournal::WithYes},
         {MakeDupesCommand, CliJournal::WithYes},   {MakeCheckCommand, CliJournal::None},
         {MakeHistoryCommand, CliJournal::None},    {MakeUndoCommand, CliJournal::None},
-        {MakeTrashCommand, CliJournal::None},
+        {MakeTrashCommand, CliJournal::None},      {MakeTicCommand, CliJournal::WithYes},
     };
     return table;
 }

@@ -283,6 +283,7 @@ int main(int argc, char** argv)
         SetTrashDays(ReadTrashDaysSetting(IniFile(configPath)));
 
     CliContext context;
+    context.SetConfigPath(configPath);
     if (global.isSet(log) && !context.OpenLog(global.value(log)))
         return ExitBadInput;
     if (!context.Login(global.value(home)))

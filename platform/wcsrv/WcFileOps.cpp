@@ -92,9 +92,17 @@ bool WcMoveFile(const char* from, const char* to)
         return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
     std::string source, target;
     bool sourceExists = false, targetExists = false;
-    if (!DiskPathOf(from, &source, &sourceExists))
+    if (from && from[0] == '/') {
+        // A file taken in from outside the areas (a mailer's inbound): its
+        // absolute disk path.
+        source = from;
+        struct stat st {
+        };
+        sourceExists = ::lstat(from, &st) == 0;
+    } else if (!DiskPathOf(from, &source, &sourceExists)) {
         return Fail(WcGetLastError() == WC_ITEM_NOT_FOUND ? uint32_t(WC_ITEM_NOT_FOUND)
                                                           : uint32_t(WC_ACCESS_DENIED));
+    }
     if (!DiskPathOf(to, &target, &targetExists))
         return Fail(uint32_t(WC_ACCESS_DENIED));
     struct stat file {
