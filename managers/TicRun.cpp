@@ -445,6 +445,14 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
                     QStringLiteral("the copy in area %1 does not match the file's CRC").arg(area));
                 return;
             }
+            // The copy keeps the time the file arrived with, as a rename
+            // does: the record's date is the file's, not the copy's.
+            {
+                const QDateTime arrived = QFileInfo(QFile::decodeName(state.path)).lastModified();
+                QFile copied(QFile::decodeName(copy.path));
+                if (copied.open(QIODevice::ReadWrite))
+                    copied.setFileTime(arrived, QFileDevice::FileModificationTime);
+            }
             inboundLeft = true;
         }
     }
