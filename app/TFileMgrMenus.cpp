@@ -14,6 +14,7 @@
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
 #include "managers/TRunHistoryForm.h"
+#include "managers/TTicForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,6 +82,9 @@ void TFileMgr::BuildMenus()
     AddFilesInAreaFolder1 =
         item(tools, "AddFilesInAreaFolder1", QStringLiteral("Add Files in Area Folder..."), {},
              &TFileMgr::AddFilesInAreaFolder1Click);
+    ProcessTicFiles1 =
+        item(tools, "ProcessTicFiles1", QStringLiteral("Process Incoming TIC Files..."), {},
+             &TFileMgr::ProcessTicFiles1Click);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     Help2 = item(help, "Help2", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1),
@@ -185,6 +189,12 @@ void TFileMgr::RunHistory1Click()
         w.exec();
     }
     ReloadChosenArea();
+}
+
+void TFileMgr::ProcessTicFiles1Click()
+{
+    TTicForm w(this);
+    w.exec();
 }
 
 void TFileMgr::ImportDescriptions1Click()
