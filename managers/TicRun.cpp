@@ -153,6 +153,8 @@ private:
     void Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileState state,
                   bool fileInArea);
     void Refuse(TicRow& row, const QString& reason, bool ticOnly, const QByteArray& filePath);
+    bool CopyIntoArea(int area, const QString& name, const TicFileState& state,
+                      const QString& target);
     void Finish(TicRow& row);
     bool RemoveTic();
 
@@ -264,6 +266,17 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
     const int area = d.area;
     const QString name = NameText(d.recordName);
     const QByteArray inboundCopy = fileInArea ? QByteArray() : state.path;
+    // The file's CRC-32: what a duplicate, a copy and a file cut short are
+    // told by (read by the check unless the TIC gave no Crc to compare).
+    if (!state.crc) {
+        quint32 crc = 0;
+        if (!FileCrc32(state.path, crc)) {
+            Refuse(row, QStringLiteral("file '%1' could not be read").arg(name), false,
+                   inboundCopy);
+            return;
+        }
+        state.crc = crc;
+    }
     if (NameTooLongForDatabase(name)) {
         Refuse(row, QStringLiteral("file name '%1' is too long for the file database").arg(name),
                false, inboundCopy);
@@ -432,26 +445,9 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
                            .arg(ServerErrorText(code)));
                 return;
             }
-            if (!m_run.Copy(QFile::decodeName(state.path), target,
-                            QStringLiteral("Copy File to FileArea #%1").arg(area))) {
+            if (!CopyIntoArea(area, name, state, target)) {
                 failed(QStringLiteral("the file could not be copied into area %1").arg(area));
                 return;
-            }
-            const AreaFile copy = ReadAreaFile(area, name);
-            if (!SameFile(copy, state)) {
-                if (!copy.path.isEmpty())
-                    QFile::remove(QFile::decodeName(copy.path));
-                failed(
-                    QStringLiteral("the copy in area %1 does not match the file's CRC").arg(area));
-                return;
-            }
-            // The copy keeps the time the file arrived with, as a rename
-            // does: the record's date is the file's, not the copy's.
-            {
-                const QDateTime arrived = QFileInfo(QFile::decodeName(state.path)).lastModified();
-                QFile copied(QFile::decodeName(copy.path));
-                if (copied.open(QIODevice::ReadWrite))
-                    copied.setFileTime(arrived, QFileDevice::FileModificationTime);
             }
             inboundLeft = true;
         }
@@ -480,6 +476,51 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
                                   "duplicate.")
                        .arg(row.tic));
     Finish(row);
+}
+
+// The copy goes to a name no record has (and that names no other TIC's
+// file) and is renamed to the file's name only once its CRC matches and it
+// has the time the file arrived with: a kill during the copy leaves no
+// partial file under the record's name, only this one, which the next copy
+// replaces.
+bool Intake::CopyIntoArea(int area, const QString& name, const TicFileState& state,
+                          const QString& target)
+{
+    const QString partName =
+        QStringLiteral("~T%1.TMP").arg(QString::fromLatin1(CrcText(*state.crc)));
+    if (const QByteArray stale = AreaEntryOfName(area, partName); !stale.isEmpty())
+        QFile::remove(QFile::decodeName(stale));
+    const QString part = ServerFilePath(area, partName);
+    if (!m_run.Copy(QFile::decodeName(state.path), part,
+                    QStringLiteral("Copy File to FileArea #%1").arg(area)))
+        return false;
+    const AreaFile copy = ReadAreaFile(area, partName);
+    if (!SameFile(copy, state)) {
+        if (!copy.path.isEmpty())
+            QFile::remove(QFile::decodeName(copy.path));
+        m_run.Warn(QStringLiteral("The copy of %1 in area %2 does not match the file's CRC.")
+                       .arg(name)
+                       .arg(area));
+        return false;
+    }
+    {
+        const QDateTime arrived = QFileInfo(QFile::decodeName(state.path)).lastModified();
+        QFile copied(QFile::decodeName(copy.path));
+        if (copied.open(QIODevice::ReadWrite))
+            copied.setFileTime(arrived, QFileDevice::FileModificationTime);
+    }
+    // One folder: a rename, journaled. Where the library still refuses to
+    // rename (folders it takes for separate file systems), the disk's own
+    // rename, which never replaces a file either.
+    if (WcMoveFile(ToBytes(part).constData(), ToBytes(target).constData()))
+        return true;
+    QByteArray folder;
+    if (WcGetLastError() == WC_NO_ACTION_TAKEN && AreaFolderBytes(area, folder) &&
+        QFile::rename(QFile::decodeName(copy.path),
+                      QFile::decodeName(DiskPathIn(folder, ToBytes(name)))))
+        return true;
+    QFile::remove(QFile::decodeName(copy.path));
+    return false;
 }
 
 void Intake::Refuse(TicRow& row, const QString& reason, bool ticOnly, const QByteArray& filePath)
