@@ -26,6 +26,8 @@
 
 #include <zlib.h>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +82,16 @@ bool WriteFiles(const QString& folder, int files, bool tics)
     return true;
 }
 
+// Processor seconds of this process (`who` RUSAGE_SELF) or of its ended
+// children (RUSAGE_CHILDREN), user and system.
+double CpuSeconds(int who)
+{
+    rusage u{};
+    ::getrusage(who, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 struct Bbs {
     QString home;
     std::vector<QString> folders;
@@ -103,7 +115,7 @@ bool MakeBbs(const QString& home, Bbs& bbs)
 }
 
 // mv of each echo's files into its folder, then cksum of them all.
-double PlainRound(const QString& root, int files, bool& ok)
+double PlainRound(const QString& root, int files, bool& ok, double& cpu)
 {
     Bbs bbs;
     const QString in = root + QStringLiteral("/plain-in");
@@ -111,6 +123,7 @@ double PlainRound(const QString& root, int files, bool& ok)
     ok = MakeBbs(root + QStringLiteral("/plain-bbs"), bbs) && WriteFiles(in, files, false);
     if (!ok)
         return 0;
+    const double cpu0 = CpuSeconds(RUSAGE_CHILDREN) + CpuSeconds(RUSAGE_SELF);
     QElapsedTimer t;
     t.start();
     QStringList moved;
@@ -126,10 +139,12 @@ double PlainRound(const QString& root, int files, bool& ok)
     cksum.setStandardOutputFile(QProcess::nullDevice());
     cksum.start(QStringLiteral("cksum"), moved);
     ok = ok && cksum.waitForFinished(-1) && cksum.exitCode() == 0;
-    return double(t.nsecsElapsed()) / 1e9;
+    const double seconds = double(t.nsecsElapsed()) / 1e9;
+    cpu = CpuSeconds(RUSAGE_CHILDREN) + CpuSeconds(RUSAGE_SELF) - cpu0;
+    return seconds;
 }
 
-double IntakeRound(const QString& root, int files, bool& ok, int& placed)
+double IntakeRound(const QString& root, int files, bool& ok, int& placed, double& cpu)
 {
     Bbs bbs;
     const QString in = root + QStringLiteral("/tic-in");
@@ -148,6 +163,7 @@ double IntakeRound(const QString& root, int files, bool& ok, int& placed)
         options.settings.areas.append({Echo(e), e + 1});
     options.settings.uploader = QStringLiteral("Bench Sysop");
     BenchQuietRun run;
+    const double cpu0 = CpuSeconds(RUSAGE_SELF);
     QElapsedTimer t;
     t.start();
     {
@@ -158,10 +174,18 @@ double IntakeRound(const QString& root, int files, bool& ok, int& placed)
         ok = ok && journal.End();
     }
     const double seconds = double(t.nsecsElapsed()) / 1e9;
+    cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
     LogoutUser();
     WildcatServerDeleteContext();
     ok = ok && placed == files;
     return seconds;
+}
+
+QString LoadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readLine())
+                                       : QStringLiteral("unknown\n");
 }
 
 } // namespace
@@ -173,25 +197,29 @@ int main(int argc, char** argv)
     const int files = argc > 1 ? std::atoi(argv[1]) : 2000;
     PrintMessages();
 
-    std::vector<double> plain, intake;
+    std::vector<double> plain, intake, plainCpu, intakeCpu;
     bool ok = true;
     QString fsKind;
     for (int round = 0; round <= kRounds && ok; ++round) {
         QTemporaryDir dir;
         if (fsKind.isEmpty())
             fsKind = QString::fromStdString(FileSystemKind(dir.path().toStdString()));
-        const double p = PlainRound(dir.path(), files, ok);
+        double pc = 0, ic = 0;
+        const double p = PlainRound(dir.path(), files, ok, pc);
         int placed = 0;
-        const double i = ok ? IntakeRound(dir.path(), files, ok, placed) : 0;
+        const double i = ok ? IntakeRound(dir.path(), files, ok, placed, ic) : 0;
         if (!ok) {
             std::fprintf(stderr, "round %d failed (%d of %d placed)\n", round, placed, files);
             break;
         }
-        std::printf("round %d: mv + cksum %.3f s, tic intake %.3f s%s\n", round, p, i,
-                    round == 0 ? " (warm-up, not counted)" : "");
+        std::printf("round %d: mv + cksum %.3f s (processor %.3f s), tic intake %.3f s "
+                    "(processor %.3f s)%s\n",
+                    round, p, pc, i, ic, round == 0 ? " (warm-up, not counted)" : "");
         if (round > 0) {
             plain.push_back(p);
             intake.push_back(i);
+            plainCpu.push_back(pc);
+            intakeCpu.push_back(ic);
         }
     }
     if (!ok)
@@ -200,5 +228,8 @@ int main(int argc, char** argv)
                 files, qlonglong(kFileBytes / 1024), kEchoes);
     std::printf("best: mv + cksum %.3f s (%.0f files/s), tic intake %.3f s (%.0f files/s)\n",
                 Best(plain), files / Best(plain), Best(intake), files / Best(intake));
+    std::printf("processor time: mv + cksum %.3f s, tic intake %.3f s (ratio %.2f)\n",
+                Best(plainCpu), Best(intakeCpu), Best(plainCpu) / Best(intakeCpu));
+    std::printf("load average: %s", qPrintable(LoadAverage()));
     return RatioLine("tic", Best(plain) / Best(intake), kGoal);
 }

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -169,7 +170,50 @@ private:
     std::unique_ptr<FileKeeper> m_keeper;
     QList<std::pair<int, QString>> m_placed;
     QHash<int, bool> m_areaKnown;
+
+    // The names in each area's folder (ASCII letters in upper case), read
+    // once per run and kept up to date as files come and go: most names
+    // an intake looks up are not there, and each miss would otherwise read
+    // the whole folder.
+    struct FolderNames {
+        bool read = false;
+        QSet<QByteArray> names;
+    };
+    QHash<int, FolderNames> m_folderNames;
+    AreaFile LookUp(int area, const QString& name);
+    void NoteName(int area, const QString& name, bool there);
 };
+
+AreaFile Intake::LookUp(int area, const QString& name)
+{
+    FolderNames& f = m_folderNames[area];
+    if (!f.read) {
+        QByteArray folder;
+        bool ok = false;
+        if (AreaFolderBytes(area, folder)) {
+            const QList<QByteArray> entries = FolderEntryNames(folder, &ok);
+            for (const QByteArray& entry : entries)
+                f.names.insert(ToBytes(RecordNameOfDiskName(entry)));
+        }
+        if (!ok) // looked up on the disk each time
+            return ReadAreaFile(area, name);
+        f.read = true;
+    }
+    if (!f.names.contains(ToBytes(RecordNameOfFile(name))))
+        return AreaFile();
+    return ReadAreaFile(area, name);
+}
+
+void Intake::NoteName(int area, const QString& name, bool there)
+{
+    auto it = m_folderNames.find(area);
+    if (it == m_folderNames.end() || !it->read)
+        return;
+    if (there)
+        it->names.insert(ToBytes(RecordNameOfFile(name)));
+    else
+        it->names.remove(ToBytes(RecordNameOfFile(name)));
+}
 
 TicRunResult Intake::Run()
 {
@@ -228,7 +272,7 @@ void Intake::One(const QString& ticName)
     bool fileInArea = false;
     if (d.verdict != TicVerdict::Accept && !state.exists && !state.notPlain && d.area > 0 &&
         !d.recordName.isEmpty() && !d.ticOnly) {
-        const AreaFile there = ReadAreaFile(d.area, NameText(d.recordName));
+        const AreaFile there = LookUp(d.area, NameText(d.recordName));
         if (there.exists) {
             TicFileState placed = state;
             placed.exists = true;
@@ -313,7 +357,7 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
         }
     }
     const AreaFile there =
-        fileInArea ? AreaFile{true, state.path, state.size, state.crc} : ReadAreaFile(area, name);
+        fileInArea ? AreaFile{true, state.path, state.size, state.crc} : LookUp(area, name);
     // The same file again: nothing changes but the inbound.
     if (haveSame && SameFile(there, state)) {
         row.action = TicAction::Duplicate;
@@ -428,6 +472,8 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
             return;
         }
         m_keeper->Gone(area, recName);
+        if (withFile)
+            NoteName(area, RecText(rec.Name), false);
     }
 
     // Into the area: renamed where the inbound and the area's folder share
@@ -451,6 +497,7 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
             }
             inboundLeft = true;
         }
+        NoteName(area, name, true);
     }
 
     int32_t size = 0;
