@@ -181,9 +181,10 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
             continue;
         }
         if (again == Presence::Exists) {
-            // Copy first; the record changes only after its file is in the
-            // target area, so it never names a file that isn't there.
+            // Copy (or rename) first; the record changes only after its file
+            // is in the target area, so it never names a file that isn't there.
             bool copied = false;
+            bool renamed = false; // the file was renamed, not copied
             const Presence there = PresenceOf(targetPath, code);
             if (there == Presence::Unknown) {
                 notMoved(code);
@@ -204,7 +205,8 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
                 copied =
                     same || delegate.Copy(sourcePath, targetPath, QStringLiteral("Moving File..."));
             } else {
-                copied = delegate.Copy(sourcePath, targetPath, QStringLiteral("Moving File..."));
+                copied = delegate.Move(sourcePath, targetPath, QStringLiteral("Moving File..."),
+                                       renamed);
             }
             if (copied) {
                 rec.Area = target;
@@ -215,6 +217,9 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
                     const QString text = file + QStringLiteral(" Moved, but FAILED DB Update.");
                     delegate.Status(text);
                     delegate.Warn(text);
+                    // A renamed file goes back to its record, which stayed.
+                    if (renamed && !PutBackMovedFile(targetPath, sourcePath))
+                        delegate.ServerError(WcGetLastError());
                 }
                 continue;
             }

@@ -131,6 +131,7 @@ public:
     QAction* ImportDescriptions1 = nullptr;
     QAction* ExportDescriptions1 = nullptr;
     QAction* AddFilesInAreaFolder1 = nullptr;
+    QAction* ProcessTicFiles1 = nullptr;
     QAction* Help2 = nullptr;
     QAction* AboutVTFileMgr1 = nullptr;
 
@@ -191,6 +192,7 @@ public slots:
     void ImportDescriptions1Click();
     void ExportDescriptions1Click();
     void AddFilesInAreaFolder1Click();
+    void ProcessTicFiles1Click();
     void b_ExtracFile_ISClick();
     void AddDroppedFiles(const QStringList& paths);
 

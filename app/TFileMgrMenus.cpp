@@ -15,6 +15,7 @@
 #include "managers/TMoveMgr.h"
 #include "managers/TRunHistoryForm.h"
 #include "managers/TScanMgr.h"
+#include "managers/TTicForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -84,6 +85,9 @@ void TFileMgr::BuildMenus()
     AddFilesInAreaFolder1 =
         item(tools, "AddFilesInAreaFolder1", QStringLiteral("Add Files in Area Folder..."), {},
              &TFileMgr::AddFilesInAreaFolder1Click);
+    ProcessTicFiles1 =
+        item(tools, "ProcessTicFiles1", QStringLiteral("Process Incoming TIC Files..."), {},
+             &TFileMgr::ProcessTicFiles1Click);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     Help2 = item(help, "Help2", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1),
@@ -195,6 +199,12 @@ void TFileMgr::RunHistory1Click()
         w.exec();
     }
     ReloadChosenArea();
+}
+
+void TFileMgr::ProcessTicFiles1Click()
+{
+    TTicForm w(this);
+    w.exec();
 }
 
 void TFileMgr::ImportDescriptions1Click()

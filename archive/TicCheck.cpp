@@ -298,7 +298,10 @@ bool FileCrc32(const QByteArray& path, quint32& crc)
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    std::vector<unsigned char> buffer(256 * 1024);
+    // One buffer per thread for every call: an intake reads thousands of
+    // files, and a fresh buffer of this size is a mapping of its own each
+    // time.
+    thread_local std::vector<unsigned char> buffer(256 * 1024);
     uLong value = ::crc32(0L, Z_NULL, 0);
     bool ok = true;
     for (;;) {

@@ -50,6 +50,11 @@ public:
 
     static QString OutcomeWord(RunOutcome outcome);
 
+    // The settings file the tool reads (--config FILE, else the program's
+    // vuru.cfg), for commands that read more of it than the code page.
+    void SetConfigPath(const QString& path) { m_configPath = path; }
+    const QString& ConfigPath() const { return m_configPath; }
+
 private:
     void Log(const QString& text);
 
@@ -57,6 +62,7 @@ private:
     bool m_progressShown = false;
     bool m_stderrIsTerminal = false;
     QFile m_log;
+    QString m_configPath;
     QTextStream m_out;
     QTextStream m_err;
 };

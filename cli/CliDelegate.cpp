@@ -6,6 +6,9 @@
 
 #include <QStringList>
 
+#include <functional>
+#include <utility>
+
 CliDelegate::CliDelegate(CliContext& context) : m_context(context) {}
 
 RunAnswer CliDelegate::Ask(RunQuestion question, const QString&, bool)
@@ -116,23 +119,45 @@ QString CliDelegate::Summary() const
     return parts.isEmpty() ? QStringLiteral("nothing to do") : parts.join(QStringLiteral(", "));
 }
 
+namespace
+{
+
+// The copy's failures are the run's messages; its progress is the
+// terminal's progress line.
+struct CliCopyObserver : CopyObserver {
+    CliContext& context;
+    std::function<void(const QString&)> warn;
+    QString caption;
+    int maximum = 0;
+    CliCopyObserver(CliContext& c, std::function<void(const QString&)> w, const QString& cap)
+        : context(c), warn(std::move(w)), caption(cap)
+    {
+    }
+    void Begin(const QString&, int max) override { maximum = max; }
+    void Progress(int chunks) override
+    {
+        if (maximum > 0)
+            context.Progress(QStringLiteral("%1 %2%").arg(
+                caption, QString::number(qint64(chunks) * 100 / maximum)));
+    }
+    void Warn(const QString& text) override { warn(text); }
+};
+
+} // namespace
+
 bool CliDelegate::Copy(const QString& source, const QString& destination, const QString& caption)
 {
-    // The copy's failures are this run's messages; its progress is the
-    // terminal's progress line.
-    struct Observer : CopyObserver {
-        CliDelegate& run;
-        QString caption;
-        int maximum = 0;
-        Observer(CliDelegate& r, const QString& c) : run(r), caption(c) {}
-        void Begin(const QString&, int max) override { maximum = max; }
-        void Progress(int chunks) override
-        {
-            if (maximum > 0)
-                run.m_context.Progress(QStringLiteral("%1 %2%").arg(
-                    caption, QString::number(qint64(chunks) * 100 / maximum)));
-        }
-        void Warn(const QString& text) override { run.Warn(text); }
-    } observer(*this, caption);
+    CliCopyObserver observer(
+        m_context, [this](const QString& text) { Warn(text); }, caption);
     return CopyServerFileWith(source, destination, caption, observer);
+}
+
+bool CliDelegate::Move(const QString& source, const QString& destination, const QString& caption,
+                       bool& renamed)
+{
+    CliCopyObserver observer(
+        m_context, [this](const QString& text) { Warn(text); }, caption);
+    const FileMove how = MoveServerFileWith(source, destination, caption, observer);
+    renamed = how == FileMove::Renamed;
+    return how != FileMove::Failed;
 }

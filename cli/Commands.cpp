@@ -18,6 +18,7 @@ std::unique_ptr<CliCommand> MakeScanCommand();
 std::unique_ptr<CliCommand> MakeHistoryCommand();
 std::unique_ptr<CliCommand> MakeUndoCommand();
 std::unique_ptr<CliCommand> MakeTrashCommand();
+std::unique_ptr<CliCommand> MakeTicCommand();
 
 const std::vector<CliCommandEntry>& CliCommandTable()
 {
@@ -31,6 +32,7 @@ const std::vector<CliCommandEntry>& CliCommandTable()
         {MakeDupesCommand, CliJournal::WithYes},   {MakeCheckCommand, CliJournal::None},
         {MakeScanCommand, CliJournal::WithYes},    {MakeHistoryCommand, CliJournal::None},
         {MakeUndoCommand, CliJournal::None},       {MakeTrashCommand, CliJournal::None},
+        {MakeTicCommand, CliJournal::WithYes},
     };
     return table;
 }

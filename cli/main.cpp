@@ -104,7 +104,8 @@ QString ToolHelp()
         "Global options:\n"
         "  --home DIR       the BBS home folder (default: $WCSRV_HOME, then\n"
         "                   $XDG_DATA_HOME/wcsrv)\n"
-        "  --config FILE    the program's settings file to read the code page from\n"
+        "  --config FILE    the program's settings file to read the code page (and for\n"
+        "                   tic the TIC, TicAreas and TicPasswords sections) from\n"
         "                   (default: vuru.cfg in the program's folder, or in\n"
         "                   $XDG_CONFIG_HOME/vtfile/ when that folder cannot be written)\n"
         "  --codepage CP    the code page of record texts: latin1, 437, 850, 852 or\n"
@@ -119,6 +120,13 @@ QString ToolHelp()
         "journal, kept in the BBS's store: history lists the runs, undo RUN takes\n"
         "one back, and the files a run deleted wait in the trash for TrashDays\n"
         "days (section General of the settings file; default 7).\n"
+        "\n"
+        "tic takes in the files of file echoes: each TIC of the inbound folder\n"
+        "(TIC section, Inbound) is checked and its file placed into the area\n"
+        "TicAreas names for its echo, left while it is incomplete, or moved with\n"
+        "the TIC to the bad folder with a NAME.TIC.reason file beside it. Its\n"
+        "exit code is 1 when some went to bad, 2 without an inbound folder or\n"
+        "TicAreas.\n"
         "\n"
         "Exit codes: 0 all done, 1 some records or files failed (each reported) or\n"
         "an undo left conflicts, 2 bad input (unknown option, unknown area or run,\n"
@@ -285,6 +293,7 @@ int main(int argc, char** argv)
     }
 
     CliContext context;
+    context.SetConfigPath(configPath);
     if (global.isSet(log) && !context.OpenLog(global.value(log)))
         return ExitBadInput;
     if (!context.Login(global.value(home)))

@@ -75,6 +75,18 @@ public:
     virtual bool Copy(const QString& source, const QString& destination,
                       const QString& caption) = 0;
 
+    // Moves one file between two server paths: renamed where both lie on
+    // one file system (the window still shows its progress window, complete
+    // at once), else copied by Copy, the source staying where it is.
+    // `renamed` tells which; a renamed file is gone from `source`. Failures
+    // have been told (Warn) when it returns false. Here: Copy.
+    virtual bool Move(const QString& source, const QString& destination, const QString& caption,
+                      bool& renamed)
+    {
+        renamed = false;
+        return Copy(source, destination, caption);
+    }
+
     // The records of a file area seem to have lost their files, but its
     // folder looks offline (server/OfflineAreas.h): gone, unreadable, or
     // holding none of them, as an unmounted mount point does. True: treat

@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTabWidget>
@@ -112,6 +113,38 @@ TSetupDlg::TSetupDlg(QWidget* parent)
     toolsLayout->addStretch(1);
     PageControl1->addTab(ToolsMenu, QStringLiteral("Tools Menu"));
 
+    FileEchoes = new QWidget;
+    FileEchoes->setObjectName(QStringLiteral("FileEchoes"));
+    auto* echoGrid = new QGridLayout(FileEchoes);
+    echoGrid->setVerticalSpacing(3);
+    auto line = [&](QLineEdit*& edit, const char* name, const QString& caption, int row) {
+        edit = new QLineEdit(FileEchoes);
+        edit->setObjectName(QString::fromLatin1(name));
+        echoGrid->addWidget(new QLabel(caption, FileEchoes), row, 0);
+        echoGrid->addWidget(edit, row, 1, 1, 2);
+    };
+    line(e_TicInbound, "e_TicInbound", QStringLiteral("Inbound:"), 0);
+    line(e_TicBadFolder, "e_TicBadFolder", QStringLiteral("Bad folder:"), 1);
+    e_TicBadFolder->setPlaceholderText(QStringLiteral("bad (inside the inbound)"));
+    line(e_TicUploader, "e_TicUploader", QStringLiteral("Uploader:"), 2);
+    cb_TicReplaceSameName =
+        new QCheckBox(QStringLiteral("Replace a file of the same name"), FileEchoes);
+    cb_TicReplaceSameName->setObjectName(QStringLiteral("cb_TicReplaceSameName"));
+    cb_TicReplaceSameName->setChecked(TicSettings().replaceSameName);
+    echoGrid->addWidget(cb_TicReplaceSameName, 3, 0, 1, 3);
+    m_TicAreas = new QPlainTextEdit(FileEchoes);
+    m_TicAreas->setObjectName(QStringLiteral("m_TicAreas"));
+    m_TicAreas->setPlaceholderText(QStringLiteral("TAG=AREA"));
+    m_TicPasswords = new QPlainTextEdit(FileEchoes);
+    m_TicPasswords->setObjectName(QStringLiteral("m_TicPasswords"));
+    m_TicPasswords->setPlaceholderText(QStringLiteral("21:1/100=PASSWORD"));
+    echoGrid->addWidget(new QLabel(QStringLiteral("Echoes (tag=area):"), FileEchoes), 4, 0, 1, 2);
+    echoGrid->addWidget(new QLabel(QStringLiteral("Uplink passwords:"), FileEchoes), 4, 2);
+    echoGrid->addWidget(m_TicAreas, 5, 0, 1, 2);
+    echoGrid->addWidget(m_TicPasswords, 5, 2);
+    echoGrid->setRowStretch(5, 1);
+    PageControl1->addTab(FileEchoes, QStringLiteral("File Echoes"));
+
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setDefault(true);
@@ -154,6 +187,67 @@ void TSetupDlg::FormShow()
     cb_CodePage->setCurrentIndex(int(ReadCodePageSetting(ini)));
     cb_AllowLinks->setChecked(ReadAllowLinksSetting(ini));
     HomeDirSetting = e_wcHomeDir->text();
+
+    m_ticRead = ReadTicSettings(ini);
+    e_TicInbound->setText(m_ticRead.inbound);
+    e_TicBadFolder->setText(m_ticRead.badFolder);
+    e_TicUploader->setText(m_ticRead.uploader);
+    cb_TicReplaceSameName->setChecked(m_ticRead.replaceSameName);
+    QStringList areas, passwords;
+    for (const TicAreaLink& link : std::as_const(m_ticRead.areas))
+        areas << link.tag + u'=' + QString::number(link.area);
+    for (const TicPassword& entry : std::as_const(m_ticRead.passwords))
+        passwords << entry.address + u'=' + entry.password;
+    m_TicAreas->setPlainText(areas.join(u'\n'));
+    m_TicPasswords->setPlainText(passwords.join(u'\n'));
+}
+
+bool TSetupDlg::TicSettingsShown(TicSettings& settings, QString& problem) const
+{
+    settings = m_ticRead;
+    settings.inbound = e_TicInbound->text().trimmed();
+    settings.badFolder = e_TicBadFolder->text().trimmed();
+    settings.uploader = e_TicUploader->text().trimmed();
+    settings.replaceSameName = cb_TicReplaceSameName->isChecked();
+    settings.areas.clear();
+    settings.passwords.clear();
+    // Each non-blank line is KEY=VALUE; the key may not be empty.
+    auto pairs = [&problem](const QString& text, const QString& what,
+                            QList<std::pair<QString, QString>>& out) {
+        for (const QString& raw : text.split(u'\n')) {
+            const QString entry = raw.trimmed();
+            if (entry.isEmpty())
+                continue;
+            const qsizetype eq = entry.indexOf(u'=');
+            if (eq <= 0) {
+                problem =
+                    QStringLiteral("%1: \"%2\" is not a line of the form %3.")
+                        .arg(what == QLatin1String("echo") ? QStringLiteral("Echoes")
+                                                           : QStringLiteral("Passwords"),
+                             entry,
+                             what == QLatin1String("echo") ? QStringLiteral("TAG=AREA")
+                                                           : QStringLiteral("ADDRESS=PASSWORD"));
+                return false;
+            }
+            out.append({entry.left(eq).trimmed(), entry.mid(eq + 1).trimmed()});
+        }
+        return true;
+    };
+    QList<std::pair<QString, QString>> areas, passwords;
+    if (!pairs(m_TicAreas->toPlainText(), QStringLiteral("echo"), areas) ||
+        !pairs(m_TicPasswords->toPlainText(), QStringLiteral("password"), passwords))
+        return false;
+    for (const auto& [tag, value] : areas) {
+        int area = 0;
+        if (!TryStrToInt(value, area) || area < 1) {
+            problem = QStringLiteral("Echoes: %1=%2 is not an area number.").arg(tag, value);
+            return false;
+        }
+        settings.areas.append({tag, area});
+    }
+    for (const auto& [address, password] : passwords)
+        settings.passwords.append({address, password});
+    return true;
 }
 
 void TSetupDlg::b_Tools_Browse1Click()
@@ -170,6 +264,15 @@ void TSetupDlg::b_Tools_Browse1Click()
 
 void TSetupDlg::BitBtn1Click()
 {
+    // A line of the echoes or passwords that could not be read back keeps
+    // the window open on it, before anything is written.
+    TicSettings tic;
+    QString problem;
+    if (!TicSettingsShown(tic, problem)) {
+        PageControl1->setCurrentWidget(FileEchoes);
+        ShowWarning(problem);
+        return;
+    }
     // The window closes with the OK result even when the write fails; the
     // write error then ends the command and is shown in the error box. The
     // three values go into the file in one write, so a failure leaves the
@@ -193,6 +296,10 @@ void TSetupDlg::BitBtn1Click()
         if (links || linksKeyThere)
             ini.SetString(kGeneral, kAllowLinksKey,
                           links ? QStringLiteral("1") : QStringLiteral("0"));
+        // The intake's sections are written only when they changed, so a
+        // file without them keeps its lines.
+        if (tic != m_ticRead)
+            SetTicSettings(ini, tic);
         ini.Save();
         ZipViewerSetting = e_Tools_Prg1->text().trimmed();
         SetRecordCodePage(page);

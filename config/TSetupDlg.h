@@ -2,11 +2,14 @@
 // folder, the zip viewer program, the code page record texts are shown in).
 #pragma once
 
+#include "common/TicSettings.h"
+
 #include <QDialog>
 
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class QWidget;
@@ -31,6 +34,16 @@ public:
     QCheckBox* cb_AllowLinks = nullptr;
     QLineEdit* e_Tools_Prg1 = nullptr;
     QPushButton* b_Tools_Browse1 = nullptr;
+    // "File Echoes": the TIC intake's settings (config/Settings.h); the
+    // echoes as "TAG=AREA" lines, the uplinks' passwords as
+    // "ADDRESS=PASSWORD" lines.
+    QWidget* FileEchoes = nullptr;
+    QLineEdit* e_TicInbound = nullptr;
+    QLineEdit* e_TicBadFolder = nullptr;
+    QLineEdit* e_TicUploader = nullptr;
+    QCheckBox* cb_TicReplaceSameName = nullptr;
+    QPlainTextEdit* m_TicAreas = nullptr;
+    QPlainTextEdit* m_TicPasswords = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
 
@@ -43,5 +56,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The File Echoes tab's settings; false (the line named in `problem`)
+    // when a line of the echoes or passwords can't be read.
+    bool TicSettingsShown(TicSettings& settings, QString& problem) const;
+
     bool m_shown = false;
+    TicSettings m_ticRead; // as FormShow read them: written again only when changed
 };

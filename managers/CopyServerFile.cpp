@@ -48,3 +48,9 @@ bool CopyServerFile(const QString& source, const QString& destination, const QSt
     ProgressWindowObserver observer;
     return CopyServerFileWith(source, destination, caption, observer);
 }
+
+FileMove MoveServerFile(const QString& source, const QString& destination, const QString& caption)
+{
+    ProgressWindowObserver observer;
+    return MoveServerFileWith(source, destination, caption, observer);
+}

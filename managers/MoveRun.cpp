@@ -5,6 +5,7 @@
 #include "filter/Matching.h"
 #include "server/OfflineAreas.h"
 #include "server/RecordFileSize.h"
+#include "server/ServerFileCopy.h"
 #include "server/ServerPath.h"
 #include "server/wcsrv.h"
 
@@ -146,17 +147,22 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             result.notMoved = true;
         } else if (options.dryRun) {
             moveRecord(QString(), QString());
-        } else if (!run.Copy(sourcePath, destinationPath, QStringLiteral("Moving File..."))) {
+        } else if (bool renamed = false; !run.Move(sourcePath, destinationPath,
+                                                   QStringLiteral("Moving File..."), renamed)) {
             run.Status(QStringLiteral("File: %1 could not be moved.").arg(recName));
             run.Item({source, recName, RunOutcome::Failed,
                       QStringLiteral("the file copy failed; the record stays")});
             result.notMoved = true;
         } else {
-            // The record changes only after its file has been copied, so it
-            // always points at a file that exists.
+            // The record changes only after its file has been copied (or
+            // renamed), so it always points at a file that exists.
             if (!moveRecord(QStringLiteral("File & record: %1 successfully moved.").arg(recName),
-                            QStringLiteral("File: %1 failed on move.").arg(recName)))
+                            QStringLiteral("File: %1 failed on move.").arg(recName))) {
                 result.notMoved = true;
+                // A renamed file goes back to its record, which stayed.
+                if (renamed && !PutBackMovedFile(destinationPath, sourcePath))
+                    run.ServerError(WcGetLastError());
+            }
         }
     }
 

@@ -97,3 +97,11 @@ bool WindowRunDelegate::Copy(const QString& source, const QString& destination,
 {
     return CopyServerFile(source, destination, caption);
 }
+
+bool WindowRunDelegate::Move(const QString& source, const QString& destination,
+                             const QString& caption, bool& renamed)
+{
+    const FileMove how = MoveServerFile(source, destination, caption);
+    renamed = how == FileMove::Renamed;
+    return how != FileMove::Failed;
+}

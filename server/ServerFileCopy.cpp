@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,11 @@ namespace
 
 // Paths longer than this are refused like the platform refuses them.
 constexpr qsizetype kMaxPath = 260;
+
+// The loop's reads: a system call per megabyte instead of per chunk.
+constexpr uint32_t kCopyBufferBytes = uint32_t(1) << 20;
+// What the kernel copies between two moves of the bar.
+constexpr uint64_t kKernelCopyStep = uint64_t(8) << 20;
 
 // Opens a disk file without blocking (a FIFO would wait for a writer) and
 // keeps it only when it is what `accept` wants; the descriptor is then
@@ -172,6 +178,9 @@ public:
         return ok;
     }
 
+    bool isServer() const { return m_server; }
+    WcHandle handle() const { return m_handle; }
+
 private:
     // A handle is valid only when greater than 0.
     bool valid() const { return m_handle > 0; }
@@ -217,12 +226,59 @@ bool CopyServerFileWith(const QString& source, const QString& destination, const
             observer.Progress(chunks);
         }
     };
-    char buffer[kCopyChunkSize];
     qint64 total = 0;
     bool ok = false;
-    for (;;) {
+
+    // Between two server files the kernel copies the bytes, a large step at
+    // a time with the bar moved between steps. Where it cannot (other file
+    // systems, a host without the call) or fails, the loop below goes on from
+    // where it stopped: it reads to the end, and it names a failure as a
+    // failing read or write.
+    if (from.isServer() && to.isServer()) {
+        for (;;) {
+            uint64_t copied = 0;
+            const bool copiedOk =
+                WcCopyFileData(from.handle(), to.handle(), kKernelCopyStep, &copied);
+            total += qint64(copied);
+            showProgress(total, false);
+            if (!copiedOk || copied < kKernelCopyStep)
+                break;
+        }
+    }
+
+    // The loop reads large pieces; a server destination takes them in
+    // chunks (its write-behind collects them without a system call, and a
+    // failure shows at the chunk it hit), a disk destination whole. The bar
+    // counts the bytes read up to and with the chunk being written, so a
+    // failure message shows it at the chunk that failed.
+    const std::unique_ptr<char[]> buffer(new char[kCopyBufferBytes]);
+    const uint32_t writeStep = to.isServer() ? uint32_t(kCopyChunkSize) : kCopyBufferBytes;
+    bool failed = false;
+    while (!failed) {
         uint32_t read = 0;
-        if (!from.read(buffer, kCopyChunkSize, read)) {
+        const bool readOk = from.read(buffer.get(), kCopyBufferBytes, read);
+        // Bytes a failing read delivered are written before the failure is
+        // told, as a copy in chunks would have.
+        for (uint32_t at = 0; at < read && !failed;) {
+            const uint32_t part = std::min(writeStep, read - at);
+            const qint64 before = total;
+            total += part;
+            showProgress(total, false);
+            uint32_t written = 0;
+            const bool writeOk = to.write(buffer.get() + at, part, written);
+            if (!writeOk || written != part) {
+                total = before + std::min<qint64>(part, (written / kCopyChunkSize + 1) *
+                                                            qint64(kCopyChunkSize));
+                showProgress(total, true);
+                observer.Warn(writeOk ? QStringLiteral("Bytes Written not equal to Bytes Read.")
+                                      : QStringLiteral("Error Writing new file"));
+                failed = true;
+            }
+            at += part;
+        }
+        if (failed)
+            break;
+        if (!readOk) {
             showProgress(total, true);
             observer.Warn(QStringLiteral("Error Reading from file"));
             break;
@@ -230,19 +286,6 @@ bool CopyServerFileWith(const QString& source, const QString& destination, const
         if (read == 0) {
             showProgress(total, true);
             ok = true;
-            break;
-        }
-        total += read;
-        showProgress(total, false);
-        uint32_t written = 0;
-        if (!to.write(buffer, read, written)) {
-            showProgress(total, true);
-            observer.Warn(QStringLiteral("Error Writing new file"));
-            break;
-        }
-        if (written != read) {
-            showProgress(total, true);
-            observer.Warn(QStringLiteral("Bytes Written not equal to Bytes Read."));
             break;
         }
     }
@@ -255,4 +298,24 @@ bool CopyServerFileWith(const QString& source, const QString& destination, const
     }
     observer.End();
     return ok;
+}
+
+FileMove MoveServerFileWith(const QString& source, const QString& destination,
+                            const QString& caption, CopyObserver& observer)
+{
+    if (IsServerPath(source) && IsServerPath(destination) && source.size() <= kMaxPath &&
+        destination.size() <= kMaxPath &&
+        WcMoveFile(ToBytes(source).constData(), ToBytes(destination).constData())) {
+        observer.Begin(caption, 1);
+        observer.Progress(1);
+        observer.End();
+        return FileMove::Renamed;
+    }
+    return CopyServerFileWith(source, destination, caption, observer) ? FileMove::Copied
+                                                                      : FileMove::Failed;
+}
+
+bool PutBackMovedFile(const QString& moved, const QString& original)
+{
+    return WcMoveFile(ToBytes(moved).constData(), ToBytes(original).constData());
 }

@@ -1,11 +1,13 @@
 // The server file copy without a window: copies one file between any two
-// paths, each a disk path or a server path ("wc:\file\area(N)\NAME"), in
-// fixed chunks, and tells an observer how far it came and what failed.
+// paths, each a disk path or a server path ("wc:\file\area(N)\NAME"), and
+// tells an observer how far it came (in fixed chunks) and what failed. The
+// bytes go in large pieces: inside the kernel between two server files,
+// else through a large buffer.
 #pragma once
 
 #include <QString>
 
-// Bytes read and written per step; also the progress bar's unit.
+// The progress bar's unit, and the bytes of each write to a server file.
 inline constexpr int kCopyChunkSize = 4096;
 
 class CopyObserver
@@ -29,3 +31,23 @@ public:
 // failed read or write keeps the bytes written so far.
 bool CopyServerFileWith(const QString& source, const QString& destination, const QString& caption,
                         CopyObserver& observer);
+
+// How MoveServerFileWith moved a file.
+enum class FileMove {
+    Renamed, // the source is gone: it lies at the destination now
+    Copied,  // copied as CopyServerFileWith copies; the source stays
+    Failed,  // the copy failed, told to the observer
+};
+
+// Moves the file of the server path `source` to the server path
+// `destination`. Where both lie on one file system and the destination
+// does not exist, the file is renamed, and the observer is told so as of a
+// copy done at once (Begin, Progress to the end, End). Otherwise (other file
+// systems, a disk path, a name taken, a rename refused) the file is copied
+// by CopyServerFileWith.
+FileMove MoveServerFileWith(const QString& source, const QString& destination,
+                            const QString& caption, CopyObserver& observer);
+
+// Puts a file that MoveServerFileWith renamed back where it was (the record
+// that was to follow it stayed); false with the server's error code.
+bool PutBackMovedFile(const QString& moved, const QString& original);

@@ -221,7 +221,8 @@ bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSumm
 // ---- moving a file ----------------------------------------------------------
 
 // Renames the disk file `from` to `to` when both lie on one file system;
-// `to` must not exist. False with WC_ITEM_NOT_FOUND when `from` is gone,
+// `to` must not exist. `to` is a server path; `from` is one too, or the
+// absolute disk path ("/...") of a file taken in from outside the areas. False with WC_ITEM_NOT_FOUND when `from` is gone,
 // WC_ITEM_ALREADY_EXISTS when `to` exists, WC_NO_ACTION_TAKEN when the two
 // lie on different file systems (the caller copies instead) and
 // WC_ACCESS_DENIED for any other failure. Inside an open run the rename is

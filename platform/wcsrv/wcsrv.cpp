@@ -12,6 +12,8 @@
 #include "WcFault.h"
 #include "server/wcsrv.h"
 #pragma GCC visibility pop
+// After the contract, so its operations keep their default visibility.
+#include "WcInternal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -1441,6 +1443,69 @@ uint32_t WcGetLastError(void)
 {
     return tLastError;
 }
+
+// ---- for the operations of other files (WcInternal.h) ----------------------
+
+namespace wcsrv::internal
+{
+
+std::recursive_mutex& LibraryLock()
+{
+    return gLock;
+}
+
+uint32_t CountCall(const char* op)
+{
+    return FaultHit(op);
+}
+
+uint32_t FaultKindCode(const char* op)
+{
+    return !gFault.kind.empty() && gFault.kind == op ? gFault.kindCode : 0;
+}
+
+void SetLastError(uint32_t code)
+{
+    tLastError = code;
+}
+
+bool IsLoggedIn()
+{
+    return LoggedIn() != nullptr;
+}
+
+bool DiskPathOf(const char* serverPath, std::string* path, bool* exists)
+{
+    DiskFile f;
+    if (!LoggedIn() || !ResolveServerPath(*gContext, serverPath, f))
+        return false;
+    *path = f.path;
+    *exists = f.exists;
+    return true;
+}
+
+bool FileOfHandle(WcHandle handle, HandleFile* out)
+{
+    OpenFile* f = LoggedIn() ? FindHandle(*gContext, handle) : nullptr;
+    if (!f)
+        return Fail(uint32_t(WC_INVALID_INDEX), false);
+    out->fd = f->fd;
+    out->read = f->read;
+    out->write = f->write;
+    out->collecting = f->writer != nullptr;
+    out->collected = f->writer ? (long long)f->writer->Accepted() : 0;
+    return true;
+}
+
+bool EndWriteBehind(WcHandle handle)
+{
+    OpenFile* f = LoggedIn() ? FindHandle(*gContext, handle) : nullptr;
+    if (!f)
+        return Fail(uint32_t(WC_INVALID_INDEX), false);
+    return EndCollecting(*f) || Fail(uint32_t(WC_ACCESS_DENIED), false);
+}
+
+} // namespace wcsrv::internal
 
 // ---- fault switch ----------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
@@ -44,6 +45,10 @@ private slots:
     void codePageWritten();
     void allowLinksShownAndWritten_data();
     void allowLinksShownAndWritten();
+    void fileEchoesShownAndWritten();
+    void fileEchoesBadLineKeepsWindow_data();
+    void fileEchoesBadLineKeepsWindow();
+    void fileEchoesUntouchedNotWritten();
 
 private:
     QString cfg() const { return ProgramFolder + QStringLiteral("vuru.cfg"); }
@@ -98,9 +103,10 @@ void TestSetupDlg::layoutAndCaptions()
     TSetupDlg dlg;
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Setup"));
     QCOMPARE(dlg.size(), QSize(411, 310));
-    QCOMPARE(dlg.PageControl1->count(), 2);
+    QCOMPARE(dlg.PageControl1->count(), 3);
     QCOMPARE(dlg.PageControl1->tabText(0), QStringLiteral("General"));
     QCOMPARE(dlg.PageControl1->tabText(1), QStringLiteral("Tools Menu"));
+    QCOMPARE(dlg.PageControl1->tabText(2), QStringLiteral("File Echoes"));
     QCOMPARE(dlg.b_Tools_Browse1->text(), QStringLiteral("..."));
     QVERIFY(dlg.b_Tools_Browse1->font().bold());
     QVERIFY(dlg.findChild<QLineEdit*>(QStringLiteral("e_SysopName")));
@@ -569,6 +575,100 @@ void TestSetupDlg::allowLinksShownAndWritten()
     content.replace("\r\n", "\n");
     QCOMPARE(content, after);
     QCOMPARE(AreaLinksAllowed(), check);
+}
+
+void TestSetupDlg::fileEchoesShownAndWritten()
+{
+    {
+        QFile f(cfg());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[TIC]\r\nInbound=/in\r\nUploader=Tic Robot\r\nReplaceSameName=0\r\n"
+                "; the echoes\r\n[TicAreas]\r\nGAMES=2\r\nnodelist=1\r\n"
+                "[TicPasswords]\r\n21:1/100=SECRET\r\n[Other]\r\nKey=kept\r\n");
+    }
+    const int result = run([&](TSetupDlg& dlg) {
+        QCOMPARE(dlg.e_TicInbound->text(), QStringLiteral("/in"));
+        QCOMPARE(dlg.e_TicBadFolder->text(), QString());
+        QCOMPARE(dlg.e_TicUploader->text(), QStringLiteral("Tic Robot"));
+        QVERIFY(!dlg.cb_TicReplaceSameName->isChecked());
+        QCOMPARE(dlg.m_TicAreas->toPlainText(), QStringLiteral("GAMES=2\nnodelist=1"));
+        QCOMPARE(dlg.m_TicPasswords->toPlainText(), QStringLiteral("21:1/100=SECRET"));
+        dlg.e_TicInbound->setText(QStringLiteral(" /var/spool/inbound "));
+        dlg.e_TicBadFolder->setText(QStringLiteral("/var/spool/bad"));
+        dlg.cb_TicReplaceSameName->setChecked(true);
+        dlg.m_TicAreas->setPlainText(QStringLiteral("GAMES = 2\n\n  UTILS=7  \nnodelist=1\n"));
+        dlg.m_TicPasswords->setPlainText(QString());
+        dlg.BitBtn1->click();
+    });
+    QCOMPARE(result, int(QDialog::Accepted));
+    const IniFile ini(cfg());
+    TicSettings expected;
+    expected.inbound = QStringLiteral("/var/spool/inbound");
+    expected.badFolder = QStringLiteral("/var/spool/bad");
+    expected.uploader = QStringLiteral("Tic Robot");
+    expected.replaceSameName = true;
+    expected.areas = {{QStringLiteral("GAMES"), 2},
+                      {QStringLiteral("UTILS"), 7},
+                      {QStringLiteral("nodelist"), 1}};
+    QStringList problems;
+    QCOMPARE(ReadTicSettings(ini, &problems), expected);
+    QVERIFY(problems.isEmpty());
+    QCOMPARE(ini.ReadString(QStringLiteral("Other"), QStringLiteral("Key"), QString()),
+             QStringLiteral("kept"));
+    QVERIFY(readCfg().contains("; the echoes"));
+}
+
+void TestSetupDlg::fileEchoesBadLineKeepsWindow_data()
+{
+    QTest::addColumn<QString>("areas");
+    QTest::addColumn<QString>("passwords");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no equals") << "GAMES"
+                               << ""
+                               << "Echoes: \"GAMES\" is not a line of the form TAG=AREA.";
+    QTest::newRow("no tag") << "=2"
+                            << ""
+                            << "Echoes: \"=2\" is not a line of the form TAG=AREA.";
+    QTest::newRow("area not a number") << "GAMES=two"
+                                       << ""
+                                       << "Echoes: GAMES=two is not an area number.";
+    QTest::newRow("area zero") << "GAMES=0"
+                               << ""
+                               << "Echoes: GAMES=0 is not an area number.";
+    QTest::newRow("password line")
+        << "GAMES=2"
+        << "21:1/100"
+        << "Passwords: \"21:1/100\" is not a line of the form ADDRESS=PASSWORD.";
+}
+
+void TestSetupDlg::fileEchoesBadLineKeepsWindow()
+{
+    QFETCH(QString, areas);
+    QFETCH(QString, passwords);
+    QFETCH(QString, message);
+    const int result = run([&](TSetupDlg& dlg) {
+        dlg.m_TicAreas->setPlainText(areas);
+        dlg.m_TicPasswords->setPlainText(passwords);
+        dlg.BitBtn1->click();
+        // Still open, on the tab with the line, and nothing written.
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.PageControl1->currentWidget(), dlg.FileEchoes);
+        QVERIFY(!QFile::exists(cfg()));
+        dlg.BitBtn2->click();
+    });
+    QCOMPARE(result, int(QDialog::Rejected));
+    QCOMPARE(m_dialogs->texts(), QStringList{message});
+    QVERIFY(!QFile::exists(cfg()));
+}
+
+void TestSetupDlg::fileEchoesUntouchedNotWritten()
+{
+    // OK without a change to the tab: the file gets no TIC sections.
+    const int result = run([&](TSetupDlg& dlg) { dlg.BitBtn1->click(); });
+    QCOMPARE(result, int(QDialog::Accepted));
+    const QByteArray text = readCfg();
+    QVERIFY(!text.isEmpty());
+    QVERIFY2(!text.contains("TIC") && !text.contains("Tic"), text.constData());
 }
 
 VT_TEST_MAIN(TestSetupDlg)

@@ -194,6 +194,9 @@ private slots:
     void moves()
     {
         QFETCH(bool, withFiles);
+        // The copy of a move, as between two file systems (a move on one
+        // renames: renameKeepsTheFile).
+        SplitDevices acrossFileSystems;
         TMoveMgr form;
         form.show();
         choose(form, 1, 2);
@@ -356,6 +359,8 @@ private slots:
 
     void failedCopyKeepsRecord()
     {
+        // Only a copy writes (a move on one file system renames).
+        SplitDevices acrossFileSystems;
         TMoveMgr form;
         form.show();
         choose(form, 1, 2);

@@ -178,6 +178,20 @@ private:
     bool m_ownsLogin = false;
 };
 
+// While it lives, the server library takes every two area folders for
+// folders on different file systems (its test switch
+// WCSRV_TEST_SPLIT_DEVICES): a move copies the file, as between two disks,
+// instead of renaming it. For tests of the copy of a move on a machine
+// whose temporary folders lie on one file system.
+class SplitDevices
+{
+public:
+    SplitDevices() { qputenv("WCSRV_TEST_SPLIT_DEVICES", "1"); }
+    ~SplitDevices() { qunsetenv("WCSRV_TEST_SPLIT_DEVICES"); }
+    SplitDevices(const SplitDevices&) = delete;
+    SplitDevices& operator=(const SplitDevices&) = delete;
+};
+
 // The file time of a calendar date and time, as the date conversions read
 // it; a date they refuse ends the test program.
 FILETIME TestTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,

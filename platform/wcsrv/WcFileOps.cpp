@@ -1,0 +1,212 @@
+// libwcsrv: moving a file between two areas' folders by a rename, and
+// copying file data between two handles inside the kernel.
+#pragma GCC visibility push(default)
+#include "server/wcsrv.h"
+#pragma GCC visibility pop
+// After the contract, so its operations keep their default visibility.
+#include "WcInternal.h"
+#include "WcJournal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+using namespace wcsrv::internal;
+
+namespace
+{
+
+bool Fail(uint32_t code)
+{
+    SetLastError(code);
+    return false;
+}
+
+// For tests on a machine with one file system: with WCSRV_TEST_SPLIT_DEVICES
+// set (to anything but "" or "0"), every two folders count as lying on
+// different file systems, so a move copies as it does between two disks.
+bool DevicesSplitForTest()
+{
+    const char* split = std::getenv("WCSRV_TEST_SPLIT_DEVICES");
+    return split && *split && std::strcmp(split, "0") != 0;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+// Renames `from` to `to` unless `to` exists. Where the file system cannot
+// refuse to replace in the rename itself, a hard link does it (it fails on
+// an existing name), and where it has no hard links either, the name is
+// tested just before a plain rename. 0 or the errno of the failure.
+int RenameNoReplace(const char* from, const char* to)
+{
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    if (::link(from, to) == 0) {
+        if (::unlink(from) == 0)
+            return 0;
+        const int error = errno;
+        ::unlink(to);
+        return error;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
+        return errno;
+    struct stat st {
+    };
+    if (::lstat(to, &st) == 0)
+        return EEXIST;
+    return ::rename(from, to) == 0 ? 0 : errno;
+}
+
+// The kernel cannot copy between these two files (old kernels across file
+// systems, file systems without the call, a sandbox that forbids it).
+bool KernelRefuses(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+           error == EPERM;
+}
+
+} // namespace
+
+bool WcMoveFile(const char* from, const char* to)
+{
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    if (const uint32_t fault = CountCall("WcMoveFile"))
+        return Fail(fault);
+    if (!IsLoggedIn())
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
+    std::string source, target;
+    bool sourceExists = false, targetExists = false;
+    if (from && from[0] == '/') {
+        // A file taken in from outside the areas (a mailer's inbound): its
+        // absolute disk path.
+        source = from;
+        struct stat st {
+        };
+        sourceExists = ::lstat(from, &st) == 0;
+    } else if (!DiskPathOf(from, &source, &sourceExists)) {
+        return Fail(WcGetLastError() == WC_ITEM_NOT_FOUND ? uint32_t(WC_ITEM_NOT_FOUND)
+                                                          : uint32_t(WC_ACCESS_DENIED));
+    }
+    if (!DiskPathOf(to, &target, &targetExists))
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    struct stat file {
+    };
+    if (!sourceExists || ::lstat(source.c_str(), &file) != 0)
+        return Fail(uint32_t(WC_ITEM_NOT_FOUND));
+    // A link at the file's name is not moved: the link alone would go, and
+    // the caller's copy takes what it points at, as the move did before.
+    if (S_ISLNK(file.st_mode))
+        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
+    // Only regular files are an area's files (as for WcExistFile).
+    if (!S_ISREG(file.st_mode))
+        return Fail(uint32_t(WC_ITEM_NOT_FOUND));
+    // Two areas may share a folder: there `to` can be `from` itself.
+    if (targetExists)
+        return Fail(uint32_t(WC_ITEM_ALREADY_EXISTS));
+    struct stat folder {
+    };
+    if (::stat(FolderOf(target).c_str(), &folder) != 0)
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    if (folder.st_dev != file.st_dev || DevicesSplitForTest())
+        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
+    switch (RenameNoReplace(source.c_str(), target.c_str())) {
+    case 0:
+        break;
+    case EEXIST:
+        return Fail(uint32_t(WC_ITEM_ALREADY_EXISTS));
+    case ENOENT:
+        return Fail(::lstat(source.c_str(), &file) != 0 ? uint32_t(WC_ITEM_NOT_FOUND)
+                                                        : uint32_t(WC_ACCESS_DENIED));
+    case EXDEV: // one device, two mounts (a bind mount): copied instead
+        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
+    default:
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    }
+    // The one place a rename is noted for the open run, so undoing the run
+    // renames back; a rename the journal could not note is undone.
+    if (!wcsrv::journal::NoteFileMoved(source, target)) {
+        const uint32_t code = WcGetLastError();
+        if (RenameNoReplace(target.c_str(), source.c_str()) != 0)
+            return Fail(uint32_t(WC_ACCESS_DENIED));
+        return Fail(code);
+    }
+    return true;
+}
+
+bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done)
+{
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    if (const uint32_t fault = CountCall("WcCopyFileData"))
+        return Fail(fault);
+    if (!IsLoggedIn())
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
+    if (!done)
+        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
+    HandleFile in, out;
+    if (!FileOfHandle(from, &in) || !FileOfHandle(to, &out))
+        return false;
+    if (!in.read || !out.write)
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    // The kernel reads and writes what WcReadFile and WcWriteFile would: a
+    // fault the tests set on those fails this copy as well.
+    for (const char* op : {"WcReadFile", "WcWriteFile"})
+        if (const uint32_t fault = FaultKindCode(op))
+            return Fail(fault);
+    if (count == 0)
+        return true;
+    // Bytes the write-behind took go first: the kernel copies behind them.
+    // A write-behind that took nothing yet is left alone until the kernel
+    // copies, so a refused copy leaves the handle as it was.
+    if (out.collecting && out.collected > 0 && !EndWriteBehind(to))
+        return false;
+    off_t readAt = ::lseek(in.fd, 0, SEEK_CUR);
+    off_t writeAt = ::lseek(out.fd, 0, SEEK_CUR);
+    if (readAt < 0 || writeAt < 0)
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+
+    // Explicit offsets leave the descriptors' own where they are until the
+    // end, when they are moved past what was copied.
+    uint64_t copied = 0;
+    int error = 0;
+    while (copied < count) {
+        const size_t step = size_t(std::min<uint64_t>(count - copied, uint64_t(1) << 30));
+        const ssize_t n = ::copy_file_range(in.fd, &readAt, out.fd, &writeAt, step, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            break;
+        }
+        if (n == 0) // the end of the source
+            break;
+        copied += uint64_t(n);
+    }
+    if (copied == 0 && KernelRefuses(error))
+        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
+    if (copied > 0 && out.collecting && out.collected == 0 && !EndWriteBehind(to))
+        return false;
+    if (::lseek(in.fd, readAt, SEEK_SET) < 0 || ::lseek(out.fd, writeAt, SEEK_SET) < 0)
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    *done += copied;
+    // Refused after some bytes: those count, and the next call is refused
+    // at once.
+    if (error != 0 && !KernelRefuses(error))
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    return true;
+}
