@@ -6,8 +6,9 @@
 // the run returns (the copies may still sit in the page cache), after a
 // sync. The ratio is the copying move's time over the renaming move's.
 //
-// usage: bench_move [FILES]   (default 1000; in a temporary folder, removed
-//                              at the end; set TMPDIR to measure a disk)
+// usage: bench_move [FILES [KIB]]   (default 1000 files of 1024 KiB; in a
+//                                    temporary folder, removed at the end;
+//                                    set TMPDIR to measure a disk)
 #include "BenchMeasure.h"
 #include "BenchRun.h"
 #include "managers/MoveRun.h"
@@ -33,7 +34,6 @@ namespace
 {
 
 constexpr double kGoal = 10.0;
-constexpr qint64 kFileBytes = qint64(1) << 20;
 
 // The move manager's run as the command line has it, without a terminal:
 // files are moved (renamed or copied) through the server file copy, quietly.
@@ -98,6 +98,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const long files = argc > 1 ? std::atol(argv[1]) : 1000;
+    const qint64 kFileBytes = (argc > 2 ? std::atoll(argv[2]) : 1024) << 10;
 
     QTemporaryDir dir;
     const std::string home = (dir.path() + QStringLiteral("/bbs")).toStdString();
@@ -158,7 +159,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const double mib = double(files) * double(kFileBytes) / double(1 << 20);
-    std::printf("files: %ld of 1 MiB (%.0f MiB)\n", files, mib);
+    std::printf("files: %ld of %lld KiB (%.0f MiB)\n", files, (long long)(kFileBytes >> 10), mib);
     std::printf("move manager, renames: %.3f s (%.0f files/s)\n", renameSeconds,
                 double(files) / renameSeconds);
     std::printf("move manager, rename off (copies): %.3f s (%.0f MiB/s)\n", copySeconds,
