@@ -115,6 +115,45 @@ inline bool TakenBefore(std::string_view candidate, std::string_view current)
     return current.empty() || candidate < current;
 }
 
+// Looks for the other letter cases of `name` in `dir` (ending in '/') by
+// name, an lstat each, and puts the first in byte order that exists into
+// `found`. False, having looked for none, when the name has more variants
+// than that is worth in a folder of `folderBytes` bytes: reading a folder
+// costs about a quarter of a look-up per entry, and an entry takes some 32
+// bytes of the folder's size on the common file systems. A move into a
+// large folder then costs a few look-ups instead of reading the folder.
+inline bool FindVariantByName(const std::string& dir, std::string_view name, off_t folderBytes,
+                              std::string& found)
+{
+    std::size_t letters[kMaxFileNameBytes];
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (UpperAscii(name[i]) == LowerAscii(name[i]))
+            continue;
+        if (count == kMaxFileNameBytes)
+            return false;
+        letters[count++] = i;
+    }
+    const unsigned long variants = 1ul << count;
+    // A folder of one block (4 KiB, the least most file systems give one)
+    // is read as fast as a few look-ups are made.
+    if (name.size() > kMaxFileNameBytes || off_t(variants) * 4 * 32 > folderBytes - 4096)
+        return false;
+    std::string candidate(name);
+    for (unsigned long mask = 0; mask < variants; ++mask) {
+        for (std::size_t i = 0; i < count; ++i) {
+            char& c = candidate[letters[i]];
+            c = (mask >> i) & 1 ? UpperAscii(c) : LowerAscii(c);
+        }
+        struct stat sb {
+        };
+        if (candidate != name && TakenBefore(candidate, found) &&
+            ::lstat((dir + candidate).c_str(), &sb) == 0)
+            found = candidate;
+    }
+    return true;
+}
+
 // The disk path of the record name `name` in `folder`: the entry of exactly
 // that name (whatever kind of entry it is), else the entry that differs
 // from it only in ASCII letter case, first in byte order, else the path
@@ -133,6 +172,11 @@ inline std::string FindInFolder(const std::string& folder, std::string_view name
         return exact;
     }
     std::string found;
+    if (::stat(dir.c_str(), &sb) == 0 && FindVariantByName(dir, name, sb.st_size, found)) {
+        if (exists)
+            *exists = !found.empty();
+        return found.empty() ? exact : dir + found;
+    }
     if (DIR* d = ::opendir(dir.c_str())) {
         while (const dirent* e = ::readdir(d)) {
             const std::string_view entry(e->d_name);

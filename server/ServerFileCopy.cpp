@@ -20,8 +20,9 @@ namespace
 // Paths longer than this are refused like the platform refuses them.
 constexpr qsizetype kMaxPath = 260;
 
-// The loop's reads: a system call per megabyte instead of per chunk.
-constexpr uint32_t kCopyBufferBytes = uint32_t(1) << 20;
+// The loop's reads: a system call per 64 chunks instead of per chunk; the
+// buffer stays in the processor's cache beside the block the server fills.
+constexpr uint32_t kCopyBufferBytes = uint32_t(1) << 18;
 // What the kernel copies between two moves of the bar.
 constexpr uint64_t kKernelCopyStep = uint64_t(8) << 20;
 

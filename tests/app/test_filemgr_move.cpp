@@ -397,6 +397,9 @@ void TestFileMgrMove::updateRefusedAfterCopy()
     QFETCH(bool, fileExists);
     QFETCH(QStringList, warnings);
     QFETCH(QString, status);
+    // The copy stays where a move copies, as between two file systems (on
+    // one, the renamed file goes back: tests/app/test_moverename.cpp).
+    SplitDevices acrossFileSystems;
     const QByteArray content("c");
     m_bbs->addFile(1, QStringLiteral("UPD.ZIP"), fileExists ? &content : nullptr);
     TFileMgr& w = open();
@@ -425,6 +428,9 @@ void TestFileMgrMove::failingEveryServerCallLosesNothing()
         m_bbs->addFile(1, names.last(), &contents.last());
     }
     m_dialogs.reset();
+    // The copies of a move, as between two file systems; with renames:
+    // tests/app/test_moverename.cpp.
+    SplitDevices acrossFileSystems;
     // Questions: record-only moves are refused (the sysop says it is no
     // CD-ROM area); the missing-file question must never come, every file
     // being there.

@@ -780,6 +780,18 @@ QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& exp
                      r.name);
             continue;
         }
+        bool renamedAhead = false;
+        for (const int to : expect.mayMoveTo.value(key)) {
+            bool there = false;
+            renamedAhead = expect.renamedMayLeadRecord && to != r.area &&
+                           read(to, key, &there) == want && there;
+            if (renamedAhead)
+                break;
+        }
+        if (renamedAhead) {
+            book.add(QStringLiteral("files renamed ahead of their record (a killed move)"), r.name);
+            continue;
+        }
         problems << QStringLiteral("the file of record %1 is not in area %2's folder")
                         .arg(r.name)
                         .arg(r.area);

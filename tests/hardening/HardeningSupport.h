@@ -176,6 +176,10 @@ struct Expect {
     // An added record may keep the zero size and dates it was added with
     // (its freshen after the add failed).
     bool addedMayStayUnfreshened = false;
+    // A move killed between renaming a file and storing its record leaves
+    // the file whole in the target area's folder while the record stays in
+    // the area it came from (undoing the run renames it back).
+    bool renamedMayLeadRecord = false;
     // Deleting with the files may leave a deleted record's file.
     bool deleteMayKeepFile = false;
     QSet<QString> ignoreFiles; // files in area folders the test made itself

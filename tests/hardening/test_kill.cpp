@@ -4,7 +4,9 @@
 // moved). Afterwards the database is sound, every record exists exactly
 // once with all its bytes as before except its area, its file is intact in
 // its own area's folder, and every file without a record is an original
-// the move copied or a (partial) copy the kill interrupted.
+// the move copied or a (partial) copy the kill interrupted. Those runs copy
+// (as between two file systems); the same kills while the move renames may
+// also find the one file in flight renamed ahead of its record.
 #include "HardeningSupport.h"
 
 #include "platform/wcsrv/WcAdmin.h"
@@ -38,6 +40,7 @@ private:
 
     static constexpr int kRecords = 2000;
     static constexpr int kKillRuns = 20;
+    static constexpr int kRenameKillRuns = 8;
 
     // Records in the target area, read beside the moving process.
     static int MovedSoFar(sqlite3* db)
@@ -138,6 +141,9 @@ private slots:
     // may land in.
     void fullRunMovesEverything()
     {
+        // The move's copies, as between two file systems; on one it renames
+        // (killedWhileRenaming).
+        SplitDevices acrossFileSystems;
         Sandbox box(m_template->root());
         QVERIFY(box.ok());
         bool finished = false;
@@ -164,6 +170,7 @@ private slots:
     void killedAtRandom()
     {
         QVERIFY(m_fullMs > 0);
+        SplitDevices acrossFileSystems;
         const quint32 seed = qEnvironmentVariableIsSet("VT_HARD_SEED")
                                  ? quint32(qEnvironmentVariableIntValue("VT_HARD_SEED"))
                                  : 20240611u;
@@ -221,6 +228,53 @@ private slots:
                 .arg(partial)
                 .arg(whole)};
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
+    }
+
+    // The same kills while the move renames (both folders on one file
+    // system): every record exists once with its bytes, and its file lies
+    // whole in its own folder, or, for the one record in flight when the
+    // kill came, in the target folder it was renamed to.
+    void killedWhileRenaming()
+    {
+        QRandomGenerator rng(20261209u);
+        QStringList failures;
+        int midRun = 0, ahead = 0;
+        for (int run = 0; run < kRenameKillRuns; ++run) {
+            Sandbox box(m_template->root());
+            QVERIFY(box.ok());
+            const int at = 1 + int(rng.bounded(quint32(kRecords - 100)));
+            bool finished = false;
+            QString error;
+            runChild(box, at, 0, finished, error);
+            Expect expect = m_expect;
+            expect.renamedMayLeadRecord = true;
+            QStringList notes;
+            QStringList problems = CheckBbs(box, m_layout, expect, &notes);
+            if (!error.isEmpty())
+                problems.prepend(error);
+            int moved = 0;
+            for (const RecordRow& r : AllRecords(box.home()))
+                moved += r.area == 2;
+            midRun += !finished && moved > 0 && moved < kRecords;
+            for (const QString& n : notes) {
+                ahead += n.startsWith(QLatin1String("files renamed ahead"));
+                if (n.startsWith(QLatin1String("source files that stay")))
+                    problems << QStringLiteral("a rename left its source: ") + n;
+            }
+            if (!problems.isEmpty())
+                failures << QStringLiteral("run %1 killed after %2 moved: %3")
+                                .arg(run)
+                                .arg(at)
+                                .arg(problems.mid(0, 5).join(QStringLiteral("; ")));
+        }
+        m_figures << Figure{
+            QStringLiteral("move manager renaming, killed (SIGKILL), %1 records").arg(kRecords),
+            kRenameKillRuns, long(failures.size()),
+            QStringLiteral("%1 killed mid-run; a file renamed ahead of its record in %2 runs")
+                .arg(midRun)
+                .arg(ahead)};
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
+        QVERIFY(midRun > 0);
     }
 };
 

@@ -90,6 +90,8 @@ private slots:
     {
         QFETCH(QString, failing);
         QFETCH(int, answer);
+        // Only a copy reads and writes (on one file system a move renames).
+        SplitDevices acrossFileSystems;
         AnswerHook hook{DialogAnswer(answer)};
         auto w = std::make_unique<TFileMgr>();
         w->show();
@@ -121,6 +123,8 @@ private slots:
     // left there, the CD-ROM case), the record may still move alone.
     void moveButtonMovesTheRecordAloneWhenNothingWasCopied()
     {
+        // Only a copy creates the target (on one file system a move renames).
+        SplitDevices acrossFileSystems;
         AnswerHook hook(DialogAnswer::Yes);
         auto w = std::make_unique<TFileMgr>();
         w->show();

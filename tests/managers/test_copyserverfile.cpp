@@ -477,6 +477,59 @@ private slots:
         QVERIFY(m_bbs->fileOnDisk(2, QStringLiteral("EMPTY.BIN")));
         QCOMPARE(QFileInfo(areaFile(2, QStringLiteral("EMPTY.BIN"))).size(), 0);
     }
+
+    // Between two server files the kernel copies in large steps: a few
+    // server calls instead of one per chunk. Where it is refused from the
+    // start, or fails after its first step, the loop copies the rest; the
+    // bytes are the same and the bar ends at its end either way.
+    void serverToServerInsideTheKernel_data()
+    {
+        QTest::addColumn<QString>("kernel");
+        QTest::newRow("kernel copy") << "works";
+        QTest::newRow("kernel refuses") << "refuses";
+        QTest::newRow("kernel fails after one step") << "fails later";
+    }
+
+    void serverToServerInsideTheKernel()
+    {
+        QFETCH(QString, kernel);
+        const QByteArray content = Pattern(20 * 1024 * 1024 + 333);
+        {
+            QFile f(areaFile(1, QStringLiteral("BIG.BIN")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), content.size());
+        }
+        int maximum = -1, last = -1;
+        struct Watch : CopyObserver {
+            int& maximum;
+            int& last;
+            Watch(int& m, int& l) : maximum(m), last(l) {}
+            void Begin(const QString&, int max) override { maximum = max; }
+            void Progress(int chunks) override { last = chunks; }
+            void Warn(const QString& text) override { QFAIL(qPrintable(text)); }
+        } watch(maximum, last);
+        if (kernel == u"refuses")
+            WcFaultFailKind("WcCopyFileData", WC_NO_ACTION_TAKEN);
+        else if (kernel == u"fails later")
+            // The source's open, the destination's look-up and open, the
+            // size and the first step; the second step fails.
+            WcFaultFailNth(6, WC_ACCESS_DENIED);
+        else
+            WcFaultReset();
+        QVERIFY(CopyServerFileWith(ServerFilePath(1, QStringLiteral("BIG.BIN")),
+                                   ServerFilePath(2, QStringLiteral("COPY.BIN")),
+                                   QStringLiteral("Copying..."), watch));
+        const long calls = WcFaultCallCount();
+        WcFaultReset();
+        QCOMPARE(ReadAll(areaFile(2, QStringLiteral("COPY.BIN"))), content);
+        QCOMPARE(maximum, int(content.size() / kCopyChunkSize));
+        QCOMPARE(last, maximum);
+        // A chunk at a time the writes alone would be 5,121 calls.
+        if (kernel == u"works")
+            QVERIFY2(calls < 20, qPrintable(QString::number(calls)));
+        else
+            QVERIFY2(calls > 2000, qPrintable(QString::number(calls)));
+    }
 };
 
 VT_TEST_MAIN(TestCopyServerFile)

@@ -1,0 +1,298 @@
+// WcMoveFile (a rename between area folders, its error codes, the test
+// switch that splits the devices) and WcCopyFileData (the kernel copy
+// between two handles, where it leaves the handles, how it is refused).
+#include "platform/wcsrv/WcAdmin.h"
+#include "platform/wcsrv/WcFault.h"
+#include "server/wcsrv.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+QByteArray Pattern(qsizetype size, int seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 13 + seed + i / 4096) & 0xff);
+    return bytes;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+ino_t InodeOf(const QString& path)
+{
+    struct stat st {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+WcHandle Open(const char* path, uint32_t access, uint32_t disposition)
+{
+    return WcCreateFile(path, access, WC_SHARE_READ, disposition);
+}
+
+} // namespace
+
+class TestWcFileOps : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestBbs> m_bbs;
+    std::unique_ptr<ServerLogin> m_login;
+
+    QString diskFile(int area, const QString& name) const
+    {
+        return QDir(m_bbs->areaFolder(area)).filePath(name);
+    }
+    void put(int area, const QString& name, const QByteArray& bytes)
+    {
+        QFile f(diskFile(area, name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+
+private slots:
+    void init()
+    {
+        WcFaultReset();
+        m_bbs = std::make_unique<TestBbs>();
+        QVERIFY(m_bbs->ok());
+        m_bbs->addArea(1, QStringLiteral("One"));
+        m_bbs->addArea(2, QStringLiteral("Two"));
+        // Area 3 keeps its files in area 1's folder.
+        const std::string shared =
+            wcadmin::AddArea(m_bbs->homeStd(), 3, "Shared", m_bbs->areaFolder(1).toStdString());
+        QVERIFY2(shared.empty(), shared.c_str());
+        m_login = std::make_unique<ServerLogin>();
+        QVERIFY(m_login->ok());
+    }
+
+    void cleanup()
+    {
+        WcFaultReset();
+        qunsetenv("WCSRV_TEST_SPLIT_DEVICES");
+        m_login.reset();
+        m_bbs.reset();
+    }
+
+    void moveRenames()
+    {
+        const QByteArray bytes = Pattern(10000);
+        put(1, QStringLiteral("A.ZIP"), bytes);
+        const ino_t inode = InodeOf(diskFile(1, QStringLiteral("A.ZIP")));
+        QVERIFY(WcMoveFile("wc:\\file\\area(1)\\a.zip", "wc:\\file\\area(2)\\A.ZIP"));
+        QVERIFY(!QFile::exists(diskFile(1, QStringLiteral("A.ZIP"))));
+        QCOMPARE(InodeOf(diskFile(2, QStringLiteral("A.ZIP"))), inode);
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("A.ZIP"))), bytes);
+        // And back, by the name on disk in any letter case.
+        QVERIFY(WcMoveFile("WC:\\FILE\\AREA(2)\\a.Zip", "wc:\\file\\area(1)\\A.ZIP"));
+        QCOMPARE(InodeOf(diskFile(1, QStringLiteral("A.ZIP"))), inode);
+    }
+
+    // Each refusal leaves both folders as they were.
+    void moveRefusals_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("split");
+        QTest::addColumn<uint>("code");
+        const uint notFound = WC_ITEM_NOT_FOUND, exists = WC_ITEM_ALREADY_EXISTS,
+                   otherDisk = WC_NO_ACTION_TAKEN, denied = WC_ACCESS_DENIED;
+        QTest::newRow("source gone") << "wc:\\file\\area(1)\\GONE.ZIP"
+                                     << "wc:\\file\\area(2)\\GONE.ZIP" << false << notFound;
+        QTest::newRow("source a folder") << "wc:\\file\\area(1)\\SUB"
+                                         << "wc:\\file\\area(2)\\SUB" << false << notFound;
+        QTest::newRow("target exists") << "wc:\\file\\area(1)\\A.ZIP"
+                                       << "wc:\\file\\area(2)\\B.ZIP" << false << exists;
+        QTest::newRow("target exists in other letter case")
+            << "wc:\\file\\area(1)\\A.ZIP"
+            << "wc:\\file\\area(2)\\b.zip" << false << exists;
+        QTest::newRow("areas sharing a folder: the file itself")
+            << "wc:\\file\\area(1)\\A.ZIP"
+            << "wc:\\file\\area(3)\\A.ZIP" << false << exists;
+        QTest::newRow("another file system") << "wc:\\file\\area(1)\\A.ZIP"
+                                             << "wc:\\file\\area(2)\\A.ZIP" << true << otherDisk;
+        QTest::newRow("a link is copied, not renamed")
+            << "wc:\\file\\area(1)\\LINK.ZIP"
+            << "wc:\\file\\area(2)\\LINK.ZIP" << false << otherDisk;
+        QTest::newRow("unknown target area") << "wc:\\file\\area(1)\\A.ZIP"
+                                             << "wc:\\file\\area(9)\\A.ZIP" << false << denied;
+        QTest::newRow("target not a server path") << "wc:\\file\\area(1)\\A.ZIP"
+                                                  << "/tmp/A.ZIP" << false << denied;
+        QTest::newRow("target name leaves the folder")
+            << "wc:\\file\\area(1)\\A.ZIP"
+            << "wc:\\file\\area(2)\\.." << false << denied;
+    }
+
+    void moveRefusals()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(bool, split);
+        QFETCH(uint, code);
+        put(1, QStringLiteral("A.ZIP"), Pattern(100));
+        put(2, QStringLiteral("B.ZIP"), Pattern(200));
+        QVERIFY(QDir(m_bbs->areaFolder(1)).mkdir(QStringLiteral("SUB")));
+        QCOMPARE(::symlink(QFile::encodeName(diskFile(1, QStringLiteral("A.ZIP"))).constData(),
+                           QFile::encodeName(diskFile(1, QStringLiteral("LINK.ZIP"))).constData()),
+                 0);
+        if (split)
+            qputenv("WCSRV_TEST_SPLIT_DEVICES", "1");
+        const QStringList one = QDir(m_bbs->areaFolder(1)).entryList(QDir::AllEntries);
+        const QStringList two = QDir(m_bbs->areaFolder(2)).entryList(QDir::AllEntries);
+        QVERIFY(!WcMoveFile(from.toLatin1().constData(), to.toLatin1().constData()));
+        QCOMPARE(WcGetLastError(), code);
+        QCOMPARE(QDir(m_bbs->areaFolder(1)).entryList(QDir::AllEntries), one);
+        QCOMPARE(QDir(m_bbs->areaFolder(2)).entryList(QDir::AllEntries), two);
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("B.ZIP"))), Pattern(200));
+    }
+
+    void moveCountsForTheFaultSwitch()
+    {
+        put(1, QStringLiteral("A.ZIP"), Pattern(100));
+        WcFaultFailKind("WcMoveFile", WC_NO_ACTION_TAKEN);
+        QVERIFY(!WcMoveFile("wc:\\file\\area(1)\\A.ZIP", "wc:\\file\\area(2)\\A.ZIP"));
+        QCOMPARE(WcGetLastError(), uint(WC_NO_ACTION_TAKEN));
+        QVERIFY(QFile::exists(diskFile(1, QStringLiteral("A.ZIP"))));
+        WcFaultReset();
+        QVERIFY(LogoutUser());
+        QVERIFY(!WcMoveFile("wc:\\file\\area(1)\\A.ZIP", "wc:\\file\\area(2)\\A.ZIP"));
+        QCOMPARE(WcGetLastError(), uint(WC_USER_NOT_LOGGED_IN));
+        QVERIFY(LoginSystem());
+    }
+
+    // The kernel copy goes on from where the handles stand and leaves them
+    // after what it copied: writes before and after it land in order, on a
+    // new file (write-behind) as on an existing one.
+    void copyDataContinuesTheHandles_data()
+    {
+        QTest::addColumn<uint>("disposition");
+        QTest::addColumn<int>("before");
+        QTest::newRow("new file, nothing written before") << uint(WC_CREATE_ALWAYS) << 0;
+        QTest::newRow("new file, bytes collected before") << uint(WC_CREATE_ALWAYS) << 5000;
+        QTest::newRow("existing file opened to write") << uint(WC_OPEN_EXISTING) << 3000;
+    }
+
+    void copyDataContinuesTheHandles()
+    {
+        QFETCH(uint, disposition);
+        QFETCH(int, before);
+        const QByteArray source = Pattern(3 * 1024 * 1024 + 77, 1);
+        put(1, QStringLiteral("SRC.BIN"), source);
+        if (disposition == WC_OPEN_EXISTING)
+            put(2, QStringLiteral("DST.BIN"), QByteArray());
+        const WcHandle from =
+            Open("wc:\\file\\area(1)\\SRC.BIN", WC_GENERIC_READ, WC_OPEN_EXISTING);
+        const WcHandle to = Open("wc:\\file\\area(2)\\DST.BIN", WC_GENERIC_WRITE, disposition);
+        QVERIFY(from > 0 && to > 0);
+        // The first bytes through the ordinary calls.
+        QByteArray head(before, Qt::Uninitialized);
+        uint32_t n = 0;
+        QVERIFY(WcReadFile(from, head.data(), uint32_t(before), &n));
+        QCOMPARE(int(n), before);
+        QVERIFY(WcWriteFile(to, head.constData(), uint32_t(before), &n));
+        // A middle part inside the kernel, in two calls.
+        uint64_t done = 7; // added to, not set
+        QVERIFY(WcCopyFileData(from, to, 1 << 20, &done));
+        QCOMPARE(done, uint64_t(7 + (1 << 20)));
+        QVERIFY(WcCopyFileData(from, to, 1 << 20, &done));
+        QCOMPARE(done, uint64_t(7 + (2 << 20)));
+        // The rest through the ordinary calls again.
+        QByteArray tail(source.size(), Qt::Uninitialized);
+        QVERIFY(WcReadFile(from, tail.data(), uint32_t(tail.size()), &n));
+        QCOMPARE(qsizetype(n), source.size() - before - (2 << 20));
+        uint32_t written = 0;
+        QVERIFY(WcWriteFile(to, tail.constData(), n, &written));
+        QVERIFY(WcCloseHandle(to));
+        QVERIFY(WcCloseHandle(from));
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("DST.BIN"))), source);
+    }
+
+    void copyDataToTheEnd()
+    {
+        const QByteArray source = Pattern(100000, 2);
+        put(1, QStringLiteral("SRC.BIN"), source);
+        const WcHandle from =
+            Open("wc:\\file\\area(1)\\SRC.BIN", WC_GENERIC_READ, WC_OPEN_EXISTING);
+        const WcHandle to = Open("wc:\\file\\area(2)\\DST.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS);
+        uint64_t done = 0;
+        QVERIFY(WcCopyFileData(from, to, uint64_t(1) << 40, &done));
+        QCOMPARE(done, uint64_t(source.size()));
+        // At the end it copies nothing and says so.
+        QVERIFY(WcCopyFileData(from, to, 4096, &done));
+        QCOMPARE(done, uint64_t(source.size()));
+        QVERIFY(WcCloseHandle(to));
+        QVERIFY(WcCloseHandle(from));
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("DST.BIN"))), source);
+    }
+
+    // Refusals change neither file nor handle: the ordinary calls then copy
+    // the whole file from where it stood.
+    void copyDataRefusals_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<uint>("code");
+        QTest::newRow("unknown handle") << "unknown" << uint(WC_INVALID_INDEX);
+        QTest::newRow("source opened to write only") << "wrong access" << uint(WC_ACCESS_DENIED);
+        QTest::newRow("no count") << "null done" << uint(WC_INVALID_OBJECT_ID);
+        QTest::newRow("the kernel refuses (fault switch)") << "kernel" << uint(WC_NO_ACTION_TAKEN);
+        QTest::newRow("a faulted read fails it too") << "read" << uint(WC_ACCESS_DENIED);
+        QTest::newRow("a faulted write fails it too") << "write" << uint(WC_ACCESS_DENIED);
+    }
+
+    void copyDataRefusals()
+    {
+        QFETCH(QString, how);
+        QFETCH(uint, code);
+        const QByteArray source = Pattern(50000, 3);
+        put(1, QStringLiteral("SRC.BIN"), source);
+        const WcHandle from =
+            Open("wc:\\file\\area(1)\\SRC.BIN", WC_GENERIC_READ, WC_OPEN_EXISTING);
+        const WcHandle to = Open("wc:\\file\\area(2)\\DST.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS);
+        QVERIFY(from > 0 && to > 0);
+        uint64_t done = 0;
+        bool ok = true;
+        if (how == u"unknown") {
+            ok = WcCopyFileData(from, to + 100, 4096, &done);
+        } else if (how == u"wrong access") {
+            ok = WcCopyFileData(to, to, 4096, &done);
+        } else if (how == u"null done") {
+            ok = WcCopyFileData(from, to, 4096, nullptr);
+        } else {
+            if (how == u"kernel")
+                WcFaultFailKind("WcCopyFileData", WC_NO_ACTION_TAKEN);
+            else
+                WcFaultFailKind(how == u"read" ? "WcReadFile" : "WcWriteFile", WC_ACCESS_DENIED);
+            ok = WcCopyFileData(from, to, 4096, &done);
+            WcFaultReset();
+        }
+        QVERIFY(!ok);
+        QCOMPARE(WcGetLastError(), code);
+        QCOMPARE(done, uint64_t(0));
+        QByteArray all(source.size() + 10, Qt::Uninitialized);
+        uint32_t n = 0, written = 0;
+        QVERIFY(WcReadFile(from, all.data(), uint32_t(all.size()), &n));
+        QCOMPARE(qsizetype(n), source.size());
+        QVERIFY(WcWriteFile(to, all.constData(), n, &written));
+        QVERIFY(WcCloseHandle(to));
+        QVERIFY(WcCloseHandle(from));
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("DST.BIN"))), source);
+    }
+};
+
+VT_TEST_MAIN(TestWcFileOps)
+#include "test_wcsrv_fileops.moc"
