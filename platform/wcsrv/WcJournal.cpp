@@ -473,17 +473,8 @@ bool EmptyTrash(wcstore::Store& store, const std::string& home, uint32_t days, u
     for (const TrashDir& t : FindTrash(store, home)) {
         if (t.run == keep || t.run == g.run)
             continue;
-        if (days > 0) {
-            // A run's trash is written while it is open, so a folder changed
-            // after the limit belongs to a run too young to empty: known
-            // without asking the store about each of many runs.
-            struct stat sb {
-            };
-            if (::stat(t.folder.c_str(), &sb) == 0 && int64_t(sb.st_mtime) > limit)
-                continue;
-            if (TrashTime(store, times, t) > limit)
-                continue;
-        }
+        if (days > 0 && TrashTime(store, times, t) > limit)
+            continue;
         const TreeWalk w = WalkTree(t.folder, true);
         removed += w.files;
         ok = ok && w.ok;
