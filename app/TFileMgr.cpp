@@ -1,7 +1,6 @@
 #include "app/TFileMgr.h"
 
 #include "app/DeleteFilesRun.h"
-#include "app/DropFilesRun.h"
 #include "app/ExtractDescription.h"
 #include "app/FilteredListingRun.h"
 #include "app/MoveFilesRun.h"
@@ -35,19 +34,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
-#include <QUrl>
 
 #include <cstring>
 
@@ -445,16 +440,12 @@ void TFileMgr::b_freshenClick()
     }
     if (RecordChanged)
         options.edits = [this](FullFileRec& full) { Panel->ChangesInto(full); };
-    JournaledRun journal(
+    const QString command =
         QStringLiteral("window %1: %2 records")
             .arg(RecordChanged ? QStringLiteral("update") : QStringLiteral("freshen"))
-            .arg(options.entries.size()));
-    if (!WindowRunBegun(journal))
+            .arg(options.entries.size());
+    if (!RunJournaled(command, [&](RunDelegate& delegate) { RunRecordChanges(options, delegate); }))
         return;
-    WindowRunDelegate delegate(
-        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
-    RunRecordChanges(options, delegate);
-    journal.End();
     ClearRecordPanel();
     FileListBox->SetItemIndex(remembered);
     if (FileListBox->Selected(remembered)) {
@@ -472,22 +463,33 @@ void TFileMgr::b_freshenClick()
     repaint();
 }
 
-bool TFileMgr::StorePanelChanges(const FullFileRec& given)
+bool TFileMgr::RunJournaled(const QString& command, const std::function<void(RunDelegate&)>& work)
 {
-    JournaledRun journal(QStringLiteral("window update: 1 record"));
-    if (!WindowRunBegun(journal))
-        return false;
-    return UpdateOneRecord(given, [this](FullFileRec& full) { Panel->ChangesInto(full); });
-}
-
-bool TFileMgr::FreshenRecord(const FullFileRec& given)
-{
-    JournaledRun journal(QStringLiteral("window freshen: 1 record"));
+    JournaledRun journal(command);
     if (!WindowRunBegun(journal))
         return false;
     WindowRunDelegate delegate(
         nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
-    return FreshenOneRecord(given, delegate);
+    work(delegate);
+    journal.End();
+    return true;
+}
+
+bool TFileMgr::StorePanelChanges(const FullFileRec& given)
+{
+    bool stored = false;
+    RunJournaled(QStringLiteral("window update: 1 record"), [&](RunDelegate&) {
+        stored = UpdateOneRecord(given, [this](FullFileRec& full) { Panel->ChangesInto(full); });
+    });
+    return stored;
+}
+
+bool TFileMgr::FreshenRecord(const FullFileRec& given)
+{
+    bool freshened = false;
+    RunJournaled(QStringLiteral("window freshen: 1 record"),
+                 [&](RunDelegate& delegate) { freshened = FreshenOneRecord(given, delegate); });
+    return freshened;
 }
 
 // ------------------------------------------------------- filtered listing
@@ -596,15 +598,11 @@ void TFileMgr::b_DeleteClick()
         options.entries.append(EntryOfLine(row));
     if (options.entries.isEmpty())
         return;
-    JournaledRun journal(QStringLiteral("window delete: %1 records%2")
-                             .arg(options.entries.size())
-                             .arg(fromDisk ? QStringLiteral(", files from disk") : QString()));
-    if (!WindowRunBegun(journal))
+    const QString command = QStringLiteral("window delete: %1 records%2")
+                                .arg(options.entries.size())
+                                .arg(fromDisk ? QStringLiteral(", files from disk") : QString());
+    if (!RunJournaled(command, [&](RunDelegate& delegate) { RunDeleteFiles(options, delegate); }))
         return;
-    WindowRunDelegate delegate(
-        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
-    RunDeleteFiles(options, delegate);
-    journal.End();
     StartClearStatus();
     ReloadChosenArea();
 }
@@ -750,16 +748,14 @@ void TFileMgr::b_ExtracFile_ISClick()
     QString serverPath;
     if (!CurrentZipEntry(entry, serverPath, true))
         return;
-    JournaledRun journal(QStringLiteral("window description from archive: area %1 %2")
-                             .arg(entry.area)
-                             .arg(ShownText(ToBytes(entry.name))));
-    if (!WindowRunBegun(journal))
+    const QString command = QStringLiteral("window description from archive: area %1 %2")
+                                .arg(entry.area)
+                                .arg(ShownText(ToBytes(entry.name)));
+    ExtractDescriptionResult result;
+    if (!RunJournaled(command, [&](RunDelegate& delegate) {
+            result = RunExtractDescription(entry, serverPath, *UnzipFile1, this, delegate);
+        }))
         return;
-    WindowRunDelegate delegate(
-        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
-    const ExtractDescriptionResult result =
-        RunExtractDescription(entry, serverPath, *UnzipFile1, this, delegate);
-    journal.End();
     if (!result.attempted)
         return;
     if (!result.tempPath.isEmpty())
@@ -767,57 +763,4 @@ void TFileMgr::b_ExtracFile_ISClick()
     if (!result.error.isEmpty())
         ShowErrorBox(result.error);
     FileListBoxClick();
-}
-
-void TFileMgr::AddDroppedFiles(const QStringList& paths)
-{
-    // An error raised while the files are handled (a temporary folder that
-    // can't be made during the description import) ends this drop only.
-    RunCommand([&]() { AddDroppedFilesNow(paths); });
-}
-
-void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
-{
-    const QString selector = AreaListBox->currentText();
-    const qsizetype colon = selector.indexOf(u':');
-    int area = 0;
-    // Areas are numbered from 1: anything else names no area.
-    if (colon < 0 || !TryStrToInt(selector.left(colon), area) || area < 1) {
-        ShowWarning(QStringLiteral("You must select a file area before adding files."));
-        return;
-    }
-    DropFilesOptions options;
-    options.area = area;
-    options.paths = paths;
-    options.importDescription = [this](const QString& path, FullFileRec& full) {
-        ImportDescription(*UnzipFile1, path, full, this);
-    };
-    options.added = [this](const QString& name) { FileListBox->Lines()->Append(name); };
-    JournaledRun journal(
-        QStringLiteral("window drop: %1 files into area %2").arg(paths.size()).arg(area));
-    if (!WindowRunBegun(journal))
-        return;
-    WindowRunDelegate delegate(
-        nullptr, [this](const QString& text) { SetStatusText(text); }, nullptr);
-    RunDropFiles(options, delegate);
-}
-
-void TFileMgr::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void TFileMgr::dropEvent(QDropEvent* event)
-{
-    // A file whose name is not UTF-8 is named and left out; the others are
-    // added.
-    QStringList refused;
-    const QStringList paths = DroppedLocalPaths(event->mimeData()->urls(), refused);
-    for (const QString& name : std::as_const(refused))
-        ShowInformation(QStringLiteral("File: ") + name +
-                        QStringLiteral(" can't be added: its name is not UTF-8."));
-    event->acceptProposedAction();
-    if (!paths.isEmpty())
-        AddDroppedFiles(paths);
 }

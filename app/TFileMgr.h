@@ -20,6 +20,9 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
+
+class RunDelegate;
 
 class QAction;
 class QCheckBox;
@@ -207,6 +210,11 @@ private:
     // panel holds edits.
     static const QString kFreshen;
     static const QString kUpdate;
+
+    // Runs `work` as one journaled run named `command`, its progress text in
+    // the status panel. False when the run was refused: the refusal has been
+    // shown and nothing was changed.
+    bool RunJournaled(const QString& command, const std::function<void(RunDelegate&)>& work);
 
     // TFileMgrControls.cpp: the controls and their events.
     void BuildControls();

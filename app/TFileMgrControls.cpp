@@ -1,14 +1,25 @@
-// The main window's controls and their events.
+// The main window's controls and their events, and files dropped on it.
 #include "app/TFileMgr.h"
+
+#include "app/DropFilesRun.h"
+#include "archive/DescriptionImport.h"
+#include "archive/TUnzipFile.h"
+#include "common/Dialogs.h"
+#include "common/Text.h"
+#include "common/VtApplication.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 void TFileMgr::BuildControls()
@@ -129,4 +140,54 @@ void TFileMgr::BuildControls()
 
     setTabOrder(AreaListBox, cb_FileFilter);
     AreaListBox->setFocus();
+}
+
+// ---------------------------------------------------------------- dropping
+
+void TFileMgr::AddDroppedFiles(const QStringList& paths)
+{
+    // An error raised while the files are handled (a temporary folder that
+    // can't be made during the description import) ends this drop only.
+    RunCommand([&]() { AddDroppedFilesNow(paths); });
+}
+
+void TFileMgr::AddDroppedFilesNow(const QStringList& paths)
+{
+    const QString selector = AreaListBox->currentText();
+    const qsizetype colon = selector.indexOf(u':');
+    int area = 0;
+    // Areas are numbered from 1: anything else names no area.
+    if (colon < 0 || !TryStrToInt(selector.left(colon), area) || area < 1) {
+        ShowWarning(QStringLiteral("You must select a file area before adding files."));
+        return;
+    }
+    DropFilesOptions options;
+    options.area = area;
+    options.paths = paths;
+    options.importDescription = [this](const QString& path, FullFileRec& full) {
+        ImportDescription(*UnzipFile1, path, full, this);
+    };
+    options.added = [this](const QString& name) { FileListBox->Lines()->Append(name); };
+    RunJournaled(QStringLiteral("window drop: %1 files into area %2").arg(paths.size()).arg(area),
+                 [&](RunDelegate& delegate) { RunDropFiles(options, delegate); });
+}
+
+void TFileMgr::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TFileMgr::dropEvent(QDropEvent* event)
+{
+    // A file whose name is not UTF-8 is named and left out; the others are
+    // added.
+    QStringList refused;
+    const QStringList paths = DroppedLocalPaths(event->mimeData()->urls(), refused);
+    for (const QString& name : std::as_const(refused))
+        ShowInformation(QStringLiteral("File: ") + name +
+                        QStringLiteral(" can't be added: its name is not UTF-8."));
+    event->acceptProposedAction();
+    if (!paths.isEmpty())
+        AddDroppedFiles(paths);
 }
