@@ -125,7 +125,19 @@ bool WcMoveFile(const char* from, const char* to)
         return Fail(uint32_t(WC_ACCESS_DENIED));
     if (folder.st_dev != file.st_dev || DevicesSplitForTest())
         return Fail(uint32_t(WC_NO_ACTION_TAKEN));
-    switch (RenameNoReplace(source.c_str(), target.c_str())) {
+    // The one place a rename is noted for the open run, so undoing the run
+    // renames back. The entry is committed first: a kill before the rename
+    // leaves an entry whose file never left, which undo passes over, never
+    // a file renamed without its entry. A rename that fails takes it back.
+    uint32_t mark = 0;
+    if (!wcsrv::journal::NoteFileMoved(source, target, &mark))
+        return false;
+    const int renamed = RenameNoReplace(source.c_str(), target.c_str());
+    if (renamed != 0 && wcsrv::journal::CurrentRun()) {
+        if (wcstore::Store* store = wcsrv::journal::lib::Store(nullptr))
+            wcsrv::journal::TakeBack(*store, mark, {});
+    }
+    switch (renamed) {
     case 0:
         break;
     case EEXIST:
@@ -137,14 +149,6 @@ bool WcMoveFile(const char* from, const char* to)
         return Fail(uint32_t(WC_NO_ACTION_TAKEN));
     default:
         return Fail(uint32_t(WC_ACCESS_DENIED));
-    }
-    // The one place a rename is noted for the open run, so undoing the run
-    // renames back; a rename the journal could not note is undone.
-    if (!wcsrv::journal::NoteFileMoved(source, target)) {
-        const uint32_t code = WcGetLastError();
-        if (RenameNoReplace(target.c_str(), source.c_str()) != 0)
-            return Fail(uint32_t(WC_ACCESS_DENIED));
-        return Fail(code);
     }
     return true;
 }

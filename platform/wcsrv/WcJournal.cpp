@@ -604,8 +604,10 @@ class Undoer
 public:
     enum Result { Done, Conflict, EntryFailed, Lost }; // Lost: the transaction is lost
 
-    Undoer(wcstore::Store& store, std::string home, bool dry)
-        : m_store(store), m_home(std::move(home)), m_dry(dry)
+    // `unfinished`: the last entry of a run that never ended (its process
+    // was killed), 0 when the run ended.
+    Undoer(wcstore::Store& store, std::string home, bool dry, uint32_t unfinished)
+        : m_store(store), m_home(std::move(home)), m_dry(dry), m_unfinished(unfinished)
     {
     }
 
@@ -620,9 +622,9 @@ public:
         case js::kRecordDeleted:
             return e.hasBefore ? UndoDeleted(e, why) : Broken(why);
         case js::kFileTrashed:
-            return PutBack(e.trash, e.path, e.area, "the trashed file is gone", why);
+            return PutBack(e, "the trashed file is gone", why);
         case js::kFileMoved:
-            return PutBack(e.trash, e.path, e.area, "the moved file is gone", why);
+            return PutBack(e, "the moved file is gone", why);
         case js::kFileCreated:
             return UndoCreated(e, why);
         default:
@@ -809,12 +811,19 @@ private:
     }
 
     // Renames the file at `now` back to `was` (a trashed or moved file).
-    Result PutBack(const std::string& now, const std::string& was, int32_t area, const char* gone,
-                   std::string& why)
+    Result PutBack(const js::EntryRow& e, const char* gone, std::string& why)
     {
+        const std::string& now = e.trash;
+        const std::string& was = e.path;
+        const int32_t area = e.area;
         if (now.empty() || was.empty())
             return Broken(why);
         if (!FileThere(now)) {
+            // A rename is noted and committed before it is made: the last
+            // entry of a run killed in between names a file that never
+            // left its place, and nothing is to be put back.
+            if (e.seq == m_unfinished && FileThere(was))
+                return Done;
             why = gone;
             return Conflict;
         }
@@ -864,6 +873,7 @@ private:
     wcstore::Store& m_store;
     std::string m_home;
     bool m_dry;
+    uint32_t m_unfinished;
     std::vector<std::pair<std::string, std::string>> m_renamed; // in the transaction under way
     std::vector<std::string> m_unlink;                          // once it is committed
     // The dry run's picture of what it would have changed.
@@ -915,10 +925,51 @@ bool Trashing()
     return g.run != 0 && g.trashDays > 0;
 }
 
-bool MoveToTrash(const std::string& home, int32_t area, const std::string& folder,
-                 const std::string& path, std::string& out)
+bool TrashPlace(const std::string& home, int32_t area, const std::string& folder,
+                const std::string& path, std::string& out)
 {
-    return MoveIntoTrash(g.run, home, area, folder, path, out);
+    std::vector<std::string> places;
+    if (SameDevice(home, folder))
+        places.push_back(HomeTrash(home) + "/" + RunFolder(g.run) + "/area-" +
+                         std::to_string(area));
+    // Also where the home's trash is on another file system after all (a
+    // folder mounted in between): the place must take the file by a rename.
+    places.push_back(AreaTrash(folder) + "/" + RunFolder(g.run));
+    int error = EACCES;
+    for (const std::string& place : places) {
+        if (!MakeFolders(place)) {
+            error = errno;
+            continue;
+        }
+        if (!SameDevice(place, folder)) {
+            error = EXDEV;
+            continue;
+        }
+        out = FreeName(place, BaseName(path));
+        return true;
+    }
+    errno = error;
+    return false;
+}
+
+uint32_t Mark()
+{
+    return g.seq;
+}
+
+bool TakeBack(wcstore::Store& store, uint32_t mark, const std::function<bool()>& body)
+{
+    if (!g.run)
+        return body ? OwnTransaction(store, body) : true;
+    const bool done = OwnTransaction(store, [&] {
+        if (js::RemoveEntriesAfter(store, g.run, mark) != Rc::Ok)
+            return Fail(kStorageError, false);
+        g.pending = mark;
+        return !body || body();
+    });
+    if (done)
+        g.seq = g.pending = mark;
+    return done;
 }
 
 bool NoteFile(wcstore::Store& store, int32_t kind, int32_t area, const std::string& name,
@@ -943,8 +994,10 @@ bool NoteFileCreated(int32_t area, const std::string& name, const std::string& p
     });
 }
 
-bool NoteFileMoved(const std::string& from, const std::string& to)
+bool NoteFileMoved(const std::string& from, const std::string& to, uint32_t* mark)
 {
+    if (mark)
+        *mark = g.seq;
     if (!g.run)
         return true;
     std::string home;
@@ -1106,7 +1159,14 @@ bool WcUndoRun(uint32_t run, uint32_t flags, WcUndoVisit visit, void* context, W
         summary.Run = g.run;
     }
 
-    Undoer undoer(store, home, dry);
+    // The last entry of a run whose process was killed (never ended).
+    uint32_t unfinished = 0;
+    if (target.open && !target.ended)
+        js::ListEntries(store, run, true, [&](const js::EntryRow& e) {
+            unfinished = e.seq;
+            return false;
+        });
+    Undoer undoer(store, home, dry, unfinished);
     auto entry = std::make_unique<WcRunEntry>();
     bool stopped = false;
     auto report = [&](const Reported& r) {

@@ -8,6 +8,7 @@
 #include "WcStore.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -53,13 +54,25 @@ bool NoteRecord(wcstore::Store& store, int32_t kind, const FullFileRec* before,
 // open and keeps its trash for a day or more); else it is unlinked.
 bool Trashing();
 
-// Renames the disk file `path` of a record of `area` (whose folder is
-// `folder`) into the open run's trash: HOME/trash/run-N/area-M when the
-// BBS home lies on the file system of the area folder, else
-// .trash/run-N inside the area folder. `out` gets its new path. False with
-// errno set when the rename failed; nothing moved then.
-bool MoveToTrash(const std::string& home, int32_t area, const std::string& folder,
-                 const std::string& path, std::string& out);
+// Where the disk file `path` of a record of `area` (whose folder is
+// `folder`) goes in the open run's trash: HOME/trash/run-N/area-M when the
+// BBS home lies on the file system of the area folder, else .trash/run-N
+// inside the area folder; a name there that no file has yet, its folder
+// made. Nothing is renamed: the deletion notes the place with its entry,
+// commits, and only then renames the file, so a kill in between leaves the
+// file where it was and the entry that undo finds it by. False with errno
+// set when no such place can be made.
+bool TrashPlace(const std::string& home, int32_t area, const std::string& folder,
+                const std::string& path, std::string& out);
+
+// The last entry of the open run that is committed: a mark to take back
+// to when a change noted first cannot be made.
+uint32_t Mark();
+
+// Takes back the open run's entries after `mark` in a transaction of its
+// own, together with `body` (the store's part of the change put back).
+// False (error code set) when that failed; then the entries stay.
+bool TakeBack(wcstore::Store& store, uint32_t mark, const std::function<bool()>& body);
 
 // Inside a write transaction of the open run: stores the entry of a file
 // (WC_ENTRY_FILE_...): `path` where it was, `trash` where it is now.
@@ -72,13 +85,15 @@ bool NoteFile(wcstore::Store& store, int32_t kind, int32_t area, const std::stri
 // removes the file again.
 bool NoteFileCreated(int32_t area, const std::string& name, const std::string& path);
 
-// Called by the rename of a file (WcMoveFile) after it renamed the disk
+// Called by the rename of a file (WcMoveFile) before it renames the disk
 // file `from` to `to`, with the library lock held: in an open run the
 // rename is noted (in a transaction of its own) as WC_ENTRY_FILE_MOVED, so
-// undoing the run renames the file back. True without a run; false (error
-// code set) when the entry could not be stored, and the caller then renames
-// the file back and fails.
-bool NoteFileMoved(const std::string& from, const std::string& to);
+// undoing the run renames the file back, and a kill before the rename
+// leaves an entry whose file never left (undo then has nothing to do).
+// True without a run; false (error code set) when the entry could not be
+// stored, and the caller then does not rename. A rename that fails after
+// its entry is stored takes the entry back (TakeBack from `*mark`).
+bool NoteFileMoved(const std::string& from, const std::string& to, uint32_t* mark = nullptr);
 
 // The user logs out (or the context goes) while a run is open: the run ends.
 void LoggingOut(wcstore::Store& store);

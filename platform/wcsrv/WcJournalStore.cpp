@@ -381,6 +381,12 @@ Rc InsertEntry(Store& store, const EntryRow& entry)
     return rc == Rc::Ok && changed != 1 ? Rc::Error : rc;
 }
 
+Rc RemoveEntriesAfter(Store& store, uint32_t run, uint32_t seq)
+{
+    return store.Sql("journal.retract", "DELETE FROM run_entries WHERE id > ?1 AND id <= ?2",
+                     {SqlValue::Of(EntryId(run, seq)), SqlValue::Of(EntryId(run, UINT32_MAX))});
+}
+
 Rc CountEntries(Store& store, uint32_t run, Counts& out)
 {
     out = {};

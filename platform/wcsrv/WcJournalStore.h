@@ -76,6 +76,9 @@ Rc NewRun(Store& store, RunRow& row);
 // Adds an entry inside the caller's transaction. The run's row is not
 // written: a write in a run costs one more row, not two.
 Rc InsertEntry(Store& store, const EntryRow& entry);
+// Removes the entries of `run` after `seq` inside the caller's transaction:
+// a change that was noted first and then could not be made is taken back.
+Rc RemoveEntriesAfter(Store& store, uint32_t run, uint32_t seq);
 // The counts of a run's entries.
 Rc CountEntries(Store& store, uint32_t run, Counts& out);
 // Ends a run: its row gets its end and the counts of its entries.

@@ -1112,17 +1112,22 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         return Fail(kBadArgument, false);
     const FileRec r = *rec;
     const Key name = FieldKey(r.Name, sizeof r.Name);
-    // The file is moved aside inside the transaction and removed only once
-    // the record's deletion is committed; a transaction that fails (at its
-    // commit too) puts it back, so a record never stays without its file.
-    // The aside name is longer than any record name, so it names no record's
-    // file. In a run that keeps its trash, the file is moved into the trash
-    // instead and stays there: the run's journal notes where.
-    std::string path, aside;
-    bool trashed = false;
+    // Without a trash the file is moved aside inside the transaction and
+    // removed only once the record's deletion is committed; a transaction
+    // that fails (at its commit too) puts it back, so a record never stays
+    // without its file. The aside name is longer than any record name, so
+    // it names no record's file. In a run that keeps its trash, the place
+    // in the trash is noted with the deletion's entries, and the file is
+    // renamed there only once they are committed: a kill in between leaves
+    // the file where it was and the entries by which undo finds it, never a
+    // record whose file lies in the trash unnoted.
+    std::string path, aside, trash;
+    FullFileRec before;
+    uint32_t mark = 0;
     const bool deleted = WriteTransaction(ctx, [&]() -> bool {
-        trashed = false;
-        FullFileRec before;
+        trash.clear();
+        aside.clear();
+        mark = wcsrv::journal::Mark();
         const bool journaled = wcsrv::journal::CurrentRun() != 0;
         if (journaled) {
             const int found = ReadByKey(ctx, r.Area, name, &before);
@@ -1154,11 +1159,8 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         if (!exists || ::lstat(path.c_str(), &sb) != 0 || S_ISDIR(sb.st_mode))
             return true;
         if (wcsrv::journal::Trashing()) {
-            std::string trash;
-            if (!wcsrv::journal::MoveToTrash(ctx.home, r.Area, folder, path, trash))
-                return errno == ENOENT ? true : Fail(uint32_t(WC_ACCESS_DENIED), false);
-            aside = trash;
-            trashed = true;
+            if (!wcsrv::journal::TrashPlace(ctx.home, r.Area, folder, path, trash))
+                return Fail(uint32_t(WC_ACCESS_DENIED), false);
             return wcsrv::journal::NoteFile(*ctx.store, WC_ENTRY_FILE_TRASHED, r.Area,
                                             std::string(name.text, name.length), path, trash);
         }
@@ -1174,8 +1176,22 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
     if (!aside.empty()) {
         if (!deleted)
             ::rename(aside.c_str(), path.c_str());
-        else if (!trashed)
+        else
             ::unlink(aside.c_str());
+    }
+    if (deleted && !trash.empty() && ::rename(path.c_str(), trash.c_str()) != 0) {
+        const int error = errno;
+        // Gone meanwhile: deleted all the same; its entry stays, and undo
+        // reports the file gone.
+        if (error == ENOENT)
+            return true;
+        // The file stays: the deletion is taken back with its entries, so
+        // the record keeps its file and the journal holds no change that
+        // was not made.
+        wcsrv::journal::TakeBack(*ctx.store, mark, [&] {
+            return ctx.store->Insert(before) == wcstore::Rc::Ok || Fail(kStorageError, false);
+        });
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
     }
     return deleted;
 }
