@@ -552,30 +552,16 @@ QStringList RecordNamesIn(const Sandbox& box, int area)
     return out;
 }
 
-QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* areaOf,
-                                       QString* error)
+void ForEachFullRecord(const QString& home, const std::function<void(const FullFileRec&)>& fn,
+                       QString* error)
 {
-    QMap<QString, QByteArray> out;
-    // A name twice (in two areas) keeps the first; CheckBbs reports the
-    // duplicate from the plain rows.
-    auto keep = [&out, areaOf](const FullFileRec& full) {
-        const QString name =
-            QString::fromLatin1(full.Rec.Name,
-                                int(wcstore::FieldLength(full.Rec.Name, sizeof full.Rec.Name)))
-                .toUpper();
-        if (!out.contains(name)) {
-            out.insert(name, QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
-            if (areaOf)
-                areaOf->insert(name, full.Rec.Area);
-        }
-    };
     if (TestsOnPostgres()) {
-        WalkStore(home, true, keep, error);
-        return out;
+        WalkStore(home, true, fn, error);
+        return;
     }
     sqlite3* db = OpenDb(home, error);
     if (!db)
-        return out;
+        return;
     const std::string sql =
         std::string("SELECT ") + wcstore::kFileColumns + " FROM files ORDER BY area, name";
     sqlite3_stmt* st = nullptr;
@@ -584,7 +570,7 @@ QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* 
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             FullFileRec full;
             wcstore::ReadFullRec(st, full);
-            keep(full);
+            fn(full);
         }
         if (rc != SQLITE_DONE && error)
             *error = QString::fromUtf8(sqlite3_errmsg(db));
@@ -593,6 +579,28 @@ QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* 
     }
     sqlite3_finalize(st);
     sqlite3_close(db);
+}
+
+QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* areaOf,
+                                       QString* error)
+{
+    QMap<QString, QByteArray> out;
+    // A name twice (in two areas) keeps the first; CheckBbs reports the
+    // duplicate from the plain rows.
+    ForEachFullRecord(
+        home,
+        [&out, areaOf](const FullFileRec& full) {
+            const QString name =
+                QString::fromLatin1(full.Rec.Name,
+                                    int(wcstore::FieldLength(full.Rec.Name, sizeof full.Rec.Name)))
+                    .toUpper();
+            if (!out.contains(name)) {
+                out.insert(name, QByteArray(reinterpret_cast<const char*>(&full), sizeof full));
+                if (areaOf)
+                    areaOf->insert(name, full.Rec.Area);
+            }
+        },
+        error);
     return out;
 }
 

@@ -81,6 +81,10 @@ QString FieldNames(Fields fields);
 // directly (no login, no walk). `areaOf` gets each record's area.
 QMap<QString, QByteArray> RecordImages(const QString& home, QMap<QString, int>* areaOf = nullptr,
                                        QString* error = nullptr);
+// Calls `fn` with every record of the database, all 1792 bytes, in the
+// order of area and name; read the same way.
+void ForEachFullRecord(const QString& home, const std::function<void(const FullFileRec&)>& fn,
+                       QString* error = nullptr);
 // Reads the images of every record of `layout` from `home` (after the
 // BBS was built). False when a record of the layout is missing.
 bool TakeImages(const QString& home, Layout& layout);
@@ -195,6 +199,43 @@ struct Expect {
 // moved alone), one line per kind with the count and the first names.
 QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& expect,
                      QStringList* notes = nullptr);
+
+// ---- undo after a fault or a kill -------------------------------------------
+
+// What undoing a run must give back: every record's 1792 bytes by area and
+// name, every file directly in an area folder or in one of the `extra`
+// folders, and every file of the home's trash, each with its bytes, by its
+// path (relative to the BBS home when it lies inside it); and the newest
+// run of the journal.
+struct BbsState {
+    QMap<QString, QByteArray> records; // "AREA/NAME" (upper case) -> 1792 bytes
+    QMap<QString, QByteArray> files;   // path -> bytes
+    uint32_t lastRun = 0;
+    QString error; // why the state could not be taken; empty when it was
+};
+// Reads the records with SQLite directly (on PostgreSQL through the
+// store) and the journal through the server's calls (logs in itself).
+BbsState TakeBbsState(const QString& home, const QStringList& extra = {});
+
+// What undoing the runs of a cut-short command came to.
+struct UndoResult {
+    QStringList problems; // empty: everything put back, every entry accounted for
+    int runs = 0;         // runs undone
+    int entries = 0;      // their entries
+    int unfinished = 0;   // renames noted whose process was killed before making them
+};
+
+// The check after every fault and kill: the runs begun since `before` was
+// taken (none when the fault refused the run: then nothing may have
+// changed) hold exactly the changes made since, record by record and file
+// by file; each entry's bytes before are the record as it was; and
+// undoing them, newest first, through the call `vtfilemgr-cli undo RUN
+// --yes` makes, puts back every record (all 1792 bytes, every area) and
+// every file of the area folders and of `extra`, each in its own folder,
+// byte for byte. With `killed` the last entry of a run left open may note
+// a rename its process did not live to make. WCSRV_HOME must name `home`.
+UndoResult UndoRestores(const QString& home, const BbsState& before, bool killed,
+                        const QStringList& extra = {});
 
 // ---- answering questions ------------------------------------------------------
 

@@ -5,7 +5,9 @@
 // intact in its own area's folder, no file without a record unless the
 // command may leave one, a read-only command's result complete or a message
 // shown, and nothing written outside the BBS, the program's folder and the
-// chosen output file.
+// chosen output file. Then the run's journal holds exactly the changes
+// made, and undoing it (as `vtfilemgr-cli undo RUN --yes` does) puts every
+// record and file back byte for byte.
 #include "HardeningSupport.h"
 
 #include "app/TFileMgr.h"
@@ -18,6 +20,7 @@
 #include "managers/TFileListMgrForm.h"
 #include "managers/TMoveMgr.h"
 #include "platform/wcsrv/WcFault.h"
+#include "server/RunJournal.h"
 #include "tests/support/ScriptedRun.h"
 #include "tests/support/TestSupport.h"
 
@@ -61,6 +64,9 @@ struct Command {
     // With a fault, a record may move without its file (the move button's
     // question about a target that can't be written, answered All).
     bool movesAloneOnFault = false;
+    // The command changes records or files: its run without faults leaves
+    // journal entries to undo.
+    bool writes = true;
 };
 
 const QStringList kDropNames = {QStringLiteral("NEW1.TXT"), QStringLiteral("NEW2.BIN"),
@@ -118,7 +124,8 @@ private:
     std::unique_ptr<Sandbox> m_template;
     Layout m_layout;
     QList<Figure> m_figures;
-    qint64 m_phase[6] = {};
+    qint64 m_phase[7] = {};
+    long m_undoRuns = 0, m_undoEntries = 0;
 
     QStringList runOnce(const Command& c, long k, long* calls, QStringList* notes = nullptr)
     {
@@ -137,6 +144,7 @@ private:
         const QStringList allowed = {QStringLiteral("bbs"), QStringLiteral("prog"),
                                      QStringLiteral("out/list.txt")};
         const auto before = Snapshot(box.root(), allowed);
+        const BbsState state = TakeBbsState(box.home());
         AnswerHook hook;
         Run r;
         r.box = &box;
@@ -187,6 +195,15 @@ private:
         problems << CheckBbs(box, m_layout, expect, notes);
         problems << SnapshotDiff(before, Snapshot(box.root(), allowed));
         m_phase[5] += phase.restart();
+        // Then the run's journal: its entries are exactly the changes
+        // made, and undoing it puts every record and file back.
+        const UndoResult undone = UndoRestores(box.home(), state, false);
+        problems << undone.problems;
+        if (k == 0 && c.writes && undone.entries == 0)
+            problems << QStringLiteral("the run left no journal entry to undo");
+        m_undoRuns += undone.runs;
+        m_undoEntries += undone.entries;
+        m_phase[6] += phase.restart();
         box.leave();
         return problems;
     }
@@ -265,8 +282,9 @@ private slots:
     {
         PrintFigures(QStringLiteral("Fault runs per command"), m_figures);
         qInfo("ms in sandbox %lld, snapshot %lld, prepare %lld, command %lld, close %lld, checks "
-              "%lld",
-              m_phase[0], m_phase[1], m_phase[2], m_phase[3], m_phase[4], m_phase[5]);
+              "%lld, undo %lld; %ld runs undone with %ld entries",
+              m_phase[0], m_phase[1], m_phase[2], m_phase[3], m_phase[4], m_phase[5], m_phase[6],
+              m_undoRuns, m_undoEntries);
     }
 
     // The template itself passes every check.
@@ -460,6 +478,7 @@ private slots:
     {
         Command c;
         c.name = QStringLiteral("filtered listing, 3 areas");
+        c.writes = false;
         c.prepare = [](Run& r) {
             OpenMain(r, 0);
             SetExistingFilesFilter();
@@ -554,6 +573,7 @@ private slots:
     {
         Command c;
         c.name = QStringLiteral("file list manager, 3 areas, filter on");
+        c.writes = false;
         c.prepare = [](Run& r) {
             r.login = std::make_unique<ServerLogin>();
             SetExistingFilesFilter();
@@ -614,6 +634,10 @@ private slots:
             c.expect.mayVanish << e.name;
         c.prepare = [](Run& r) { r.login = std::make_unique<ServerLogin>(); };
         c.act = [records](Run&) {
+            // In a run of its own, as the duplicate manager deletes.
+            JournaledRun journal(QStringLiteral("delete listed records"));
+            if (!journal.Begun())
+                return; // nothing may change without its run
             DeletionOptions options;
             options.records = records;
             options.deleteFromDisk = true;

@@ -6,7 +6,9 @@
 // its own area's folder, and every file without a record is an original
 // the move copied or a (partial) copy the kill interrupted. Those runs copy
 // (as between two file systems); the same kills while the move renames may
-// also find the one file in flight renamed ahead of its record.
+// also find the one file in flight renamed ahead of its record. After
+// every kill the run's journal holds exactly the changes made, and undoing
+// the killed run puts every record and file back byte for byte.
 #include "HardeningSupport.h"
 
 #include "platform/wcsrv/WcAdmin.h"
@@ -37,6 +39,25 @@ private:
     qint64 m_fullMs = 0;
     QList<Figure> m_figures;
     Expect m_expect;
+
+    long m_undoRuns = 0, m_undoEntries = 0, m_unfinished = 0;
+
+    // After the checks of a killed run: its journal holds exactly what it
+    // changed, and undoing it puts everything back. Leaves the sandbox.
+    QStringList undoChecked(Sandbox& box, const BbsState& state)
+    {
+        const UndoResult undone = UndoRestores(box.home(), state, true);
+        box.leave();
+        m_undoRuns += undone.runs;
+        m_undoEntries += undone.entries;
+        m_unfinished += undone.unfinished;
+        QStringList problems = undone.problems;
+        if (undone.runs != 1 || undone.entries == 0)
+            problems << QStringLiteral("%1 runs with %2 entries to undo")
+                            .arg(undone.runs)
+                            .arg(undone.entries);
+        return problems;
+    }
 
     static constexpr int kRecords = 2000;
     static constexpr int kKillRuns = 20;
@@ -135,7 +156,12 @@ private slots:
         m_expect.allowMove(m_layout.namesIn(1), 2);
     }
 
-    void cleanupTestCase() { PrintFigures(QStringLiteral("Process death"), m_figures); }
+    void cleanupTestCase()
+    {
+        PrintFigures(QStringLiteral("Process death"), m_figures);
+        qInfo("undone after the kills: %ld runs with %ld entries; %ld renames noted but not made",
+              m_undoRuns, m_undoEntries, m_unfinished);
+    }
 
     // An uninterrupted move moves all records and measures the time a kill
     // may land in.
@@ -184,6 +210,8 @@ private slots:
             const int extra = int(rng.bounded(30u));
             bool finished = false;
             QString error;
+            box.enter();
+            const BbsState state = TakeBbsState(box.home());
             runChild(box, at, extra, finished, error);
             if (finished)
                 ++completed;
@@ -206,6 +234,7 @@ private slots:
                 partial += n.startsWith(QLatin1String("partial copies"));
                 whole += n.startsWith(QLatin1String("whole copies"));
             }
+            problems << undoChecked(box, state);
             if (!problems.isEmpty())
                 failures << QStringLiteral("run %1 killed %2 ms after %3 moved (%4 moved): %5")
                                 .arg(run)
@@ -245,6 +274,8 @@ private slots:
             const int at = 1 + int(rng.bounded(quint32(kRecords - 100)));
             bool finished = false;
             QString error;
+            box.enter();
+            const BbsState state = TakeBbsState(box.home());
             runChild(box, at, 0, finished, error);
             Expect expect = m_expect;
             expect.renamedMayLeadRecord = true;
@@ -261,6 +292,7 @@ private slots:
                 if (n.startsWith(QLatin1String("source files that stay")))
                     problems << QStringLiteral("a rename left its source: ") + n;
             }
+            problems << undoChecked(box, state);
             if (!problems.isEmpty())
                 failures << QStringLiteral("run %1 killed after %2 moved: %3")
                                 .arg(run)

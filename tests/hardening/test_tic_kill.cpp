@@ -7,7 +7,11 @@
 // no file is lost or changed, and an old record goes only once its
 // replacement is stored. The last run finishes every intake: all records,
 // no TIC left, nothing in bad. Once more with the copy between file
-// systems instead of the rename.
+// systems instead of the rename. After each kill the killed run's journal
+// holds exactly the changes made, and undoing it puts every record and
+// every file of the areas back byte for byte; the next run starts over.
+#include "HardeningSupport.h"
+
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -80,16 +84,47 @@ class TestTicKill : public QObject
 private:
     std::unique_ptr<TestBbs> m_bbs;
     std::unique_ptr<QTemporaryDir> m_dir;
-    int m_between = 0;  // files found in their area with their TIC still waiting
-    int m_trashGap = 0; // old records whose file a killed DeleteFileRec left in the trash
+    int m_between = 0; // files found in their area with their TIC still waiting
+    int m_undone = 0;  // journal entries undone after the kills
 
-    bool InTrash(const QString& name) const
+    // The inbound's files by name with their bytes.
+    QMap<QString, QByteArray> inboundFiles() const
     {
-        QDirIterator it(m_bbs->home(), {name}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            if (it.next().contains(QLatin1String("trash")))
-                return true;
-        return false;
+        QMap<QString, QByteArray> out;
+        const QDir in(inbound());
+        for (const QString& name : in.entryList(QDir::Files))
+            out.insert(name, ReadAll(in.filePath(name)));
+        return out;
+    }
+
+    // After the checks of a kill: the killed run's journal holds exactly
+    // what it changed, and undoing it puts back every record and every
+    // file of the areas as they were before the run, and every file it
+    // renamed out of the inbound. The TICs the intake removed and, when
+    // it copied, the originals it removed lie outside the BBS and are no
+    // part of the journal: they are put back from `inbound` so that the
+    // next run starts where this one did.
+    QStringList undoKill(const hard::BbsState& state, const QMap<QString, QByteArray>& inboundWas)
+    {
+        const hard::UndoResult undone = hard::UndoRestores(m_bbs->home(), state, true);
+        QStringList problems = undone.problems;
+        if (undone.runs != 1 || undone.entries == 0)
+            problems << QStringLiteral("%1 runs with %2 entries to undo")
+                            .arg(undone.runs)
+                            .arg(undone.entries);
+        m_undone += undone.entries;
+        const QDir in(inbound());
+        const QMap<QString, QByteArray> now = inboundFiles();
+        for (auto it = inboundWas.cbegin(); it != inboundWas.cend(); ++it) {
+            if (!now.contains(it.key()))
+                Write(in.filePath(it.key()), it.value());
+            else if (now.value(it.key()) != it.value())
+                problems << it.key() + QStringLiteral(" changed in the inbound after undo");
+        }
+        for (auto it = now.cbegin(); it != now.cend(); ++it)
+            if (!inboundWas.contains(it.key()))
+                problems << it.key() + QStringLiteral(" left in the inbound after undo");
+        return problems;
     }
 
     QString inbound() const { return m_dir->filePath(QStringLiteral("inbound")); }
@@ -169,17 +204,11 @@ private:
             if (Replaces(k)) {
                 const FullFileRec old = ReadFullRecord(area, OldName(k));
                 const bool oldRecord = old.Rec.Name[0] != 0;
-                if (oldRecord && !folder.exists(OldName(k))) {
-                    // The library's DeleteFileRec renames the file into the
-                    // trash inside its transaction, before the commit: a kill
-                    // between the two leaves the record and the file in the
-                    // trash. That gap is the library's, not the intake's; it
-                    // is counted and shown. A file gone elsewhere fails.
-                    if (InTrash(OldName(k)))
-                        ++m_trashGap;
-                    else
-                        problems << OldName(k) + QStringLiteral(" has a record without its file");
-                }
+                // DeleteFileRec commits the deletion before it renames the
+                // file into the trash: a kill never leaves the record
+                // without its file.
+                if (oldRecord && !folder.exists(OldName(k)))
+                    problems << OldName(k) + QStringLiteral(" has a record without its file");
                 if (finished && oldRecord)
                     problems << OldName(k) + QStringLiteral(" was not replaced");
             }
@@ -197,7 +226,7 @@ private:
     void killAndFinish()
     {
         m_between = 0;
-        m_trashGap = 0;
+        m_undone = 0;
         prepare();
         if (QTest::currentTestFailed())
             return;
@@ -211,6 +240,9 @@ private:
             // Kill once this many more TICs are done, a few milliseconds later.
             const int target = left - 1 - int(rng.bounded(quint32(qMin(left - 2, 40))));
             const int extraMs = int(rng.bounded(8u));
+            const hard::BbsState state = hard::TakeBbsState(m_bbs->home());
+            const QMap<QString, QByteArray> inboundWas = inboundFiles();
+            QVERIFY2(state.error.isEmpty(), qPrintable(state.error));
             QProcess* p = start();
             QVERIFY(p->waitForStarted(10000));
             QElapsedTimer wait;
@@ -231,7 +263,8 @@ private:
                      qPrintable(QStringLiteral("kill did not land mid-run: %1 of %2 TICs left")
                                     .arg(after)
                                     .arg(left)));
-            const QStringList problems = check(false);
+            QStringList problems = check(false);
+            problems << undoKill(state, inboundWas);
             QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 10).join(u'\n')));
         }
         QVERIFY(kills >= 3);
@@ -243,8 +276,9 @@ private:
         const QStringList problems = check(true);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.mid(0, 10).join(u'\n')));
         QVERIFY(QDir(inbound()).entryList(QDir::Files).isEmpty());
-        qInfo("%d kills, seed %u; %d files found between their move and their record", kills, seed,
-              m_between);
+        qInfo("%d kills, seed %u; %d files found between their move and their record; %d journal "
+              "entries undone after the kills",
+              kills, seed, m_between, m_undone);
     }
 
 private slots:
