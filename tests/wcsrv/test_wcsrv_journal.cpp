@@ -167,9 +167,40 @@ bool JournalTablesThere(const TestBbs& bbs)
 // The second process of killedRunUndone (this test program, started with
 // VT_JOURNAL_KILL set): begins a run, deletes ABC.ZIP with its file,
 // changes TWO.ZIP, prints the run's id and kills itself, so the run is never
-// ended.
+// ended. With VT_JOURNAL_KILL=trash the deletion comes last and its file
+// is put back where it was, as a kill after the deletion's commit and
+// before the file's rename leaves it; with =move, last a rename of
+// TWO.ZIP's file is noted and never made.
 int KillMain()
 {
+    const QByteArray mode = qgetenv("VT_JOURNAL_KILL");
+    if (mode == "trash" || mode == "move") {
+        if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem())
+            return 3;
+        const uint32_t run = WcBeginRun("killed", 7);
+        FileRec r{};
+        uint32_t position = 0;
+        if (!run || !GetFileRecByAreaName(1, "TWO.ZIP", &r, &position))
+            return 4;
+        r.Downloads = 42;
+        if (!UpdateFileRec(&r))
+            return 5;
+        const QByteArray home = qgetenv("WCSRV_HOME");
+        if (mode == "move") {
+            if (!WcTestNoteFileMoved(home + "/areas/1/TWO.ZIP", home + "/areas/2/TWO.ZIP"))
+                return 6;
+        } else {
+            if (!GetFileRecByAreaName(1, "ABC.ZIP", &r, &position) || !DeleteFileRec(&r, 1))
+                return 7;
+            const QByteArray trash = home + "/trash/run-" + QByteArray::number(run) + "/area-1/";
+            if (::rename(trash + "ABC.ZIP", home + "/areas/1/ABC.ZIP") != 0)
+                return 8;
+        }
+        std::printf("%u\n", run);
+        std::fflush(stdout);
+        ::raise(SIGKILL);
+        return 9;
+    }
     if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem())
         return 3;
     const uint32_t run = WcBeginRun("killed", 7);
@@ -965,6 +996,49 @@ private slots:
         WcUndoSummary s{};
         QVERIFY(Undo(run, 0, nullptr, &s));
         QCOMPARE(s.Done, 3u);
+        QCOMPARE(State(), before);
+    }
+
+    // A deletion's trash move and a rename are committed with their entry
+    // before the file moves: a run killed in between ends on an entry
+    // whose file never left. Undo passes over it and puts back the rest.
+    void killedBeforeTheFileMoved_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("deletion into the trash") << QStringLiteral("trash");
+        QTest::newRow("rename") << QStringLiteral("move");
+    }
+
+    void killedBeforeTheFileMoved()
+    {
+        QFETCH(QString, mode);
+        QVERIFY2(m_bbs->areaFolder(1) == m_bbs->home() + QStringLiteral("/areas/1"),
+                 qPrintable(m_bbs->areaFolder(1)));
+        const QMap<QString, QByteArray> before = State();
+        m_login.reset();
+        QProcess other;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VT_JOURNAL_KILL"), mode);
+        other.setProcessEnvironment(env);
+        other.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(other.waitForFinished(60000));
+        QCOMPARE(other.exitStatus(), QProcess::CrashExit);
+        const uint32_t run = other.readAllStandardOutput().trimmed().toUInt();
+        QVERIFY(run > 0);
+        m_login = std::make_unique<ServerLogin>();
+        const std::vector<WcRunEntry> entries = EntriesOf(run);
+        QVERIFY(!entries.empty());
+        const WcRunEntry& last = entries.back();
+        QCOMPARE(last.Kind, int32_t(mode == QLatin1String("trash") ? WC_ENTRY_FILE_TRASHED
+                                                                   : WC_ENTRY_FILE_MOVED));
+        // The file is still where it was; the entry names where it was going.
+        QVERIFY(QFile::exists(QFile::decodeName(last.Path)));
+        QVERIFY(!QFile::exists(QFile::decodeName(last.Trash)));
+        QList<Undone> log;
+        WcUndoSummary s{};
+        QVERIFY(Undo(run, 0, &log, &s));
+        QCOMPARE(s.Conflicts + s.Failed, 0u);
+        QCOMPARE(s.Done, uint32_t(entries.size()));
         QCOMPARE(State(), before);
     }
 
