@@ -207,7 +207,7 @@ QStringList CheckBbs(const Sandbox& box, const Layout& layout, const Expect& exp
 // folders, and every file of the home's trash, each with its bytes, by its
 // path (relative to the BBS home when it lies inside it); and the newest
 // run of the journal.
-struct BbsState {
+struct BbsBytes {
     QMap<QString, QByteArray> records; // "AREA/NAME" (upper case) -> 1792 bytes
     QMap<QString, QByteArray> files;   // path -> bytes
     uint32_t lastRun = 0;
@@ -215,7 +215,7 @@ struct BbsState {
 };
 // Reads the records with SQLite directly (on PostgreSQL through the
 // store) and the journal through the server's calls (logs in itself).
-BbsState TakeBbsState(const QString& home, const QStringList& extra = {});
+BbsBytes TakeBbsBytes(const QString& home, const QStringList& extra = {});
 
 // What undoing the runs of a cut-short command came to.
 struct UndoResult {
@@ -234,7 +234,7 @@ struct UndoResult {
 // every file of the area folders and of `extra`, each in its own folder,
 // byte for byte. With `killed` the last entry of a run left open may note
 // a rename its process did not live to make. WCSRV_HOME must name `home`.
-UndoResult UndoRestores(const QString& home, const BbsState& before, bool killed,
+UndoResult UndoRestores(const QString& home, const BbsBytes& before, bool killed,
                         const QStringList& extra = {});
 
 // ---- answering questions ------------------------------------------------------

@@ -79,7 +79,7 @@ bool ReadInto(const QString& path, QByteArray& out)
     return true;
 }
 
-void AddFilesOf(const QString& home, const QString& folder, bool below, BbsState& state)
+void AddFilesOf(const QString& home, const QString& folder, bool below, BbsBytes& state)
 {
     QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
                     below ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
@@ -135,9 +135,9 @@ QString Short(const QStringList& lines, int n = 6)
 
 } // namespace
 
-BbsState TakeBbsState(const QString& home, const QStringList& extra)
+BbsBytes TakeBbsBytes(const QString& home, const QStringList& extra)
 {
-    BbsState state;
+    BbsBytes state;
     ForEachFullRecord(
         home,
         [&state](const FullFileRec& full) {
@@ -163,14 +163,14 @@ BbsState TakeBbsState(const QString& home, const QStringList& extra)
     return state;
 }
 
-UndoResult UndoRestores(const QString& home, const BbsState& before, bool killed,
+UndoResult UndoRestores(const QString& home, const BbsBytes& before, bool killed,
                         const QStringList& extra)
 {
     UndoResult result;
     QStringList& problems = result.problems;
     if (!before.error.isEmpty())
         return {{QStringLiteral("the state before: ") + before.error}};
-    const BbsState now = TakeBbsState(home, extra);
+    const BbsBytes now = TakeBbsBytes(home, extra);
     if (!now.error.isEmpty())
         return {{QStringLiteral("the state after the run: ") + now.error}};
     QString error;
@@ -303,7 +303,7 @@ UndoResult UndoRestores(const QString& home, const BbsState& before, bool killed
     }
 
     // Every record and every file as before the run.
-    const BbsState after = TakeBbsState(home, extra);
+    const BbsBytes after = TakeBbsBytes(home, extra);
     if (!after.error.isEmpty())
         return {problems << QStringLiteral("the state after undo: ") + after.error};
     QStringList lost;

@@ -144,7 +144,7 @@ private:
         const QStringList allowed = {QStringLiteral("bbs"), QStringLiteral("prog"),
                                      QStringLiteral("out/list.txt")};
         const auto before = Snapshot(box.root(), allowed);
-        const BbsState state = TakeBbsState(box.home());
+        const BbsBytes state = TakeBbsBytes(box.home());
         AnswerHook hook;
         Run r;
         r.box = &box;

@@ -44,7 +44,7 @@ private:
 
     // After the checks of a killed run: its journal holds exactly what it
     // changed, and undoing it puts everything back. Leaves the sandbox.
-    QStringList undoChecked(Sandbox& box, const BbsState& state)
+    QStringList undoChecked(Sandbox& box, const BbsBytes& state)
     {
         const UndoResult undone = UndoRestores(box.home(), state, true);
         box.leave();
@@ -211,7 +211,7 @@ private slots:
             bool finished = false;
             QString error;
             box.enter();
-            const BbsState state = TakeBbsState(box.home());
+            const BbsBytes state = TakeBbsBytes(box.home());
             runChild(box, at, extra, finished, error);
             if (finished)
                 ++completed;
@@ -275,7 +275,7 @@ private slots:
             bool finished = false;
             QString error;
             box.enter();
-            const BbsState state = TakeBbsState(box.home());
+            const BbsBytes state = TakeBbsBytes(box.home());
             runChild(box, at, 0, finished, error);
             Expect expect = m_expect;
             expect.renamedMayLeadRecord = true;

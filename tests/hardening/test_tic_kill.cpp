@@ -104,7 +104,7 @@ private:
     // it copied, the originals it removed lie outside the BBS and are no
     // part of the journal: they are put back from `inbound` so that the
     // next run starts where this one did.
-    QStringList undoKill(const hard::BbsState& state, const QMap<QString, QByteArray>& inboundWas)
+    QStringList undoKill(const hard::BbsBytes& state, const QMap<QString, QByteArray>& inboundWas)
     {
         const hard::UndoResult undone = hard::UndoRestores(m_bbs->home(), state, true);
         QStringList problems = undone.problems;
@@ -240,7 +240,7 @@ private:
             // Kill once this many more TICs are done, a few milliseconds later.
             const int target = left - 1 - int(rng.bounded(quint32(qMin(left - 2, 40))));
             const int extraMs = int(rng.bounded(8u));
-            const hard::BbsState state = hard::TakeBbsState(m_bbs->home());
+            const hard::BbsBytes state = hard::TakeBbsBytes(m_bbs->home());
             const QMap<QString, QByteArray> inboundWas = inboundFiles();
             QVERIFY2(state.error.isEmpty(), qPrintable(state.error));
             QProcess* p = start();

@@ -187,13 +187,15 @@ int KillMain()
             return 5;
         const QByteArray home = qgetenv("WCSRV_HOME");
         if (mode == "move") {
-            if (!WcTestNoteFileMoved(home + "/areas/1/TWO.ZIP", home + "/areas/2/TWO.ZIP"))
+            if (!WcTestNoteFileMoved(QByteArray(home + "/areas/1/TWO.ZIP").constData(),
+                                     QByteArray(home + "/areas/2/TWO.ZIP").constData()))
                 return 6;
         } else {
             if (!GetFileRecByAreaName(1, "ABC.ZIP", &r, &position) || !DeleteFileRec(&r, 1))
                 return 7;
             const QByteArray trash = home + "/trash/run-" + QByteArray::number(run) + "/area-1/";
-            if (::rename(trash + "ABC.ZIP", home + "/areas/1/ABC.ZIP") != 0)
+            if (::rename(QByteArray(trash + "ABC.ZIP").constData(),
+                         QByteArray(home + "/areas/1/ABC.ZIP").constData()) != 0)
                 return 8;
         }
         std::printf("%u\n", run);
