@@ -587,6 +587,49 @@ private slots:
         QVERIFY(WcCloseHandle(to));
         QCOMPARE(ReadAll(diskFile(2, QStringLiteral("DST.BIN"))), source.left(kLimit));
     }
+
+    // A create that replaces leaves nothing of what was there: bytes, or
+    // blocks reserved beyond the end of an empty file. (An empty file
+    // without blocks, such as one it just made, is left as it is.)
+    void createAlwaysEmptiesWhatWasThere_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("no file") << "none";
+        QTest::newRow("a file with bytes") << "bytes";
+        QTest::newRow("an empty file with blocks reserved") << "reserved";
+        QTest::newRow("an empty file") << "empty";
+    }
+
+    void createAlwaysEmptiesWhatWasThere()
+    {
+        QFETCH(QString, before);
+        const QString path = diskFile(2, QStringLiteral("NEW.BIN"));
+        if (before == u"bytes")
+            put(2, QStringLiteral("NEW.BIN"), Pattern(70000, 8));
+        if (before == u"empty" || before == u"reserved")
+            put(2, QStringLiteral("NEW.BIN"), QByteArray());
+        if (before == u"reserved") {
+            const Fd fd(OpenDisk(path, O_WRONLY));
+            if (::fallocate(fd.fd, FALLOC_FL_KEEP_SIZE, 0, 1 << 20) != 0)
+                QSKIP("the file system cannot reserve blocks");
+        }
+        struct stat st {
+        };
+        if (before != u"none") {
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QVERIFY(before == u"empty" ? st.st_blocks == 0 : st.st_blocks > 0);
+        }
+        const WcHandle h = Open("wc:\\file\\area(2)\\NEW.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS);
+        QVERIFY(h > 0);
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_size, off_t(0));
+        QCOMPARE(st.st_blocks, blkcnt_t(0));
+        const QByteArray bytes = Pattern(5000, 9);
+        uint32_t n = 0;
+        QVERIFY(WcWriteFile(h, bytes.constData(), uint32_t(bytes.size()), &n));
+        QVERIFY(WcCloseHandle(h));
+        QCOMPARE(ReadAll(path), bytes);
+    }
 };
 
 VT_TEST_MAIN(TestWcFileOps)
