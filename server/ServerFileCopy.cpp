@@ -191,6 +191,23 @@ private:
     WcHandle m_handle = 0;
 };
 
+// Copies up to `count` bytes from `from`'s position to `to`'s inside the
+// kernel, through the server: between two server files by their handles,
+// between a server file and a disk file by the disk file's descriptor. The
+// disk end is opened, read, written and closed by CopyEnd alone, as in the
+// loop, so only the copy itself is the server's call. False where the
+// server cannot or the copy failed; `copied` holds what it copied anyway.
+bool CopyInKernel(const CopyEnd& from, const CopyEnd& to, uint64_t count, uint64_t& copied)
+{
+    if (from.isServer() && to.isServer())
+        return WcCopyFileData(from.handle(), to.handle(), count, &copied);
+    if (to.isServer())
+        return WcCopyFromDiskFile(int(from.handle()), to.handle(), count, &copied);
+    if (from.isServer())
+        return WcCopyToDiskFile(from.handle(), int(to.handle()), count, &copied);
+    return false;
+}
+
 } // namespace
 
 bool CopyServerFileWith(const QString& source, const QString& destination, const QString& caption,
@@ -230,16 +247,16 @@ bool CopyServerFileWith(const QString& source, const QString& destination, const
     qint64 total = 0;
     bool ok = false;
 
-    // Between two server files the kernel copies the bytes, a large step at
-    // a time with the bar moved between steps. Where it cannot (other file
-    // systems, a host without the call) or fails, the loop below goes on from
+    // Where either end is a server file the kernel copies the bytes (a disk
+    // end through its descriptor), a large step at a time with the bar
+    // moved between steps. Where it cannot (other file systems, a host
+    // without the call, a device) or fails, the loop below goes on from
     // where it stopped: it reads to the end, and it names a failure as a
     // failing read or write.
-    if (from.isServer() && to.isServer()) {
+    if (from.isServer() || to.isServer()) {
         for (;;) {
             uint64_t copied = 0;
-            const bool copiedOk =
-                WcCopyFileData(from.handle(), to.handle(), kKernelCopyStep, &copied);
+            const bool copiedOk = CopyInKernel(from, to, kKernelCopyStep, copied);
             total += qint64(copied);
             showProgress(total, false);
             if (!copiedOk || copied < kKernelCopyStep)

@@ -1,8 +1,8 @@
 // The server file copy without a window: copies one file between any two
 // paths, each a disk path or a server path ("wc:\file\area(N)\NAME"), and
 // tells an observer how far it came (in fixed chunks) and what failed. The
-// bytes go in large pieces: inside the kernel between two server files,
-// else through a large buffer.
+// bytes go in large pieces: inside the kernel where either end is a server
+// file, else (or where the kernel cannot) through a large buffer.
 #pragma once
 
 #include <QString>

@@ -217,16 +217,16 @@ typedef bool (*WcCheckVisit)(void* context, const WcCheckFinding* finding);
 // the error code only when it could not begin (not logged in).
 bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSummary* out);
 
-
 // ---- moving a file ----------------------------------------------------------
 
 // Renames the disk file `from` to `to` when both lie on one file system;
 // `to` must not exist. `to` is a server path; `from` is one too, or the
-// absolute disk path ("/...") of a file taken in from outside the areas. False with WC_ITEM_NOT_FOUND when `from` is gone,
-// WC_ITEM_ALREADY_EXISTS when `to` exists, WC_NO_ACTION_TAKEN when the two
-// lie on different file systems (the caller copies instead) and
-// WC_ACCESS_DENIED for any other failure. Inside an open run the rename is
-// journaled, so undoing the run renames the file back.
+// absolute disk path ("/...") of a file taken in from outside the areas.
+// False with WC_ITEM_NOT_FOUND when `from` is gone, WC_ITEM_ALREADY_EXISTS
+// when `to` exists, WC_NO_ACTION_TAKEN when the two lie on different file
+// systems (the caller copies instead) and WC_ACCESS_DENIED for any other
+// failure. Inside an open run the rename is journaled, so undoing the run
+// renames the file back.
 bool WcMoveFile(const char* from, const char* to);
 
 // Copies up to `count` bytes from the current position of `from` to the
@@ -236,6 +236,19 @@ bool WcMoveFile(const char* from, const char* to);
 // way (the caller then reads and writes itself); false with
 // WC_ACCESS_DENIED when a read or write failed.
 bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done);
+
+// The same between a server file and a local disk file outside the areas
+// that the caller opened itself: `fd` is its descriptor, open for reading
+// (WcCopyFromDiskFile) or writing (WcCopyToDiskFile). The descriptor stays
+// the caller's: it is neither closed nor kept, and is read or written as
+// WcCopyFileData uses a handle, from its current position, which then
+// stands after what was copied. False with WC_INVALID_INDEX for an unknown
+// handle or a descriptor that is not open, WC_NO_ACTION_TAKEN where the
+// host cannot copy this way (also when the descriptor is no regular file or
+// appends), WC_ACCESS_DENIED when a read or write failed or an end is not
+// open for what the copy does with it.
+bool WcCopyFromDiskFile(int fd, WcHandle to, uint64_t count, uint64_t* done);
+bool WcCopyToDiskFile(WcHandle from, int fd, uint64_t count, uint64_t* done);
 
 // ---- the run journal --------------------------------------------------------
 //
@@ -263,11 +276,11 @@ enum WcEntryKind {
 
 typedef struct WcRunInfo {
     uint32_t Id;
-    uint32_t UndoneBy; // the id of the run that undid this one; 0 when none
-    uint32_t Undoes;   // the id of the run this one undid; 0 when none
-    uint32_t Open;     // 1 while the run has not ended (or was killed)
-    int64_t Started;   // UTC seconds since 1970-01-01
-    int64_t Ended;     // 0 while open
+    uint32_t UndoneBy;                       // the id of the run that undid this one; 0 when none
+    uint32_t Undoes;                         // the id of the run this one undid; 0 when none
+    uint32_t Open;                           // 1 while the run has not ended (or was killed)
+    int64_t Started;                         // UTC seconds since 1970-01-01
+    int64_t Ended;                           // 0 while open
     uint32_t Added, Changed, Deleted, Moved; // records
     uint32_t FilesTrashed, FilesCreated;
     char Machine[64];  // host name, NUL-terminated
@@ -346,8 +359,7 @@ typedef bool (*WcUndoVisit)(void* context, const WcRunEntry* entry, int32_t outc
 // WC_NO_ACTION_TAKEN when it was undone already (nothing changes),
 // WC_ALREADY_LOGGED_IN while another run is open, WC_ACCESS_DENIED when
 // the trash cannot be written (see WcBeginRun).
-bool WcUndoRun(uint32_t run, uint32_t flags, WcUndoVisit visit, void* context,
-               WcUndoSummary* out);
+bool WcUndoRun(uint32_t run, uint32_t flags, WcUndoVisit visit, void* context, WcUndoSummary* out);
 
 // The trash: one folder per run and area, HOME/trash/run-N/area-M when the
 // BBS home lies on the file system of the area's folder, else .trash/run-N

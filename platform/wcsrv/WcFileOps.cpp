@@ -1,5 +1,6 @@
 // libwcsrv: moving a file between two areas' folders by a rename, and
-// copying file data between two handles inside the kernel.
+// copying file data inside the kernel between two handles, or between a
+// handle and a disk file the caller opened.
 #pragma GCC visibility push(default)
 #include "server/wcsrv.h"
 #pragma GCC visibility pop
@@ -153,31 +154,70 @@ bool WcMoveFile(const char* from, const char* to)
     return true;
 }
 
-bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done)
+namespace
 {
-    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-    if (const uint32_t fault = CountCall("WcCopyFileData"))
-        return Fail(fault);
-    if (!IsLoggedIn())
-        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
-    if (!done)
-        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
-    HandleFile in, out;
-    if (!FileOfHandle(from, &in) || !FileOfHandle(to, &out))
+
+// One end of a kernel copy: a server file's handle, or a descriptor the
+// caller opened itself (handle 0).
+struct CopySide {
+    WcHandle handle = 0;
+    int fd = -1;
+    HandleFile file;
+};
+
+// The end of a handle, open for reading or writing as the copy needs it.
+bool HandleSide(WcHandle handle, bool reads, CopySide* out)
+{
+    if (!FileOfHandle(handle, &out->file))
         return false;
-    if (!in.read || !out.write)
+    if (reads ? !out->file.read : !out->file.write)
         return Fail(uint32_t(WC_ACCESS_DENIED));
+    out->handle = handle;
+    out->fd = out->file.fd;
+    return true;
+}
+
+// The end of a caller's descriptor. Only a regular file that is written at
+// its position can be copied into by the kernel: a device, pipe or socket,
+// or a file opened to append, is left to the caller's reads and writes.
+bool DiskSide(int fd, bool reads, CopySide* out)
+{
+    const int flags = fd >= 0 ? ::fcntl(fd, F_GETFL) : -1;
+    if (flags < 0)
+        return Fail(uint32_t(WC_INVALID_INDEX));
+    const int mode = flags & O_ACCMODE;
+    if ((flags & O_PATH) || (reads ? mode == O_WRONLY : mode == O_RDONLY))
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0)
+        return Fail(uint32_t(WC_ACCESS_DENIED));
+    if (!S_ISREG(st.st_mode) || (!reads && (flags & O_APPEND)))
+        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
+    out->fd = fd;
+    return true;
+}
+
+// The copy of WcCopyFileData and its disk-file variants, once the two ends
+// are known and the call was counted.
+bool KernelCopy(const CopySide& in, const CopySide& out, uint64_t count, uint64_t* done)
+{
     // The kernel reads and writes what WcReadFile and WcWriteFile would: a
-    // fault the tests set on those fails this copy as well.
-    for (const char* op : {"WcReadFile", "WcWriteFile"})
-        if (const uint32_t fault = FaultKindCode(op))
+    // fault the tests set on those fails this copy as well (a disk file's
+    // own reads and writes are no server calls).
+    if (in.handle > 0)
+        if (const uint32_t fault = FaultKindCode("WcReadFile"))
+            return Fail(fault);
+    if (out.handle > 0)
+        if (const uint32_t fault = FaultKindCode("WcWriteFile"))
             return Fail(fault);
     if (count == 0)
         return true;
     // Bytes the write-behind took go first: the kernel copies behind them.
     // A write-behind that took nothing yet is left alone until the kernel
     // copies, so a refused copy leaves the handle as it was.
-    if (out.collecting && out.collected > 0 && !EndWriteBehind(to))
+    const bool collecting = out.handle > 0 && out.file.collecting;
+    if (collecting && out.file.collected > 0 && !EndWriteBehind(out.handle))
         return false;
     off_t readAt = ::lseek(in.fd, 0, SEEK_CUR);
     off_t writeAt = ::lseek(out.fd, 0, SEEK_CUR);
@@ -203,7 +243,7 @@ bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done)
     }
     if (copied == 0 && KernelRefuses(error))
         return Fail(uint32_t(WC_NO_ACTION_TAKEN));
-    if (copied > 0 && out.collecting && out.collected == 0 && !EndWriteBehind(to))
+    if (copied > 0 && collecting && out.file.collected == 0 && !EndWriteBehind(out.handle))
         return false;
     if (::lseek(in.fd, readAt, SEEK_SET) < 0 || ::lseek(out.fd, writeAt, SEEK_SET) < 0)
         return Fail(uint32_t(WC_ACCESS_DENIED));
@@ -213,4 +253,51 @@ bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done)
     if (error != 0 && !KernelRefuses(error))
         return Fail(uint32_t(WC_ACCESS_DENIED));
     return true;
+}
+
+} // namespace
+
+bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done)
+{
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    if (const uint32_t fault = CountCall("WcCopyFileData"))
+        return Fail(fault);
+    if (!IsLoggedIn())
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
+    if (!done)
+        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
+    CopySide in, out;
+    if (!HandleSide(from, true, &in) || !HandleSide(to, false, &out))
+        return false;
+    return KernelCopy(in, out, count, done);
+}
+
+bool WcCopyFromDiskFile(int fd, WcHandle to, uint64_t count, uint64_t* done)
+{
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    if (const uint32_t fault = CountCall("WcCopyFromDiskFile"))
+        return Fail(fault);
+    if (!IsLoggedIn())
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
+    if (!done)
+        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
+    CopySide in, out;
+    if (!HandleSide(to, false, &out) || !DiskSide(fd, true, &in))
+        return false;
+    return KernelCopy(in, out, count, done);
+}
+
+bool WcCopyToDiskFile(WcHandle from, int fd, uint64_t count, uint64_t* done)
+{
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    if (const uint32_t fault = CountCall("WcCopyToDiskFile"))
+        return Fail(fault);
+    if (!IsLoggedIn())
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
+    if (!done)
+        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
+    CopySide in, out;
+    if (!HandleSide(from, true, &in) || !DiskSide(fd, false, &out))
+        return false;
+    return KernelCopy(in, out, count, done);
 }

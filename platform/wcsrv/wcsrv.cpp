@@ -130,6 +130,15 @@ bool Reserve(OpenFile& f, off_t end)
     return false;
 }
 
+// True when the file of `fd` holds no bytes now, nor blocks reserved
+// beyond its end.
+bool IsEmptyFile(int fd)
+{
+    struct stat sb {
+    };
+    return ::fstat(fd, &sb) == 0 && sb.st_size == 0 && sb.st_blocks == 0;
+}
+
 void CloseFile(OpenFile& f)
 {
     EndCollecting(f);
@@ -1278,7 +1287,12 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
     opened.shareWrite = share & WC_SHARE_WRITE;
     opened.device = sb.st_dev;
     opened.inode = sb.st_ino;
-    if (!ShareAdmits(ctx, opened, f.path) || (truncate && ::ftruncate(fd, 0) != 0)) {
+    // A file that is empty already (one just created) is not truncated: on
+    // ext4 a truncate to length 0 marks the file as one being replaced, and
+    // its close then starts the write-out of every byte written since, so a
+    // large copy into a new file would wait in its close for that.
+    if (!ShareAdmits(ctx, opened, f.path) ||
+        (truncate && !IsEmptyFile(fd) && ::ftruncate(fd, 0) != 0)) {
         CloseFile(opened);
         return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
     }

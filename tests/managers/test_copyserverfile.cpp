@@ -7,6 +7,7 @@
 #include "platform/wcsrv/WcBlockWriter.h"
 #include "platform/wcsrv/WcFault.h"
 #include "server/ServerPath.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -277,8 +279,11 @@ private slots:
                 value = p->Bar->value();
             return script(kind, text, buttons);
         });
-        // The same-file look-up and the create, then the writes.
-        WcFaultFailNth(2 + 1502, WC_ACCESS_DENIED);
+        // The kernel is refused (as on a host without the call), so the loop
+        // writes chunk by chunk: the same-file look-up, the create and the
+        // refused kernel copy, then the writes.
+        WcFaultFailKind("WcCopyFromDiskFile", WC_NO_ACTION_TAKEN);
+        WcFaultFailNth(3 + 1502, WC_ACCESS_DENIED);
         QVERIFY(!CopyServerFile(source, ServerFilePath(2, QStringLiteral("BIG.BIN")),
                                 QStringLiteral("Copying...")));
         SetMessageHook(script);
@@ -450,6 +455,8 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             QCOMPARE(f.write(content), content.size());
         }
+        // Where the kernel cannot copy, the write-behind takes the chunks.
+        WcFaultFailKind("WcCopyFromDiskFile", WC_NO_ACTION_TAKEN);
         WcFaultFailBlock(4);
         DialogScript dialogs;
         const int descriptors = OpenDescriptors();
@@ -529,6 +536,142 @@ private slots:
             QVERIFY2(calls < 20, qPrintable(QString::number(calls)));
         else
             QVERIFY2(calls > 2000, qPrintable(QString::number(calls)));
+    }
+
+    // Between a disk file and a server file the kernel copies as well,
+    // through the disk file's descriptor, either way round; refused from
+    // the start or failing after its first step, the loop copies the rest.
+    // The bytes are the same and the bar ends at its end every way.
+    void diskEndInsideTheKernel_data()
+    {
+        QTest::addColumn<bool>("fromDisk");
+        QTest::addColumn<QString>("kernel");
+        QTest::addColumn<int>("secondStep"); // the count of the kernel's second call
+        for (const bool fromDisk : {true, false}) {
+            const char* way = fromDisk ? "disk to server" : "server to disk";
+            // From disk: the destination's look-up and open, the first step.
+            // To disk: the source's open and size, the first step.
+            const int second = 4;
+            QTest::addRow("%s, kernel copy", way) << fromDisk << "works" << second;
+            QTest::addRow("%s, kernel refuses", way) << fromDisk << "refuses" << second;
+            QTest::addRow("%s, kernel fails after one step", way)
+                << fromDisk << "fails later" << second;
+        }
+    }
+
+    void diskEndInsideTheKernel()
+    {
+        QFETCH(bool, fromDisk);
+        QFETCH(QString, kernel);
+        QFETCH(int, secondStep);
+        const QByteArray content = Pattern(20 * 1024 * 1024 + 333);
+        const QString diskSource = diskPath(QStringLiteral("big.bin"));
+        {
+            QFile f(fromDisk ? diskSource : areaFile(1, QStringLiteral("BIG.BIN")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), content.size());
+        }
+        const QString source = fromDisk ? diskSource : ServerFilePath(1, QStringLiteral("BIG.BIN"));
+        const QString destination = fromDisk ? ServerFilePath(2, QStringLiteral("COPY.BIN"))
+                                             : diskPath(QStringLiteral("copy.bin"));
+        const QString destinationOnDisk = fromDisk ? areaFile(2, QStringLiteral("COPY.BIN"))
+                                                   : diskPath(QStringLiteral("copy.bin"));
+        int maximum = -1, last = -1;
+        struct Watch : CopyObserver {
+            int& maximum;
+            int& last;
+            Watch(int& m, int& l) : maximum(m), last(l) {}
+            void Begin(const QString&, int max) override { maximum = max; }
+            void Progress(int chunks) override { last = chunks; }
+            void Warn(const QString& text) override { QFAIL(qPrintable(text)); }
+        } watch(maximum, last);
+        if (kernel == u"refuses")
+            WcFaultFailKind(fromDisk ? "WcCopyFromDiskFile" : "WcCopyToDiskFile",
+                            WC_NO_ACTION_TAKEN);
+        else if (kernel == u"fails later")
+            WcFaultFailNth(secondStep, WC_ACCESS_DENIED);
+        else
+            WcFaultReset();
+        const int descriptors = OpenDescriptors();
+        QVERIFY(CopyServerFileWith(source, destination, QStringLiteral("Copying..."), watch));
+        const long calls = WcFaultCallCount();
+        WcFaultReset();
+        QCOMPARE(OpenDescriptors(), descriptors);
+        QCOMPARE(ReadAll(destinationOnDisk), content);
+        QCOMPARE(maximum, int(content.size() / kCopyChunkSize));
+        QCOMPARE(last, maximum);
+        // The loop alone takes a server call per chunk written to a server
+        // file (5,121) and per 256 KiB read from one (81); the kernel copy
+        // takes one per 8 MiB.
+        if (kernel == u"works")
+            QVERIFY2(calls < 10, qPrintable(QString::number(calls)));
+        else
+            QVERIFY2(calls > 80, qPrintable(QString::number(calls)));
+    }
+
+    // A write that fails partway through the copy (the destination may not
+    // grow past a size, as on a disk that is full there) fails it with the
+    // loop's message, whether the kernel copied or the loop did; the
+    // destination keeps a part of the source from its start, never its full
+    // length. Where the kernel copied, it keeps exactly the bytes before the
+    // limit, and the bar stands at the chunk that failed.
+    void diskToServerFailsPartway_data()
+    {
+        QTest::addColumn<bool>("kernel");
+        QTest::newRow("kernel copy") << true;
+        QTest::newRow("kernel refused, write-behind") << false;
+    }
+
+    void diskToServerFailsPartway()
+    {
+        QFETCH(bool, kernel);
+        const QByteArray content = Pattern(20 * 1024 * 1024);
+        const QString source = diskPath(QStringLiteral("big.bin"));
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(content), content.size());
+        }
+        // Past the first kernel step, in the middle of a chunk.
+        constexpr qsizetype kLimit = 10 * 1024 * 1024 + 3 * 4096 + 100;
+        if (!kernel)
+            WcFaultFailKind("WcCopyFromDiskFile", WC_NO_ACTION_TAKEN);
+        int value = -1;
+        DialogScript dialogs;
+        MessageHook script = SetMessageHook({});
+        SetMessageHook([&](MessageKind kind, const QString& text, const QStringList& buttons) {
+            if (TProgressForm* p = OpenProgressForm())
+                value = p->Bar->value();
+            return script(kind, text, buttons);
+        });
+        const int descriptors = OpenDescriptors();
+        bool ok = true;
+        long calls = 0;
+        {
+            FileSizeLimit limit(kLimit);
+            QVERIFY(limit.ok());
+            ok = CopyServerFile(source, ServerFilePath(2, QStringLiteral("BIG.BIN")),
+                                QStringLiteral("Copying..."));
+            calls = WcFaultCallCount();
+        }
+        SetMessageHook(script);
+        WcFaultReset();
+        QVERIFY(!ok);
+        QCOMPARE(dialogs.texts(), QStringList{QStringLiteral("Error Writing new file")});
+        QCOMPARE(OpenDescriptors(), descriptors);
+        QVERIFY(!OpenProgressForm());
+        const QByteArray onDisk = ReadAll(areaFile(2, QStringLiteral("BIG.BIN")));
+        QVERIFY2(onDisk.size() > 0 && onDisk.size() <= kLimit,
+                 qPrintable(QString::number(onDisk.size())));
+        QVERIFY(onDisk == content.left(onDisk.size()));
+        if (kernel) {
+            // The kernel's two steps and the loop's one failing write.
+            QVERIFY2(calls < 10, qPrintable(QString::number(calls)));
+            QCOMPARE(onDisk.size(), kLimit);
+            QCOMPARE(value, int(kLimit / kCopyChunkSize) + 1);
+        } else {
+            QVERIFY2(calls > 2000, qPrintable(QString::number(calls)));
+        }
     }
 };
 

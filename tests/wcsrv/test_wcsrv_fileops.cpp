@@ -1,17 +1,21 @@
 // WcMoveFile (a rename between area folders, its error codes, the test
-// switch that splits the devices) and WcCopyFileData (the kernel copy
-// between two handles, where it leaves the handles, how it is refused).
+// switch that splits the devices), WcCopyFileData (the kernel copy between
+// two handles, where it leaves the handles, how it is refused) and its
+// variants between a handle and a disk file's descriptor.
 #include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcFault.h"
 #include "server/wcsrv.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +46,37 @@ ino_t InodeOf(const QString& path)
 WcHandle Open(const char* path, uint32_t access, uint32_t disposition)
 {
     return WcCreateFile(path, access, WC_SHARE_READ, disposition);
+}
+
+int OpenDisk(const QString& path, int flags)
+{
+    return ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC, 0644);
+}
+
+off_t PositionOf(int fd)
+{
+    return ::lseek(fd, 0, SEEK_CUR);
+}
+
+// A descriptor closed at the end of the scope.
+struct Fd {
+    int fd;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+// The kernel copy between a handle and a descriptor, in the direction the
+// test asks for.
+bool CopyDisk(bool fromDisk, int fd, WcHandle handle, uint64_t count, uint64_t* done)
+{
+    return fromDisk ? WcCopyFromDiskFile(fd, handle, count, done)
+                    : WcCopyToDiskFile(handle, fd, count, done);
 }
 
 } // namespace
@@ -291,6 +326,309 @@ private slots:
         QVERIFY(WcCloseHandle(to));
         QVERIFY(WcCloseHandle(from));
         QCOMPARE(ReadAll(diskFile(2, QStringLiteral("DST.BIN"))), source);
+    }
+
+    // Between a handle and a disk file's descriptor the kernel copy goes on
+    // from where both stand and leaves both after what it copied, as
+    // between two handles; the descriptor stays open and the caller's.
+    void copyDiskFileContinues_data()
+    {
+        QTest::addColumn<bool>("fromDisk");
+        QTest::addColumn<int>("before");
+        for (const bool fromDisk : {true, false})
+            for (const int before : {0, 5000})
+                QTest::addRow("%s, %d bytes before", fromDisk ? "disk to server" : "server to disk",
+                              before)
+                    << fromDisk << before;
+    }
+
+    void copyDiskFileContinues()
+    {
+        QFETCH(bool, fromDisk);
+        QFETCH(int, before);
+        QTemporaryDir disk;
+        QVERIFY(disk.isValid());
+        const QByteArray source = Pattern(3 * 1024 * 1024 + 77, 4);
+        const QString diskName = disk.filePath(QStringLiteral("file.bin"));
+        if (fromDisk) {
+            QFile f(diskName);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(source), source.size());
+        } else {
+            put(1, QStringLiteral("SRC.BIN"), source);
+        }
+        const Fd fd(OpenDisk(diskName, fromDisk ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC));
+        const WcHandle handle =
+            fromDisk ? Open("wc:\\file\\area(2)\\DST.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS)
+                     : Open("wc:\\file\\area(1)\\SRC.BIN", WC_GENERIC_READ, WC_OPEN_EXISTING);
+        QVERIFY(fd.fd >= 0 && handle > 0);
+        // The first bytes through the ordinary calls.
+        uint32_t n = 0;
+        if (fromDisk) {
+            QByteArray head(before, Qt::Uninitialized);
+            QCOMPARE(::read(fd.fd, head.data(), size_t(before)), ssize_t(before));
+            QVERIFY(WcWriteFile(handle, head.constData(), uint32_t(before), &n));
+        } else {
+            QByteArray head(before, Qt::Uninitialized);
+            QVERIFY(WcReadFile(handle, head.data(), uint32_t(before), &n));
+            QCOMPARE(::write(fd.fd, head.constData(), size_t(before)), ssize_t(before));
+        }
+        // A middle part inside the kernel, in two calls.
+        uint64_t done = 7; // added to, not set
+        QVERIFY(CopyDisk(fromDisk, fd.fd, handle, 1 << 20, &done));
+        QCOMPARE(done, uint64_t(7 + (1 << 20)));
+        QVERIFY(CopyDisk(fromDisk, fd.fd, handle, 1 << 20, &done));
+        QCOMPARE(done, uint64_t(7 + (2 << 20)));
+        QCOMPARE(PositionOf(fd.fd), off_t(before + (2 << 20)));
+        // The rest through the ordinary calls again.
+        QByteArray tail(source.size(), Qt::Uninitialized);
+        const qsizetype rest = source.size() - before - (2 << 20);
+        if (fromDisk) {
+            QCOMPARE(::read(fd.fd, tail.data(), size_t(tail.size())), ssize_t(rest));
+            QVERIFY(WcWriteFile(handle, tail.constData(), uint32_t(rest), &n));
+        } else {
+            QVERIFY(WcReadFile(handle, tail.data(), uint32_t(tail.size()), &n));
+            QCOMPARE(qsizetype(n), rest);
+            QCOMPARE(::write(fd.fd, tail.constData(), size_t(rest)), ssize_t(rest));
+        }
+        QVERIFY(WcCloseHandle(handle));
+        // Still the caller's to close.
+        QCOMPARE(::fcntl(fd.fd, F_GETFD) >= 0, true);
+        QCOMPARE(ReadAll(fromDisk ? diskFile(2, QStringLiteral("DST.BIN")) : diskName), source);
+    }
+
+    // Refusals copy nothing and move neither end: the ordinary calls then
+    // copy the whole file from where it stood.
+    void copyDiskFileRefusals_data()
+    {
+        QTest::addColumn<bool>("fromDisk");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<uint>("code");
+        const uint unknown = WC_INVALID_INDEX, denied = WC_ACCESS_DENIED,
+                   refused = WC_NO_ACTION_TAKEN, bad = WC_INVALID_OBJECT_ID,
+                   loggedOut = WC_USER_NOT_LOGGED_IN;
+        for (const bool fromDisk : {true, false}) {
+            const char* way = fromDisk ? "disk to server" : "server to disk";
+            QTest::addRow("%s: unknown handle", way) << fromDisk << "unknown handle" << unknown;
+            QTest::addRow("%s: closed descriptor", way) << fromDisk << "closed fd" << unknown;
+            QTest::addRow("%s: handle opened the other way", way)
+                << fromDisk << "handle access" << denied;
+            QTest::addRow("%s: descriptor opened the other way", way)
+                << fromDisk << "fd access" << denied;
+            QTest::addRow("%s: a device", way) << fromDisk << "device" << refused;
+            QTest::addRow("%s: a pipe", way) << fromDisk << "pipe" << refused;
+            QTest::addRow("%s: the kernel refuses (fault switch)", way)
+                << fromDisk << "kernel" << refused;
+            QTest::addRow("%s: a faulted server side fails it too", way)
+                << fromDisk << "server side" << denied;
+            QTest::addRow("%s: no count", way) << fromDisk << "null done" << bad;
+            QTest::addRow("%s: logged out", way) << fromDisk << "logged out" << loggedOut;
+        }
+        QTest::newRow("server to disk: descriptor appends") << false << "append" << refused;
+    }
+
+    void copyDiskFileRefusals()
+    {
+        QFETCH(bool, fromDisk);
+        QFETCH(QString, how);
+        QFETCH(uint, code);
+        QTemporaryDir disk;
+        QVERIFY(disk.isValid());
+        const QByteArray source = Pattern(50000, 5);
+        const QString diskName = disk.filePath(QStringLiteral("file.bin"));
+        {
+            QFile f(diskName);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            if (fromDisk)
+                QCOMPARE(f.write(source), source.size());
+        }
+        put(1, QStringLiteral("SRC.BIN"), source);
+        int flags = fromDisk ? O_RDONLY : O_WRONLY;
+        if (how == u"fd access")
+            flags = fromDisk ? O_WRONLY : O_RDONLY;
+        if (how == u"append")
+            flags |= O_APPEND;
+        Fd fd(OpenDisk(diskName, flags));
+        QVERIFY(fd.fd >= 0);
+        const uint32_t access = fromDisk ? WC_GENERIC_WRITE : WC_GENERIC_READ;
+        const WcHandle handle =
+            fromDisk ? Open("wc:\\file\\area(2)\\DST.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS)
+                     : Open("wc:\\file\\area(1)\\SRC.BIN", WC_GENERIC_READ, WC_OPEN_EXISTING);
+        QVERIFY(handle > 0);
+        int otherFd = fd.fd;
+        WcHandle otherHandle = handle;
+        int pipeFds[2] = {-1, -1};
+        uint64_t done = 0;
+        uint64_t* count = &done;
+        if (how == u"unknown handle") {
+            otherHandle = handle + 100;
+        } else if (how == u"closed fd") {
+            otherFd = OpenDisk(diskName, O_RDONLY);
+            ::close(otherFd);
+        } else if (how == u"handle access") {
+            // A handle of another file, opened the wrong way round.
+            put(2, QStringLiteral("OTHER.BIN"), source);
+            otherHandle = Open("wc:\\file\\area(2)\\OTHER.BIN",
+                               access == WC_GENERIC_READ ? WC_GENERIC_WRITE : WC_GENERIC_READ,
+                               WC_OPEN_EXISTING);
+            QVERIFY(otherHandle > 0);
+        } else if (how == u"device") {
+            otherFd = OpenDisk(fromDisk ? QStringLiteral("/dev/zero") : QStringLiteral("/dev/null"),
+                               fromDisk ? O_RDONLY : O_WRONLY);
+            QVERIFY(otherFd >= 0);
+        } else if (how == u"pipe") {
+            QCOMPARE(::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK), 0);
+            otherFd = fromDisk ? pipeFds[0] : pipeFds[1];
+        } else if (how == u"kernel") {
+            WcFaultFailKind(fromDisk ? "WcCopyFromDiskFile" : "WcCopyToDiskFile",
+                            WC_NO_ACTION_TAKEN);
+        } else if (how == u"server side") {
+            WcFaultFailKind(fromDisk ? "WcWriteFile" : "WcReadFile", WC_ACCESS_DENIED);
+        } else if (how == u"null done") {
+            count = nullptr;
+        } else if (how == u"logged out") {
+            m_login.reset();
+        }
+        const bool ok = CopyDisk(fromDisk, otherFd, otherHandle, 4096, count);
+        const uint32_t error = WcGetLastError();
+        WcFaultReset();
+        if (how == u"device")
+            ::close(otherFd);
+        for (const int p : pipeFds)
+            if (p >= 0)
+                ::close(p);
+        if (otherHandle != handle && otherHandle > 0 && how != u"unknown handle")
+            QVERIFY(WcCloseHandle(otherHandle));
+        QVERIFY(!ok);
+        QCOMPARE(error, code);
+        QCOMPARE(done, uint64_t(0));
+        if (how == u"logged out") {
+            // Logging out closed the handle: nothing was written.
+            QCOMPARE(ReadAll(fromDisk ? diskFile(2, QStringLiteral("DST.BIN")) : diskName),
+                     QByteArray());
+            return;
+        }
+        // Neither end moved: the ordinary calls copy everything.
+        if (how == u"fd access" || how == u"append") {
+            ::close(fd.fd);
+            fd.fd = OpenDisk(diskName, fromDisk ? O_RDONLY : O_WRONLY);
+        }
+        QCOMPARE(PositionOf(fd.fd), off_t(0));
+        QByteArray all(source.size() + 10, Qt::Uninitialized);
+        uint32_t n = 0;
+        if (fromDisk) {
+            QCOMPARE(::read(fd.fd, all.data(), size_t(all.size())), ssize_t(source.size()));
+            QVERIFY(WcWriteFile(handle, all.constData(), uint32_t(source.size()), &n));
+        } else {
+            QVERIFY(WcReadFile(handle, all.data(), uint32_t(all.size()), &n));
+            QCOMPARE(qsizetype(n), source.size());
+            QCOMPARE(::write(fd.fd, all.constData(), n), ssize_t(n));
+        }
+        QVERIFY(WcCloseHandle(handle));
+        QCOMPARE(ReadAll(fromDisk ? diskFile(2, QStringLiteral("DST.BIN")) : diskName), source);
+    }
+
+    // A read of the disk end is no server call: a fault set on the
+    // server's reads leaves a copy from disk alone.
+    void copyFromDiskIgnoresReadFaults()
+    {
+        QTemporaryDir disk;
+        QVERIFY(disk.isValid());
+        const QByteArray source = Pattern(70000, 6);
+        const QString diskName = disk.filePath(QStringLiteral("file.bin"));
+        {
+            QFile f(diskName);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(source), source.size());
+        }
+        const Fd fd(OpenDisk(diskName, O_RDONLY));
+        const WcHandle to = Open("wc:\\file\\area(2)\\DST.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS);
+        QVERIFY(fd.fd >= 0 && to > 0);
+        WcFaultFailKind("WcReadFile", WC_ACCESS_DENIED);
+        uint64_t done = 0;
+        QVERIFY(WcCopyFromDiskFile(fd.fd, to, 1 << 20, &done));
+        WcFaultReset();
+        QCOMPARE(done, uint64_t(source.size()));
+        QVERIFY(WcCloseHandle(to));
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("DST.BIN"))), source);
+    }
+
+    // A write that fails partway (a file larger than the process may
+    // write, as a full disk) fails the copy with what it copied counted,
+    // and leaves both ends after those bytes; the file holds exactly them.
+    void copyFromDiskFailsPartway()
+    {
+        QTemporaryDir disk;
+        QVERIFY(disk.isValid());
+        const QByteArray source = Pattern(2 * 1024 * 1024, 7);
+        const QString diskName = disk.filePath(QStringLiteral("file.bin"));
+        {
+            QFile f(diskName);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(source), source.size());
+        }
+        const Fd fd(OpenDisk(diskName, O_RDONLY));
+        const WcHandle to = Open("wc:\\file\\area(2)\\DST.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS);
+        QVERIFY(fd.fd >= 0 && to > 0);
+        constexpr off_t kLimit = 1000 * 1000;
+        uint64_t done = 0;
+        bool ok = true;
+        uint32_t error = 0;
+        {
+            FileSizeLimit limit(kLimit);
+            QVERIFY(limit.ok());
+            ok = WcCopyFromDiskFile(fd.fd, to, uint64_t(source.size()), &done);
+            error = WcGetLastError();
+        }
+        QVERIFY(!ok);
+        QCOMPARE(error, uint32_t(WC_ACCESS_DENIED));
+        QCOMPARE(done, uint64_t(kLimit));
+        QCOMPARE(PositionOf(fd.fd), kLimit);
+        QVERIFY(WcCloseHandle(to));
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("DST.BIN"))), source.left(kLimit));
+    }
+
+    // A create that replaces leaves nothing of what was there: bytes, or
+    // blocks reserved beyond the end of an empty file. (An empty file
+    // without blocks, such as one it just made, is left as it is.)
+    void createAlwaysEmptiesWhatWasThere_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("no file") << "none";
+        QTest::newRow("a file with bytes") << "bytes";
+        QTest::newRow("an empty file with blocks reserved") << "reserved";
+        QTest::newRow("an empty file") << "empty";
+    }
+
+    void createAlwaysEmptiesWhatWasThere()
+    {
+        QFETCH(QString, before);
+        const QString path = diskFile(2, QStringLiteral("NEW.BIN"));
+        if (before == u"bytes")
+            put(2, QStringLiteral("NEW.BIN"), Pattern(70000, 8));
+        if (before == u"empty" || before == u"reserved")
+            put(2, QStringLiteral("NEW.BIN"), QByteArray());
+        if (before == u"reserved") {
+            const Fd fd(OpenDisk(path, O_WRONLY));
+            if (::fallocate(fd.fd, FALLOC_FL_KEEP_SIZE, 0, 1 << 20) != 0)
+                QSKIP("the file system cannot reserve blocks");
+        }
+        struct stat st {
+        };
+        if (before != u"none") {
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QVERIFY(before == u"empty" ? st.st_blocks == 0 : st.st_blocks > 0);
+        }
+        const WcHandle h = Open("wc:\\file\\area(2)\\NEW.BIN", WC_GENERIC_WRITE, WC_CREATE_ALWAYS);
+        QVERIFY(h > 0);
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_size, off_t(0));
+        QCOMPARE(st.st_blocks, blkcnt_t(0));
+        const QByteArray bytes = Pattern(5000, 9);
+        uint32_t n = 0;
+        QVERIFY(WcWriteFile(h, bytes.constData(), uint32_t(bytes.size()), &n));
+        QVERIFY(WcCloseHandle(h));
+        QCOMPARE(ReadAll(path), bytes);
     }
 };
 
