@@ -33,7 +33,8 @@ bool Fail(uint32_t code)
 
 // For tests on a machine with one file system: with WCSRV_TEST_SPLIT_DEVICES
 // set (to anything but "" or "0"), every two folders count as lying on
-// different file systems, so a move copies as it does between two disks.
+// different file systems, so a move copies as it does between two disks; a
+// rename inside one folder stays a rename.
 bool DevicesSplitForTest()
 {
     const char* split = std::getenv("WCSRV_TEST_SPLIT_DEVICES");
@@ -124,7 +125,8 @@ bool WcMoveFile(const char* from, const char* to)
     };
     if (::stat(FolderOf(target).c_str(), &folder) != 0)
         return Fail(uint32_t(WC_ACCESS_DENIED));
-    if (folder.st_dev != file.st_dev || DevicesSplitForTest())
+    if (folder.st_dev != file.st_dev ||
+        (DevicesSplitForTest() && FolderOf(source) != FolderOf(target)))
         return Fail(uint32_t(WC_NO_ACTION_TAKEN));
     // The one place a rename is noted for the open run, so undoing the run
     // renames back. The entry is committed first: a kill before the rename

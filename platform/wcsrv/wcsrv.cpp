@@ -1266,17 +1266,45 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
         return 0;
     if (!f.exists && !(flags & O_CREAT))
         return Fail(uint32_t(WC_ITEM_NOT_FOUND), WcHandle(0));
+    // A file the open run creates where none was is noted first and
+    // committed, so undoing the run takes it out again: a kill between the
+    // note and the create leaves an entry whose file never came, which undo
+    // passes over, never a file without its entry. A create that then fails
+    // takes the entry back and leaves no file.
+    const bool noteCreated =
+        disposition == WC_CREATE_ALWAYS && !f.exists && wcsrv::journal::CurrentRun();
+    const uint32_t mark = wcsrv::journal::Mark();
+    if (noteCreated) {
+        int32_t area = 0;
+        const char* name = nullptr;
+        size_t nameLength = 0;
+        ParseServerPath(path, area, name, nameLength);
+        if (!wcsrv::journal::NoteFileCreated(area, std::string(name, nameLength), f.path))
+            return Fail(WcGetLastError(), WcHandle(0));
+    }
+    auto takeBack = [&](bool created) {
+        if (!noteCreated)
+            return;
+        if (created)
+            ::unlink(f.path.c_str());
+        if (wcstore::Store* store = wcsrv::journal::lib::Store(nullptr))
+            wcsrv::journal::TakeBack(*store, mark, {});
+    };
     const int fd = ::open(f.path.c_str(), flags, 0644);
-    if (fd < 0)
-        return Fail(errno == EEXIST   ? uint32_t(WC_ITEM_ALREADY_EXISTS)
-                    : errno == ENOENT ? uint32_t(WC_ITEM_NOT_FOUND)
+    if (fd < 0) {
+        const int error = errno;
+        takeBack(false);
+        return Fail(error == EEXIST   ? uint32_t(WC_ITEM_ALREADY_EXISTS)
+                    : error == ENOENT ? uint32_t(WC_ITEM_NOT_FOUND)
                                       : uint32_t(WC_ACCESS_DENIED),
                     WcHandle(0));
+    }
     struct stat sb {
     };
     if (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode) ||
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
+        takeBack(false);
         return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
     }
     OpenFile opened;
@@ -1294,21 +1322,8 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
     if (!ShareAdmits(ctx, opened, f.path) ||
         (truncate && !IsEmptyFile(fd) && ::ftruncate(fd, 0) != 0)) {
         CloseFile(opened);
+        takeBack(true);
         return Fail(uint32_t(WC_ACCESS_DENIED), WcHandle(0));
-    }
-    // A file the open run created where none was is noted, so undoing the
-    // run takes it out again; without its entry it is not left behind.
-    if (disposition == WC_CREATE_ALWAYS && !f.exists && wcsrv::journal::CurrentRun()) {
-        int32_t area = 0;
-        const char* name = nullptr;
-        size_t nameLength = 0;
-        ParseServerPath(path, area, name, nameLength);
-        if (!wcsrv::journal::NoteFileCreated(area, std::string(name, nameLength), f.path)) {
-            const uint32_t error = WcGetLastError();
-            CloseFile(opened);
-            ::unlink(f.path.c_str());
-            return Fail(error, WcHandle(0));
-        }
     }
     // A new file written from the start: collect its writes.
     if (write && !read && truncate)

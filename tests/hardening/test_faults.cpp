@@ -144,7 +144,11 @@ private:
         const QStringList allowed = {QStringLiteral("bbs"), QStringLiteral("prog"),
                                      QStringLiteral("out/list.txt")};
         const auto before = Snapshot(box.root(), allowed);
-        const BbsBytes state = TakeBbsBytes(box.home());
+        // On the database server each undo check costs several connections
+        // and a walk of the whole base, so there every third fault is
+        // checked (the same commands on SQLite check every one).
+        const bool checkUndo = !TestsOnPostgres() || k % 3 == 0;
+        const BbsBytes state = checkUndo ? TakeBbsBytes(box.home()) : BbsBytes{};
         AnswerHook hook;
         Run r;
         r.box = &box;
@@ -197,12 +201,14 @@ private:
         m_phase[5] += phase.restart();
         // Then the run's journal: its entries are exactly the changes
         // made, and undoing it puts every record and file back.
-        const UndoResult undone = UndoRestores(box.home(), state, false);
-        problems << undone.problems;
-        if (k == 0 && c.writes && undone.entries == 0)
-            problems << QStringLiteral("the run left no journal entry to undo");
-        m_undoRuns += undone.runs;
-        m_undoEntries += undone.entries;
+        if (checkUndo) {
+            const UndoResult undone = UndoRestores(box.home(), state, false);
+            problems << undone.problems;
+            if (k == 0 && c.writes && undone.entries == 0)
+                problems << QStringLiteral("the run left no journal entry to undo");
+            m_undoRuns += undone.runs;
+            m_undoEntries += undone.entries;
+        }
         m_phase[6] += phase.restart();
         box.leave();
         return problems;
