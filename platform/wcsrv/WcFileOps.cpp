@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -259,47 +260,45 @@ bool KernelCopy(const CopySide& in, const CopySide& out, uint64_t count, uint64_
 
 } // namespace
 
-bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done)
+namespace
+{
+
+// What the three kernel-copy calls share: the count under the call's name,
+// the login and the result pointer checked, then the two ends that `sides`
+// makes (in the order it checks them) and the copy.
+bool CopyCall(const char* name, uint64_t count, uint64_t* done,
+              const std::function<bool(CopySide&, CopySide&)>& sides)
 {
     std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-    if (const uint32_t fault = CountCall("WcCopyFileData"))
+    if (const uint32_t fault = CountCall(name))
         return Fail(fault);
     if (!IsLoggedIn())
         return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
     if (!done)
         return Fail(uint32_t(WC_INVALID_OBJECT_ID));
     CopySide in, out;
-    if (!HandleSide(from, true, &in) || !HandleSide(to, false, &out))
-        return false;
-    return KernelCopy(in, out, count, done);
+    return sides(in, out) && KernelCopy(in, out, count, done);
+}
+
+} // namespace
+
+bool WcCopyFileData(WcHandle from, WcHandle to, uint64_t count, uint64_t* done)
+{
+    return CopyCall("WcCopyFileData", count, done, [&](CopySide& in, CopySide& out) {
+        return HandleSide(from, true, &in) && HandleSide(to, false, &out);
+    });
 }
 
 bool WcCopyFromDiskFile(int fd, WcHandle to, uint64_t count, uint64_t* done)
 {
-    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-    if (const uint32_t fault = CountCall("WcCopyFromDiskFile"))
-        return Fail(fault);
-    if (!IsLoggedIn())
-        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
-    if (!done)
-        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
-    CopySide in, out;
-    if (!HandleSide(to, false, &out) || !DiskSide(fd, true, &in))
-        return false;
-    return KernelCopy(in, out, count, done);
+    return CopyCall("WcCopyFromDiskFile", count, done, [&](CopySide& in, CopySide& out) {
+        return HandleSide(to, false, &out) && DiskSide(fd, true, &in);
+    });
 }
 
 bool WcCopyToDiskFile(WcHandle from, int fd, uint64_t count, uint64_t* done)
 {
-    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
-    if (const uint32_t fault = CountCall("WcCopyToDiskFile"))
-        return Fail(fault);
-    if (!IsLoggedIn())
-        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
-    if (!done)
-        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
-    CopySide in, out;
-    if (!HandleSide(from, true, &in) || !DiskSide(fd, false, &out))
-        return false;
-    return KernelCopy(in, out, count, done);
+    return CopyCall("WcCopyToDiskFile", count, done, [&](CopySide& in, CopySide& out) {
+        return HandleSide(from, true, &in) && DiskSide(fd, false, &out);
+    });
 }
