@@ -1,6 +1,7 @@
 #include "archive/ArchiveReader.h"
 
 #include "archive/TUnzipFile.h"
+#include "common/FileDescriptor.h"
 #include "common/FileUtils.h"
 #include "common/Text.h"
 #include "server/wcsrv.h"
@@ -44,23 +45,6 @@ bool HasZipName(const QByteArray& path)
 {
     return path.contains(".zip") || path.contains(".ZIP") || path.contains(".Zip");
 }
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 QByteArray ReadHead(int fd)
 {

@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/TUnzipFile.h"
+#include "common/FileDescriptor.h"
 #include "common/FileUtils.h"
 #include "common/Text.h"
 
@@ -30,23 +31,6 @@ constexpr qsizetype ChunkBytes = 64 * 1024;
 constexpr const char* NestedZipMemberEndings[] = {".zip", ".7z",  ".rar", ".lzh", ".lha",
                                                   ".cab", ".tar", ".tgz", ".gz",  ".tbz",
                                                   ".bz2", ".txz", ".xz",  ".iso", ".exe"};
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // A read of the first bytes; false on a read error.
 bool ReadHead(int fd, QByteArray& head)
