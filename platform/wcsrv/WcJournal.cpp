@@ -616,11 +616,27 @@ public:
         why.clear();
         switch (e.kind) {
         case js::kRecordAdded:
-            return e.hasAfter ? UndoAdded(e, why) : Broken(why);
         case js::kRecordChanged:
-            return e.hasBefore && e.hasAfter ? UndoChanged(e, why) : Broken(why);
-        case js::kRecordDeleted:
-            return e.hasBefore ? UndoDeleted(e, why) : Broken(why);
+        case js::kRecordDeleted: {
+            const Result r = OneRecord(e, why);
+            // A record left as it is keeps its file where it is too: the
+            // file entries of its names are not undone after it.
+            if (r == Conflict) {
+                if (e.hasBefore)
+                    m_held.insert(KeyOf(e.before));
+                if (e.hasAfter)
+                    m_held.insert(KeyOf(e.after));
+            }
+            return r;
+        }
+        default:
+            break;
+        }
+        if (m_held.count({e.area, wcstore::NameKey(e.name.data(), e.name.size())})) {
+            why = "its record is left as it is";
+            return Conflict;
+        }
+        switch (e.kind) {
         case js::kFileTrashed:
             return PutBack(e, "the trashed file is gone", why);
         case js::kFileMoved:
@@ -629,6 +645,18 @@ public:
             return UndoCreated(e, why);
         default:
             return Broken(why);
+        }
+    }
+
+    Result OneRecord(const js::EntryRow& e, std::string& why)
+    {
+        switch (e.kind) {
+        case js::kRecordAdded:
+            return e.hasAfter ? UndoAdded(e, why) : Broken(why);
+        case js::kRecordChanged:
+            return e.hasBefore && e.hasAfter ? UndoChanged(e, why) : Broken(why);
+        default:
+            return e.hasBefore ? UndoDeleted(e, why) : Broken(why);
         }
     }
 
@@ -876,6 +904,7 @@ private:
     uint32_t m_unfinished;
     std::vector<std::pair<std::string, std::string>> m_renamed; // in the transaction under way
     std::vector<std::string> m_unlink;                          // once it is committed
+    std::set<Key> m_held; // records left as they are, by their names before and after
     // The dry run's picture of what it would have changed.
     std::map<Key, std::optional<FullFileRec>> m_records;
     std::map<std::string, bool> m_files;

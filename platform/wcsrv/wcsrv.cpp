@@ -426,6 +426,9 @@ bool SameButArea(const FileRec& a, const FileRec& b)
 struct DiskFile {
     std::string path;
     bool exists = false;
+    int32_t area = 0;
+    std::string name;   // as the caller named it
+    std::string folder; // the area's folder
 };
 
 bool StartsNoCase(const char* s, const char* prefix)
@@ -494,7 +497,10 @@ bool ResolveServerPath(Context& c, const char* path, DiskFile& out)
         return Fail(kStorageError, false);
     if (known == 0)
         return Fail(uint32_t(WC_INVALID_FILEAREA), false);
-    out.path = wcstore::FindInFolder(folder, std::string(name, nameLength), &out.exists);
+    out.area = area;
+    out.name.assign(name, nameLength);
+    out.path = wcstore::FindInFolder(folder, out.name, &out.exists);
+    out.folder = std::move(folder);
     return true;
 }
 
@@ -1221,6 +1227,66 @@ bool WcExistFile(const char* path)
     return true;
 }
 
+// A file that a handle of the open run is about to empty: when it has
+// bytes and the handle would be admitted, its place in the run's trash is
+// noted and committed, and then it is renamed there (`to`); an empty file
+// is left to be reused (`to` stays empty). So undoing the run takes the new
+// file out and puts this one back. A kill between the note and the rename
+// leaves the file where it was, which undo passes over. False (error code
+// set) when the file cannot be kept: then nothing has changed.
+bool KeepReplacedFile(Context& c, const DiskFile& f, int flags, uint32_t share, std::string& to)
+{
+    to.clear();
+    const int fd = ::open(f.path.c_str(), (flags & ~(O_CREAT | O_EXCL)) | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+    OpenFile probe;
+    probe.fd = fd;
+    probe.read = (flags & O_ACCMODE) != O_WRONLY;
+    probe.write = true;
+    probe.shareRead = share & WC_SHARE_READ;
+    probe.shareWrite = share & WC_SHARE_WRITE;
+    struct stat sb {
+    };
+    bool admitted = ::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode);
+    probe.device = sb.st_dev;
+    probe.inode = sb.st_ino;
+    admitted = admitted && ShareAdmits(c, probe, f.path);
+    const bool empty = IsEmptyFile(fd);
+    CloseFile(probe);
+    if (!admitted)
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+    if (empty)
+        return true;
+    std::string trash;
+    if (!wcsrv::journal::TrashPlace(c.home, f.area, f.folder, f.path, trash))
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+    const uint32_t mark = wcsrv::journal::Mark();
+    if (!WriteTransaction(c, [&] {
+            return wcsrv::journal::NoteFile(*c.store, WC_ENTRY_FILE_TRASHED, f.area, f.name, f.path,
+                                            trash);
+        }))
+        return false;
+    if (::rename(f.path.c_str(), trash.c_str()) != 0) {
+        wcsrv::journal::TakeBack(*c.store, mark, {});
+        return Fail(uint32_t(WC_ACCESS_DENIED), false);
+    }
+    to = std::move(trash);
+    return true;
+}
+
+// Puts a file that KeepReplacedFile moved into the trash back at its name
+// and takes back the open run's entries after `mark`. When the name is
+// taken meanwhile, the file stays in the trash with its entry, where undo
+// finds it.
+void PutReplacedBack(const DiskFile& f, const std::string& replacedTo, uint32_t mark)
+{
+    if (!replacedTo.empty() && ::rename(replacedTo.c_str(), f.path.c_str()) != 0)
+        return;
+    if (wcstore::Store* store = wcsrv::journal::lib::Store(nullptr))
+        wcsrv::journal::TakeBack(*store, mark, {});
+}
+
 WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_t disposition)
 {
     WC_OP("WcCreateFile", WcHandle(0));
@@ -1266,29 +1332,36 @@ WcHandle WcCreateFile(const char* path, uint32_t access, uint32_t share, uint32_
         return 0;
     if (!f.exists && !(flags & O_CREAT))
         return Fail(uint32_t(WC_ITEM_NOT_FOUND), WcHandle(0));
+    const uint32_t mark = wcsrv::journal::Mark();
+    // A file the open run would empty is kept instead: it goes into the
+    // run's trash, and the new file is made in its place as one created.
+    std::string replacedTo;
+    if (truncate && f.exists && wcsrv::journal::CurrentRun() && wcsrv::journal::Trashing()) {
+        if (!KeepReplacedFile(ctx, f, flags, share, replacedTo))
+            return Fail(WcGetLastError(), WcHandle(0));
+        if (!replacedTo.empty()) {
+            f.exists = false;
+            flags |= O_CREAT | O_EXCL;
+        }
+    }
     // A file the open run creates where none was is noted first and
     // committed, so undoing the run takes it out again: a kill between the
     // note and the create leaves an entry whose file never came, which undo
     // passes over, never a file without its entry. A create that then fails
-    // takes the entry back and leaves no file.
-    const bool noteCreated =
-        disposition == WC_CREATE_ALWAYS && !f.exists && wcsrv::journal::CurrentRun();
-    const uint32_t mark = wcsrv::journal::Mark();
-    if (noteCreated) {
-        int32_t area = 0;
-        const char* name = nullptr;
-        size_t nameLength = 0;
-        ParseServerPath(path, area, name, nameLength);
-        if (!wcsrv::journal::NoteFileCreated(area, std::string(name, nameLength), f.path))
-            return Fail(WcGetLastError(), WcHandle(0));
+    // takes the entry back and leaves no file (and a kept file goes back).
+    const bool noteCreated = (disposition == WC_CREATE_ALWAYS || !replacedTo.empty()) &&
+                             !f.exists && wcsrv::journal::CurrentRun();
+    if (noteCreated && !wcsrv::journal::NoteFileCreated(f.area, f.name, f.path)) {
+        const uint32_t error = WcGetLastError();
+        PutReplacedBack(f, replacedTo, mark);
+        return Fail(error, WcHandle(0));
     }
     auto takeBack = [&](bool created) {
         if (!noteCreated)
             return;
         if (created)
             ::unlink(f.path.c_str());
-        if (wcstore::Store* store = wcsrv::journal::lib::Store(nullptr))
-            wcsrv::journal::TakeBack(*store, mark, {});
+        PutReplacedBack(f, replacedTo, mark);
     };
     const int fd = ::open(f.path.c_str(), flags, 0644);
     if (fd < 0) {

@@ -237,6 +237,17 @@ struct UndoResult {
 UndoResult UndoRestores(const QString& home, const BbsBytes& before, bool killed,
                         const QStringList& extra = {});
 
+// The check after commands that ran beside a writer outside any run (the
+// writer changes `writerFields` of any record and adds and deletes records
+// whose names start with `writerPrefix`): undoing the runs begun since
+// `before` was taken, newest first, leaves as they are only records the
+// writer changed since (they differ from the run's image in `writerFields`
+// alone) with their files; every other record is back at its name with
+// all its bytes but the writer's fields, every other file back in its
+// folder byte for byte, and nothing the runs added stays.
+UndoResult UndoBesideWriter(const QString& home, const BbsBytes& before, Fields writerFields,
+                            const QString& writerPrefix);
+
 // ---- answering questions ------------------------------------------------------
 
 // Answers every confirmation: Yes for Yes/No, `withAll` for Yes/No/All

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <optional>
@@ -325,6 +326,135 @@ UndoResult UndoRestores(const QString& home, const BbsBytes& before, bool killed
             lost << QStringLiteral("file %1 differs").arg(it.key());
     for (auto it = after.files.cbegin(); it != after.files.cend(); ++it)
         if (!IsTrash(it.key()) && !before.files.contains(it.key()))
+            lost << QStringLiteral("file %1 stayed").arg(it.key());
+    if (!lost.isEmpty())
+        problems << QStringLiteral("undo did not restore the BBS: ") + Short(lost);
+    return result;
+}
+
+UndoResult UndoBesideWriter(const QString& home, const BbsBytes& before, Fields writerFields,
+                            const QString& writerPrefix)
+{
+    UndoResult result;
+    QStringList& problems = result.problems;
+    if (!before.error.isEmpty())
+        return {{QStringLiteral("the state before: ") + before.error}};
+    ServerLogin login;
+    if (!login.ok())
+        return {{QStringLiteral("no login for undo")}};
+    QString error;
+    const QStringList runs = Runs(before.lastRun, error);
+    if (!error.isEmpty())
+        return {{error}};
+    // Records left as they are: the run's image after, by key; and the
+    // names (upper case) whose files stay with them.
+    QMap<QString, QByteArray> held;
+    QSet<QString> heldNames;
+    for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
+        const uint32_t id = it->toUInt();
+        WcRunInfo info{};
+        if (GetJournalRun(id, info) != RunLookup::Found || info.UndoneBy || info.Undoes)
+            continue;
+        QStringList left;
+        const UndoReport report =
+            UndoJournalRun(id, false, [&](const WcRunEntry& e, int outcome, const QString& why) {
+                if (outcome == WC_UNDO_DONE)
+                    return;
+                const QString name = QString::fromLatin1(e.Name).toUpper();
+                const bool record = e.Kind == WC_ENTRY_RECORD_ADDED ||
+                                    e.Kind == WC_ENTRY_RECORD_CHANGED ||
+                                    e.Kind == WC_ENTRY_RECORD_DELETED;
+                if (outcome == WC_UNDO_CONFLICT && record && e.HasAfter) {
+                    held.insert(RecordKey(e.After), Image(e.After));
+                    heldNames.insert(name);
+                } else if (outcome != WC_UNDO_CONFLICT || record || !heldNames.contains(name)) {
+                    left << QStringLiteral("%1 %2: %3")
+                                .arg(EntryKindWord(e.Kind), QString::fromLatin1(e.Name), why);
+                }
+            });
+        ++result.runs;
+        result.entries += int(report.summary.Done + report.summary.Conflicts);
+        const bool ended =
+            report.status == UndoStatus::Done || report.status == UndoStatus::Conflicts;
+        if (!ended || report.summary.Failed != 0 || !left.isEmpty())
+            problems << QStringLiteral("undoing run %1: status %2, %3 failed; not the writer's "
+                                       "doing: %4")
+                            .arg(id)
+                            .arg(int(report.status))
+                            .arg(report.summary.Failed)
+                            .arg(Short(left));
+    }
+
+    const BbsBytes after = TakeBbsBytes(home);
+    if (!after.error.isEmpty())
+        return {problems << QStringLiteral("the state after undo: ") + after.error};
+    QStringList lost;
+    auto beyondWriter = [&](const QByteArray& a, const QByteArray& b) {
+        return DifferingFields(a, b) & ~writerFields;
+    };
+    // A record may be held by several runs (moved twice, changed between):
+    // where it stands now, it differs from that run's image in the
+    // writer's fields alone.
+    auto writers = [&](const QString& key) {
+        return key.section(u'/', -1).toUpper().startsWith(writerPrefix.toUpper());
+    };
+    for (const QString& name : heldNames) {
+        if (writers(name))
+            continue; // the writer may have deleted its own since
+        int present = 0;
+        for (auto it = held.cbegin(); it != held.cend(); ++it) {
+            if (it.key().section(u'/', -1) != name || !after.records.contains(it.key()))
+                continue;
+            ++present;
+            if (const Fields f = beyondWriter(it.value(), after.records.value(it.key())))
+                lost << QStringLiteral("record %1 was left as it is for changes the writer does "
+                                       "not make (%2)")
+                            .arg(it.key(), FieldNames(f));
+        }
+        if (present == 0)
+            lost << QStringLiteral("record %1, left as it is, is gone").arg(name);
+    }
+    for (auto it = before.records.cbegin(); it != before.records.cend(); ++it) {
+        if (heldNames.contains(it.key().section(u'/', -1)))
+            continue;
+        if (!after.records.contains(it.key()))
+            lost << QStringLiteral("record %1 missing").arg(it.key());
+        else if (const Fields f = beyondWriter(it.value(), after.records.value(it.key())))
+            lost << QStringLiteral("record %1 differs (%2)").arg(it.key(), FieldNames(f));
+    }
+    for (auto it = after.records.cbegin(); it != after.records.cend(); ++it)
+        if (!before.records.contains(it.key()) && !held.contains(it.key()) && !writers(it.key()))
+            lost << QStringLiteral("record %1 stayed").arg(it.key());
+    // Files by folder and upper-case name; a held record's file lies in
+    // its area's folder (areas/N, as the hardening BBS lays them out) with
+    // the bytes it had.
+    auto upper = [](const QMap<QString, QByteArray>& files) {
+        QMap<QString, QByteArray> out;
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            if (!IsTrash(it.key()))
+                out.insert(FolderOfKey(it.key()) + u'/' + it.key().section(u'/', -1).toUpper(),
+                           it.value());
+        return out;
+    };
+    const QMap<QString, QByteArray> was = upper(before.files), is = upper(after.files);
+    for (auto it = was.cbegin(); it != was.cend(); ++it) {
+        const QString name = it.key().section(u'/', -1);
+        if (heldNames.contains(name)) {
+            bool found = false;
+            for (auto h = held.cbegin(); h != held.cend() && !found; ++h)
+                if (h.key().section(u'/', -1) == name && after.records.contains(h.key()))
+                    found = is.value(QStringLiteral("areas/") + h.key()) == it.value();
+            if (!found)
+                lost << QStringLiteral("file %1 is not with its record").arg(it.key());
+        } else if (!is.contains(it.key())) {
+            lost << QStringLiteral("file %1 missing").arg(it.key());
+        } else if (is.value(it.key()) != it.value()) {
+            lost << QStringLiteral("file %1 differs").arg(it.key());
+        }
+    }
+    for (auto it = is.cbegin(); it != is.cend(); ++it)
+        if (!was.contains(it.key()) && !writers(it.key()) &&
+            !heldNames.contains(it.key().section(u'/', -1)))
             lost << QStringLiteral("file %1 stayed").arg(it.key());
     if (!lost.isEmpty())
         problems << QStringLiteral("undo did not restore the BBS: ") + Short(lost);

@@ -1,7 +1,8 @@
 // A second process writes to the same BBS (updates any record, adds records
 // and deletes its own) while the program lists, filters, freshens, deletes
 // and moves: no crash, no hang, no corrupted or lost record, no byte of a
-// record changed but the fields the two change, every walk ends. Each round
+// record changed but the fields the two change, every walk ends, and undoing
+// the program's runs gives back everything but the writer's doing. Each round
 // proves that the writer's operations overlapped whole passes of the
 // program's commands and that the server refused none of them.
 #include "HardeningSupport.h"
@@ -101,11 +102,13 @@ private slots:
     void programAndWriterTogether()
     {
         QStringList failures;
-        long writerOps = 0, writerRefused = 0, writerGone = 0, passes = 0, overlapped = 0;
+        long writerOps = 0, writerRefused = 0, writerGone = 0, passes = 0, overlapped = 0,
+             runsUndone = 0;
         for (int round = 0; round < kRounds; ++round) {
             Sandbox box(m_template->root());
             QVERIFY(box.ok());
             box.enter();
+            const BbsBytes state = TakeBbsBytes(box.home());
             AnswerHook hook;
             Expect expect;
             // The writer counts downloads and describes; the program
@@ -257,6 +260,13 @@ private slots:
                                             .entryList({QStringLiteral("WR*")}, QDir::Files))
                     expect.mayAppear.insert(n, FileContent(n, 128));
             bad << CheckBbs(box, m_layout, expect);
+            // Undoing the program's runs gives back all but the writer's doing.
+            const UndoResult undone = UndoBesideWriter(box.home(), state, FDownloads | FDescription,
+                                                       QStringLiteral("WR"));
+            bad << undone.problems;
+            runsUndone += undone.runs;
+            if (undone.runs == 0)
+                bad << QStringLiteral("no run to undo");
             if (!bad.isEmpty())
                 failures << QStringLiteral("round %1: %2")
                                 .arg(round)
@@ -267,12 +277,13 @@ private slots:
                             long(failures.size()),
                             QStringLiteral("%1 command passes, %2 of them wholly while the writer "
                                            "wrote; writer: %3 operations, %4 refused, %5 found "
-                                           "their record gone")
+                                           "their record gone; %6 runs undone")
                                 .arg(passes)
                                 .arg(overlapped)
                                 .arg(writerOps)
                                 .arg(writerRefused)
-                                .arg(writerGone)};
+                                .arg(writerGone)
+                                .arg(runsUndone)};
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
     }
 };

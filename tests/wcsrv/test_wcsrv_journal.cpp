@@ -170,10 +170,27 @@ bool JournalTablesThere(const TestBbs& bbs)
 // ended. With VT_JOURNAL_KILL=trash the deletion comes last and its file
 // is put back where it was, as a kill after the deletion's commit and
 // before the file's rename leaves it; with =move, last a rename of
-// TWO.ZIP's file is noted and never made.
+// TWO.ZIP's file is noted and never made; with =overwrite, TWO.ZIP's file
+// is being written over.
 int KillMain()
 {
     const QByteArray mode = qgetenv("VT_JOURNAL_KILL");
+    if (mode == "overwrite") {
+        // Killed while the new bytes of a file written over are half out.
+        if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem())
+            return 3;
+        const uint32_t run = WcBeginRun("killed", 7);
+        const WcHandle h = run ? WcCreateFile("wc:\\file\\area(1)\\TWO.ZIP", WC_GENERIC_WRITE,
+                                              WC_SHARE_NONE, WC_CREATE_ALWAYS)
+                               : 0;
+        uint32_t done = 0;
+        if (!h || !WcWriteFile(h, "half", 4, &done))
+            return 4;
+        std::printf("%u\n", run);
+        std::fflush(stdout);
+        ::raise(SIGKILL);
+        return 9;
+    }
     if (mode == "trash" || mode == "move") {
         if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem())
             return 3;
@@ -470,39 +487,84 @@ private slots:
         uint32_t done = 0;
         QVERIFY(WcWriteFile(h, "new bytes", 9, &done));
         QVERIFY(WcCloseHandle(h));
-        // Written over where a file was: nothing to note.
+        // Written over where a file was: the old file goes into the trash
+        // first and the new one is created in its place.
+        const QByteArray oldTwo = ReadFile(QDir(Folder(1)).filePath(QStringLiteral("TWO.ZIP")));
+        QVERIFY(!oldTwo.isEmpty());
         const WcHandle over = WcCreateFile("wc:\\file\\area(1)\\TWO.ZIP", WC_GENERIC_WRITE,
                                            WC_SHARE_NONE, WC_CREATE_ALWAYS);
         QVERIFY(over > 0);
+        QVERIFY(WcWriteFile(over, "over", 4, &done));
         QVERIFY(WcCloseHandle(over));
         const FullFileRec rec = NewRecord();
         QVERIFY(AddFileRec(&rec));
         QVERIFY(WcEndRun(run));
 
         const std::vector<WcRunEntry> entries = EntriesOf(run);
-        QCOMPARE(entries.size(), size_t(2));
+        QCOMPARE(entries.size(), size_t(4));
         QCOMPARE(entries[0].Kind, int32_t(WC_ENTRY_FILE_CREATED));
         QCOMPARE(entries[0].Area, 1);
         QCOMPARE(QByteArray(entries[0].Name), QByteArray("NEW.ZIP"));
         QCOMPARE(QString::fromUtf8(entries[0].Path), QDir(Folder(1)).filePath("NEW.ZIP"));
-        QCOMPARE(entries[1].Kind, int32_t(WC_ENTRY_RECORD_ADDED));
-        QCOMPARE(RunInfo(run).FilesCreated, 1u);
+        QCOMPARE(entries[1].Kind, int32_t(WC_ENTRY_FILE_TRASHED));
+        QCOMPARE(ReadFile(QString::fromUtf8(entries[1].Trash)), oldTwo);
+        QCOMPARE(entries[2].Kind, int32_t(WC_ENTRY_FILE_CREATED));
+        QCOMPARE(QByteArray(entries[2].Name), QByteArray("TWO.ZIP"));
+        QCOMPARE(entries[3].Kind, int32_t(WC_ENTRY_RECORD_ADDED));
+        QCOMPARE(RunInfo(run).FilesCreated, 2u);
+        QCOMPARE(RunInfo(run).FilesTrashed, 1u);
         QCOMPARE(RunInfo(run).Added, 1u);
         const QMap<QString, QByteArray> after = State();
+        QCOMPARE(after.value(QStringLiteral("file 1 TWO.ZIP")), QByteArray("over"));
 
         WcUndoSummary s{};
         QVERIFY(Undo(run, 0, nullptr, &s));
-        QCOMPARE(s.Done, 2u);
+        QCOMPARE(s.Done, 4u);
         QVERIFY(!m_bbs->fileOnDisk(1, QStringLiteral("NEW.ZIP")));
-        // TWO.ZIP was emptied in place: that is no file the run brought.
-        QMap<QString, QByteArray> expected = before;
-        expected[QStringLiteral("file 1 TWO.ZIP")] = QByteArray();
-        QCOMPARE(State(), expected);
-        // The copied-in file went to the undo's trash, so the undo undone
-        // brings it back.
+        QCOMPARE(State(), before);
+        // The copied-in files went to the undo's trash, so the undo undone
+        // brings them back.
         QCOMPARE(ReadFile(TrashOf(s.Run, 1) + QStringLiteral("/NEW.ZIP")), QByteArray("new bytes"));
         QVERIFY(Undo(s.Run, 0, nullptr, nullptr));
         QCOMPARE(State(), after);
+    }
+
+    // An overwrite whose trash entry cannot be stored changes nothing; one
+    // killed halfway through its new bytes is undone to the old file.
+    void overwriteFaultedOrKilled()
+    {
+        const QMap<QString, QByteArray> before = State();
+        uint32_t run = WcBeginRun("over", 7);
+        QVERIFY(run > 0);
+        WcFaultFailKind("JournalEntry", WC_NO_ACTION_TAKEN);
+        QCOMPARE(WcCreateFile("wc:\\file\\area(1)\\TWO.ZIP", WC_GENERIC_WRITE, WC_SHARE_NONE,
+                              WC_CREATE_ALWAYS),
+                 WcHandle(0));
+        QCOMPARE(WcGetLastError(), uint32_t(WC_NO_ACTION_TAKEN));
+        WcFaultReset();
+        QVERIFY(EntriesOf(run).empty());
+        QCOMPARE(State(), before);
+        QVERIFY(FilesBelow(m_bbs->home() + QStringLiteral("/trash")).isEmpty());
+        QVERIFY(WcEndRun(run));
+
+        m_login.reset();
+        QProcess other;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VT_JOURNAL_KILL"), QStringLiteral("overwrite"));
+        other.setProcessEnvironment(env);
+        other.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(other.waitForFinished(60000));
+        QCOMPARE(other.exitStatus(), QProcess::CrashExit);
+        run = other.readAllStandardOutput().trimmed().toUInt();
+        QVERIFY(run > 0);
+        m_login = std::make_unique<ServerLogin>();
+        // The new file stands where the old one was, which lies in the trash.
+        QVERIFY(m_bbs->fileOnDisk(1, QStringLiteral("TWO.ZIP")));
+        QVERIFY(State() != before);
+        WcUndoSummary s{};
+        QVERIFY(Undo(run, 0, nullptr, &s));
+        QCOMPARE(s.Conflicts + s.Failed, 0u);
+        QCOMPARE(State(), before);
     }
 
     void conflictsLeftAlone_data()
@@ -609,6 +671,40 @@ private slots:
             QCOMPARE(ReadFile(TrashOf(run, 1) + QStringLiteral("/TWO.ZIP")), kTwoBytes);
         }
         QCOMPARE(RunInfo(run).UndoneBy, s.Run);
+    }
+
+    // A moved record changed since the run stays where it is, and so does
+    // its file: undo never parts a record from its file.
+    void movedRecordKeepsItsFile()
+    {
+        const uint32_t run = WcBeginRun("move TWO.ZIP", 7);
+        QVERIFY(run > 0);
+        QVERIFY(WcMoveFile("wc:\\file\\area(1)\\TWO.ZIP", "wc:\\file\\area(2)\\TWO.ZIP"));
+        FileRec r{};
+        uint32_t position = 0;
+        QVERIFY(GetFileRecByAreaName(1, "TWO.ZIP", &r, &position));
+        r.Area = 2;
+        QVERIFY(UpdateFileRec(&r));
+        const FullFileRec added = NewRecord();
+        QVERIFY(AddFileRec(&added));
+        QVERIFY(WcEndRun(run));
+        QCOMPARE(EntriesOf(run).front().Kind, int32_t(WC_ENTRY_FILE_MOVED));
+        r.Downloads = 77;
+        QVERIFY(UpdateFileRec(&r)); // outside the run
+        const QMap<QString, QByteArray> changed = State();
+
+        QList<Undone> log;
+        WcUndoSummary s{};
+        QVERIFY(Undo(run, 0, &log, &s));
+        QCOMPARE(s.Conflicts, 2u);
+        QCOMPARE(s.Done, 1u);
+        QCOMPARE(log.size(), 3);
+        QCOMPARE(log[1].why, QStringLiteral("the record has changed since the run"));
+        QCOMPARE(log[2].kind, int32_t(WC_ENTRY_FILE_MOVED));
+        QCOMPARE(log[2].why, QStringLiteral("its record is left as it is"));
+        QMap<QString, QByteArray> expected = changed;
+        expected.remove(QStringLiteral("rec 1 NEW.ZIP"));
+        QCOMPARE(State(), expected);
     }
 
     void dryRunChangesNothing()
