@@ -102,22 +102,23 @@ void DescribeFromArchive(const QByteArray& path, const TicDecision& decision, TU
     full.Rec.HasLongDescription = 1;
 }
 
-// The size and the local time of the area's file, as a freshen reads them.
-bool ReadSizeAndTime(int area, const QString& name, int32_t& size, FILETIME& local)
+// The size and the local time of a file, as a freshen reads them. A
+// rename into the area keeps both, and a copy is given the same time, so
+// the file as it lies in the inbound tells what the placed file will have.
+bool DiskSizeAndTime(const QByteArray& path, int32_t& size, FILETIME& local)
 {
-    const QByteArray path = ServerFilePathBytes(area, ToBytes(name).constData());
-    const WcHandle handle =
-        WcCreateFile(path.constData(), WC_GENERIC_READ, WC_SHARE_READ, WC_OPEN_EXISTING);
-    if (handle <= 0)
+    constexpr int64_t kEpochDelta = 11644473600LL; // seconds 1601-01-01 .. 1970-01-01
+    struct stat st {
+    };
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !FileFitsRecord(qint64(st.st_size)) || int64_t(st.st_mtim.tv_sec) + kEpochDelta < 0)
         return false;
-    const uint32_t diskSize = WcGetFileSize(handle);
-    FILETIME utc{};
-    const bool ok =
-        diskSize != 0xFFFFFFFFu && WcGetFileTime(handle, &utc) && FileTimeToLocal(utc, local);
-    WcCloseHandle(handle);
-    if (ok)
-        size = int32_t(diskSize);
-    return ok;
+    const uint64_t ticks = uint64_t(int64_t(st.st_mtim.tv_sec) + kEpochDelta) * 10000000ULL +
+                           uint64_t(st.st_mtim.tv_nsec / 100);
+    if (!FileTimeToLocal(MakeFileTime(ticks), local))
+        return false;
+    size = int32_t(st.st_size);
+    return true;
 }
 
 QString ServerErrorText(uint32_t code)
@@ -462,6 +463,15 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
     }
     full.Rec.Uploader = m_uploader;
 
+    int32_t size = 0;
+    FILETIME local{};
+    if (!DiskSizeAndTime(fileInArea ? there.path : state.path, size, local)) {
+        failed(QStringLiteral("the file %1 cannot be read").arg(name));
+        return;
+    }
+    full.Rec.Size = size;
+    full.Rec.FileTime = local;
+
     // The old records go with their files (into the trash inside a run).
     for (const FileRec& rec : std::as_const(replaced)) {
         const QByteArray recName(rec.Name, qsizetype(qstrnlen(rec.Name, sizeof rec.Name)));
@@ -500,16 +510,6 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
         NoteName(area, name, true);
     }
 
-    int32_t size = 0;
-    FILETIME local{};
-    if (!ReadSizeAndTime(area, name, size, local)) {
-        failed(QStringLiteral("the file in area %1 cannot be read (%2)")
-                   .arg(area)
-                   .arg(ServerErrorText(WcGetLastError())));
-        return;
-    }
-    full.Rec.Size = size;
-    full.Rec.FileTime = local;
     if (!AddFileRec(&full)) {
         failed(QStringLiteral("the record could not be stored (%1); the next run finishes it")
                    .arg(ServerErrorText(WcGetLastError())));

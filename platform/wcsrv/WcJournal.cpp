@@ -54,6 +54,11 @@ struct State {
     uint32_t seq = 0;     // the last entry committed
     uint32_t pending = 0; // the last entry of the transaction under way
     std::string refused;  // the trash folder the last refused begin could not write
+    // The areas' folders, read by the first rename of the run: which area
+    // a renamed file left (the areas are the sysop's setup, not changed
+    // by a batch).
+    bool foldersRead = false;
+    std::vector<std::pair<int32_t, std::string>> folders;
 };
 State g;
 
@@ -531,6 +536,7 @@ uint32_t BeginRun(wcstore::Store& store, const std::string& home, const std::str
     g.run = row.id;
     g.trashDays = trashDays;
     g.seq = g.pending = 0;
+    g.foldersRead = false;
     CheckpointPace(store, true);
     return row.id;
 }
@@ -1035,10 +1041,12 @@ bool NoteFileMoved(const std::string& from, const std::string& to, uint32_t* mar
         return Fail(uint32_t(WC_USER_NOT_LOGGED_IN), false);
     // The area whose folder the file left (0 when it lay in none).
     int32_t area = 0;
-    std::vector<std::pair<int32_t, std::string>> folders;
-    if (!AreaFolders(*store, home, folders))
-        return Fail(kStorageError, false);
-    for (const auto& [number, folder] : folders)
+    if (!g.foldersRead) {
+        if (!AreaFolders(*store, home, g.folders))
+            return Fail(kStorageError, false);
+        g.foldersRead = true;
+    }
+    for (const auto& [number, folder] : g.folders)
         if (folder == Parent(from)) {
             area = number;
             break;
