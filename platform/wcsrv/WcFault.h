@@ -15,7 +15,9 @@ void WcFaultFailNth(long k, uint32_t code);
 // "Commit" is no operation: it fails the commit of every write transaction
 // after its work was done, as a lost connection would. "JournalEntry" is
 // none either: it fails the storing of each journal entry of an open run
-// after the change itself was written.
+// after the change itself was written. "TrashRename" is none either: it
+// refuses the rename of a file into a run's trash after its entry was
+// committed, as a file system that will not take it would.
 void WcFaultFailKind(const char* operation, uint32_t code);
 // Make the k-th block (1-based, 256 KiB each, in file order) that the
 // write-behind of a new file stores fail as a full disk would; applies to

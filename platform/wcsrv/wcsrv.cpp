@@ -54,6 +54,17 @@ struct FaultState {
 };
 FaultState gFault;
 
+// Renames a file into the run's trash. "TrashRename" (a test's fault
+// switch) refuses it as a file system that will not take the rename would.
+bool RenameIntoTrash(const std::string& path, const std::string& trash)
+{
+    if (gFault.kind == "TrashRename") {
+        errno = EACCES;
+        return false;
+    }
+    return ::rename(path.c_str(), trash.c_str()) == 0;
+}
+
 // Counts one operation call; returns the code it must fail with, or 0.
 uint32_t FaultHit(const char* op)
 {
@@ -1194,7 +1205,7 @@ bool DeleteFileRec(const FileRec* rec, int32_t deleteFile)
         else
             ::unlink(aside.c_str());
     }
-    if (deleted && !trash.empty() && ::rename(path.c_str(), trash.c_str()) != 0) {
+    if (deleted && !trash.empty() && !RenameIntoTrash(path, trash)) {
         const int error = errno;
         // Gone meanwhile: deleted all the same; its entry stays, and undo
         // reports the file gone.
@@ -1267,7 +1278,7 @@ bool KeepReplacedFile(Context& c, const DiskFile& f, int flags, uint32_t share, 
                                             trash);
         }))
         return false;
-    if (::rename(f.path.c_str(), trash.c_str()) != 0) {
+    if (!RenameIntoTrash(f.path, trash)) {
         wcsrv::journal::TakeBack(*c.store, mark, {});
         return Fail(uint32_t(WC_ACCESS_DENIED), false);
     }

@@ -529,6 +529,40 @@ private slots:
         QCOMPARE(State(), after);
     }
 
+    // The rename into the trash refused after its entry was committed: the
+    // deletion or the overwrite is taken back with its entry.
+    void trashRenameRefused_data()
+    {
+        QTest::addColumn<bool>("overwrite");
+        QTest::newRow("deletion with its file") << false;
+        QTest::newRow("file written over") << true;
+    }
+
+    void trashRenameRefused()
+    {
+        QFETCH(bool, overwrite);
+        const QMap<QString, QByteArray> before = State();
+        const uint32_t run = WcBeginRun("refused", 7);
+        QVERIFY(run > 0);
+        WcFaultFailKind("TrashRename", WC_NO_ACTION_TAKEN);
+        if (overwrite) {
+            QCOMPARE(WcCreateFile("wc:\\file\\area(1)\\TWO.ZIP", WC_GENERIC_WRITE, WC_SHARE_NONE,
+                                  WC_CREATE_ALWAYS),
+                     WcHandle(0));
+        } else {
+            FileRec r{};
+            uint32_t position = 0;
+            QVERIFY(GetFileRecByAreaName(1, "TWO.ZIP", &r, &position));
+            QVERIFY(!DeleteFileRec(&r, 1));
+        }
+        QCOMPARE(WcGetLastError(), uint32_t(WC_ACCESS_DENIED)); // the fault happened
+        WcFaultReset();
+        QCOMPARE(State(), before);
+        QVERIFY(EntriesOf(run).empty());
+        QVERIFY(FilesBelow(m_bbs->home() + QStringLiteral("/trash")).isEmpty());
+        QVERIFY(WcEndRun(run));
+    }
+
     // An overwrite whose trash entry cannot be stored changes nothing; one
     // killed halfway through its new bytes is undone to the old file.
     void overwriteFaultedOrKilled()
