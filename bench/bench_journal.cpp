@@ -11,6 +11,9 @@
 //
 // usage: bench_journal [RECORDS]   (default 100000; the BBS is built in a
 //                                   temporary folder and removed at the end)
+//        WCSRV_DATABASE=CONN bench_journal ...   the same on PostgreSQL: the
+//                                   BBS is built with SQLite and copied into
+//                                   the (empty) database CONN names
 #include "BenchMeasure.h"
 #include "platform/wcsrv/WcAdmin.h"
 #include "server/wcsrv.h"
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,8 +62,14 @@ std::vector<std::pair<int32_t, std::string>> AllKeys()
 // built without files): a freshen reads each file's size and time.
 bool WriteFiles(const std::string& home, const std::vector<std::pair<int32_t, std::string>>& keys)
 {
+    // Each area's folder asked once: on PostgreSQL every question is a
+    // connection of its own.
+    std::map<int32_t, std::string> folders;
     for (const auto& [area, name] : keys) {
-        const std::string path = wcadmin::AreaFolder(home, area) + "/" + name;
+        auto folder = folders.find(area);
+        if (folder == folders.end())
+            folder = folders.emplace(area, wcadmin::AreaFolder(home, area)).first;
+        const std::string path = folder->second + "/" + name;
         std::FILE* f = std::fopen(path.c_str(), "wb");
         if (!f || std::fputs(name.c_str(), f) < 0 || std::fclose(f) != 0)
             return false;
@@ -173,6 +183,7 @@ int main(int argc, char** argv)
         return 1;
     const std::string home = dir.path().toStdString() + "/bbs";
     qputenv("WCSRV_HOME", home.c_str());
+    const QByteArray database = qgetenv("WCSRV_DATABASE");
     qunsetenv("WCSRV_DATABASE");
     wcadmin::DemoOptions options;
     options.areas = kAreas;
@@ -184,8 +195,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "MakeDemo: %s\n", error.c_str());
         return 1;
     }
-    std::printf("demo BBS: %d areas, %ld records, built in %.1f s (on %s)\n", kAreas, records,
-                double(built.elapsed()) / 1000.0, FileSystemKind(home).c_str());
+    if (!database.isEmpty()) {
+        if (const std::string e = wcadmin::CopyStore(home, "", database.toStdString());
+            !e.empty()) {
+            std::fprintf(stderr, "CopyStore: %s\n", e.c_str());
+            return 1;
+        }
+        qputenv("WCSRV_DATABASE", database);
+    }
+    std::printf("demo BBS: %d areas, %ld records, built in %.1f s (on %s; the store on %s)\n",
+                kAreas, records, double(built.elapsed()) / 1000.0, FileSystemKind(home).c_str(),
+                database.isEmpty() ? "SQLite" : "PostgreSQL");
     if (!WildcatServerConnect(nullptr) || !WildcatServerCreateContext() || !LoginSystem()) {
         std::fprintf(stderr, "login failed: %x\n", WcGetLastError());
         return 1;

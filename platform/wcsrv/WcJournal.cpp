@@ -800,9 +800,17 @@ private:
     {
         if (auto r = CheckFree(e.before, why))
             return *r;
-        const Rc area = m_store.GetArea(e.before.Rec.Area, nullptr);
-        if (area == Rc::Error)
-            return StoreFailed(why);
+        // Whether the area is there, asked once per area: a large deletion
+        // puts back many records of few areas, and on PostgreSQL every
+        // question is a round trip.
+        auto known = m_areas.find(e.before.Rec.Area);
+        if (known == m_areas.end()) {
+            const Rc rc = m_store.GetArea(e.before.Rec.Area, nullptr);
+            if (rc == Rc::Error)
+                return StoreFailed(why);
+            known = m_areas.emplace(e.before.Rec.Area, rc).first;
+        }
+        const Rc area = known->second;
         if (area == Rc::NotFound) {
             why = "the area is gone since the run";
             return Conflict;
@@ -910,7 +918,8 @@ private:
     uint32_t m_unfinished;
     std::vector<std::pair<std::string, std::string>> m_renamed; // in the transaction under way
     std::vector<std::string> m_unlink;                          // once it is committed
-    std::set<Key> m_held; // records left as they are, by their names before and after
+    std::set<Key> m_held;          // records left as they are, by their names before and after
+    std::map<int32_t, Rc> m_areas; // whether each area asked about is there
     // The dry run's picture of what it would have changed.
     std::map<Key, std::optional<FullFileRec>> m_records;
     std::map<std::string, bool> m_files;
