@@ -741,6 +741,37 @@ private slots:
         QCOMPARE(State(), expected);
     }
 
+    // Records of an area removed since the run stay deleted, each a
+    // conflict of its own; the rest of the run is undone.
+    void areaGoneSinceTheRun()
+    {
+        const uint32_t run = WcBeginRun("delete area 1", 7);
+        QVERIFY(run > 0);
+        for (const char* name : {"ABC.ZIP", "TWO.ZIP"}) {
+            FileRec r{};
+            uint32_t position = 0;
+            QVERIFY(GetFileRecByAreaName(1, name, &r, &position));
+            QVERIFY(DeleteFileRec(&r, 0));
+        }
+        FullFileRec added = NewRecord();
+        added.Rec.Area = 2;
+        QVERIFY(AddFileRec(&added));
+        QVERIFY(WcEndRun(run));
+        QString error;
+        QVERIFY2(RunStoreSql(*m_bbs, "DELETE FROM areas WHERE number = 1", &error),
+                 qPrintable(error));
+
+        QList<Undone> log;
+        WcUndoSummary s{};
+        QVERIFY(Undo(run, 0, &log, &s));
+        QCOMPARE(s.Done, 1u);
+        QCOMPARE(s.Conflicts, 2u);
+        for (const Undone& u : std::as_const(log))
+            if (u.outcome == WC_UNDO_CONFLICT)
+                QCOMPARE(u.why, QStringLiteral("the area is gone since the run"));
+        QVERIFY(!State().contains(QStringLiteral("rec 2 NEW.ZIP")));
+    }
+
     void dryRunChangesNothing()
     {
         const QMap<QString, QByteArray> before = State();
