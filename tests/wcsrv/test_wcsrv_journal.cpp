@@ -247,6 +247,21 @@ private:
 
     QString Folder(int area) const { return m_bbs->areaFolder(area); }
     QMap<QString, QByteArray> State() const { return BbsState(*m_bbs, 2); }
+    // Runs this program again with VT_JOURNAL_KILL=`mode` (KillMain), alone
+    // on the BBS: the run it left open, 0 when it was not killed as planned.
+    uint32_t KilledRun(const QString& mode)
+    {
+        m_login.reset();
+        QProcess other;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VT_JOURNAL_KILL"), mode);
+        other.setProcessEnvironment(env);
+        other.start(QCoreApplication::applicationFilePath(), {});
+        const bool killed =
+            other.waitForFinished(60000) && other.exitStatus() == QProcess::CrashExit;
+        m_login = std::make_unique<ServerLogin>();
+        return killed ? other.readAllStandardOutput().trimmed().toUInt() : 0;
+    }
     QString TrashOf(uint32_t run, int area) const
     {
         return m_bbs->home() + QStringLiteral("/trash/run-%1/area-%2").arg(run).arg(area);
@@ -529,22 +544,31 @@ private slots:
         QCOMPARE(State(), after);
     }
 
-    // The rename into the trash refused after its entry was committed: the
-    // deletion or the overwrite is taken back with its entry.
-    void trashRenameRefused_data()
+    // The move into the trash refused (its entry not stored, or the rename
+    // refused after the entry was committed): the deletion or the
+    // overwrite is taken back with its entry.
+    void trashMoveRefused_data()
     {
         QTest::addColumn<bool>("overwrite");
-        QTest::newRow("deletion with its file") << false;
-        QTest::newRow("file written over") << true;
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<uint>("code");
+        QTest::newRow("deletion, rename refused")
+            << false << QStringLiteral("TrashRename") << uint(WC_ACCESS_DENIED);
+        QTest::newRow("overwrite, rename refused")
+            << true << QStringLiteral("TrashRename") << uint(WC_ACCESS_DENIED);
+        QTest::newRow("overwrite, entry not stored")
+            << true << QStringLiteral("JournalEntry") << uint(WC_NO_ACTION_TAKEN);
     }
 
-    void trashRenameRefused()
+    void trashMoveRefused()
     {
         QFETCH(bool, overwrite);
+        QFETCH(QString, fault);
+        QFETCH(uint, code);
         const QMap<QString, QByteArray> before = State();
         const uint32_t run = WcBeginRun("refused", 7);
         QVERIFY(run > 0);
-        WcFaultFailKind("TrashRename", WC_NO_ACTION_TAKEN);
+        WcFaultFailKind(fault.toLatin1().constData(), WC_NO_ACTION_TAKEN);
         if (overwrite) {
             QCOMPARE(WcCreateFile("wc:\\file\\area(1)\\TWO.ZIP", WC_GENERIC_WRITE, WC_SHARE_NONE,
                                   WC_CREATE_ALWAYS),
@@ -555,7 +579,7 @@ private slots:
             QVERIFY(GetFileRecByAreaName(1, "TWO.ZIP", &r, &position));
             QVERIFY(!DeleteFileRec(&r, 1));
         }
-        QCOMPARE(WcGetLastError(), uint32_t(WC_ACCESS_DENIED)); // the fault happened
+        QCOMPARE(WcGetLastError(), uint32_t(code)); // the fault happened
         WcFaultReset();
         QCOMPARE(State(), before);
         QVERIFY(EntriesOf(run).empty());
@@ -563,35 +587,13 @@ private slots:
         QVERIFY(WcEndRun(run));
     }
 
-    // An overwrite whose trash entry cannot be stored changes nothing; one
-    // killed halfway through its new bytes is undone to the old file.
-    void overwriteFaultedOrKilled()
+    // An overwrite killed halfway through its new bytes is undone to the
+    // old file.
+    void overwriteKilled()
     {
         const QMap<QString, QByteArray> before = State();
-        uint32_t run = WcBeginRun("over", 7);
+        const uint32_t run = KilledRun(QStringLiteral("overwrite"));
         QVERIFY(run > 0);
-        WcFaultFailKind("JournalEntry", WC_NO_ACTION_TAKEN);
-        QCOMPARE(WcCreateFile("wc:\\file\\area(1)\\TWO.ZIP", WC_GENERIC_WRITE, WC_SHARE_NONE,
-                              WC_CREATE_ALWAYS),
-                 WcHandle(0));
-        QCOMPARE(WcGetLastError(), uint32_t(WC_NO_ACTION_TAKEN));
-        WcFaultReset();
-        QVERIFY(EntriesOf(run).empty());
-        QCOMPARE(State(), before);
-        QVERIFY(FilesBelow(m_bbs->home() + QStringLiteral("/trash")).isEmpty());
-        QVERIFY(WcEndRun(run));
-
-        m_login.reset();
-        QProcess other;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VT_JOURNAL_KILL"), QStringLiteral("overwrite"));
-        other.setProcessEnvironment(env);
-        other.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(other.waitForFinished(60000));
-        QCOMPARE(other.exitStatus(), QProcess::CrashExit);
-        run = other.readAllStandardOutput().trimmed().toUInt();
-        QVERIFY(run > 0);
-        m_login = std::make_unique<ServerLogin>();
         // The new file stands where the old one was, which lies in the trash.
         QVERIFY(m_bbs->fileOnDisk(1, QStringLiteral("TWO.ZIP")));
         QVERIFY(State() != before);
@@ -1137,17 +1139,8 @@ private slots:
     void killedRunUndone()
     {
         const QMap<QString, QByteArray> before = State();
-        m_login.reset(); // the other process writes alone
-        QProcess other;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VT_JOURNAL_KILL"), QStringLiteral("1"));
-        other.setProcessEnvironment(env);
-        other.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(other.waitForFinished(60000));
-        QCOMPARE(other.exitStatus(), QProcess::CrashExit); // killed, as planned
-        const uint32_t run = other.readAllStandardOutput().trimmed().toUInt();
+        const uint32_t run = KilledRun(QStringLiteral("1"));
         QVERIFY(run > 0);
-        m_login = std::make_unique<ServerLogin>();
 
         // Never ended: open, its counts taken from its entries.
         const WcRunInfo info = RunInfo(run);
@@ -1178,17 +1171,8 @@ private slots:
         QVERIFY2(m_bbs->areaFolder(1) == m_bbs->home() + QStringLiteral("/areas/1"),
                  qPrintable(m_bbs->areaFolder(1)));
         const QMap<QString, QByteArray> before = State();
-        m_login.reset();
-        QProcess other;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VT_JOURNAL_KILL"), mode);
-        other.setProcessEnvironment(env);
-        other.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(other.waitForFinished(60000));
-        QCOMPARE(other.exitStatus(), QProcess::CrashExit);
-        const uint32_t run = other.readAllStandardOutput().trimmed().toUInt();
+        const uint32_t run = KilledRun(mode);
         QVERIFY(run > 0);
-        m_login = std::make_unique<ServerLogin>();
         const std::vector<WcRunEntry> entries = EntriesOf(run);
         QVERIFY(!entries.empty());
         const WcRunEntry& last = entries.back();
