@@ -14,6 +14,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace hard
@@ -132,6 +133,27 @@ QString Short(const QStringList& lines, int n = 6)
 {
     return lines.mid(0, n).join(QStringLiteral("; ")) +
            (lines.size() > n ? QStringLiteral("; ... (%1 in all)").arg(lines.size()) : QString());
+}
+
+// Undoes the runs of `runs` that are neither undone nor undos, newest
+// first, as `vtfilemgr-cli undo RUN --yes` does: `visit` gets each entry's
+// outcome, `done` each run's report.
+void UndoNewestFirst(const QStringList& runs, const UndoVisit& visit,
+                     const std::function<void(uint32_t, const UndoReport&)>& done)
+{
+    for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
+        const uint32_t id = it->toUInt();
+        WcRunInfo info{};
+        if (GetJournalRun(id, info) != RunLookup::Found || info.UndoneBy || info.Undoes)
+            continue;
+        done(id, UndoJournalRun(id, false, visit));
+    }
+}
+
+// An entry left by undo, as problems name it.
+QString LeftLine(const WcRunEntry& e, const QString& why)
+{
+    return QStringLiteral("%1 %2: %3").arg(EntryKindWord(e.Kind), QString::fromLatin1(e.Name), why);
 }
 
 } // namespace
@@ -281,27 +303,24 @@ UndoResult UndoRestores(const QString& home, const BbsBytes& before, bool killed
         problems << QStringLiteral("the journal does not match the changes: ") + Short(replay);
 
     // Undo, newest run first, as `vtfilemgr-cli undo RUN --yes` does.
-    for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
-        const uint32_t id = it->toUInt();
-        WcRunInfo info{};
-        if (GetJournalRun(id, info) != RunLookup::Found || info.UndoneBy || info.Undoes)
-            continue;
-        QStringList left;
-        const UndoReport report = UndoJournalRun(
-            id, false, [&left](const WcRunEntry& e, int outcome, const QString& why) {
-                if (outcome != WC_UNDO_DONE)
-                    left << QStringLiteral("%1 %2: %3")
-                                .arg(EntryKindWord(e.Kind), QString::fromLatin1(e.Name), why);
-            });
-        ++result.runs;
-        if (report.status != UndoStatus::Done || !left.isEmpty())
-            problems << QStringLiteral("undoing run %1: status %2, %3 conflicts, %4 failed: %5")
-                            .arg(id)
-                            .arg(int(report.status))
-                            .arg(report.summary.Conflicts)
-                            .arg(report.summary.Failed)
-                            .arg(Short(left));
-    }
+    QStringList left;
+    UndoNewestFirst(
+        runs,
+        [&left](const WcRunEntry& e, int outcome, const QString& why) {
+            if (outcome != WC_UNDO_DONE)
+                left << LeftLine(e, why);
+        },
+        [&](uint32_t id, const UndoReport& report) {
+            ++result.runs;
+            if (report.status != UndoStatus::Done || !left.isEmpty())
+                problems << QStringLiteral("undoing run %1: status %2, %3 conflicts, %4 failed: %5")
+                                .arg(id)
+                                .arg(int(report.status))
+                                .arg(report.summary.Conflicts)
+                                .arg(report.summary.Failed)
+                                .arg(Short(left));
+            left.clear();
+        });
 
     // Every record and every file as before the run.
     const BbsBytes after = TakeBbsBytes(home, extra);
@@ -350,40 +369,37 @@ UndoResult UndoBesideWriter(const QString& home, const BbsBytes& before, Fields 
     // names (upper case) whose files stay with them.
     QMap<QString, QByteArray> held;
     QSet<QString> heldNames;
-    for (auto it = runs.crbegin(); it != runs.crend(); ++it) {
-        const uint32_t id = it->toUInt();
-        WcRunInfo info{};
-        if (GetJournalRun(id, info) != RunLookup::Found || info.UndoneBy || info.Undoes)
-            continue;
-        QStringList left;
-        const UndoReport report =
-            UndoJournalRun(id, false, [&](const WcRunEntry& e, int outcome, const QString& why) {
-                if (outcome == WC_UNDO_DONE)
-                    return;
-                const QString name = QString::fromLatin1(e.Name).toUpper();
-                const bool record = e.Kind == WC_ENTRY_RECORD_ADDED ||
-                                    e.Kind == WC_ENTRY_RECORD_CHANGED ||
-                                    e.Kind == WC_ENTRY_RECORD_DELETED;
-                if (outcome == WC_UNDO_CONFLICT && record && e.HasAfter) {
-                    held.insert(RecordKey(e.After), Image(e.After));
-                    heldNames.insert(name);
-                } else if (outcome != WC_UNDO_CONFLICT || record || !heldNames.contains(name)) {
-                    left << QStringLiteral("%1 %2: %3")
-                                .arg(EntryKindWord(e.Kind), QString::fromLatin1(e.Name), why);
-                }
-            });
-        ++result.runs;
-        result.entries += int(report.summary.Done + report.summary.Conflicts);
-        const bool ended =
-            report.status == UndoStatus::Done || report.status == UndoStatus::Conflicts;
-        if (!ended || report.summary.Failed != 0 || !left.isEmpty())
-            problems << QStringLiteral("undoing run %1: status %2, %3 failed; not the writer's "
-                                       "doing: %4")
-                            .arg(id)
-                            .arg(int(report.status))
-                            .arg(report.summary.Failed)
-                            .arg(Short(left));
-    }
+    QStringList left;
+    UndoNewestFirst(
+        runs,
+        [&](const WcRunEntry& e, int outcome, const QString& why) {
+            if (outcome == WC_UNDO_DONE)
+                return;
+            const QString name = QString::fromLatin1(e.Name).toUpper();
+            const bool record = e.Kind == WC_ENTRY_RECORD_ADDED ||
+                                e.Kind == WC_ENTRY_RECORD_CHANGED ||
+                                e.Kind == WC_ENTRY_RECORD_DELETED;
+            if (outcome == WC_UNDO_CONFLICT && record && e.HasAfter) {
+                held.insert(RecordKey(e.After), Image(e.After));
+                heldNames.insert(name);
+            } else if (outcome != WC_UNDO_CONFLICT || record || !heldNames.contains(name)) {
+                left << LeftLine(e, why);
+            }
+        },
+        [&](uint32_t id, const UndoReport& report) {
+            ++result.runs;
+            result.entries += int(report.summary.Done + report.summary.Conflicts);
+            const bool ended =
+                report.status == UndoStatus::Done || report.status == UndoStatus::Conflicts;
+            if (!ended || report.summary.Failed != 0 || !left.isEmpty())
+                problems << QStringLiteral("undoing run %1: status %2, %3 failed; not the "
+                                           "writer's doing: %4")
+                                .arg(id)
+                                .arg(int(report.status))
+                                .arg(report.summary.Failed)
+                                .arg(Short(left));
+            left.clear();
+        });
 
     const BbsBytes after = TakeBbsBytes(home);
     if (!after.error.isEmpty())
