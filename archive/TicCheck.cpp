@@ -184,9 +184,12 @@ TicFileState ReadTicFileState(const QString& inbound, const TicFile& tic, const 
                               const QDateTime& now)
 {
     TicFileState state;
-    const QFileInfo ticInfo(ticPath);
-    if (ticInfo.exists())
-        state.ticAgeSeconds = ticInfo.lastModified().secsTo(now);
+    // The age by the file's own seconds: a QFileInfo's time in the local
+    // zone costs a look at the zone for every TIC.
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(ticPath).constData(), &st) == 0)
+        state.ticAgeSeconds = now.toSecsSinceEpoch() - qint64(st.st_mtim.tv_sec);
 
     const QByteArray folder = QFile::encodeName(inbound);
     bool found = false;

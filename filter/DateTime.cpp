@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 QString DatePicture = QStringLiteral("MM/dd/yy");
 QString TimePicture = QStringLiteral("hh:mm");
@@ -493,10 +494,15 @@ bool FileTimeToLocal(const FILETIME& utc, FILETIME& local)
     if (v > kMaxFileTime)
         return false;
     const int64_t seconds = int64_t(v / kTicksPerSecond) - kDaysTo1970 * 86400;
-    const QDateTime at = QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::systemTimeZone());
-    if (!at.isValid())
+    // The C library's conversion: it reads the zone once (and again after
+    // tzset), where a QDateTime in the system zone looks at the zone's file
+    // anew for every file time.
+    const time_t at = time_t(seconds);
+    struct tm parts {
+    };
+    if (int64_t(at) != seconds || !localtime_r(&at, &parts))
         return false;
-    const int64_t offsetTicks = int64_t(at.offsetFromUtc()) * int64_t(kTicksPerSecond);
+    const int64_t offsetTicks = int64_t(parts.tm_gmtoff) * int64_t(kTicksPerSecond);
     if (offsetTicks < 0 && uint64_t(-offsetTicks) > v)
         return false;
     const uint64_t result = uint64_t(int64_t(v) + offsetTicks);

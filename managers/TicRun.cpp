@@ -25,7 +25,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <vector>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace
@@ -158,7 +160,31 @@ private:
     bool CopyIntoArea(int area, const QString& name, const TicFileState& state,
                       const QString& target);
     void Finish(TicRow& row);
-    bool RemoveTic();
+    bool RemoveTic(const QString& ticPath);
+
+    // TICs whose files go into their areas by a plain rename (nothing
+    // replaced, nothing placed before) are gathered and placed together:
+    // their renames noted in one commit and their records stored in one,
+    // instead of two commits per TIC. A TIC that could meet one of them
+    // (the same file or record name, or Replaces) waits for them to be
+    // placed first, and every other row is reported after them, so the
+    // rows keep the TICs' order.
+    struct Pending {
+        TicRow row;
+        FullFileRec full;
+        TicFileState state;
+        QString ticPath;
+        int area = 0;
+        QString name;
+        QString failure;          // why it was not placed
+        bool inboundLeft = false; // copied: the inbound copy goes once the record is stored
+    };
+    static constexpr qsizetype kBatch = 128;
+    QList<Pending> m_batch;
+    QSet<QByteArray> m_batchNames; // their record and inbound names, upper case
+    bool m_flushing = false;
+    bool MeetsBatch(const TicFile& tic) const;
+    void Flush();
 
     const TicRunOptions& m_o;
     RunDelegate& m_run;
@@ -218,7 +244,8 @@ void Intake::NoteName(int area, const QString& name, bool there)
 
 TicRunResult Intake::Run()
 {
-    m_now = m_o.now.isValid() ? m_o.now : QDateTime::currentDateTime();
+    // In UTC: the TICs' ages count to it without a look at the zone.
+    m_now = (m_o.now.isValid() ? m_o.now : QDateTime::currentDateTime()).toUTC();
     const QString inbound = m_o.settings.inbound.trimmed();
     QStringList tics;
     if (inbound.isEmpty() || !QFileInfo(inbound).isDir() || !InboundTics(inbound, tics)) {
@@ -242,6 +269,7 @@ TicRunResult Intake::Run()
         One(name);
         m_run.SetPosition(++position);
     }
+    Flush();
     m_run.Status(QString());
     if (!m_o.dryRun && !m_o.announcePath.isEmpty() && !m_placed.isEmpty() &&
         !AppendTicAnnouncement(m_o.announcePath, m_placed)) {
@@ -262,6 +290,8 @@ void Intake::One(const QString& ticName)
         Refuse(row, QStringLiteral("the TIC cannot be read"), true, QByteArray());
         return;
     }
+    if (MeetsBatch(tic))
+        Flush();
     row.echo = TicText(tic.area);
     TicFileState state = ReadTicFileState(m_inbound.path(), tic, m_ticPath, m_now);
     TicDecision d = CheckTic(tic, m_o.settings, state, CurrentRecordCodePage());
@@ -368,7 +398,7 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
         if (!m_o.dryRun) {
             // The TIC first: a kill between leaves a file without a TIC,
             // never a TIC waiting for a file that is not coming.
-            if (!RemoveTic()) {
+            if (!RemoveTic(m_ticPath)) {
                 failed(QStringLiteral("the TIC cannot be removed"));
                 return;
             }
@@ -486,6 +516,16 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
             NoteName(area, RecText(rec.Name), false);
     }
 
+    if (!fileInArea && replaced.isEmpty()) {
+        const QByteArray upperName = ToBytes(name).toUpper();
+        m_batchNames.insert(upperName);
+        m_batchNames.insert(QFileInfo(QFile::decodeName(state.path)).fileName().toUtf8().toUpper());
+        m_batch.append({row, full, state, m_ticPath, area, name, QString(), false});
+        if (m_batch.size() >= kBatch)
+            Flush();
+        return;
+    }
+
     // Into the area: renamed where the inbound and the area's folder share
     // a file system, else copied and checked by its CRC before the inbound
     // copy goes.
@@ -518,11 +558,101 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
     m_placed.append({area, name});
     if (inboundLeft)
         QFile::remove(QFile::decodeName(state.path));
-    if (!RemoveTic())
+    if (!RemoveTic(m_ticPath))
         m_run.Warn(QStringLiteral("TIC %1 could not be removed; the next run reports it as a "
                                   "duplicate.")
                        .arg(row.tic));
     Finish(row);
+}
+
+bool Intake::MeetsBatch(const TicFile& tic) const
+{
+    if (m_batch.isEmpty())
+        return false;
+    if (!tic.replaces.isEmpty())
+        return true;
+    auto named = [this](const QByteArray& name) {
+        if (name.isEmpty())
+            return false;
+        const qsizetype slash = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
+        return m_batchNames.contains(name.mid(slash + 1).toUpper());
+    };
+    return named(tic.file) || named(tic.longName);
+}
+
+// The gathered TICs placed: their files renamed into their areas together
+// (copied where the library cannot rename), their records stored together
+// (one by one when that fails, to tell which), and then, per TIC in order,
+// the TIC removed and the row reported as one placed alone would be.
+void Intake::Flush()
+{
+    if (m_batch.isEmpty() || m_flushing)
+        return;
+    m_flushing = true;
+    QList<Pending> batch;
+    batch.swap(m_batch);
+    m_batchNames.clear();
+
+    const uint32_t count = uint32_t(batch.size());
+    std::vector<QByteArray> targets;
+    std::vector<const char*> from, to;
+    targets.reserve(count);
+    for (const Pending& p : std::as_const(batch)) {
+        targets.push_back(ToBytes(ServerFilePath(p.area, p.name)));
+        from.push_back(p.state.path.constData());
+        to.push_back(targets.back().constData());
+    }
+    std::vector<uint32_t> results(count, 0);
+    if (!WcMoveFiles(count, from.data(), to.data(), results.data()))
+        std::fill(results.begin(), results.end(), WcGetLastError());
+
+    std::vector<FullFileRec> records;
+    QList<qsizetype> stored; // the batch's places of `records`
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        Pending& p = batch[i];
+        const uint32_t code = results[size_t(i)];
+        if (code == WC_NO_ACTION_TAKEN) {
+            if (!CopyIntoArea(p.area, p.name, p.state, QFile::decodeName(targets[size_t(i)]))) {
+                p.failure = QStringLiteral("the file could not be copied into area %1").arg(p.area);
+                continue;
+            }
+            p.inboundLeft = true;
+        } else if (code != 0) {
+            p.failure = QStringLiteral("the file could not be moved into area %1 (%2)")
+                            .arg(p.area)
+                            .arg(ServerErrorText(code));
+            continue;
+        }
+        NoteName(p.area, p.name, true);
+        records.push_back(p.full);
+        stored.append(i);
+    }
+    if (!records.empty() && !AddFileRecs(uint32_t(records.size()), records.data())) {
+        for (const qsizetype i : std::as_const(stored))
+            if (!AddFileRec(&batch[i].full))
+                batch[i].failure =
+                    QStringLiteral("the record could not be stored (%1); the next run finishes it")
+                        .arg(ServerErrorText(WcGetLastError()));
+    }
+
+    for (Pending& p : batch) {
+        if (!p.failure.isEmpty()) {
+            p.row.action = TicAction::Failed;
+            p.row.actionText = TicActionWord(TicAction::Failed, false);
+            p.row.reason = p.failure;
+            Finish(p.row);
+            continue;
+        }
+        m_placed.append({p.area, p.name});
+        if (p.inboundLeft)
+            QFile::remove(QFile::decodeName(p.state.path));
+        if (!RemoveTic(p.ticPath))
+            m_run.Warn(QStringLiteral("TIC %1 could not be removed; the next run reports it as "
+                                      "a duplicate.")
+                           .arg(p.row.tic));
+        Finish(p.row);
+    }
+    m_flushing = false;
 }
 
 // The copy goes to a name no record has (and that names no other TIC's
@@ -613,13 +743,15 @@ void Intake::Refuse(TicRow& row, const QString& reason, bool ticOnly, const QByt
     Finish(row);
 }
 
-bool Intake::RemoveTic()
+bool Intake::RemoveTic(const QString& ticPath)
 {
-    return QFile::remove(m_ticPath) || !QFileInfo::exists(m_ticPath);
+    return QFile::remove(ticPath) || !QFileInfo::exists(ticPath);
 }
 
 void Intake::Finish(TicRow& row)
 {
+    // The gathered TICs came first: theirs are the rows before this one.
+    Flush();
     RunOutcome outcome = RunOutcome::Done;
     switch (row.action) {
     case TicAction::Place:
@@ -675,26 +807,38 @@ bool InboundTics(const QString& inbound, QStringList& names)
     QDir folder(inbound);
     if (!folder.exists() || !folder.isReadable())
         return false;
+    // Read with the file system's own calls: the times as they are kept
+    // (to the nanosecond), without a QDateTime in the local zone per file.
+    const QByteArray path = QFile::encodeName(folder.absolutePath());
+    DIR* dir = ::opendir(path.constData());
+    if (!dir)
+        return false;
     struct Entry {
-        QDateTime time;
+        struct timespec time;
         QByteArray bytes;
-        QString name;
     };
-    QList<Entry> entries;
-    const QFileInfoList infos =
-        folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::NoSort);
-    for (const QFileInfo& info : infos) {
-        const QString name = info.fileName();
-        if (name.size() < 5 || !name.endsWith(QLatin1String(".tic"), Qt::CaseInsensitive))
+    std::vector<Entry> entries;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        if (name.size() < 5 || qstricmp(name.constData() + name.size() - 4, ".tic") != 0)
             continue;
-        entries.append({info.lastModified(), QFile::encodeName(name), name});
+        struct stat st {
+        };
+        if (::lstat((path + '/' + name).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        entries.push_back({st.st_mtim, name});
     }
+    ::closedir(dir);
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.time != b.time ? a.time < b.time : a.bytes < b.bytes;
+        if (a.time.tv_sec != b.time.tv_sec)
+            return a.time.tv_sec < b.time.tv_sec;
+        if (a.time.tv_nsec != b.time.tv_nsec)
+            return a.time.tv_nsec < b.time.tv_nsec;
+        return a.bytes < b.bytes;
     });
     names.clear();
-    for (const Entry& e : std::as_const(entries))
-        names << e.name;
+    for (const Entry& e : entries)
+        names << QFile::decodeName(e.bytes);
     return true;
 }
 

@@ -9,7 +9,10 @@
 // or in its area with its record: the file goes into the area before its
 // record is stored, and the TIC is removed only once the record is there.
 // The next run finds a file that reached its area without a record (or
-// with it) by its size and CRC, and finishes the intake.
+// with it) by its size and CRC, and finishes the intake. Files that go
+// into their areas without replacing anything are placed a batch at a
+// time (one commit for their renames, one for their records); a TIC that
+// could meet one of the batch waits until the batch is placed.
 #pragma once
 
 #include "common/RunDelegate.h"

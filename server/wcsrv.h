@@ -94,6 +94,9 @@ bool GetFullFileRec(const FileRec* rec, FullFileRec* out);
 bool UpdateFileRec(const FileRec* rec);
 bool UpdateFullFileRec(const FullFileRec* rec);
 bool AddFileRec(const FullFileRec* rec);
+// Adds `count` records as AddFileRec adds each, in one transaction: all of
+// them, or (false, with the code of the first that failed) none.
+bool AddFileRecs(uint32_t count, const FullFileRec* recs);
 bool DeleteFileRec(const FileRec* rec, int32_t deleteFile);
 
 bool LookupName(const char* name, UserRef* out);
@@ -228,6 +231,15 @@ bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSumm
 // failure. Inside an open run the rename is journaled, so undoing the run
 // renames the file back.
 bool WcMoveFile(const char* from, const char* to);
+
+// Makes `count` moves as WcMoveFile makes each, from[i] to to[i] in that
+// order, and sets results[i] to 0 for a file moved, else to the code
+// WcMoveFile would have failed with. Inside an open run the renames are
+// noted together before any is made, and each target's folder is read once
+// for the batch; a move whose target another move of the batch takes fails
+// with WC_ITEM_ALREADY_EXISTS. False (and no result set) only when the
+// call itself is refused: not logged in, or a null array.
+bool WcMoveFiles(uint32_t count, const char* const* from, const char* const* to, uint32_t* results);
 
 // Copies up to `count` bytes from the current position of `from` to the
 // current position of `to` inside the kernel (both handles of local files

@@ -7,7 +7,9 @@
 // After the contract, so its operations keep their default visibility.
 #include "WcInternal.h"
 #include "WcJournal.h"
+#include "server/DiskNames.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,10 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 using namespace wcsrv::internal;
 
@@ -86,6 +92,121 @@ bool KernelRefuses(int error)
 
 } // namespace
 
+namespace
+{
+
+// A rename checked and ready to be made: the two disk paths.
+struct PlannedMove {
+    std::string source, target;
+};
+
+// The names in a folder with ASCII letters in upper case, read once for a
+// batch of moves into it instead of once per file.
+using FolderNames = std::unordered_map<std::string, std::unordered_set<std::string>>;
+
+std::unordered_set<std::string>& NamesIn(FolderNames& cache, const std::string& folder)
+{
+    auto [it, added] = cache.try_emplace(folder);
+    if (added) {
+        if (DIR* d = ::opendir(folder.c_str())) {
+            while (const dirent* e = ::readdir(d))
+                it->second.insert(disknames::RecordNameOfDiskName(e->d_name));
+            ::closedir(d);
+        }
+    }
+    return it->second;
+}
+
+// Checks one move as WcMoveFile makes it: 0 with `out` filled, else the
+// error code it fails with. With `names`, the target is looked for in its
+// folder's names read once for the batch (and taken into them), else on
+// the disk.
+uint32_t PlanMove(const char* from, const char* to, FolderNames* names, PlannedMove& out)
+{
+    bool sourceExists = false, targetExists = false;
+    if (from && from[0] == '/') {
+        // A file taken in from outside the areas (a mailer's inbound): its
+        // absolute disk path.
+        out.source = from;
+        struct stat st {
+        };
+        sourceExists = ::lstat(from, &st) == 0;
+    } else if (!DiskPathOf(from, &out.source, &sourceExists)) {
+        return WcGetLastError() == WC_ITEM_NOT_FOUND ? uint32_t(WC_ITEM_NOT_FOUND)
+                                                     : uint32_t(WC_ACCESS_DENIED);
+    }
+    std::unordered_set<std::string>* taken = nullptr;
+    std::string targetName;
+    if (names) {
+        std::string folder, name;
+        if (!FolderOfServerPath(to, &folder, &name))
+            return uint32_t(WC_ACCESS_DENIED);
+        taken = &NamesIn(*names, folder);
+        targetName = disknames::RecordNameOfDiskName(name);
+        targetExists = taken->count(targetName) != 0;
+        if (!folder.empty() && folder.back() != '/')
+            folder += '/';
+        out.target = folder + name;
+    } else if (!DiskPathOf(to, &out.target, &targetExists)) {
+        return uint32_t(WC_ACCESS_DENIED);
+    }
+    struct stat file {
+    };
+    if (!sourceExists || ::lstat(out.source.c_str(), &file) != 0)
+        return uint32_t(WC_ITEM_NOT_FOUND);
+    // A link at the file's name is not moved: the link alone would go, and
+    // the caller's copy takes what it points at, as the move did before.
+    if (S_ISLNK(file.st_mode))
+        return uint32_t(WC_NO_ACTION_TAKEN);
+    // Only regular files are an area's files (as for WcExistFile).
+    if (!S_ISREG(file.st_mode))
+        return uint32_t(WC_ITEM_NOT_FOUND);
+    // Two areas may share a folder: there `to` can be `from` itself.
+    if (targetExists)
+        return uint32_t(WC_ITEM_ALREADY_EXISTS);
+    struct stat folder {
+    };
+    if (::stat(FolderOf(out.target).c_str(), &folder) != 0)
+        return uint32_t(WC_ACCESS_DENIED);
+    if (folder.st_dev != file.st_dev ||
+        (DevicesSplitForTest() && FolderOf(out.source) != FolderOf(out.target)))
+        return uint32_t(WC_NO_ACTION_TAKEN);
+    if (taken)
+        taken->insert(targetName); // a later move of the batch finds it taken
+    return 0;
+}
+
+// The error code of a rename that failed with `error`.
+uint32_t RenameFailure(int error, const std::string& source)
+{
+    struct stat st {
+    };
+    switch (error) {
+    case EEXIST:
+        return uint32_t(WC_ITEM_ALREADY_EXISTS);
+    case ENOENT:
+        return ::lstat(source.c_str(), &st) != 0 ? uint32_t(WC_ITEM_NOT_FOUND)
+                                                 : uint32_t(WC_ACCESS_DENIED);
+    case EXDEV: // one device, two mounts (a bind mount): copied instead
+        return uint32_t(WC_NO_ACTION_TAKEN);
+    default:
+        return uint32_t(WC_ACCESS_DENIED);
+    }
+}
+
+// Takes back the open run's entries after `mark`: their renames were not
+// made. Should that fail, the entries stay, and undo passes over a file
+// that never left.
+void TakeBackNotes(uint32_t mark)
+{
+    if (!wcsrv::journal::CurrentRun())
+        return;
+    if (wcstore::Store* store = wcsrv::journal::lib::Store(nullptr))
+        wcsrv::journal::TakeBack(*store, mark, {});
+}
+
+} // namespace
+
 bool WcMoveFile(const char* from, const char* to)
 {
     std::lock_guard<std::recursive_mutex> lock(LibraryLock());
@@ -93,66 +214,68 @@ bool WcMoveFile(const char* from, const char* to)
         return Fail(fault);
     if (!IsLoggedIn())
         return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
-    std::string source, target;
-    bool sourceExists = false, targetExists = false;
-    if (from && from[0] == '/') {
-        // A file taken in from outside the areas (a mailer's inbound): its
-        // absolute disk path.
-        source = from;
-        struct stat st {
-        };
-        sourceExists = ::lstat(from, &st) == 0;
-    } else if (!DiskPathOf(from, &source, &sourceExists)) {
-        return Fail(WcGetLastError() == WC_ITEM_NOT_FOUND ? uint32_t(WC_ITEM_NOT_FOUND)
-                                                          : uint32_t(WC_ACCESS_DENIED));
-    }
-    if (!DiskPathOf(to, &target, &targetExists))
-        return Fail(uint32_t(WC_ACCESS_DENIED));
-    struct stat file {
-    };
-    if (!sourceExists || ::lstat(source.c_str(), &file) != 0)
-        return Fail(uint32_t(WC_ITEM_NOT_FOUND));
-    // A link at the file's name is not moved: the link alone would go, and
-    // the caller's copy takes what it points at, as the move did before.
-    if (S_ISLNK(file.st_mode))
-        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
-    // Only regular files are an area's files (as for WcExistFile).
-    if (!S_ISREG(file.st_mode))
-        return Fail(uint32_t(WC_ITEM_NOT_FOUND));
-    // Two areas may share a folder: there `to` can be `from` itself.
-    if (targetExists)
-        return Fail(uint32_t(WC_ITEM_ALREADY_EXISTS));
-    struct stat folder {
-    };
-    if (::stat(FolderOf(target).c_str(), &folder) != 0)
-        return Fail(uint32_t(WC_ACCESS_DENIED));
-    if (folder.st_dev != file.st_dev ||
-        (DevicesSplitForTest() && FolderOf(source) != FolderOf(target)))
-        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
+    PlannedMove move;
+    if (const uint32_t refused = PlanMove(from, to, nullptr, move))
+        return Fail(refused);
     // The one place a rename is noted for the open run, so undoing the run
     // renames back. The entry is committed first: a kill before the rename
     // leaves an entry whose file never left, which undo passes over, never
     // a file renamed without its entry. A rename that fails takes it back.
     uint32_t mark = 0;
-    if (!wcsrv::journal::NoteFileMoved(source, target, &mark))
+    if (!wcsrv::journal::NoteFileMoved(move.source, move.target, &mark))
         return false;
-    const int renamed = RenameNoReplace(source.c_str(), target.c_str());
-    if (renamed != 0 && wcsrv::journal::CurrentRun()) {
-        if (wcstore::Store* store = wcsrv::journal::lib::Store(nullptr))
-            wcsrv::journal::TakeBack(*store, mark, {});
+    if (const int renamed = RenameNoReplace(move.source.c_str(), move.target.c_str())) {
+        TakeBackNotes(mark);
+        return Fail(RenameFailure(renamed, move.source));
     }
-    switch (renamed) {
-    case 0:
-        break;
-    case EEXIST:
-        return Fail(uint32_t(WC_ITEM_ALREADY_EXISTS));
-    case ENOENT:
-        return Fail(::lstat(source.c_str(), &file) != 0 ? uint32_t(WC_ITEM_NOT_FOUND)
-                                                        : uint32_t(WC_ACCESS_DENIED));
-    case EXDEV: // one device, two mounts (a bind mount): copied instead
-        return Fail(uint32_t(WC_NO_ACTION_TAKEN));
-    default:
-        return Fail(uint32_t(WC_ACCESS_DENIED));
+    return true;
+}
+
+bool WcMoveFiles(uint32_t count, const char* const* from, const char* const* to, uint32_t* results)
+{
+    std::lock_guard<std::recursive_mutex> lock(LibraryLock());
+    if (const uint32_t fault = CountCall("WcMoveFiles"))
+        return Fail(fault);
+    if (!IsLoggedIn())
+        return Fail(uint32_t(WC_USER_NOT_LOGGED_IN));
+    if (count > 0 && (!from || !to || !results))
+        return Fail(uint32_t(WC_INVALID_OBJECT_ID));
+    FolderNames names;
+    std::vector<PlannedMove> moves;
+    std::vector<uint32_t> index; // the place in the caller's arrays of each move
+    for (uint32_t i = 0; i < count; ++i) {
+        PlannedMove move;
+        results[i] = PlanMove(from[i], to[i], &names, move);
+        if (results[i] == 0) {
+            moves.push_back(std::move(move));
+            index.push_back(i);
+        }
+    }
+    // As for one move: the entries are committed before the renames, here
+    // all of them in one transaction. A rename that fails takes back its
+    // entry and those after it, and the renames left are noted again.
+    std::size_t next = 0;
+    while (next < moves.size()) {
+        std::vector<std::pair<std::string, std::string>> notes;
+        for (std::size_t k = next; k < moves.size(); ++k)
+            notes.emplace_back(moves[k].source, moves[k].target);
+        uint32_t mark = 0;
+        if (!wcsrv::journal::NoteFilesMoved(notes, &mark)) {
+            const uint32_t code = WcGetLastError();
+            for (std::size_t k = next; k < moves.size(); ++k)
+                results[index[k]] = code;
+            break;
+        }
+        std::size_t k = next;
+        for (; k < moves.size(); ++k) {
+            if (const int renamed =
+                    RenameNoReplace(moves[k].source.c_str(), moves[k].target.c_str())) {
+                results[index[k]] = RenameFailure(renamed, moves[k].source);
+                TakeBackNotes(mark + uint32_t(k - next));
+                break;
+            }
+        }
+        next = k + 1;
     }
     return true;
 }

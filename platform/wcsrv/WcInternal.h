@@ -33,6 +33,10 @@ bool IsLoggedIn();
 // the error code set when the path is not one of an area's files.
 bool DiskPathOf(const char* serverPath, std::string* path, bool* exists);
 
+// The disk folder and the file name of a server path, without looking for
+// the file. False with the error code set as for DiskPathOf.
+bool FolderOfServerPath(const char* serverPath, std::string* folder, std::string* name);
+
 // One end of a copy between two handles, as the kernel copy needs it.
 struct HandleFile {
     int fd = -1;

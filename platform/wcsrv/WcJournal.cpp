@@ -1040,29 +1040,39 @@ bool NoteFileCreated(int32_t area, const std::string& name, const std::string& p
 
 bool NoteFileMoved(const std::string& from, const std::string& to, uint32_t* mark)
 {
+    return NoteFilesMoved({{from, to}}, mark);
+}
+
+bool NoteFilesMoved(const std::vector<std::pair<std::string, std::string>>& moves, uint32_t* mark)
+{
     if (mark)
         *mark = g.seq;
-    if (!g.run)
+    if (!g.run || moves.empty())
         return true;
     std::string home;
     wcstore::Store* store = lib::Store(&home);
     if (!store)
         return Fail(uint32_t(WC_USER_NOT_LOGGED_IN), false);
-    // The area whose folder the file left (0 when it lay in none).
-    int32_t area = 0;
     if (!g.foldersRead) {
         if (!AreaFolders(*store, home, g.folders))
             return Fail(kStorageError, false);
         g.foldersRead = true;
     }
-    for (const auto& [number, folder] : g.folders)
-        if (folder == Parent(from)) {
-            area = number;
-            break;
-        }
+    // The area whose folder the file left (0 when it lay in none).
+    auto areaOf = [](const std::string& from) {
+        const std::string parent = Parent(from);
+        for (const auto& [number, folder] : g.folders)
+            if (folder == parent)
+                return number;
+        return int32_t(0);
+    };
     return OwnTransaction(*store, [&] {
-        js::EntryRow e = FileEntry(js::kFileMoved, area, BaseName(from), from, to);
-        return StoreEntry(*store, e);
+        for (const auto& [from, to] : moves) {
+            js::EntryRow e = FileEntry(js::kFileMoved, areaOf(from), BaseName(from), from, to);
+            if (!StoreEntry(*store, e))
+                return false;
+        }
+        return true;
     });
 }
 

@@ -11,6 +11,8 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace wcsrv::journal
 {
@@ -94,6 +96,13 @@ bool NoteFileCreated(int32_t area, const std::string& name, const std::string& p
 // stored, and the caller then does not rename. A rename that fails after
 // its entry is stored takes the entry back (TakeBack from `*mark`).
 bool NoteFileMoved(const std::string& from, const std::string& to, uint32_t* mark = nullptr);
+
+// The same for several renames (from, to) noted together in one
+// transaction, before any of them is made. Their entries follow `*mark`
+// in the order given, so a rename that fails takes back its own entry and
+// those after it (TakeBack from `*mark` plus its place), and the renames
+// left are noted again.
+bool NoteFilesMoved(const std::vector<std::pair<std::string, std::string>>& moves, uint32_t* mark);
 
 // The user logs out (or the context goes) while a run is open: the run ends.
 void LoggingOut(wcstore::Store& store);

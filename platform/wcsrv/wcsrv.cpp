@@ -1107,6 +1107,34 @@ bool UpdateFileRec(const FileRec* rec)
     return stored;
 }
 
+namespace
+{
+
+// Why a record cannot be added by its name, or 0.
+uint32_t NameRefusal(const FullFileRec& full)
+{
+    const Key name = FieldKey(full.Rec.Name, sizeof full.Rec.Name);
+    if (name.length == 0)
+        return uint32_t(WC_ITEM_REQUIRES_NAME);
+    if (!wcstore::IsSafeFileName(name.text, name.length))
+        return kBadArgument;
+    return 0;
+}
+
+// Inside a write transaction: stores the new record with its entry.
+bool InsertNoted(Context& ctx, const FullFileRec& full)
+{
+    const int known = AreaFolder(ctx, full.Rec.Area, nullptr);
+    if (known <= 0)
+        return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), false);
+    const wcstore::Rc rc = ctx.store->Insert(full);
+    if (rc != wcstore::Rc::Ok)
+        return Fail(CodeOf(rc, kStorageError), false);
+    return wcsrv::journal::NoteRecord(*ctx.store, WC_ENTRY_RECORD_ADDED, nullptr, &full);
+}
+
+} // namespace
+
 bool AddFileRec(const FullFileRec* rec)
 {
     WC_OP("AddFileRec", false);
@@ -1114,19 +1142,26 @@ bool AddFileRec(const FullFileRec* rec)
     if (!rec)
         return Fail(kBadArgument, false);
     const FullFileRec full = *rec;
-    const Key name = FieldKey(full.Rec.Name, sizeof full.Rec.Name);
-    if (name.length == 0)
-        return Fail(uint32_t(WC_ITEM_REQUIRES_NAME), false);
-    if (!wcstore::IsSafeFileName(name.text, name.length))
+    if (const uint32_t refused = NameRefusal(full))
+        return Fail(refused, false);
+    return WriteTransaction(ctx, [&]() -> bool { return InsertNoted(ctx, full); });
+}
+
+bool AddFileRecs(uint32_t count, const FullFileRec* recs)
+{
+    WC_OP("AddFileRecs", false);
+    WC_LOGGED_IN(false);
+    if (count > 0 && !recs)
         return Fail(kBadArgument, false);
+    const std::vector<FullFileRec> records(recs, recs + count);
+    for (const FullFileRec& full : records)
+        if (const uint32_t refused = NameRefusal(full))
+            return Fail(refused, false);
     return WriteTransaction(ctx, [&]() -> bool {
-        const int known = AreaFolder(ctx, full.Rec.Area, nullptr);
-        if (known <= 0)
-            return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), false);
-        const wcstore::Rc rc = ctx.store->Insert(full);
-        if (rc != wcstore::Rc::Ok)
-            return Fail(CodeOf(rc, kStorageError), false);
-        return wcsrv::journal::NoteRecord(*ctx.store, WC_ENTRY_RECORD_ADDED, nullptr, &full);
+        for (const FullFileRec& full : records)
+            if (!InsertNoted(ctx, full))
+                return false;
+        return true;
     });
 }
 
@@ -1601,6 +1636,22 @@ void SetLastError(uint32_t code)
 bool IsLoggedIn()
 {
     return LoggedIn() != nullptr;
+}
+
+bool FolderOfServerPath(const char* serverPath, std::string* folder, std::string* name)
+{
+    if (!LoggedIn())
+        return false;
+    int32_t area = 0;
+    const char* text = nullptr;
+    size_t length = 0;
+    if (const uint32_t error = ParseServerPath(serverPath, area, text, length))
+        return Fail(error, false);
+    const int known = AreaFolder(*gContext, area, folder);
+    if (known <= 0)
+        return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), false);
+    name->assign(text, length);
+    return true;
 }
 
 bool DiskPathOf(const char* serverPath, std::string* path, bool* exists)

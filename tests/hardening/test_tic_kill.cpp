@@ -237,9 +237,11 @@ private:
         int kills = 0;
         for (int round = 0; round < 6 && TicsLeft(inbound()) > 20; ++round) {
             const int left = TicsLeft(inbound());
-            // Kill once this many more TICs are done, a few milliseconds later.
+            // Kill once this many more TICs are done, up to 40 ms later: TICs
+            // go in bursts once the files placed together have their records,
+            // so a later kill lands anywhere in the next batch.
             const int target = left - 1 - int(rng.bounded(quint32(qMin(left - 2, 40))));
-            const int extraMs = int(rng.bounded(8u));
+            const int extraMs = int(rng.bounded(40u));
             const hard::BbsBytes state = hard::TakeBbsBytes(m_bbs->home());
             const QMap<QString, QByteArray> inboundWas = inboundFiles();
             QVERIFY2(state.error.isEmpty(), qPrintable(state.error));

@@ -12,6 +12,7 @@
 #include "filter/DateTime.h"
 #include "managers/FileListRun.h"
 #include "managers/TicRun.h"
+#include "platform/wcsrv/WcFault.h"
 #include "server/RunJournal.h"
 #include "server/wcsrv.h"
 #include "tests/support/ScriptedRun.h"
@@ -235,6 +236,9 @@ private slots:
     void failedCopyLeavesTheInbound();
     void announcement();
     void undoOfReplacingIntake();
+    void ticsMeetingEarlierOnes();
+    void batchRefused_data();
+    void batchRefused();
     void wildcards_data();
     void wildcards();
     void noInbound();
@@ -804,6 +808,82 @@ void TestTicRun::undoOfReplacingIntake()
     QVERIFY(RecordSnapshot() == before);
     QCOMPARE(FolderFiles(m_bbs->areaFolder(2)), areaBefore);
     QCOMPARE(FolderFiles(inbound()).value(QStringLiteral("GAME.ZIP")), kGame);
+}
+
+// TICs whose files are placed together must still see what each earlier
+// TIC of the run did: the same file again, Replaces of a file just placed,
+// and a second TIC for a file the first one took. The rows keep the TICs'
+// order, with a refusal between them.
+void TestTicRun::ticsMeetingEarlierOnes()
+{
+    putTic("1.TIC", "GAMES", "GAME.ZIP", kGame, {"Desc first"}, 9000);
+    put("GAME.ZIP", kGame);
+    putTic("2.TIC", "GAMES", "GAME.ZIP", kGame, {"Desc again"}, 8900);
+    putTic("3.TIC", "OTHER", "X.ZIP", kOld, {}, 8800);
+    put("X.ZIP", kOld);
+    putTic("4.TIC", "GAMES", "NEW.ZIP", kDiff, {"Desc new", "Replaces GAME.*"}, 8700);
+    put("NEW.ZIP", kDiff);
+    putTic("5.TIC", "NODELIST", "B.ZIP", kOld, {"Desc b"}, 8600);
+    put("B.ZIP", kOld);
+    putTic("6.TIC", "GAMES", "B.ZIP", kOld, {"Desc b"}, 8500);
+
+    ScriptedRun script;
+    const TicRunResult result = run(false, script);
+    QStringList rows;
+    for (const TicRow& row : result.rows)
+        rows << row.tic + u' ' + row.actionText;
+    QCOMPARE(rows, (QStringList{"1.TIC placed", "2.TIC duplicate", "3.TIC bad",
+                                "4.TIC placed, replaces GAME.ZIP", "5.TIC placed", "6.TIC bad"}));
+    QCOMPARE(result.rows[5].reason, QStringLiteral("file 'B.ZIP' is missing"));
+    QVERIFY(FolderFiles(inbound()).isEmpty());
+    QCOMPARE(FolderFiles(m_bbs->areaFolder(1)), (QMap<QString, QByteArray>{{"B.ZIP", kOld}}));
+    QCOMPARE(FolderFiles(m_bbs->areaFolder(2)), (QMap<QString, QByteArray>{{"NEW.ZIP", kDiff}}));
+    const std::map<QString, QByteArray> records = RecordSnapshot();
+    QCOMPARE(records.size(), size_t(2));
+    QCOMPARE(records.at(QStringLiteral("2:NEW.ZIP")),
+             RecordBytes(ExpectedRecord({2, "NEW.ZIP", "new", {}, kDiff, "Tic Robot"})));
+    QCOMPARE(records.at(QStringLiteral("1:B.ZIP")),
+             RecordBytes(ExpectedRecord({1, "B.ZIP", "b", {}, kOld, "Tic Robot"})));
+}
+
+// When the library refuses the gathered moves, every TIC stays in the
+// inbound with its file; when it refuses the gathered records, they are
+// stored one by one.
+void TestTicRun::batchRefused_data()
+{
+    QTest::addColumn<QByteArray>("operation");
+    QTest::addColumn<int>("placed");
+    QTest::newRow("moves") << QByteArray("WcMoveFiles") << 0;
+    QTest::newRow("records") << QByteArray("AddFileRecs") << 2;
+}
+
+void TestTicRun::batchRefused()
+{
+    QFETCH(QByteArray, operation);
+    QFETCH(int, placed);
+    putTic("1.TIC", "GAMES", "GAME.ZIP", kGame, {"Desc g"}, 9000);
+    put("GAME.ZIP", kGame);
+    putTic("2.TIC", "NODELIST", "NODEDIFF.A23", kDiff, {"Desc n"}, 8000);
+    put("NODEDIFF.A23", kDiff);
+    const QMap<QString, QByteArray> inboundBefore = FolderFiles(inbound());
+    WcFaultFailKind(operation.constData(), WC_ACCESS_DENIED);
+    ScriptedRun script;
+    const TicRunResult result = run(false, script);
+    WcFaultReset();
+    QCOMPARE(result.placed, placed);
+    QCOMPARE(result.failed, 2 - placed);
+    if (placed == 0) {
+        QCOMPARE(FolderFiles(inbound()), inboundBefore);
+        QVERIFY(RecordSnapshot().empty());
+        QCOMPARE(result.rows[0].reason,
+                 QStringLiteral("the file could not be moved into area 2 (server error 0x%1)")
+                     .arg(uint(WC_ACCESS_DENIED), 8, 16, QLatin1Char('0')));
+    } else {
+        QVERIFY(FolderFiles(inbound()).isEmpty());
+        QCOMPARE(FolderFiles(m_bbs->areaFolder(2)).value(QStringLiteral("GAME.ZIP")), kGame);
+        QCOMPARE(FolderFiles(m_bbs->areaFolder(1)).value(QStringLiteral("NODEDIFF.A23")), kDiff);
+        QCOMPARE(RecordSnapshot().size(), size_t(2));
+    }
 }
 
 void TestTicRun::wildcards_data()

@@ -709,6 +709,54 @@ private slots:
         QCOMPARE(RunInfo(run).UndoneBy, s.Run);
     }
 
+    // Moves and records made several at a time: every move made has its
+    // entry and no other has one (a rename that fails mid-batch takes its
+    // entry back and the later ones are still made), records go in all or
+    // none, and undo puts all of it back.
+    void batchOfMovesAndRecords()
+    {
+        const QMap<QString, QByteArray> before = State();
+        const uint32_t run = WcBeginRun("tic --yes", 7);
+        QVERIFY(run > 0);
+        const char* from[] = {"wc:\\file\\area(1)\\ABC.ZIP", "wc:\\file\\area(1)\\ABC.ZIP",
+                              "wc:\\file\\area(1)\\TWO.ZIP", "wc:\\file\\area(1)\\TWO.ZIP"};
+        const char* to[] = {"wc:\\file\\area(2)\\ABC.ZIP", "wc:\\file\\area(2)\\OTHER.ZIP",
+                            "wc:\\file\\area(2)\\abc.zip", "wc:\\file\\area(2)\\TWO.ZIP"};
+        uint32_t results[4] = {9, 9, 9, 9};
+        QVERIFY(WcMoveFiles(4, from, to, results));
+        // The second finds its file gone by the first; the third's target
+        // is the first's in another letter case.
+        QCOMPARE(QList<uint32_t>(results, results + 4),
+                 (QList<uint32_t>{0, WC_ITEM_NOT_FOUND, WC_ITEM_ALREADY_EXISTS, 0}));
+        QCOMPARE(ReadFile(m_bbs->areaFolder(2) + QStringLiteral("/ABC.ZIP")), kAbcBytes);
+        QCOMPARE(ReadFile(m_bbs->areaFolder(2) + QStringLiteral("/TWO.ZIP")), kTwoBytes);
+        QStringList moved;
+        for (const WcRunEntry& e : EntriesOf(run))
+            moved << QString::number(e.Kind) + u' ' + QString::fromLatin1(e.Name);
+        const QString kind = QString::number(WC_ENTRY_FILE_MOVED) + u' ';
+        QCOMPARE(moved, (QStringList{kind + "ABC.ZIP", kind + "TWO.ZIP"}));
+
+        FullFileRec recs[2] = {NewRecord(), NewRecord()};
+        const QMap<QString, QByteArray> movedState = State();
+        QVERIFY(!AddFileRecs(2, recs)); // the same name twice: neither
+        QCOMPARE(State(), movedState);
+        QCOMPARE(EntriesOf(run).size(), size_t(2));
+        std::strcpy(recs[1].Rec.Name, "NEW2.ZIP");
+        QVERIFY(AddFileRecs(2, recs));
+        FileRec r{};
+        uint32_t at = 0;
+        QVERIFY(GetFileRecByAreaName(1, "NEW.ZIP", &r, &at));
+        QVERIFY(GetFileRecByAreaName(1, "NEW2.ZIP", &r, &at));
+        QCOMPARE(EntriesOf(run).size(), size_t(4));
+        QVERIFY(WcEndRun(run));
+
+        WcUndoSummary s{};
+        QVERIFY(Undo(run, 0, nullptr, &s));
+        QCOMPARE(s.Done, 4u);
+        QCOMPARE(s.Failed + s.Conflicts, 0u);
+        QCOMPARE(State(), before);
+    }
+
     // A moved record changed since the run stays where it is, and so does
     // its file: undo never parts a record from its file.
     void movedRecordKeepsItsFile()
