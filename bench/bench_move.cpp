@@ -132,7 +132,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < block.size(); ++i)
         block[i] = char((i * 131) >> 3);
     for (long i = 0; i < files; ++i) {
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "F%06ld.BIN", i);
         std::memcpy(block.data(), &i, sizeof i); // no two files alike
         QFile f(source + u'/' + QLatin1String(name));

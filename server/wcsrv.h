@@ -232,12 +232,12 @@ bool WcCheckStore(uint32_t flags, WcCheckVisit visit, void* context, WcCheckSumm
 // renames the file back.
 bool WcMoveFile(const char* from, const char* to);
 
-// Makes `count` moves as WcMoveFile makes each, from[i] to to[i] in that
-// order, and sets results[i] to 0 for a file moved, else to the code
-// WcMoveFile would have failed with. Inside an open run the renames are
-// noted together before any is made, and each target's folder is read once
-// for the batch; a move whose target another move of the batch takes fails
-// with WC_ITEM_ALREADY_EXISTS. False (and no result set) only when the
+// Makes `count` moves as WcMoveFile makes each, from[i] to to[i] in order;
+// results[i] is 0 for a file moved, else the code WcMoveFile fails with.
+// All are checked before any is made: a target an earlier move takes fails
+// (WC_ITEM_ALREADY_EXISTS), a source an earlier move would make is not yet
+// there. In an open run the renames are noted together before any is made;
+// each target folder is read once for the batch. False (and no result set) only when the
 // call itself is refused: not logged in, or a null array.
 bool WcMoveFiles(uint32_t count, const char* const* from, const char* const* to, uint32_t* results);
 
