@@ -495,23 +495,29 @@ uint32_t ParseServerPath(const char* path, int32_t& areaOut, const char*& nameOu
 // Turns "wc:\file\area(N)\NAME" into the disk path of NAME in area N's
 // folder. Refuses, without touching the disk, anything that could name a
 // file outside that folder. Sets the error code on failure.
-bool ResolveServerPath(Context& c, const char* path, DiskFile& out)
+// The area, its disk folder and the file name of a server path, without
+// looking for the file. Sets the error code when it is none.
+bool ServerPathFolder(Context& c, const char* path, int32_t& area, std::string& folder,
+                      std::string& name)
 {
-    int32_t area = 0;
-    const char* name = nullptr;
-    size_t nameLength = 0;
-    if (const uint32_t error = ParseServerPath(path, area, name, nameLength))
+    const char* text = nullptr;
+    size_t length = 0;
+    if (const uint32_t error = ParseServerPath(path, area, text, length))
         return Fail(error, false);
-    std::string folder;
     const int known = AreaFolder(c, area, &folder);
     if (known < 0)
         return Fail(kStorageError, false);
     if (known == 0)
         return Fail(uint32_t(WC_INVALID_FILEAREA), false);
-    out.area = area;
-    out.name.assign(name, nameLength);
-    out.path = wcstore::FindInFolder(folder, out.name, &out.exists);
-    out.folder = std::move(folder);
+    name.assign(text, length);
+    return true;
+}
+
+bool ResolveServerPath(Context& c, const char* path, DiskFile& out)
+{
+    if (!ServerPathFolder(c, path, out.area, out.folder, out.name))
+        return false;
+    out.path = wcstore::FindInFolder(out.folder, out.name, &out.exists);
     return true;
 }
 
@@ -1640,18 +1646,8 @@ bool IsLoggedIn()
 
 bool FolderOfServerPath(const char* serverPath, std::string* folder, std::string* name)
 {
-    if (!LoggedIn())
-        return false;
     int32_t area = 0;
-    const char* text = nullptr;
-    size_t length = 0;
-    if (const uint32_t error = ParseServerPath(serverPath, area, text, length))
-        return Fail(error, false);
-    const int known = AreaFolder(*gContext, area, folder);
-    if (known <= 0)
-        return Fail(known < 0 ? kStorageError : uint32_t(WC_INVALID_FILEAREA), false);
-    name->assign(text, length);
-    return true;
+    return LoggedIn() && ServerPathFolder(*gContext, serverPath, area, *folder, *name);
 }
 
 bool DiskPathOf(const char* serverPath, std::string* path, bool* exists)
