@@ -177,7 +177,8 @@ private:
         int area = 0;
         QString name;
         QString failure;          // why it was not placed
-        bool inboundLeft = false; // copied: the inbound copy goes once the record is stored
+        bool inArea = false;      // the file lies in its area already: nothing moves
+        bool inboundLeft = false; // an inbound copy that goes once the record is stored
     };
     static constexpr qsizetype kBatch = 128;
     QList<Pending> m_batch;
@@ -185,6 +186,7 @@ private:
     bool m_flushing = false;
     bool MeetsBatch(const TicFile& tic) const;
     void Flush();
+    void FailRow(TicRow& row, const QString& why);
 
     const TicRunOptions& m_o;
     RunDelegate& m_run;
@@ -361,12 +363,7 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
         Refuse(row, QStringLiteral("file name '%1': %2").arg(name, why), false, inboundCopy);
         return;
     }
-    auto failed = [&](const QString& why) {
-        row.action = TicAction::Failed;
-        row.actionText = TicActionWord(TicAction::Failed, m_o.dryRun);
-        row.reason = why;
-        Finish(row);
-    };
+    auto failed = [&](const QString& why) { FailRow(row, why); };
     // An echo whose area the BBS does not have is a setting to mend: its
     // files wait in the inbound rather than going to bad.
     if (!m_areaKnown.contains(area))
@@ -516,53 +513,15 @@ void Intake::Accepted(TicRow& row, const TicFile& tic, TicDecision d, TicFileSta
             NoteName(area, RecText(rec.Name), false);
     }
 
-    if (!fileInArea && replaced.isEmpty()) {
-        const QByteArray upperName = ToBytes(name).toUpper();
-        m_batchNames.insert(upperName);
-        m_batchNames.insert(QFileInfo(QFile::decodeName(state.path)).fileName().toUtf8().toUpper());
-        m_batch.append({row, full, state, m_ticPath, area, name, QString(), false});
-        if (m_batch.size() >= kBatch)
-            Flush();
-        return;
-    }
-
-    // Into the area: renamed where the inbound and the area's folder share
-    // a file system, else copied and checked by its CRC before the inbound
-    // copy goes.
-    const QString target = ServerFilePath(area, name);
-    bool inboundLeft = fileInArea && QFileInfo::exists(QFile::decodeName(state.path)) &&
-                       !there.path.isEmpty() && state.path != there.path;
-    if (!fileInArea) {
-        if (!WcMoveFile(state.path.constData(), ToBytes(target).constData())) {
-            const uint32_t code = WcGetLastError();
-            if (code != WC_NO_ACTION_TAKEN) {
-                failed(QStringLiteral("the file could not be moved into area %1 (%2)")
-                           .arg(area)
-                           .arg(ServerErrorText(code)));
-                return;
-            }
-            if (!CopyIntoArea(area, name, state, target)) {
-                failed(QStringLiteral("the file could not be copied into area %1").arg(area));
-                return;
-            }
-            inboundLeft = true;
-        }
-        NoteName(area, name, true);
-    }
-
-    if (!AddFileRec(&full)) {
-        failed(QStringLiteral("the record could not be stored (%1); the next run finishes it")
-                   .arg(ServerErrorText(WcGetLastError())));
-        return;
-    }
-    m_placed.append({area, name});
-    if (inboundLeft)
-        QFile::remove(QFile::decodeName(state.path));
-    if (!RemoveTic(m_ticPath))
-        m_run.Warn(QStringLiteral("TIC %1 could not be removed; the next run reports it as a "
-                                  "duplicate.")
-                       .arg(row.tic));
-    Finish(row);
+    // Into the area with the gathered TICs. One that replaced records, or
+    // whose file lies in its area already, is placed at once.
+    m_batchNames.insert(ToBytes(name).toUpper());
+    m_batchNames.insert(QFileInfo(QFile::decodeName(state.path)).fileName().toUtf8().toUpper());
+    const bool inboundLeft = fileInArea && QFileInfo::exists(QFile::decodeName(state.path)) &&
+                             !there.path.isEmpty() && state.path != there.path;
+    m_batch.append({row, full, state, m_ticPath, area, name, QString(), fileInArea, inboundLeft});
+    if (fileInArea || !replaced.isEmpty() || m_batch.size() >= kBatch)
+        Flush();
 }
 
 bool Intake::MeetsBatch(const TicFile& tic) const
@@ -580,10 +539,19 @@ bool Intake::MeetsBatch(const TicFile& tic) const
     return named(tic.file) || named(tic.longName);
 }
 
+void Intake::FailRow(TicRow& row, const QString& why)
+{
+    row.action = TicAction::Failed;
+    row.actionText = TicActionWord(TicAction::Failed, m_o.dryRun);
+    row.reason = why;
+    Finish(row);
+}
+
 // The gathered TICs placed: their files renamed into their areas together
-// (copied where the library cannot rename), their records stored together
-// (one by one when that fails, to tell which), and then, per TIC in order,
-// the TIC removed and the row reported as one placed alone would be.
+// where the inbound and the area's folder share a file system (else copied
+// and checked by its CRC before the inbound copy goes), their records
+// stored together (one by one when that fails, to tell which), and then,
+// per TIC in order, the TIC removed and the row reported.
 void Intake::Flush()
 {
     if (m_batch.isEmpty() || m_flushing)
@@ -593,25 +561,31 @@ void Intake::Flush()
     batch.swap(m_batch);
     m_batchNames.clear();
 
-    const uint32_t count = uint32_t(batch.size());
-    std::vector<QByteArray> targets;
+    std::vector<QByteArray> targets(size_t(batch.size()));
     std::vector<const char*> from, to;
-    targets.reserve(count);
-    for (const Pending& p : std::as_const(batch)) {
-        targets.push_back(ToBytes(ServerFilePath(p.area, p.name)));
-        from.push_back(p.state.path.constData());
-        to.push_back(targets.back().constData());
+    std::vector<qsizetype> moving; // the batch's places of the moves
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        if (batch[i].inArea)
+            continue;
+        targets[size_t(i)] = ToBytes(ServerFilePath(batch[i].area, batch[i].name));
+        from.push_back(batch[i].state.path.constData());
+        to.push_back(targets[size_t(i)].constData());
+        moving.push_back(i);
     }
-    std::vector<uint32_t> results(count, 0);
-    if (!WcMoveFiles(count, from.data(), to.data(), results.data()))
-        std::fill(results.begin(), results.end(), WcGetLastError());
+    std::vector<uint32_t> moved(moving.size(), 0);
+    if (!moving.empty() &&
+        !WcMoveFiles(uint32_t(moving.size()), from.data(), to.data(), moved.data()))
+        std::fill(moved.begin(), moved.end(), WcGetLastError());
+    std::vector<uint32_t> results(size_t(batch.size()), 0);
+    for (size_t k = 0; k < moving.size(); ++k)
+        results[size_t(moving[k])] = moved[k];
 
     std::vector<FullFileRec> records;
     QList<qsizetype> stored; // the batch's places of `records`
     for (qsizetype i = 0; i < batch.size(); ++i) {
         Pending& p = batch[i];
         const uint32_t code = results[size_t(i)];
-        if (code == WC_NO_ACTION_TAKEN) {
+        if (code == WC_NO_ACTION_TAKEN) { // (0 for a file in its area already)
             if (!CopyIntoArea(p.area, p.name, p.state, QFile::decodeName(targets[size_t(i)]))) {
                 p.failure = QStringLiteral("the file could not be copied into area %1").arg(p.area);
                 continue;
@@ -637,10 +611,7 @@ void Intake::Flush()
 
     for (Pending& p : batch) {
         if (!p.failure.isEmpty()) {
-            p.row.action = TicAction::Failed;
-            p.row.actionText = TicActionWord(TicAction::Failed, false);
-            p.row.reason = p.failure;
-            Finish(p.row);
+            FailRow(p.row, p.failure);
             continue;
         }
         m_placed.append({p.area, p.name});
