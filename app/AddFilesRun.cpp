@@ -256,6 +256,11 @@ public:
     {
         return m_run.Copy(source, destination, caption);
     }
+    FileMove Move(const QString& source, const QString& destination,
+                  const QString& caption) override
+    {
+        return m_run.Move(source, destination, caption);
+    }
     bool StopRequested() override { return false; }
 
 private:

@@ -184,7 +184,7 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
             // Copy (or rename) first; the record changes only after its file
             // is in the target area, so it never names a file that isn't there.
             bool copied = false;
-            bool renamed = false; // the file was renamed, not copied
+            FileMove how = FileMove::Copied; // a rename goes back should the record fail
             const Presence there = PresenceOf(targetPath, code);
             if (there == Presence::Unknown) {
                 notMoved(code);
@@ -205,8 +205,10 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
                 copied =
                     same || delegate.Copy(sourcePath, targetPath, QStringLiteral("Moving File..."));
             } else {
-                copied = delegate.Move(sourcePath, targetPath, QStringLiteral("Moving File..."),
-                                       renamed);
+                // The name was free just now; should a file have taken it
+                // since, the move leaves it and the record stays.
+                how = delegate.Move(sourcePath, targetPath, QStringLiteral("Moving File..."));
+                copied = how == FileMove::Renamed || how == FileMove::Copied;
             }
             if (copied) {
                 rec.Area = target;
@@ -218,7 +220,7 @@ int RunMoveFiles(const MoveFilesOptions& options, RunDelegate& delegate)
                     delegate.Status(text);
                     delegate.Warn(text);
                     // A renamed file goes back to its record, which stayed.
-                    if (renamed && !PutBackMovedFile(targetPath, sourcePath))
+                    if (how == FileMove::Renamed && !PutBackMovedFile(targetPath, sourcePath))
                         delegate.ServerError(WcGetLastError());
                 }
                 continue;

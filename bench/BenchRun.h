@@ -26,6 +26,10 @@ public:
     void Status(const QString&) override {}
     void Item(const RunItem&) override {}
     bool Copy(const QString&, const QString&, const QString&) override { return false; }
+    FileMove Move(const QString&, const QString&, const QString&) override
+    {
+        return FileMove::Failed;
+    }
     bool StopRequested() override { return false; }
 
 private:

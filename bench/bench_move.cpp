@@ -53,15 +53,14 @@ public:
         copied += ok ? 1 : 0;
         return ok;
     }
-    bool Move(const QString& source, const QString& destination, const QString& caption,
-              bool& wasRenamed) override
+    FileMove Move(const QString& source, const QString& destination,
+                  const QString& caption) override
     {
         Quiet observer;
         const FileMove how = MoveServerFileWith(source, destination, caption, observer);
-        wasRenamed = how == FileMove::Renamed;
-        renamed += wasRenamed ? 1 : 0;
+        renamed += how == FileMove::Renamed ? 1 : 0;
         copied += how == FileMove::Copied ? 1 : 0;
-        return how != FileMove::Failed;
+        return how;
     }
 
 private:

@@ -152,12 +152,10 @@ bool CliDelegate::Copy(const QString& source, const QString& destination, const 
     return CopyServerFileWith(source, destination, caption, observer);
 }
 
-bool CliDelegate::Move(const QString& source, const QString& destination, const QString& caption,
-                       bool& renamed)
+FileMove CliDelegate::Move(const QString& source, const QString& destination,
+                           const QString& caption)
 {
     CliCopyObserver observer(
         m_context, [this](const QString& text) { Warn(text); }, caption);
-    const FileMove how = MoveServerFileWith(source, destination, caption, observer);
-    renamed = how == FileMove::Renamed;
-    return how != FileMove::Failed;
+    return MoveServerFileWith(source, destination, caption, observer);
 }

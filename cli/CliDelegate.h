@@ -28,8 +28,8 @@ public:
     void Status(const QString& text) override;
     void Item(const RunItem& item) override;
     bool Copy(const QString& source, const QString& destination, const QString& caption) override;
-    bool Move(const QString& source, const QString& destination, const QString& caption,
-              bool& renamed) override;
+    FileMove Move(const QString& source, const QString& destination,
+                  const QString& caption) override;
     bool StopRequested() override { return false; }
     bool TreatOfflineAsMissing(const QString& question, const QString& leftAlone) override;
 

@@ -5,6 +5,8 @@
 // with its options and lines on the terminal, the tests with a script.
 #pragma once
 
+#include "common/FileMove.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -77,15 +79,13 @@ public:
 
     // Moves one file between two server paths: renamed where both lie on
     // one file system (the window still shows its progress window, complete
-    // at once), else copied by Copy, the source staying where it is.
-    // `renamed` tells which; a renamed file is gone from `source`. Failures
-    // have been told (Warn) when it returns false. Here: Copy.
-    virtual bool Move(const QString& source, const QString& destination, const QString& caption,
-                      bool& renamed)
-    {
-        renamed = false;
-        return Copy(source, destination, caption);
-    }
+    // at once), else copied by Copy, the source staying where it is. A
+    // renamed file is gone from `source`. Where the destination's name is
+    // taken nothing is moved or told (Taken): a move never replaces a
+    // file, so a run may leave that check to it. Failures have been told
+    // (Warn) when it returns Failed.
+    virtual FileMove Move(const QString& source, const QString& destination,
+                          const QString& caption) = 0;
 
     // The records of a file area seem to have lost their files, but its
     // folder looks offline (server/OfflineAreas.h): gone, unreadable, or

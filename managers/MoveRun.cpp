@@ -120,49 +120,68 @@ MoveResult RunMove(const MoveOptions& options, RunDelegate& run)
             return false;
         };
 
-        if (!options.moveFiles) {
-            moveRecord(QStringLiteral("File record: %1 successfully moved.").arg(recName),
-                       QStringLiteral("File record: %1 failed on move.").arg(recName));
-        } else if (!WcExistFile(ToBytes(sourcePath).constData())) {
-            run.Status(QStringLiteral("File: %1 does not exist. Can not move.").arg(recName));
-            run.Item({source, recName, RunOutcome::Refused, QStringLiteral("file missing")});
-            result.notMoved = true;
-        } else if (const qint64 size = AreaFileSize(rec.Area, recName); !FileFitsRecord(size)) {
-            // The record's size can't be the file's: the file and its record
-            // stay where they are.
-            run.Warn(FileTooLargeMessage(recName, size));
-            run.Item({source, recName, RunOutcome::Refused, FileTooLargeWords(size)});
-        } else if (WcExistFile(ToBytes(destinationPath).constData()) || [&] {
-                       FileRec existing{};
-                       uint32_t at = 0;
-                       return GetFileRecByAreaName(destination, key, &existing, &at);
-                   }()) {
-            // The copy would replace a file of the same name in the
-            // destination area (or, for areas sharing one folder, the source
-            // file itself): nothing is copied and the record stays.
+        // The copy would replace a file of the same name in the destination
+        // area (or, for areas sharing one folder, the source file itself):
+        // nothing is copied and the record stays.
+        auto refuseTaken = [&] {
             run.Status(QStringLiteral("File: %1 already exists in file area %2. Can not move.")
                            .arg(recName, QString::number(destination)));
             run.Item({source, recName, RunOutcome::Refused,
                       QStringLiteral("name taken in area %1").arg(destination)});
             result.notMoved = true;
-        } else if (options.dryRun) {
-            moveRecord(QString(), QString());
-        } else if (bool renamed = false; !run.Move(sourcePath, destinationPath,
-                                                   QStringLiteral("Moving File..."), renamed)) {
+        };
+
+        if (!options.moveFiles) {
+            moveRecord(QStringLiteral("File record: %1 successfully moved.").arg(recName),
+                       QStringLiteral("File record: %1 failed on move.").arg(recName));
+            continue;
+        }
+        if (!WcExistFile(ToBytes(sourcePath).constData())) {
+            run.Status(QStringLiteral("File: %1 does not exist. Can not move.").arg(recName));
+            run.Item({source, recName, RunOutcome::Refused, QStringLiteral("file missing")});
+            result.notMoved = true;
+            continue;
+        }
+        if (const qint64 size = AreaFileSize(rec.Area, recName); !FileFitsRecord(size)) {
+            // The record's size can't be the file's: the file and its record
+            // stay where they are.
+            run.Warn(FileTooLargeMessage(recName, size));
+            run.Item({source, recName, RunOutcome::Refused, FileTooLargeWords(size)});
+            continue;
+        }
+        FileRec existing{};
+        uint32_t at = 0;
+        if (GetFileRecByAreaName(destination, key, &existing, &at)) {
+            refuseTaken();
+            continue;
+        }
+        // A dry run looks for the destination's file itself; a move leaves
+        // that to the move, which never replaces a file and says when the
+        // name is taken (one search of the destination folder, not two).
+        if (options.dryRun) {
+            if (WcExistFile(ToBytes(destinationPath).constData()))
+                refuseTaken();
+            else
+                moveRecord(QString(), QString());
+            continue;
+        }
+        const FileMove how =
+            run.Move(sourcePath, destinationPath, QStringLiteral("Moving File..."));
+        if (how == FileMove::Taken) {
+            refuseTaken();
+        } else if (how == FileMove::Failed) {
             run.Status(QStringLiteral("File: %1 could not be moved.").arg(recName));
             run.Item({source, recName, RunOutcome::Failed,
                       QStringLiteral("the file copy failed; the record stays")});
             result.notMoved = true;
-        } else {
+        } else if (!moveRecord(QStringLiteral("File & record: %1 successfully moved.").arg(recName),
+                               QStringLiteral("File: %1 failed on move.").arg(recName))) {
             // The record changes only after its file has been copied (or
             // renamed), so it always points at a file that exists.
-            if (!moveRecord(QStringLiteral("File & record: %1 successfully moved.").arg(recName),
-                            QStringLiteral("File: %1 failed on move.").arg(recName))) {
-                result.notMoved = true;
-                // A renamed file goes back to its record, which stayed.
-                if (renamed && !PutBackMovedFile(destinationPath, sourcePath))
-                    run.ServerError(WcGetLastError());
-            }
+            result.notMoved = true;
+            // A renamed file goes back to its record, which stayed.
+            if (how == FileMove::Renamed && !PutBackMovedFile(destinationPath, sourcePath))
+                run.ServerError(WcGetLastError());
         }
     }
 

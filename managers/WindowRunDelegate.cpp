@@ -98,10 +98,8 @@ bool WindowRunDelegate::Copy(const QString& source, const QString& destination,
     return CopyServerFile(source, destination, caption);
 }
 
-bool WindowRunDelegate::Move(const QString& source, const QString& destination,
-                             const QString& caption, bool& renamed)
+FileMove WindowRunDelegate::Move(const QString& source, const QString& destination,
+                                 const QString& caption)
 {
-    const FileMove how = MoveServerFile(source, destination, caption);
-    renamed = how == FileMove::Renamed;
-    return how != FileMove::Failed;
+    return MoveServerFile(source, destination, caption);
 }

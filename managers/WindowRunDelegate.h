@@ -37,8 +37,8 @@ public:
     void Status(const QString& text) override;
     void Item(const RunItem&) override {}
     bool Copy(const QString& source, const QString& destination, const QString& caption) override;
-    bool Move(const QString& source, const QString& destination, const QString& caption,
-              bool& renamed) override;
+    FileMove Move(const QString& source, const QString& destination,
+                  const QString& caption) override;
     bool StopRequested() override;
     // The question with No as the default button; after No the status
     // panel says which area was left alone.

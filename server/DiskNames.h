@@ -18,7 +18,9 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
@@ -115,14 +117,15 @@ inline bool TakenBefore(std::string_view candidate, std::string_view current)
     return current.empty() || candidate < current;
 }
 
-// Looks for the other letter cases of `name` in `dir` (ending in '/') by
-// name, an lstat each, and puts the first in byte order that exists into
-// `found`. False, having looked for none, when the name has more variants
+// Looks for the other letter cases of `name` in the folder open as `dirFd`
+// by name, an lstat each (relative to the folder, so the folder's path is
+// not walked again for each), and puts the first in byte order that exists
+// into `found`. False, having looked for none, when the name has more variants
 // than that is worth in a folder of `folderBytes` bytes: reading a folder
 // costs about a quarter of a look-up per entry, and an entry takes some 32
 // bytes of the folder's size on the common file systems. A move into a
 // large folder then costs a few look-ups instead of reading the folder.
-inline bool FindVariantByName(const std::string& dir, std::string_view name, off_t folderBytes,
+inline bool FindVariantByName(int dirFd, std::string_view name, off_t folderBytes,
                               std::string& found)
 {
     std::size_t letters[kMaxFileNameBytes];
@@ -148,7 +151,7 @@ inline bool FindVariantByName(const std::string& dir, std::string_view name, off
         struct stat sb {
         };
         if (candidate != name && TakenBefore(candidate, found) &&
-            ::lstat((dir + candidate).c_str(), &sb) == 0)
+            ::fstatat(dirFd, candidate.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0)
             found = candidate;
     }
     return true;
@@ -172,18 +175,29 @@ inline std::string FindInFolder(const std::string& folder, std::string_view name
         return exact;
     }
     std::string found;
-    if (::stat(dir.c_str(), &sb) == 0 && FindVariantByName(dir, name, sb.st_size, found)) {
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        if (exists)
+            *exists = false;
+        return exact;
+    }
+    if (::fstat(dirFd, &sb) == 0 && FindVariantByName(dirFd, name, sb.st_size, found)) {
+        ::close(dirFd);
         if (exists)
             *exists = !found.empty();
         return found.empty() ? exact : dir + found;
     }
-    if (DIR* d = ::opendir(dir.c_str())) {
+    // The folder is read through the descriptor already open (which
+    // fdopendir takes over and closedir closes).
+    if (DIR* d = ::fdopendir(dirFd)) {
         while (const dirent* e = ::readdir(d)) {
             const std::string_view entry(e->d_name);
             if (SameNameAnyCase(entry, name) && TakenBefore(entry, found))
                 found = entry;
         }
         ::closedir(d);
+    } else {
+        ::close(dirFd);
     }
     if (exists)
         *exists = !found.empty();

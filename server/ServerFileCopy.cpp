@@ -322,12 +322,17 @@ FileMove MoveServerFileWith(const QString& source, const QString& destination,
                             const QString& caption, CopyObserver& observer)
 {
     if (IsServerPath(source) && IsServerPath(destination) && source.size() <= kMaxPath &&
-        destination.size() <= kMaxPath &&
-        WcMoveFile(ToBytes(source).constData(), ToBytes(destination).constData())) {
-        observer.Begin(caption, 1);
-        observer.Progress(1);
-        observer.End();
-        return FileMove::Renamed;
+        destination.size() <= kMaxPath) {
+        if (WcMoveFile(ToBytes(source).constData(), ToBytes(destination).constData())) {
+            observer.Begin(caption, 1);
+            observer.Progress(1);
+            observer.End();
+            return FileMove::Renamed;
+        }
+        // The copy would replace the file that holds the name (or empty
+        // the source itself): the caller says the name is taken.
+        if (WcGetLastError() == WC_ITEM_ALREADY_EXISTS)
+            return FileMove::Taken;
     }
     return CopyServerFileWith(source, destination, caption, observer) ? FileMove::Copied
                                                                       : FileMove::Failed;

@@ -5,6 +5,8 @@
 // file, else (or where the kernel cannot) through a large buffer.
 #pragma once
 
+#include "common/FileMove.h"
+
 #include <QString>
 
 // The progress bar's unit, and the bytes of each write to a server file.
@@ -32,19 +34,14 @@ public:
 bool CopyServerFileWith(const QString& source, const QString& destination, const QString& caption,
                         CopyObserver& observer);
 
-// How MoveServerFileWith moved a file.
-enum class FileMove {
-    Renamed, // the source is gone: it lies at the destination now
-    Copied,  // copied as CopyServerFileWith copies; the source stays
-    Failed,  // the copy failed, told to the observer
-};
-
 // Moves the file of the server path `source` to the server path
 // `destination`. Where both lie on one file system and the destination
 // does not exist, the file is renamed, and the observer is told so as of a
-// copy done at once (Begin, Progress to the end, End). Otherwise (other file
-// systems, a disk path, a name taken, a rename refused) the file is copied
-// by CopyServerFileWith.
+// copy done at once (Begin, Progress to the end, End). Where the server
+// finds the destination's name taken (in any letter case, or the source
+// itself in a folder two areas share), nothing is moved or told: Taken. A
+// move never replaces a file. Otherwise (other file systems, a disk path, a
+// rename refused) the file is copied by CopyServerFileWith.
 FileMove MoveServerFileWith(const QString& source, const QString& destination,
                             const QString& caption, CopyObserver& observer);
 

@@ -154,16 +154,17 @@ uint32_t PlanMove(const char* from, const char* to, FolderNames* names, PlannedM
     };
     if (!sourceExists || ::lstat(out.source.c_str(), &file) != 0)
         return uint32_t(WC_ITEM_NOT_FOUND);
+    // Only regular files are an area's files (as for WcExistFile).
+    if (!S_ISLNK(file.st_mode) && !S_ISREG(file.st_mode))
+        return uint32_t(WC_ITEM_NOT_FOUND);
+    // Two areas may share a folder: there `to` can be `from` itself. A
+    // taken name is told before a link is, so no caller copies over it.
+    if (targetExists)
+        return uint32_t(WC_ITEM_ALREADY_EXISTS);
     // A link at the file's name is not moved: the link alone would go, and
     // the caller's copy takes what it points at, as the move did before.
     if (S_ISLNK(file.st_mode))
         return uint32_t(WC_NO_ACTION_TAKEN);
-    // Only regular files are an area's files (as for WcExistFile).
-    if (!S_ISREG(file.st_mode))
-        return uint32_t(WC_ITEM_NOT_FOUND);
-    // Two areas may share a folder: there `to` can be `from` itself.
-    if (targetExists)
-        return uint32_t(WC_ITEM_ALREADY_EXISTS);
     struct stat folder {
     };
     if (::stat(FolderOf(out.target).c_str(), &folder) != 0)

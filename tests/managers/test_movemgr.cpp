@@ -18,6 +18,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace
 {
@@ -34,6 +35,12 @@ QByteArray ReadAll(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -333,12 +340,36 @@ private slots:
         form.close();
     }
 
+    // The destination holds the name: with a record of it (found before
+    // the move), or only a file of it in any letter case (found by the move
+    // itself, which never replaces a file, also where it would copy).
+    void nameTakenInDestination_data()
+    {
+        QTest::addColumn<bool>("withRecord");
+        QTest::addColumn<QString>("diskName");
+        QTest::addColumn<bool>("split");
+        QTest::newRow("record and file") << true << QStringLiteral("OLD.ZIP") << false;
+        QTest::newRow("file alone") << false << QStringLiteral("NEW.ZIP") << false;
+        QTest::newRow("file alone, other case") << false << QStringLiteral("new.zip") << false;
+        QTest::newRow("file alone, two file systems") << false << QStringLiteral("New.Zip") << true;
+    }
+
     void nameTakenInDestination()
     {
-        // Both areas hold a file named OLD.ZIP: the copy would overwrite the
-        // destination's own file, so this one is not moved.
-        const QByteArray mine = content("source OLD.ZIP");
-        m_bbs->addFile(1, QStringLiteral("OLD.ZIP"), &mine);
+        QFETCH(bool, withRecord);
+        QFETCH(QString, diskName);
+        QFETCH(bool, split);
+        const QString name = diskName.toUpper();
+        const QByteArray mine = content("the source's file");
+        m_bbs->addFile(1, name, &mine);
+        const QString theirs = QDir(m_bbs->areaFolder(2)).filePath(diskName);
+        if (!withRecord)
+            QVERIFY(WriteFile(theirs, content("a file without a record")));
+        const QByteArray before = ReadAll(theirs);
+        const QStringList folder = QDir(m_bbs->areaFolder(2)).entryList(QDir::Files);
+        std::optional<SplitDevices> acrossFileSystems;
+        if (split)
+            acrossFileSystems.emplace();
         TMoveMgr form;
         form.show();
         choose(form, 1, 2);
@@ -347,13 +378,17 @@ private slots:
         DialogScript dialogs;
         dialogs.answer(DialogAnswer::Yes).answer(DialogAnswer::Yes);
         form.b_MoveToList2Click();
-        QVERIFY(history.contains(
-            QStringLiteral("File: OLD.ZIP already exists in file area 2. Can not move.")));
+        QVERIFY(history.contains(QStringLiteral("File: %1 already exists in file area 2. Can not "
+                                                "move.")
+                                     .arg(name)));
         QCOMPARE(dialogs.texts().last(), kNotMoved);
-        QCOMPARE(NamesInArea(1), QStringList{QStringLiteral("OLD.ZIP")});
-        QCOMPARE(ReadAll(QDir(m_bbs->areaFolder(2)).filePath(QStringLiteral("OLD.ZIP"))),
-                 content("OLD.ZIP"));
-        QCOMPARE(ReadAll(QDir(m_bbs->areaFolder(1)).filePath(QStringLiteral("OLD.ZIP"))), mine);
+        QCOMPARE(NamesInArea(1), QStringList{name});
+        QCOMPARE(ReadAll(theirs), before);
+        QCOMPARE(ReadAll(QDir(m_bbs->areaFolder(1)).filePath(name)), mine);
+        // The other files moved; no second file of the name came.
+        QCOMPARE(
+            QDir(m_bbs->areaFolder(2)).entryList(QDir::Files).filter(name, Qt::CaseInsensitive),
+            folder.filter(name, Qt::CaseInsensitive));
         form.close();
     }
 

@@ -115,7 +115,10 @@ private slots:
         };
         QCOMPARE(::stat(dir.c_str(), &folder), 0);
         std::string found;
-        const bool wentByName = disknames::FindVariantByName(dir, asked, folder.st_size, found);
+        const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(dirFd >= 0);
+        const bool wentByName = disknames::FindVariantByName(dirFd, asked, folder.st_size, found);
+        ::close(dirFd);
         QCOMPARE(wentByName, byName);
         if (wentByName && want != asked)
             QCOMPARE(found, want);

@@ -1,6 +1,9 @@
 #include "ScriptedRun.h"
 
+#include "common/Text.h"
 #include "server/ServerFileCopy.h"
+#include "server/ServerPath.h"
+#include "server/wcsrv.h"
 
 RunAnswer ScriptedRun::Ask(RunQuestion question, const QString& text, bool)
 {
@@ -26,6 +29,14 @@ bool ScriptedRun::Copy(const QString& source, const QString& destination, const 
     } observer(*this);
     copied << source;
     return CopyServerFileWith(source, destination, caption, observer);
+}
+
+FileMove ScriptedRun::Move(const QString& source, const QString& destination,
+                           const QString& caption)
+{
+    if (IsServerPath(destination) && WcExistFile(ToBytes(destination).constData()))
+        return FileMove::Taken;
+    return Copy(source, destination, caption) ? FileMove::Copied : FileMove::Failed;
 }
 
 QStringList ScriptedRun::names(RunOutcome outcome) const

@@ -36,6 +36,9 @@ public:
     void Status(const QString& text) override { statuses << text; }
     void Item(const RunItem& item) override { items << item; }
     bool Copy(const QString& source, const QString& destination, const QString& caption) override;
+    // A copy by Copy, never onto a file that holds the destination's name.
+    FileMove Move(const QString& source, const QString& destination,
+                  const QString& caption) override;
     bool StopRequested() override { return ++stopCalls == stopAtCall; }
 
     // Every text shown to the person: questions, warnings and informations.

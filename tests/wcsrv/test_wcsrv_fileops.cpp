@@ -164,6 +164,13 @@ private slots:
         QTest::newRow("a link is copied, not renamed")
             << "wc:\\file\\area(1)\\LINK.ZIP"
             << "wc:\\file\\area(2)\\LINK.ZIP" << false << otherDisk;
+        // A taken name is told before the caller is sent to copy, which
+        // would replace the file that holds it.
+        QTest::newRow("target exists on another file system")
+            << "wc:\\file\\area(1)\\A.ZIP"
+            << "wc:\\file\\area(2)\\b.zip" << true << exists;
+        QTest::newRow("a link onto a taken name") << "wc:\\file\\area(1)\\LINK.ZIP"
+                                                  << "wc:\\file\\area(2)\\B.ZIP" << false << exists;
         QTest::newRow("unknown target area") << "wc:\\file\\area(1)\\A.ZIP"
                                              << "wc:\\file\\area(9)\\A.ZIP" << false << denied;
         QTest::newRow("target not a server path") << "wc:\\file\\area(1)\\A.ZIP"
