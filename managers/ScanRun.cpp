@@ -40,7 +40,6 @@ namespace
 {
 
 constexpr size_t kNameSize = sizeof(FileRec::Name);
-constexpr uint32_t kReadChunk = 256 * 1024;
 
 QString Thousands(qint64 n)
 {
