@@ -492,11 +492,9 @@ uint32_t ParseServerPath(const char* path, int32_t& areaOut, const char*& nameOu
     return 0;
 }
 
-// Turns "wc:\file\area(N)\NAME" into the disk path of NAME in area N's
-// folder. Refuses, without touching the disk, anything that could name a
-// file outside that folder. Sets the error code on failure.
 // The area, its disk folder and the file name of a server path, without
-// looking for the file. Sets the error code when it is none.
+// looking for the file. Refuses, without touching the disk, anything that
+// could name a file outside that folder. Sets the error code on failure.
 bool ServerPathFolder(Context& c, const char* path, int32_t& area, std::string& folder,
                       std::string& name)
 {
@@ -513,6 +511,9 @@ bool ServerPathFolder(Context& c, const char* path, int32_t& area, std::string& 
     return true;
 }
 
+// Turns "wc:\file\area(N)\NAME" into the disk path of NAME in area N's
+// folder (in any letter case of it found there). Sets the error code on
+// failure.
 bool ResolveServerPath(Context& c, const char* path, DiskFile& out)
 {
     if (!ServerPathFolder(c, path, out.area, out.folder, out.name))
