@@ -157,35 +157,20 @@ inline bool FindVariantByName(int dirFd, std::string_view name, off_t folderByte
     return true;
 }
 
-// The disk path of the record name `name` in `folder`: the entry of exactly
-// that name (whatever kind of entry it is), else the entry that differs
-// from it only in ASCII letter case, first in byte order, else the path
-// with the name as given. `exists` tells which.
-inline std::string FindInFolder(const std::string& folder, std::string_view name, bool* exists)
+// The entry of the folder `dir` (a path ending in '/') that differs from
+// `name` only in the letter case of ASCII letters, first in byte order;
+// empty when there is none. The caller has looked for `name` itself.
+inline std::string FindOtherCase(const std::string& dir, std::string_view name)
 {
-    std::string dir = folder;
-    if (!dir.empty() && dir.back() != '/')
-        dir += '/';
-    const std::string exact = dir + std::string(name);
-    struct stat sb {
-    };
-    if (::lstat(exact.c_str(), &sb) == 0) {
-        if (exists)
-            *exists = true;
-        return exact;
-    }
     std::string found;
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) {
-        if (exists)
-            *exists = false;
-        return exact;
-    }
+    if (dirFd < 0)
+        return found;
+    struct stat sb {
+    };
     if (::fstat(dirFd, &sb) == 0 && FindVariantByName(dirFd, name, sb.st_size, found)) {
         ::close(dirFd);
-        if (exists)
-            *exists = !found.empty();
-        return found.empty() ? exact : dir + found;
+        return found;
     }
     // The folder is read through the descriptor already open (which
     // fdopendir takes over and closedir closes).
@@ -199,9 +184,39 @@ inline std::string FindInFolder(const std::string& folder, std::string_view name
     } else {
         ::close(dirFd);
     }
+    return found;
+}
+
+// The disk path of the record name `name` in `folder`: the entry of exactly
+// that name (whatever kind of entry it is), else the entry that differs
+// from it only in ASCII letter case, first in byte order, else the path
+// with the name as given. `exists` tells which. `otherCase(dir, name)`
+// finds the entry in another letter case (FindOtherCase, or a faster way
+// to the same answer).
+template <class OtherCase>
+std::string FindInFolderWith(const std::string& folder, std::string_view name, bool* exists,
+                             OtherCase otherCase)
+{
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    const std::string exact = dir + std::string(name);
+    struct stat sb {
+    };
+    if (::lstat(exact.c_str(), &sb) == 0) {
+        if (exists)
+            *exists = true;
+        return exact;
+    }
+    const std::string found = otherCase(dir, name);
     if (exists)
         *exists = !found.empty();
     return found.empty() ? exact : dir + found;
+}
+
+inline std::string FindInFolder(const std::string& folder, std::string_view name, bool* exists)
+{
+    return FindInFolderWith(folder, name, exists, FindOtherCase);
 }
 
 } // namespace disknames

@@ -1,5 +1,7 @@
 #include "WcStore.h"
 
+#include "WcFolderIndex.h"
+
 #include "server/DiskNames.h"
 
 #include <sys/stat.h>
@@ -809,7 +811,14 @@ std::string ResolveFolder(const std::string& home, const std::string& stored)
 
 std::string FindInFolder(const std::string& folder, const std::string& name, bool* exists)
 {
-    return disknames::FindInFolder(folder, name, exists);
+    // A folder searched often answers from its index of names.
+    return disknames::FindInFolderWith(folder, name, exists,
+                                       [](const std::string& dir, std::string_view wanted) {
+                                           std::string found;
+                                           if (!folderindex::FindVariant(dir, wanted, found))
+                                               found = disknames::FindOtherCase(dir, wanted);
+                                           return found;
+                                       });
 }
 
 uint64_t UnixToFileTime(int64_t seconds, long nanoseconds)

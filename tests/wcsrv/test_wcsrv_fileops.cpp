@@ -1,22 +1,33 @@
 // WcMoveFile (a rename between area folders, its error codes, the test
 // switch that splits the devices), WcCopyFileData (the kernel copy between
 // two handles, where it leaves the handles, how it is refused) and its
-// variants between a handle and a disk file's descriptor.
+// variants between a handle and a disk file's descriptor; the index of
+// folder names the moves look for taken names in (built into this program
+// on its own, and through the library).
 #include "platform/wcsrv/WcAdmin.h"
 #include "platform/wcsrv/WcFault.h"
+#include "platform/wcsrv/WcFolderIndex.h"
+#include "server/DiskNames.h"
 #include "server/wcsrv.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -77,6 +88,60 @@ bool CopyDisk(bool fromDisk, int fd, WcHandle handle, uint64_t count, uint64_t* 
 {
     return fromDisk ? WcCopyFromDiskFile(fd, handle, count, done)
                     : WcCopyToDiskFile(handle, fd, count, done);
+}
+
+namespace folderindex = wcstore::folderindex;
+
+// What a search for `name` in another letter case must find in `dir`: the
+// first entry in byte order that differs from it only in ASCII letter case.
+std::string FirstOtherCase(const std::string& dir, const std::string& name)
+{
+    std::string found;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string entry = e->d_name;
+            if (entry != name && disknames::SameNameAnyCase(entry, name) &&
+                disknames::TakenBefore(entry, found))
+                found = entry;
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+void Touch(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+// Whether an inotify instance of this process watches the folder `dir`.
+bool ProcessWatches(const QString& dir)
+{
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0)
+        return false;
+    const QByteArray inode = "ino:" + QByteArray::number(qulonglong(st.st_ino), 16) + ' ';
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::Files)) {
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds.filePath(fd));
+        if (::readlink(link.constData(), target, sizeof target - 1) <= 0 ||
+            std::string(target) != "anon_inode:inotify")
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
+        if (info.open(QIODevice::ReadOnly) && info.readAll().contains(inode))
+            return true;
+    }
+    return false;
+}
+
+// Runs a shell command as another process.
+bool Shell(const QString& command)
+{
+    return QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}) == 0;
 }
 
 } // namespace
@@ -223,6 +288,167 @@ private slots:
         QVERIFY(!WcMoveFile("wc:\\file\\area(1)\\A.ZIP", "wc:\\file\\area(2)\\A.ZIP"));
         QCOMPARE(WcGetLastError(), uint(WC_USER_NOT_LOGGED_IN));
         QVERIFY(LoginSystem());
+    }
+
+    // The index answers as a search of the folder would, through every
+    // kind of change, made here or by another process, without reading the
+    // folder again: a series of random changes, each followed by a search
+    // for every name.
+    void folderIndexFollowsEveryChange()
+    {
+        QTemporaryDir tmp;
+        const std::string dir = QFile::encodeName(tmp.path()).toStdString() + "/names/";
+        const std::string outside = QFile::encodeName(tmp.path()).toStdString() + "/outside/";
+        QCOMPARE(::mkdir(dir.c_str(), 0755), 0);
+        QCOMPARE(::mkdir(outside.c_str(), 0755), 0);
+        folderindex::DropAll();
+        folderindex::SetSearchesBeforeIndex(1);
+        // Names that are no UTF-8 are removed by bytes.
+        const auto reset = qScopeGuard([&] {
+            folderindex::SetSearchesBeforeIndex(0);
+            folderindex::DropAll();
+            Shell(QStringLiteral("rm -rf '%1'/*").arg(tmp.path()));
+        });
+        const std::vector<std::string> spellings = {
+            "a.zip", "A.ZIP", "A.zip",        "a.ZIP",        "b.zip",   "B.ZIP",
+            "x",     "X",     "\xc3\xa9.zip", "\xc3\xa9.ZIP", "\xc9.zip"};
+        const std::vector<std::string> names = {"A.ZIP", "B.ZIP", "X", "\xc3\xa9.ZIP", "\xc9.ZIP"};
+        std::string found;
+        QVERIFY(folderindex::FindVariant(dir, "A.ZIP", found));
+        QCOMPARE(folderindex::IndexedFolders(), 1);
+        QRandomGenerator rng(20261210u);
+        for (int step = 0; step < 300; ++step) {
+            const std::string one = spellings[rng.bounded(quint32(spellings.size()))];
+            const std::string two = spellings[rng.bounded(quint32(spellings.size()))];
+            switch (rng.bounded(8u)) {
+            case 0:
+            case 1:
+                Touch(dir + one);
+                break;
+            case 2:
+                ::mkdir((dir + one).c_str(), 0755); // a folder is an entry too
+                break;
+            case 3:
+                ::unlink((dir + one).c_str());
+                ::rmdir((dir + one).c_str());
+                break;
+            case 4: // renamed inside the folder, over what has the name
+                ::rename((dir + one).c_str(), (dir + two).c_str());
+                break;
+            case 5: // moved in from another folder
+                Touch(outside + one);
+                ::rename((outside + one).c_str(), (dir + two).c_str());
+                break;
+            case 6: // moved out
+                ::rename((dir + one).c_str(), (outside + two).c_str());
+                break;
+            case 7: // another process
+                QVERIFY(Shell(QStringLiteral("touch '%1'; rm -rf '%2'")
+                                  .arg(QString::fromStdString(dir + one),
+                                       QString::fromStdString(dir + two))));
+                break;
+            }
+            for (const std::string& name : names) {
+                QVERIFY(folderindex::FindVariant(dir, name, found));
+                QVERIFY2(
+                    found == FirstOtherCase(dir, name),
+                    qPrintable(QStringLiteral("step %1, %2: index %3, folder %4")
+                                   .arg(step)
+                                   .arg(QString::fromStdString(name), QString::fromStdString(found),
+                                        QString::fromStdString(FirstOtherCase(dir, name)))));
+            }
+        }
+        // Another folder at the same path: the index of the old one goes.
+        QCOMPARE(::rename(dir.substr(0, dir.size() - 1).c_str(), (outside + "names.old").c_str()),
+                 0);
+        QCOMPARE(::mkdir(dir.c_str(), 0755), 0);
+        Touch(dir + "b.Zip");
+        QVERIFY(folderindex::FindVariant(dir, "B.ZIP", found));
+        QCOMPARE(found, std::string("b.Zip"));
+        QVERIFY(folderindex::FindVariant(dir, "A.ZIP", found));
+        QCOMPARE(found, std::string());
+        QCOMPARE(folderindex::IndexedFolders(), 1);
+    }
+
+    // A folder is read once it has been searched about as often as reading
+    // it costs, at least eight times; never where it is switched off.
+    void folderIndexAfterEnoughSearches()
+    {
+        QTemporaryDir tmp;
+        const std::string dir = QFile::encodeName(tmp.path()).toStdString() + "/";
+        Touch(dir + "a.zip");
+        folderindex::DropAll();
+        const auto reset = qScopeGuard([] {
+            folderindex::SetSearchesBeforeIndex(0);
+            folderindex::DropAll();
+        });
+        std::string found;
+        folderindex::SetSearchesBeforeIndex(-1);
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(!folderindex::FindVariant(dir, "A.ZIP", found));
+        QCOMPARE(folderindex::IndexedFolders(), 0);
+        folderindex::SetSearchesBeforeIndex(0);
+        for (int i = 1; i < 8; ++i)
+            QVERIFY(!folderindex::FindVariant(dir, "A.ZIP", found));
+        QCOMPARE(folderindex::IndexedFolders(), 0);
+        QVERIFY(folderindex::FindVariant(dir, "A.ZIP", found));
+        QCOMPARE(found, std::string("a.zip"));
+        QCOMPARE(folderindex::IndexedFolders(), 1);
+    }
+
+    // A child forked from a process with an index reads the kernel's
+    // changes on an instance of its own: neither takes the other's.
+    void folderIndexAfterFork()
+    {
+        QTemporaryDir tmp;
+        const std::string dir = QFile::encodeName(tmp.path()).toStdString() + "/";
+        folderindex::DropAll();
+        folderindex::SetSearchesBeforeIndex(1);
+        const auto reset = qScopeGuard([] {
+            folderindex::SetSearchesBeforeIndex(0);
+            folderindex::DropAll();
+        });
+        std::string found;
+        QVERIFY(folderindex::FindVariant(dir, "C.ZIP", found));
+        QCOMPARE(found, std::string());
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            Touch(dir + "c.zip");
+            std::string seen;
+            const bool ok = folderindex::FindVariant(dir, "C.ZIP", seen) && seen == "c.zip";
+            ::_exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY(folderindex::FindVariant(dir, "C.ZIP", found));
+        QCOMPARE(found, std::string("c.zip"));
+    }
+
+    // Through the library: once the target folder is indexed, a name that
+    // another process takes in another letter case is still refused, and
+    // free again once it is gone.
+    void moveSeesNamesTakenInAnIndexedFolder()
+    {
+        qputenv("WCSRV_FOLDER_INDEX_AFTER", "1");
+        const auto reset = qScopeGuard([] { qunsetenv("WCSRV_FOLDER_INDEX_AFTER"); });
+        put(1, QStringLiteral("A.ZIP"), Pattern(100));
+        put(1, QStringLiteral("C.ZIP"), Pattern(300));
+        QVERIFY(WcMoveFile("wc:\\file\\area(1)\\A.ZIP", "wc:\\file\\area(2)\\A.ZIP"));
+        QVERIFY(ProcessWatches(m_bbs->areaFolder(2)));
+        const QString taken = diskFile(2, QStringLiteral("c.zip"));
+        QVERIFY(Shell(QStringLiteral("printf taken > '%1'").arg(taken)));
+        QVERIFY(!WcMoveFile("wc:\\file\\area(1)\\C.ZIP", "wc:\\file\\area(2)\\C.ZIP"));
+        QCOMPARE(WcGetLastError(), uint(WC_ITEM_ALREADY_EXISTS));
+        QCOMPARE(ReadAll(taken), QByteArray("taken"));
+        QCOMPARE(ReadAll(diskFile(1, QStringLiteral("C.ZIP"))), Pattern(300));
+        QVERIFY(
+            Shell(QStringLiteral("mv '%1' '%2'").arg(taken, diskFile(1, QStringLiteral("c.old")))));
+        QVERIFY(WcMoveFile("wc:\\file\\area(1)\\C.ZIP", "wc:\\file\\area(2)\\C.ZIP"));
+        QCOMPARE(ReadAll(diskFile(2, QStringLiteral("C.ZIP"))), Pattern(300));
+        QVERIFY(ProcessWatches(m_bbs->areaFolder(2)));
     }
 
     // The kernel copy goes on from where the handles stand and leaves them
