@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -33,18 +32,28 @@ bool WriteAllAt(int fd, const char* p, std::size_t n, off_t offset)
 std::unique_ptr<BlockWriter> BlockWriter::Create(int fd, long failBlock)
 {
     std::unique_ptr<BlockWriter> writer(new (std::nothrow) BlockWriter(fd, failBlock));
-    if (!writer || !writer->m_memory)
+    if (!writer || !writer->m_buffers[0])
         return nullptr;
     return writer;
 }
 
-BlockWriter::BlockWriter(int fd, long failBlock)
-    : m_fd(fd), m_failBlock(failBlock),
-      // Untouched pages of the buffers cost nothing: a small file uses
-      // only the start of the first.
-      m_memory(static_cast<char*>(std::malloc(kBlockBytes * kBlocks)), &std::free)
+BlockWriter::BlockWriter(int fd, long failBlock) : m_fd(fd), m_failBlock(failBlock)
 {
+    // A file of one block needs no other buffer: it is stored when it is
+    // finished (and new char[] leaves the bytes as they are, untouched).
+    m_buffers[0].reset(new (std::nothrow) char[kBlockBytes]);
     m_busy[0] = true;
+}
+
+bool BlockWriter::TakeOtherBuffers()
+{
+    for (int i = 1; i < kBlocks; ++i) {
+        if (!m_buffers[i])
+            m_buffers[i].reset(new (std::nothrow) char[kBlockBytes]);
+        if (!m_buffers[i])
+            return false;
+    }
+    return true;
 }
 
 BlockWriter::~BlockWriter()
@@ -59,7 +68,7 @@ bool BlockWriter::Append(const char* p, std::size_t n)
     // Blocks are filled to the last byte: the thread gets few, large writes.
     while (n > 0) {
         const std::size_t part = std::min(n, kBlockBytes - m_filled);
-        std::memcpy(m_memory.get() + std::size_t(m_current) * kBlockBytes + m_filled, p, part);
+        std::memcpy(m_buffers[m_current].get() + m_filled, p, part);
         m_filled += part;
         m_accepted += off_t(part);
         p += part;
@@ -76,11 +85,17 @@ bool BlockWriter::Submit()
 {
     const Block block{m_current, m_filled, m_accepted - off_t(m_filled)};
     std::unique_lock<std::mutex> lock(m_lock);
+    // The file outgrows its first block: the other buffers, and the thread
+    // that stores full blocks while the next fills. Without either, the
+    // caller stores each block itself, through the one buffer.
     if (!m_thread.joinable() && !m_stop) {
         try {
-            m_thread = std::thread(&BlockWriter::Run, this);
+            if (TakeOtherBuffers())
+                m_thread = std::thread(&BlockWriter::Run, this);
+            else
+                m_stop = true;
         } catch (const std::system_error&) {
-            m_stop = true; // no thread: blocks are stored by the caller
+            m_stop = true;
         }
     }
     if (!m_thread.joinable()) {
@@ -146,8 +161,7 @@ bool BlockWriter::Store(const Block& block)
         errno = ENOSPC;
         return false;
     }
-    return WriteAllAt(m_fd, m_memory.get() + std::size_t(block.buffer) * kBlockBytes, block.size,
-                      block.offset);
+    return WriteAllAt(m_fd, m_buffers[block.buffer].get(), block.size, block.offset);
 }
 
 bool BlockWriter::Finish()

@@ -64,6 +64,7 @@ private:
 
     BlockWriter(int fd, long failBlock);
     bool Submit();
+    bool TakeOtherBuffers();
     void Run();
     bool Store(const Block& block);
     void NoteStored(const Block& block, bool ok);
@@ -71,7 +72,9 @@ private:
     const int m_fd;
     const long m_failBlock;
     long m_storeCount = 0; // blocks stored so far; only the storing side counts
-    std::unique_ptr<char, void (*)(void*)> m_memory;
+    // The buffers: the first from the start, the others once the file
+    // outgrows one block and the thread starts.
+    std::unique_ptr<char[]> m_buffers[kBlocks];
     int m_current = 0;        // buffer being filled
     std::size_t m_filled = 0; // bytes in it
     off_t m_accepted = 0;     // bytes taken
