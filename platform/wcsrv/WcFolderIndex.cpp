@@ -63,6 +63,9 @@ struct State {
     std::map<std::string, Index> indexes; // by folder, ending in '/'
     std::unordered_map<int, std::string> folderOfWatch;
     std::unordered_map<std::string, uint32_t> searches; // of folders not indexed
+    // Folders found on a file system that is never indexed: not asked again
+    // (on a network file system each question is a round trip).
+    std::set<std::string> notLocal;
 };
 
 // A child forked from this process reads the same inotify queue: it takes
@@ -242,6 +245,8 @@ bool FindVariant(const std::string& folder, std::string_view name, std::string& 
     const int setting = Setting(s);
     if (s.broken || setting < 0)
         return false;
+    if (s.notLocal.count(folder))
+        return false;
     struct stat st {
     };
     if (folder.empty() || folder.back() != '/' || ::stat(folder.c_str(), &st) != 0 ||
@@ -261,9 +266,15 @@ bool FindVariant(const std::string& folder, std::string_view name, std::string& 
         if (s.searches.size() >= kMaxCounted && !s.searches.count(folder))
             s.searches.clear();
         uint32_t& searched = s.searches[folder];
-        if (++searched < SearchesBefore(setting, st.st_size) || !LocalFileSystem(folder))
+        if (++searched < SearchesBefore(setting, st.st_size))
             return false;
         s.searches.erase(folder);
+        if (!LocalFileSystem(folder)) {
+            if (s.notLocal.size() >= kMaxCounted)
+                s.notLocal.clear();
+            s.notLocal.insert(folder);
+            return false;
+        }
         // The instance is made for the first folder indexed: a process
         // that indexes none holds no descriptor for it.
         if (s.fd < 0) {
@@ -307,6 +318,7 @@ void SetSearchesBeforeIndex(int searches)
     s.searchesBefore = searches;
     s.searchesSet = true;
     s.searches.clear();
+    s.notLocal.clear();
     if (searches < 0 && s.fd >= 0)
         ForgetAll(s);
 }
@@ -331,6 +343,7 @@ void DropAll()
         ForgetAll(s);
     }
     s.searches.clear();
+    s.notLocal.clear();
 }
 
 } // namespace wcstore::folderindex
