@@ -311,6 +311,17 @@ bool FindVariant(const std::string& folder, std::string_view name, std::string& 
     return true;
 }
 
+bool Indexable(const std::string& folder)
+{
+    if (!LocalFileSystem(folder))
+        return false;
+    const int probe = ::inotify_init1(IN_CLOEXEC);
+    if (probe < 0)
+        return false;
+    ::close(probe);
+    return true;
+}
+
 void SetSearchesBeforeIndex(int searches)
 {
     State& s = TheState();

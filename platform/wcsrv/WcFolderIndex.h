@@ -32,6 +32,10 @@ bool FindVariant(const std::string& folder, std::string_view name, std::string& 
 // same for a process.
 void SetSearchesBeforeIndex(int searches);
 
+// Whether folders on the file system of `folder` are ever indexed (those
+// of local file systems, where inotify is to be had).
+bool Indexable(const std::string& folder);
+
 // The folders indexed now.
 int IndexedFolders();
 
