@@ -1,6 +1,7 @@
 #include "WcStore.h"
 
 #include "WcFolderIndex.h"
+#include "WcRecordCopy.h"
 
 #include "server/DiskNames.h"
 
@@ -392,7 +393,7 @@ const uint8_t* BlobOf(sqlite3_stmt* st, int col, size_t size)
 // when it carries them, else null.
 void ReadRecPart(sqlite3_stmt* st, FileRec& r, const uint8_t** textImage)
 {
-    std::memset(&r, 0, sizeof r);
+    ClearRecord(&r);
     auto* bytes = reinterpret_cast<uint8_t*>(&r);
     r.Area = sqlite3_column_int(st, cArea);
     ColumnText(st, cName, r.Name, sizeof r.Name);

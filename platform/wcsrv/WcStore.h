@@ -142,6 +142,16 @@ struct SqlValue {
 };
 using SqlRowVisit = std::function<bool(const std::vector<SqlValue>&)>;
 
+// The FileRec part of a row a seek fills.
+inline FileRec& RecOf(FullFileRec& row)
+{
+    return row.Rec;
+}
+inline FileRec& RecOf(FileRec& row)
+{
+    return row;
+}
+
 class Store
 {
 public:
@@ -181,6 +191,10 @@ public:
     // than `stopArea` (stopArea < 0: never). Ok with count 0 at the end.
     virtual Rc Seek(int32_t area, const char* name, size_t nameLength, bool after, bool full,
                     int32_t stopArea, FullFileRec* rows, size_t max, size_t& count) = 0;
+    // The same, FileRec parts only, packed one after another: a walk's
+    // batch of them stays small enough for the processor's cache.
+    virtual Rc SeekParts(int32_t area, const char* name, size_t nameLength, bool after,
+                         int32_t stopArea, FileRec* rows, size_t max, size_t& count) = 0;
     // The whole record (area, name); out may be null.
     virtual Rc Read(int32_t area, const char* name, size_t nameLength, FullFileRec* out) = 0;
     virtual Rc Insert(const FullFileRec& rec) = 0;

@@ -118,6 +118,14 @@ void FillRec(const Result& res, int row, FullFileRec& out, bool full)
     }
 }
 
+// The FileRec part alone.
+void FillRec(const Result& res, int row, FileRec& out, bool)
+{
+    std::memset(&out, 0, sizeof out);
+    const size_t n = std::min(kRecSize, size_t(PQgetlength(res.r, row, 0)));
+    std::memcpy(&out, PQgetvalue(res.r, row, 0), n);
+}
+
 std::string RecKey(const FullFileRec& rec)
 {
     return NameKey(rec.Rec.Name, FieldLength(rec.Rec.Name, sizeof rec.Rec.Name));
@@ -321,6 +329,19 @@ public:
     Rc Seek(int32_t area, const char* name, size_t nameLength, bool after, bool full,
             int32_t stopArea, FullFileRec* rows, size_t max, size_t& count) override
     {
+        return SeekInto(area, name, nameLength, after, full, stopArea, rows, max, count);
+    }
+
+    Rc SeekParts(int32_t area, const char* name, size_t nameLength, bool after, int32_t stopArea,
+                 FileRec* rows, size_t max, size_t& count) override
+    {
+        return SeekInto(area, name, nameLength, after, false, stopArea, rows, max, count);
+    }
+
+    template <typename Row>
+    Rc SeekInto(int32_t area, const char* name, size_t nameLength, bool after, bool full,
+                int32_t stopArea, Row* rows, size_t max, size_t& count)
+    {
         count = 0;
         Params p;
         p.num(area).bytes(NameKey(name, nameLength)).num(int64_t(max));
@@ -347,7 +368,7 @@ public:
         for (int i = 0; i < r.rows() && count < max; ++i) {
             FillRec(r, i, rows[count], full);
             ++count;
-            if (stopArea >= 0 && rows[count - 1].Rec.Area != stopArea)
+            if (stopArea >= 0 && RecOf(rows[count - 1]).Area != stopArea)
                 break;
         }
         // The walk of one area ended within this batch: the first record
@@ -366,7 +387,7 @@ public:
         }
         // A full batch that did not reach the end of the walk: the next
         // batch is read at once, beside the caller's work on this one.
-        const FileRec& last = rows[count ? count - 1 : 0].Rec;
+        const FileRec& last = RecOf(rows[count ? count - 1 : 0]);
         if (count == max && max > 0 && (stopArea < 0 || last.Area == stopArea) && !m_inTransaction)
             ReadAhead(last, full, stopArea, max);
         return Rc::Ok;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 namespace wcstore
 {
@@ -338,6 +339,19 @@ public:
     Rc Seek(int32_t area, const char* name, size_t nameLength, bool after, bool full,
             int32_t stopArea, FullFileRec* rows, size_t max, size_t& count) override
     {
+        return SeekInto(area, name, nameLength, after, full, stopArea, rows, max, count);
+    }
+
+    Rc SeekParts(int32_t area, const char* name, size_t nameLength, bool after, int32_t stopArea,
+                 FileRec* rows, size_t max, size_t& count) override
+    {
+        return SeekInto(area, name, nameLength, after, false, stopArea, rows, max, count);
+    }
+
+    template <typename Row>
+    Rc SeekInto(int32_t area, const char* name, size_t nameLength, bool after, bool full,
+                int32_t stopArea, Row* rows, size_t max, size_t& count)
+    {
         count = 0;
         if (stopArea != area) {
             sqlite3_stmt* st = Prepare(full ? (after ? sSeekAfterFull : sSeekFromFull)
@@ -637,17 +651,22 @@ public:
 private:
     // Steps `st` into rows[0..max) and resets it. Stops after the first row
     // of an area other than `stopArea` (stopArea < 0: never).
-    static Rc ReadRows(sqlite3_stmt* st, bool full, int32_t stopArea, FullFileRec* rows, size_t max,
+    template <typename Row>
+    static Rc ReadRows(sqlite3_stmt* st, bool full, int32_t stopArea, Row* rows, size_t max,
                        size_t& count)
     {
         int rc = SQLITE_DONE;
         while (count < max && (rc = sqlite3_step(st)) == SQLITE_ROW) {
-            FullFileRec& row = rows[count++];
-            if (full)
-                ReadFullRec(st, row);
-            else
-                ReadFileRec(st, row.Rec);
-            if (stopArea >= 0 && row.Rec.Area != stopArea)
+            Row& row = rows[count++];
+            if constexpr (std::is_same_v<Row, FullFileRec>) {
+                if (full)
+                    ReadFullRec(st, row);
+                else
+                    ReadFileRec(st, row.Rec);
+            } else {
+                ReadFileRec(st, row);
+            }
+            if (stopArea >= 0 && RecOf(row).Area != stopArea)
                 break;
         }
         sqlite3_reset(st);

@@ -14,6 +14,7 @@
 #pragma GCC visibility pop
 // After the contract, so its operations keep their default visibility.
 #include "WcInternal.h"
+#include "WcRecordCopy.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -164,7 +165,10 @@ void CloseFile(OpenFile& f)
 // uses it to tell which stored record a buffer stands for.
 struct Delivery {
     const void* buffer;
-    FileRec image; // as delivered; its Area is the area it was read from
+    FileRec image;                // as delivered; its Area is the area it was read from
+    const FileRec* row = nullptr; // else: the walk's row read ahead that was delivered
+
+    const FileRec& Image() const { return row ? *row : image; }
 };
 constexpr size_t kDeliveriesKept = 16;
 
@@ -176,10 +180,23 @@ class DeliveryLog
 public:
     void Note(const void* buffer, const FileRec& rec)
     {
-        if (m_count == 0 || m_slots[m_last].buffer != buffer)
-            m_last = SlotFor(buffer);
-        std::memcpy(&m_slots[m_last].image, &rec, sizeof rec);
-        m_age[m_last] = ++m_clock;
+        Delivery& d = SlotOf(buffer);
+        wcstore::CopyRecord(&d.image, &rec);
+        d.row = nullptr;
+    }
+
+    // A delivery of a walk's row read ahead: the row itself stands for the
+    // image until KeepRows, which must come before the rows are read over.
+    // A walk delivers every record, so this spares it a copy of each.
+    void NoteRow(const void* buffer, const FileRec* row) { SlotOf(buffer).row = row; }
+
+    void KeepRows()
+    {
+        for (size_t i = 0; i < m_count; ++i)
+            if (m_slots[i].row) {
+                wcstore::CopyRecord(&m_slots[i].image, m_slots[i].row);
+                m_slots[i].row = nullptr;
+            }
     }
 
     // The deliveries, newest first.
@@ -198,6 +215,14 @@ public:
     void Clear() { m_count = m_last = 0; }
 
 private:
+    Delivery& SlotOf(const void* buffer)
+    {
+        if (m_count == 0 || m_slots[m_last].buffer != buffer)
+            m_last = SlotFor(buffer);
+        m_age[m_last] = ++m_clock;
+        return m_slots[m_last];
+    }
+
     size_t SlotFor(const void* buffer)
     {
         for (size_t i = 0; i < m_count; ++i)
@@ -235,13 +260,16 @@ struct Context {
     // read, so no read snapshot stays open between calls: a walk that
     // stops early holds nothing, other processes' writes show at the next
     // read ahead, and checkpoints of the database's log are never blocked.
-    std::vector<FullFileRec> walkRows; // the store's walk batch, allocated with the first walk
-    size_t walkCount = 0;              // rows read ahead
-    size_t walkNext = 0;               // the next row to hand out
-    bool walkOpen = false;             // walkRows[walkNext - 1] was delivered last
-    bool walkRowsFull = false;         // the rows hold whole records
-    bool walkWantsFull = false;        // this walk reads whole records: read them ahead
-    int32_t walkArea = 0;              // the area being walked
+    // The rows read ahead, in walkRows when they are whole records, else
+    // in walkParts; each is allocated for the store's batch at first use.
+    std::vector<FullFileRec> walkRows;
+    std::vector<FileRec> walkParts;
+    size_t walkCount = 0;       // rows read ahead
+    size_t walkNext = 0;        // the next row to hand out
+    bool walkOpen = false;      // row walkNext - 1 was delivered last
+    bool walkRowsFull = false;  // the rows hold whole records
+    bool walkWantsFull = false; // this walk reads whole records: read them ahead
+    int32_t walkArea = 0;       // the area being walked
     uint32_t walkSerial = 0;
 
     DeliveryLog deliveries; // one per buffer
@@ -300,10 +328,16 @@ void NoteRead(Context& c, const void* buffer, const FileRec& rec)
     c.deliveries.Note(buffer, rec);
 }
 
+// Row `i` of the rows read ahead.
+const FileRec& WalkRow(const Context& c, size_t i)
+{
+    return c.walkRowsFull ? c.walkRows[i].Rec : c.walkParts[i];
+}
+
 // The row delivered last, while the walk is open.
 const FileRec* WalkRecord(const Context& c)
 {
-    return c.walkOpen ? &c.walkRows[c.walkNext - 1].Rec : nullptr;
+    return c.walkOpen ? &WalkRow(c, c.walkNext - 1) : nullptr;
 }
 
 bool CursorOn(const Context& c, int32_t area, const Key& name)
@@ -318,15 +352,38 @@ bool CursorOn(const Context& c, int32_t area, const Key& name)
 // ends the walk: walks stop there.
 void Deliver(Context& c, FileRec* out, uint32_t* position)
 {
-    const FileRec& row = c.walkRows[c.walkNext++].Rec;
-    std::memcpy(out, &row, sizeof *out);
-    NoteRead(c, out, *out);
+    const FileRec& row = WalkRow(c, c.walkNext++);
+    wcstore::CopyRecord(out, &row);
+    c.deliveries.NoteRow(out, &row);
     if (++c.walkSerial == 0)
         c.walkSerial = 1;
     *position = c.walkSerial;
     c.walkOpen = row.Area == c.walkArea;
     if (!c.walkOpen)
         c.walkCount = c.walkNext = 0;
+}
+
+// Reads up to `batch` rows ahead from (area, name), or past it (`after`),
+// into the walk's rows: whole records (`full`) or FileRec parts. Stops
+// after the first row of an area other than `stopArea`. Deliveries that
+// stand on the rows read before keep copies of them first.
+wcstore::Rc ReadAhead(Context& c, int32_t area, const Key& name, bool after, bool full,
+                      int32_t stopArea, size_t batch, size_t& count)
+{
+    c.deliveries.KeepRows();
+    count = 0;
+    if (full) {
+        const size_t capacity = c.store->WalkBatchFull();
+        if (c.walkRows.size() < capacity)
+            c.walkRows.resize(capacity);
+        return c.store->Seek(area, name.text, name.length, after, true, stopArea, c.walkRows.data(),
+                             std::min(batch, capacity), count);
+    }
+    const size_t capacity = c.store->WalkBatch();
+    if (c.walkParts.size() < capacity)
+        c.walkParts.resize(capacity);
+    return c.store->SeekParts(area, name.text, name.length, after, stopArea, c.walkParts.data(),
+                              std::min(batch, capacity), count);
 }
 
 // Rows read ahead when a walk begins: its caller may want whole records
@@ -345,14 +402,9 @@ bool SeekAndDeliver(Context& c, int32_t area, const Key& name, bool after, FileR
     c.walkCount = c.walkNext = 0;
     c.walkArea = area;
     c.walkRowsFull = c.walkWantsFull;
-    size_t batch = c.walkRowsFull ? c.store->WalkBatchFull() : c.store->WalkBatch();
-    if (c.walkRows.size() < batch)
-        c.walkRows.resize(batch);
-    if (opening)
-        batch = std::min(batch, kOpeningRows);
     size_t count = 0;
-    const wcstore::Rc rc = c.store->Seek(area, name.text, name.length, after, c.walkRowsFull, area,
-                                         c.walkRows.data(), batch, count);
+    const wcstore::Rc rc = ReadAhead(c, area, name, after, c.walkRowsFull, area,
+                                     opening ? kOpeningRows : SIZE_MAX, count);
     if (rc != wcstore::Rc::Ok)
         return Fail(kStorageError, false);
     if (count == 0)
@@ -963,11 +1015,8 @@ bool GetFullFileRec(const FileRec* rec, FullFileRec* out)
                CursorOn(ctx, key.Area, name));
     if (walked && !ctx.walkRowsFull) {
         size_t count = 0;
-        const size_t batch = ctx.store->WalkBatchFull();
-        if (ctx.walkRows.size() < batch)
-            ctx.walkRows.resize(batch);
-        const wcstore::Rc rc = ctx.store->Seek(key.Area, name.text, name.length, false, true,
-                                               ctx.walkArea, ctx.walkRows.data(), batch, count);
+        const wcstore::Rc rc =
+            ReadAhead(ctx, key.Area, name, false, true, ctx.walkArea, SIZE_MAX, count);
         const FileRec* first = count > 0 ? &ctx.walkRows[0].Rec : nullptr;
         if (rc == wcstore::Rc::Ok && first && first->Area == key.Area &&
             wcstore::FieldLength(first->Name, sizeof first->Name) == name.length &&
@@ -1040,15 +1089,15 @@ bool UpdateFileRec(const FileRec* rec)
         const std::vector<const Delivery*> deliveries = ctx.deliveries.NewestFirst();
         for (const Delivery* delivery : deliveries) {
             const Delivery& d = *delivery;
-            const Key dn = FieldKey(d.image.Name, sizeof d.image.Name);
+            const Key dn = FieldKey(d.Image().Name, sizeof d.Image().Name);
             if (!wcstore::EqualNoCase(dn.text, dn.length, name.text, name.length))
                 continue;
-            if (SameButArea(d.image, r)) {
+            if (SameButArea(d.Image(), r)) {
                 if (d.buffer == rec && !byBuffer)
                     byBuffer = &d;
                 if (!byBytes)
                     byBytes = &d;
-                else if (d.image.Area != byBytes->image.Area)
+                else if (d.Image().Area != byBytes->Image().Area)
                     severalAreas = true;
             } else if (d.buffer == rec && !edited) {
                 edited = &d;
@@ -1057,21 +1106,21 @@ bool UpdateFileRec(const FileRec* rec)
         int32_t source = r.Area;
         bool haveSource = true;
         if (byBuffer) {
-            source = byBuffer->image.Area;
+            source = byBuffer->Image().Area;
         } else if (byBytes && severalAreas) {
             // The same bytes were read from several areas: if one of them
             // is another area than the buffer's, this is a move onto a name
             // the target holds, refused below.
             source = r.Area;
             for (const Delivery* d : deliveries)
-                if (SameButArea(d->image, r) && d->image.Area != r.Area) {
-                    source = d->image.Area;
+                if (SameButArea(d->Image(), r) && d->Image().Area != r.Area) {
+                    source = d->Image().Area;
                     break;
                 }
         } else if (byBytes) {
-            source = byBytes->image.Area;
+            source = byBytes->Image().Area;
         } else if (edited) {
-            source = edited->image.Area;
+            source = edited->Image().Area;
         } else {
             haveSource = false;
         }

@@ -282,20 +282,29 @@ void TestWcsrvWalk::textsBeyondAsciiAnywhere()
 void TestWcsrvWalk::bufferRememberedForNewestReads_data()
 {
     QTest::addColumn<int>("others");
+    QTest::addColumn<bool>("byWalk");
     QTest::addColumn<bool>("remembered");
-    QTest::newRow("15 other buffers read since") << 15 << true;
-    QTest::newRow("16 other buffers read since") << 16 << false;
-    QTest::newRow("the buffer read again among 30") << 30 << true;
+    QTest::newRow("15 other buffers read since") << 15 << false << true;
+    QTest::newRow("16 other buffers read since") << 16 << false << false;
+    QTest::newRow("the buffer read again among 30") << 30 << false << true;
+    // Walks read their rows ahead, and each search reads them over.
+    QTest::newRow("walks: 15 other buffers read since") << 15 << true << true;
+    QTest::newRow("walks: 16 other buffers read since") << 16 << true << false;
+    QTest::newRow("walks: the buffer read again among 30") << 30 << true << true;
 }
 
 // FOO.ZIP is in areas 5 and 6. A buffer read from area 5 and moved to area
 // 7 moves area 5's record while the library remembers what the buffer was
 // read as: for the newest 16 buffers. Forgotten, the name is in two other
-// areas and the move is refused, changing nothing.
+// areas and the move is refused, changing nothing. Read by walks, a walk of
+// area 6 comes last, so the rows read ahead hold area 6's FOO.ZIP when the
+// buffer is moved.
 void TestWcsrvWalk::bufferRememberedForNewestReads()
 {
     QFETCH(int, others);
+    QFETCH(bool, byWalk);
     QFETCH(bool, remembered);
+    const auto read = byWalk ? SearchFileRecByAreaName : GetFileRecByAreaName;
     TestBbs bbs;
     QVERIFY(bbs.ok());
     for (int a : {5, 6, 7, 8})
@@ -313,16 +322,18 @@ void TestWcsrvWalk::bufferRememberedForNewestReads()
 
     FileRec foo{};
     uint32_t pos = 0;
-    QVERIFY(GetFileRecByAreaName(5, "FOO.ZIP", &foo, &pos));
+    QVERIFY(read(5, "FOO.ZIP", &foo, &pos));
     std::vector<FileRec> buffers(static_cast<size_t>(others));
     const bool readAgain = others > 16;
     for (int i = 0; i < others; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "BAR%02d.ZIP", i % 100);
-        QVERIFY(GetFileRecByAreaName(8, name, &buffers[size_t(i)], &pos));
+        QVERIFY(read(8, name, &buffers[size_t(i)], &pos));
         if (readAgain && i == others - 10) // the buffer takes the newest place
-            QVERIFY(GetFileRecByAreaName(5, "FOO.ZIP", &foo, &pos));
+            QVERIFY(read(5, "FOO.ZIP", &foo, &pos));
     }
+    if (byWalk && others > 0) // into the newest of the other buffers
+        QVERIFY(read(6, "FOO.ZIP", &buffers.back(), &pos));
     foo.Area = 7;
     QCOMPARE(UpdateFileRec(&foo), remembered);
     QCOMPARE(FullBytesByKey(6, "FOO.ZIP"), six);
