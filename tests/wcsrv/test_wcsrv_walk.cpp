@@ -5,6 +5,8 @@
 // the record a buffer was read as remembered for the newest buffers only.
 #include "WcTestUtil.h"
 
+#include "platform/wcsrv/WcRecordCopy.h"
+#include "platform/wcsrv/WcStore.h"
 #include "tests/support/TestSupport.h"
 
 #include <QRandomGenerator>
@@ -88,6 +90,9 @@ private slots:
     void textsBeyondAsciiAnywhere();
     void bufferRememberedForNewestReads_data();
     void bufferRememberedForNewestReads();
+    void partsReadAsWholeRecordsAre_data();
+    void partsReadAsWholeRecordsAre();
+    void recordCopiesEveryByte();
 };
 
 void TestWcsrvWalk::walkAcrossReadAhead_data()
@@ -348,6 +353,103 @@ void TestWcsrvWalk::bufferRememberedForNewestReads()
         QCOMPARE(FullBytesByKey(5, "FOO.ZIP"), five);
         QCOMPARE(GetTotalFilesInArea(7), 0);
     }
+}
+
+void TestWcsrvWalk::partsReadAsWholeRecordsAre_data()
+{
+    QTest::addColumn<int>("area");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("after");
+    QTest::addColumn<int>("stopArea");
+    QTest::addColumn<int>("max");
+    QTest::newRow("an area from its start") << 1 << QByteArray() << false << 1 << 100;
+    QTest::newRow("an area in batches") << 1 << QByteArray("F0010.ZIP") << true << 1 << 7;
+    QTest::newRow("an area ending in the batch")
+        << 1 << QByteArray("F0030.ZIP") << false << 1 << 50;
+    QTest::newRow("an empty area") << 2 << QByteArray() << false << 2 << 10;
+    QTest::newRow("past the last record") << 3 << QByteArray("F0010.ZIP") << true << 3 << 10;
+    QTest::newRow("everything, no stop") << 0 << QByteArray() << false << -1 << 1000;
+    QTest::newRow("across areas, stopping") << 1 << QByteArray("F0038.ZIP") << true << 2 << 10;
+}
+
+// The store's walk of FileRec parts packed together reads exactly the
+// FileRec parts its walk of whole records reads: the same rows, the same
+// bytes, the same stop at the first record past the area.
+void TestWcsrvWalk::partsReadAsWholeRecordsAre()
+{
+    QFETCH(int, area);
+    QFETCH(QByteArray, name);
+    QFETCH(bool, after);
+    QFETCH(int, stopArea);
+    QFETCH(int, max);
+    TestBbs bbs;
+    QVERIFY(bbs.ok());
+    for (int a : {1, 2, 3})
+        bbs.addArea(a, QStringLiteral("Area %1").arg(a));
+    QRandomGenerator random(7);
+    for (int a : {1, 3})
+        for (int i = 0; i < (a == 1 ? 40 : 5); ++i)
+            bbs.addFile(a, QStringLiteral("F%1.ZIP").arg(i, 4, 10, QLatin1Char('0')), nullptr,
+                        [&](FullFileRec& f) { FillRecord(f, i, random); });
+    QString error;
+    const auto store = OpenTestStore(bbs.home(), &error);
+    QVERIFY2(store, qPrintable(error));
+    std::vector<FullFileRec> whole(size_t(max) + 1);
+    std::vector<FileRec> parts(size_t(max) + 1);
+    std::memset(parts.data(), 0xEE, parts.size() * sizeof(FileRec));
+    size_t wholeCount = 0, partCount = 0;
+    QVERIFY(store->Seek(area, name.constData(), size_t(name.size()), after, false, stopArea,
+                        whole.data(), size_t(max), wholeCount) == wcstore::Rc::Ok);
+    QVERIFY(store->SeekParts(area, name.constData(), size_t(name.size()), after, stopArea,
+                             parts.data(), size_t(max), partCount) == wcstore::Rc::Ok);
+    QCOMPARE(partCount, wholeCount);
+    for (size_t i = 0; i < wholeCount; ++i)
+        QCOMPARE(Bytes(&parts[i], sizeof parts[i]), Bytes(&whole[i].Rec, sizeof whole[i].Rec));
+    // Nothing is written past the rows read.
+    QCOMPARE(Bytes(&parts[wholeCount], sizeof(FileRec)), QByteArray(sizeof(FileRec), '\xEE'));
+}
+
+namespace
+{
+template <size_t N> struct Blob {
+    unsigned char b[N];
+};
+
+template <size_t N> QString CopyFault(QRandomGenerator& random)
+{
+    Blob<N + 2> from, to;
+    FillRandom(&from, sizeof from, random);
+    FillRandom(&to, sizeof to, random);
+    const Blob<N + 2> before = to;
+    // Copy into and clear the middle N bytes: the bytes on either side stay.
+    auto* into = reinterpret_cast<Blob<N>*>(to.b + 1);
+    wcstore::CopyRecord(into, reinterpret_cast<const Blob<N>*>(from.b + 1));
+    if (std::memcmp(to.b + 1, from.b + 1, N) != 0 || to.b[0] != before.b[0] ||
+        to.b[N + 1] != before.b[N + 1])
+        return QStringLiteral("copy of %1 bytes").arg(N);
+    wcstore::ClearRecord(into);
+    for (size_t i = 1; i <= N; ++i)
+        if (to.b[i] != 0)
+            return QStringLiteral("clear of %1 bytes: byte %2").arg(N).arg(i - 1);
+    if (to.b[0] != before.b[0] || to.b[N + 1] != before.b[N + 1])
+        return QStringLiteral("clear of %1 bytes reached past them").arg(N);
+    return {};
+}
+} // namespace
+
+// The piecewise copy and clear of records, at sizes around and between
+// their 16-byte pieces and at the records' own, unaligned.
+void TestWcsrvWalk::recordCopiesEveryByte()
+{
+    QRandomGenerator random(11);
+    const QStringList faults = {CopyFault<1>(random),
+                                CopyFault<15>(random),
+                                CopyFault<16>(random),
+                                CopyFault<17>(random),
+                                CopyFault<33>(random),
+                                CopyFault<sizeof(FileRec)>(random),
+                                CopyFault<sizeof(FullFileRec)>(random)};
+    QCOMPARE(faults.join(QString()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestWcsrvWalk)
