@@ -103,27 +103,24 @@ struct Params {
     }
 };
 
-// Puts the bytes of a binary result row back into a record.
-void FillRec(const Result& res, int row, FullFileRec& out, bool full)
-{
-    if (full)
-        std::memset(&out, 0, sizeof out);
-    else
-        std::memset(&out.Rec, 0, sizeof out.Rec);
-    const size_t n = std::min(kRecSize, size_t(PQgetlength(res.r, row, 0)));
-    std::memcpy(&out.Rec, PQgetvalue(res.r, row, 0), n);
-    if (full) {
-        const size_t m = std::min(kExtSize, size_t(PQgetlength(res.r, row, 1)));
-        std::memcpy(reinterpret_cast<char*>(&out) + kRecSize, PQgetvalue(res.r, row, 1), m);
-    }
-}
-
-// The FileRec part alone.
+// Puts the bytes of a binary result row's FileRec part back into a record.
 void FillRec(const Result& res, int row, FileRec& out, bool)
 {
     std::memset(&out, 0, sizeof out);
     const size_t n = std::min(kRecSize, size_t(PQgetlength(res.r, row, 0)));
     std::memcpy(&out, PQgetvalue(res.r, row, 0), n);
+}
+
+// The same, and with `full` the rest of the record from the row's second column.
+void FillRec(const Result& res, int row, FullFileRec& out, bool full)
+{
+    FillRec(res, row, out.Rec, false);
+    if (!full)
+        return;
+    char* ext = reinterpret_cast<char*>(&out) + kRecSize;
+    std::memset(ext, 0, kExtSize);
+    const size_t m = std::min(kExtSize, size_t(PQgetlength(res.r, row, 1)));
+    std::memcpy(ext, PQgetvalue(res.r, row, 1), m);
 }
 
 std::string RecKey(const FullFileRec& rec)
